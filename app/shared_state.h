@@ -1,0 +1,38 @@
+// The one block both threads reach. The tracker publishes its snapshot and its
+// pending messages at the end of every pass; the main thread collects them at
+// the top of every frame. Both touch the shared buffers only under `lock`.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+#include "emulator/game_snapshot.h"
+#include "log/log_buffer.h"
+
+struct SharedState {
+    uint64_t startStamp;          // counter ticks at start-up (main thread only)
+    double counterFrequency;      // counter ticks per second (main thread only)
+    uint64_t frameStart;          // counter ticks when this frame began; 0 in the first frame
+    uint64_t frameEnd;            // counter ticks after output, and again after the sleep
+    double framePeriod;           // seconds, 1 / refresh rate
+    double debugFramePeriod;      // seconds, 1/60
+    std::mutex lock;              // guards running, ready, sharedLog, sharedSnapshot
+    bool running;                 // the tracker thread continues while set
+    bool ready;                   // tracker attached and game identified
+    LogBuffer* sharedLog;         // the batch on its way to the main thread
+    GameSnapshot* sharedSnapshot; // the last published snapshot
+};
+
+// Tracker thread, end of every pass: copies the snapshot, hands over the
+// pass's messages (replacing an uncollected batch; the tracker log keeps its
+// number series), sets ready = attached && identified. Returns `running`.
+// The caller sleeps afterwards (PassSleepMs).
+bool Publish(SharedState& shared, const GameSnapshot& trackerSnapshot, LogBuffer& trackerLog,
+             bool attached, bool identified);
+
+// Main thread, top of every frame: copies the snapshot, merges a waiting batch
+// into the main log and clears the shared log. Returns `ready`.
+bool Collect(SharedState& shared, GameSnapshot& mainSnapshot, LogBuffer& mainLog);
+
+// Milliseconds the tracker sleeps after a pass: 6 while connected, 2400 otherwise.
+uint32_t PassSleepMs(bool attached, bool identified);

@@ -1,0 +1,53 @@
+#include "app/startup.h"
+
+#include <cstdio>
+#include <new>
+#include <thread>
+
+#include "app/command_line.h"
+#include "app/render_loop.h"
+#include "app/screen_buffer.h"
+#include "app/shared_state.h"
+#include "emulator/tracker_thread.h"
+#include "platform/clock.h"
+#include "platform/console.h"
+
+int RunProgram(int argc, char** argv) {
+    // Every buffer of the run, allocated before the console is touched so an
+    // allocation failure can still be reported on a plain stderr.
+    LogBuffer* mainLog = new (std::nothrow) LogBuffer();
+    GameSnapshot* mainSnapshot = new (std::nothrow) GameSnapshot();
+    LogBuffer* sharedLog = new (std::nothrow) LogBuffer();
+    GameSnapshot* sharedSnapshot = new (std::nothrow) GameSnapshot();
+    SharedState* shared = new (std::nothrow) SharedState();
+    if (mainLog == nullptr || mainSnapshot == nullptr || sharedLog == nullptr || sharedSnapshot == nullptr ||
+        shared == nullptr) {
+        std::fputs("ringwatch: not enough memory to start\n", stderr);
+        return 1;
+    }
+
+    ScreenBuffer screen{};
+    ConsoleStdHandles handles = ConsoleGetStdHandles();
+    screen.output = handles.output;
+    screen.input = handles.input;
+    ConsolePrepare(screen.input, screen.output);
+    ConsoleSetTitle(kConsoleTitle);
+
+    shared->startStamp = ClockNow();
+    shared->counterFrequency = static_cast<double>(ClockFrequency());
+    shared->debugFramePeriod = 1.0 / 60.0;
+
+    CommandLineResult commandLine = ParseCommandLine(argc, argv);
+    for (int i = 0; i < commandLine.messageCount; ++i)
+        LogAppend(*mainLog, ClockNow(), "%s", commandLine.messages[i]);
+    shared->framePeriod = 1.0 / commandLine.refreshRate;
+
+    shared->running = true;
+    shared->ready = false;
+    shared->sharedLog = sharedLog;
+    shared->sharedSnapshot = sharedSnapshot;
+    std::thread(TrackerThreadMain, shared).detach();
+
+    RenderContext context{&screen, mainLog, mainSnapshot, shared, commandLine.refreshExplicit};
+    RunRenderLoop(context);
+}

@@ -1,0 +1,88 @@
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Case {
+    std::vector<const char*> args;  // after the program name
+    double rate;
+    bool explicitRate;
+    std::vector<std::string> messages;
+};
+
+CommandLineResult ParseArgs(const std::vector<const char*>& args) {
+    std::vector<const char*> argv{"ringwatch.exe"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+}
+
+const std::string kDefault = "Using default refresh rate of 5Hz";
+
+std::string Invalid(const std::string& text) {
+    return "Invalid value '" + text + "'. Please only pass a valid positive integer [1-1000] such as '30'.";
+}
+
+std::string OutOfRange(const std::string& text, const std::string& number) {
+    return "Given value '" + text + "' was parsed to " + number +
+           ". Please only pass a valid integer [1-1000] such as '30'.";
+}
+
+TEST(ParseCommandLine, EveryRowOfTheTable) {
+    const std::vector<Case> cases = {
+        {{}, 5, false, {"No arguments passed. Using default refresh rate of 5Hz"}},
+        {{"-refresh"}, 5, false,
+         {"Argument was '-refresh' but there was no valid value. Please only pass a valid argument such as "
+          "'-refresh 30'.",
+          kDefault}},
+        {{"30"}, 5, false,
+         {"Unrecognised argument '30'. Please only pass a valid argument such as '-refresh 30'.", kDefault}},
+        {{"-refresh", "30"}, 30, true, {"Refresh rate was set to 30."}},
+        {{"-refresh", "1"}, 1, true, {"Refresh rate was set to 1."}},
+        {{"-refresh", "1000"}, 1000, true, {"Refresh rate was set to 1000."}},
+        {{"-refresh", "1001"}, 5, false, {OutOfRange("1001", "1001"), kDefault}},
+        {{"-refresh", "0"}, 5, false, {Invalid("0"), kDefault}},
+        {{"-refresh", "-5"}, 5, false, {Invalid("-5"), kDefault}},
+        {{"-refresh", "abc"}, 5, false, {Invalid("abc"), kDefault}},
+        {{"-refresh", ""}, 5, false, {Invalid(""), kDefault}},
+        {{"-refresh", "30fps"}, 30, true, {"Refresh rate was set to 30."}},
+        {{"-refresh", "  +12"}, 12, true, {"Refresh rate was set to 12."}},
+        {{"-refresh", "1e3"}, 1, true, {"Refresh rate was set to 1."}},
+        {{"-refresh", "0x10"}, 5, false, {Invalid("0x10"), kDefault}},
+        {{"-refresh", "99999999999"}, 5, false, {OutOfRange("99999999999", "2147483647"), kDefault}},
+        {{"-refresh", "-99999999999"}, 5, false, {Invalid("-99999999999"), kDefault}},
+        {{"-Refresh", "30"}, 5, false, {}},
+        {{"-refresh", "30", "x"}, 5, false, {"Too many arguments given, all will be ignored."}},
+        {{"a", "b", "c", "d"}, 5, false, {"Too many arguments given, all will be ignored."}},
+    };
+    for (const Case& c : cases) {
+        std::string label = "args:";
+        for (const char* a : c.args) label += std::string(" [") + a + "]";
+        SCOPED_TRACE(label);
+        CommandLineResult result = ParseArgs(c.args);
+        EXPECT_EQ(result.refreshRate, c.rate);
+        EXPECT_EQ(result.refreshExplicit, c.explicitRate);
+        ASSERT_EQ(result.messageCount, static_cast<int>(c.messages.size()));
+        for (size_t i = 0; i < c.messages.size(); ++i) EXPECT_EQ(result.messages[i], c.messages[i]);
+    }
+}
+
+TEST(ParseCommandLine, EmptyArgumentVectorLogsNothing) {
+    CommandLineResult result = ParseCommandLine(0, nullptr);
+    EXPECT_EQ(result.refreshRate, 5);
+    EXPECT_FALSE(result.refreshExplicit);
+    EXPECT_EQ(result.messageCount, 0);
+}
+
+TEST(ParseInt32Like, SaturatesLikeA32BitStrtol) {
+    EXPECT_EQ(ParseInt32Like("2147483647"), 2147483647);
+    EXPECT_EQ(ParseInt32Like("2147483648"), 2147483647);
+    EXPECT_EQ(ParseInt32Like("-2147483649"), INT32_MIN);
+    EXPECT_EQ(ParseInt32Like("99999999999999999999999"), 2147483647);
+    EXPECT_EQ(ParseInt32Like(" \t-7x"), -7);
+}
+
+}  // namespace
