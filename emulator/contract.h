@@ -1,0 +1,42 @@
+// What Ringwatch relies on of the emulator: RetroArch running the Genesis Plus
+// GX core, which keeps the Mega Drive's 64 KiB 68000 work RAM inside the core
+// module's data, at a fixed distance from the module's load address, as 16-bit
+// words in the host's little-endian order.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr const char* kEmulatorProcessName = "retroarch.exe";
+inline constexpr const char* kCoreModuleName = "genesis_plus_gx_libretro.dll";
+
+// Work RAM (68000 addresses 0xFF0000..0xFFFFFF) from the core module's load address.
+inline constexpr uint64_t kWorkRamOffsetInModule = 0x2A1060;
+inline constexpr uint32_t kWorkRamSize = 0x10000;
+
+// The window read on every pass: work RAM 0xA000..0xFFFF (0xFFA000..0xFFFFFF).
+inline constexpr uint32_t kWindowRamOffset = 0xA000;
+inline constexpr uint32_t kWindowSize = 0x6000;                 // 24576 bytes
+inline constexpr uint32_t kWindowFirstAddress = 0xFFA000;       // 68000 address of window offset 0
+
+// The RAM signature, as stored (bytes swapped in pairs): "init", 0x00020000,
+// "SEGA" at 0xFFFFDC..0xFFFFE7. Present while Sonic 2 runs.
+inline constexpr uint32_t kSignatureRamOffset = 0xFFDC;         // 65500
+inline constexpr uint32_t kSignatureWindowOffset = 0x5FDC;      // 24540
+inline constexpr uint32_t kSignatureSize = 12;
+inline constexpr uint8_t kRamSignature[kSignatureSize] = {0x6E, 0x69, 0x74, 0x69, 0x02, 0x00,
+                                                         0x00, 0x00, 0x45, 0x53, 0x41, 0x47};
+// Bytes read at identification, starting at the signature.
+inline constexpr uint32_t kSignatureProbeSize = 64;
+
+// The cartridge header of SONIC COMPILATION from the system name on, as the
+// core keeps the ROM (in its own byte order): system name, maker and date,
+// domestic and overseas names, serial, checksum 0x795A and the first I/O byte.
+inline constexpr uint32_t kHeaderPatternSize = 145;
+inline constexpr char kHeaderPattern[kHeaderPatternSize + 1] =
+    "SEGA MEGA DRIVE (C)SEGA 1997.JanSONIC COMPILATION                               "
+    "SONIC COMPILATION                               GM MK-1190 -01yZJ";
+static_assert(sizeof(kHeaderPattern) == kHeaderPatternSize + 1, "header pattern is 145 bytes");
+
+// The header scan: at most this much of each region, below this address.
+inline constexpr uint32_t kScanBufferSize = 62914560;           // 60 MiB
+inline constexpr uint64_t kScanAddressLimit = 0x100000000000ull; // 2^44

@@ -1,0 +1,71 @@
+// Finding another process and reading its memory, with the meaning of the
+// Win32 calls (process snapshot, OpenProcess, module list, VirtualQueryEx,
+// ReadProcessMemory, GetLastError). One backend per OS: Win32 itself, or
+// /proc on Linux. Nothing here ever writes to the other process or stops it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+inline constexpr int kProcessNameSize = 260;         // MAX_PATH, as szExeFile
+inline constexpr uint32_t kMemCommit = 0x1000;       // MEM_COMMIT
+inline constexpr uint32_t kMemFree = 0x10000;        // MEM_FREE
+inline constexpr uint32_t kPageNoAccess = 0x01;      // PAGE_NOACCESS
+inline constexpr uint32_t kPageReadOnly = 0x02;      // PAGE_READONLY
+
+using ProcessSnapshotHandle = void*;   // null: no snapshot (INVALID_HANDLE_VALUE)
+using ProcessHandle = void*;           // null: the open failed
+using ModuleHandle = uint64_t;         // the module's load address (HMODULE)
+
+struct ProcessEntry {
+    uint32_t processId;                 // th32ProcessID
+    char exeFile[kProcessNameSize];     // szExeFile: the image's file name
+};
+
+struct ModuleInfo {
+    uint64_t baseOfDll;                 // lpBaseOfDll: load address
+    uint32_t sizeOfImage;               // SizeOfImage
+    uint64_t entryPoint;                // EntryPoint (0 where unknown)
+};
+
+struct MemoryRegion {
+    uint64_t baseAddress;               // BaseAddress
+    uint64_t regionSize;                // RegionSize
+    uint32_t state;                     // MEM_COMMIT, MEM_FREE, MEM_RESERVE
+    uint32_t protect;                   // PAGE_* (0 when not committed)
+};
+
+// The separator before a module's file name in its path: '\\' on Windows, '/' on POSIX.
+extern const char kModulePathSeparator;
+
+// A snapshot of the running processes (CreateToolhelp32Snapshot). The first
+// entry is the system's own (the idle process on Windows); callers skip it.
+ProcessSnapshotHandle ProcessSnapshotTake();
+bool ProcessSnapshotFirst(ProcessSnapshotHandle snapshot, ProcessEntry* entry);
+bool ProcessSnapshotNext(ProcessSnapshotHandle snapshot, ProcessEntry* entry);
+void ProcessSnapshotClose(ProcessSnapshotHandle snapshot);
+
+// Opens a process for querying and reading; null when it can't be opened.
+ProcessHandle ProcessOpen(uint32_t processId);
+void ProcessClose(ProcessHandle process);
+
+// Fills `modules` (capacity `arrayBytes` bytes, 8 per handle) with the loaded
+// modules in load order and sets `bytesNeeded` to the bytes the whole list
+// would need (K32EnumProcessModulesEx with LIST_MODULES_ALL).
+bool ProcessEnumModules(ProcessHandle process, ModuleHandle* modules, uint32_t arrayBytes, uint32_t* bytesNeeded);
+
+// The module's full path, cut to `size` - 1 characters and terminated.
+// Returns the characters copied, 0 on failure (K32GetModuleFileNameExA).
+uint32_t ProcessModuleFileName(ProcessHandle process, ModuleHandle module, char* path, uint32_t size);
+
+bool ProcessModuleInformation(ProcessHandle process, ModuleHandle module, ModuleInfo* info);
+
+// The region containing `address` (VirtualQueryEx). False when the address
+// lies past the last region or the process is gone.
+bool ProcessQueryRegion(ProcessHandle process, uint64_t address, MemoryRegion* region);
+
+// Reads exactly `size` bytes: one system call; a short read is a failed read.
+bool ProcessReadMemory(ProcessHandle process, uint64_t address, void* buffer, size_t size);
+
+// The OS error code of the calling thread's last failed call (GetLastError / errno).
+int ProcessLastError();
