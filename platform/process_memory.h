@@ -9,9 +9,13 @@
 
 inline constexpr int kProcessNameSize = 260;         // MAX_PATH, as szExeFile
 inline constexpr uint32_t kMemCommit = 0x1000;       // MEM_COMMIT
+inline constexpr uint32_t kMemReserve = 0x2000;      // MEM_RESERVE
 inline constexpr uint32_t kMemFree = 0x10000;        // MEM_FREE
 inline constexpr uint32_t kPageNoAccess = 0x01;      // PAGE_NOACCESS
 inline constexpr uint32_t kPageReadOnly = 0x02;      // PAGE_READONLY
+inline constexpr uint32_t kPageReadWrite = 0x04;     // PAGE_READWRITE
+inline constexpr uint32_t kPageExecuteRead = 0x20;   // PAGE_EXECUTE_READ
+inline constexpr uint32_t kPageExecuteReadWrite = 0x40;  // PAGE_EXECUTE_READWRITE
 
 using ProcessSnapshotHandle = void*;   // null: no snapshot (INVALID_HANDLE_VALUE)
 using ProcessHandle = void*;           // null: the open failed
@@ -38,20 +42,26 @@ struct MemoryRegion {
 // The separator before a module's file name in its path: '\\' on Windows, '/' on POSIX.
 extern const char kModulePathSeparator;
 
-// A snapshot of the running processes (CreateToolhelp32Snapshot). The first
-// entry is the system's own (the idle process on Windows); callers skip it.
+// A snapshot of the running processes (CreateToolhelp32Snapshot), in the OS's
+// order (ascending process id on Linux). Ended processes are left out (on
+// Linux: zombies). The first entry is the system's own (the idle process on
+// Windows, init on Linux); callers skip it.
 ProcessSnapshotHandle ProcessSnapshotTake();
 bool ProcessSnapshotFirst(ProcessSnapshotHandle snapshot, ProcessEntry* entry);
 bool ProcessSnapshotNext(ProcessSnapshotHandle snapshot, ProcessEntry* entry);
 void ProcessSnapshotClose(ProcessSnapshotHandle snapshot);
 
-// Opens a process for querying and reading; null when it can't be opened.
+// Opens a process for querying and reading; null when it can't be opened
+// (OpenProcess with PROCESS_ALL_ACCESS; /proc/PID/mem read-only on Linux,
+// which needs ptrace permission but never stops the process).
 ProcessHandle ProcessOpen(uint32_t processId);
 void ProcessClose(ProcessHandle process);
 
 // Fills `modules` (capacity `arrayBytes` bytes, 8 per handle) with the loaded
-// modules in load order and sets `bytesNeeded` to the bytes the whole list
-// would need (K32EnumProcessModulesEx with LIST_MODULES_ALL).
+// modules and sets `bytesNeeded` to the bytes the whole list would need
+// (K32EnumProcessModulesEx with LIST_MODULES_ALL). On Linux a module is a
+// distinct file-backed mapping of /proc/PID/maps, in address order, its handle
+// the lowest mapping of that file.
 bool ProcessEnumModules(ProcessHandle process, ModuleHandle* modules, uint32_t arrayBytes, uint32_t* bytesNeeded);
 
 // The module's full path, cut to `size` - 1 characters and terminated.
@@ -60,11 +70,14 @@ uint32_t ProcessModuleFileName(ProcessHandle process, ModuleHandle module, char*
 
 bool ProcessModuleInformation(ProcessHandle process, ModuleHandle module, ModuleInfo* info);
 
-// The region containing `address` (VirtualQueryEx). False when the address
-// lies past the last region or the process is gone.
+// The region containing `address` (VirtualQueryEx): a committed mapping, or
+// the free gap from `address` up to the next mapping. On Linux a mapping that
+// can't be read is PAGE_NOACCESS. False when the address lies past the last
+// region or the process is gone.
 bool ProcessQueryRegion(ProcessHandle process, uint64_t address, MemoryRegion* region);
 
 // Reads exactly `size` bytes: one system call; a short read is a failed read.
+// The error code of a failure is kept for ProcessLastError.
 bool ProcessReadMemory(ProcessHandle process, uint64_t address, void* buffer, size_t size);
 
 // The OS error code of the calling thread's last failed call (GetLastError / errno).

@@ -1,0 +1,111 @@
+// The tracker thread's hold on the emulator: finding RetroArch's process and
+// the Genesis Plus GX core in it, making sure the SONIC COMPILATION cartridge
+// runs Sonic 2, and reading the RAM window on every pass. Every problem becomes
+// a message in the tracker log and is tried again on a later pass.
+//
+// The process calls go through a ProcessApi table, the platform backend by
+// default; tests put a fake in its place to produce exact failures.
+//
+// [SECTION] ProcessApi
+// [SECTION] EmulatorConnection and Tracker
+// [SECTION] Attach, FindGame, ReadWindow, Disconnect, one pass
+#pragma once
+
+#include <cstdint>
+
+#include "emulator/contract.h"
+#include "emulator/game_snapshot.h"
+#include "log/log_buffer.h"
+#include "platform/process_memory.h"
+
+// [SECTION] ProcessApi: the calls of platform/process_memory.h, replaceable.
+struct ProcessApi {
+    ProcessSnapshotHandle (*snapshotTake)();
+    bool (*snapshotFirst)(ProcessSnapshotHandle snapshot, ProcessEntry* entry);
+    bool (*snapshotNext)(ProcessSnapshotHandle snapshot, ProcessEntry* entry);
+    void (*snapshotClose)(ProcessSnapshotHandle snapshot);
+    ProcessHandle (*open)(uint32_t processId);
+    void (*close)(ProcessHandle process);
+    bool (*enumModules)(ProcessHandle process, ModuleHandle* modules, uint32_t arrayBytes, uint32_t* bytesNeeded);
+    uint32_t (*moduleFileName)(ProcessHandle process, ModuleHandle module, char* path, uint32_t size);
+    bool (*moduleInformation)(ProcessHandle process, ModuleHandle module, ModuleInfo* info);
+    bool (*queryRegion)(ProcessHandle process, uint64_t address, MemoryRegion* region);
+    bool (*readMemory)(ProcessHandle process, uint64_t address, void* buffer, size_t size);
+    int (*lastError)();
+};
+
+// The platform backend.
+extern const ProcessApi kPlatformProcessApi;
+
+// [SECTION] EmulatorConnection and Tracker
+
+inline constexpr int kModuleHandleCapacity = 1024;                // 8192 bytes of handles
+inline constexpr uint32_t kModulePathSize = 260;                   // MAX_PATH
+
+struct EmulatorConnection {
+    char processName[kProcessNameSize];   // "retroarch.exe"
+    char moduleName[kProcessNameSize];    // "genesis_plus_gx_libretro.dll"
+    ProcessHandle process;                // open exactly while attached
+    uint64_t ramBase;                     // emulator address: work RAM once attached, the window once identified; 0 when detached
+    uint8_t* window;                      // the RAM window copy while identified, else null
+    uint32_t windowSize;                  // bytes: kWindowSize while identified, else 0
+    uint32_t headerFound;                 // 1 once a header scan succeeded; kept across disconnects
+    uint8_t windowStorage[kWindowSize];   // where `window` points while identified
+};
+
+// Working storage of an attach attempt.
+struct AttachScratch {
+    ModuleHandle modules[kModuleHandleCapacity];
+    char modulePath[kModulePathSize];
+    ModuleInfo moduleInfo;
+};
+
+// What the latest header scan did, for tests and measurements.
+struct HeaderScanFigures {
+    uint32_t scans;           // header scans run since the tracker started
+    uint32_t regionsQueried;  // regions of the latest scan
+    uint32_t regionsRead;     // regions of the latest scan read successfully
+    uint64_t bytesRead;       // bytes of the latest scan read successfully
+};
+
+// Everything the tracker thread keeps about the emulator between passes.
+// Connection states: Detached (neither flag), Attached (attached only),
+// Connected (both).
+struct Tracker {
+    const ProcessApi* api;
+    EmulatorConnection connection;
+    bool attached;            // the process is open and the core module was found
+    bool identified;          // the game is identified and the RAM window set up
+    AttachScratch scratch;
+    HeaderScanFigures scanFigures;
+};
+
+enum class FindGameResult { Found, NotIdentified, LostConnection };
+enum class ReadWindowResult { ReadFailed, SignatureMismatch, WindowGood };
+
+// [SECTION] Attach, FindGame, ReadWindow, Disconnect, one pass
+
+// Zero-fills the connection and the flags and sets the process calls to use.
+void TrackerReset(Tracker& tracker, const ProcessApi& api);
+
+// Copies the emulator's process and module names into the connection.
+void TrackerSetNames(Tracker& tracker);
+
+// A Detached pass: finds the process and the core module, then calls FindGame
+// once. Leaves the tracker Detached, Attached or Connected.
+void Attach(Tracker& tracker, LogBuffer& log);
+
+// Makes sure the cartridge runs Sonic 2: the header scan (unless the header was
+// found before), then the RAM signature; on Found the window is set up.
+FindGameResult FindGame(Tracker& tracker, LogBuffer& log);
+
+// Reads the window in one read and checks the RAM signature in it.
+ReadWindowResult ReadWindow(Tracker& tracker, LogBuffer& log);
+
+// Drops the window and the process handle; headerFound stays.
+void Disconnect(Tracker& tracker);
+
+// One pass of the tracker thread up to (not including) Publish: the branch of
+// the current connection state, with the decode and the classifier when
+// Connected.
+void TrackerPass(Tracker& tracker, GameSnapshot& snapshot, LogBuffer& log);
