@@ -1,5 +1,6 @@
 #include "app/render_loop.h"
 
+#include "app/layout.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 
@@ -35,6 +36,7 @@ bool RenderFrameOutput(RenderContext& context) {
     }
 
     screen.row = 0;
+    if (ready) ComposeScreenLayout(screen, *context.mainSnapshot);
     LogExpire(*context.mainLog, ClockNow(), shared.counterFrequency);
     LogDrawLines(*context.mainLog, screen, shared.startStamp, shared.counterFrequency);
 

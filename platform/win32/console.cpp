@@ -44,6 +44,10 @@ void ConsoleWriteGrid(ConsoleHandle output, const char* cells, int32_t size, int
     HANDLE handle = static_cast<HANDLE>(output);
     COORD origin{0, 0};
     SetConsoleCursorPosition(handle, origin);
+    // WriteConsoleA with wrap-at-end-of-line on scrolls the screen up one row
+    // when it writes the grid's last cell (a buffer no taller than its window,
+    // as in Wine's console), and the top row is lost. WriteConsoleOutputCharacterA
+    // fills consecutive cells from 0,0, wraps rows and never scrolls.
     DWORD written = 0;
-    WriteConsoleA(handle, cells, static_cast<DWORD>(size), &written, nullptr);
+    WriteConsoleOutputCharacterA(handle, cells, static_cast<DWORD>(size), origin, &written);
 }

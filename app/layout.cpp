@@ -1,0 +1,189 @@
+#include "app/layout.h"
+
+#include <cstdio>
+
+const char kTrackerStateNames[kTrackerStateCount][kNameSize] = {
+    "sega logo",             // 0
+    "title screen",          // 1
+    "level transition",      // 2
+    "post-death transition", // 3
+    "level active",          // 4
+    "special stage",         // 5
+    "continue screen",       // 6
+    "game starting",         // 7
+    "ending sequence",       // 8
+    "options menu",          // 9
+    "level select",          // 10
+    "paused",                // 11
+    "death",                 // 12
+    "level end",             // 13
+    "other/unknown",         // 14
+};
+
+const char kLevelNames[kLevelNameCount][kNameSize] = {
+    "EH1", "EH2", "CP1", "CP2", "AR1", "AR2", "CN1",  // 0..6
+    "CN2", "HT1", "HT2", "MC1", "MC2", "OO1", "OO2",  // 7..13
+    "MZ1", "MZ2", "MZ3", "SC ", "WF ", "DE ", "  ",   // 14..20
+};
+
+namespace {
+
+constexpr uint32_t kTrackingActiveMask = 0x38FC;  // states 2..7, 11, 12, 13
+constexpr uint32_t kStateGameEnd = 8;
+constexpr uint32_t kLastStatusState = 13;         // above it the status is always "Ready to track"
+constexpr double kHundredthsPerFrame = 1.6666666666666667;  // the game timer counts sixtieths
+
+// The screen shows the buttons as up, down, left, right, A, B, C, start; the
+// controller byte has them as up, down, left, right, B, C, A, start.
+struct InputCell {
+    int bit;           // bit of the button byte, index of the hold counter
+    const char* held;  // symbol and its trailing blank
+};
+constexpr InputCell kInputCells[kButtonCount] = {
+    {0, "^ "}, {1, "v "}, {2, "< "}, {3, "> "}, {6, "A "}, {4, "B "}, {5, "C "}, {7, "S "},
+};
+constexpr const char* kReleasedCell = ". ";
+
+// Unsigned counters go to %d formats; a value above INT32_MAX shows negative.
+int AsInt(uint32_t value) { return static_cast<int>(static_cast<int32_t>(value)); }
+
+// Wrap-around to 32 bits, as the totals would behave in 32-bit arithmetic,
+// without signed overflow.
+int32_t Wrap32(int64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(value))); }
+
+void BlankRows(ScreenBuffer& screen, int count) { screen.row += count; }
+
+void PrintStatusLine(ScreenBuffer& screen, const TrackerStats& stats) {
+    const uint32_t state = stats.trackerState;
+    if (state > kLastStatusState) {
+        ScreenPrintLine(screen, "Ready to track");
+    } else if (TrackingActive(state)) {
+        ScreenPrintLine(screen, "Tracking active: %s - Game state: %s", LevelName(stats.levelIndex),
+                        kTrackerStateNames[state]);
+    } else if (state == kStateGameEnd) {
+        ScreenPrintLine(screen, "Game End");
+    } else {
+        ScreenPrintLine(screen, "Ready to track");
+    }
+}
+
+void PrintInputLine(ScreenBuffer& screen, const uint32_t (&holdFrames)[kButtonCount]) {
+    const char* cells[kButtonCount];
+    for (int i = 0; i < kButtonCount; ++i) {
+        cells[i] = holdFrames[kInputCells[i].bit] != 0 ? kInputCells[i].held : kReleasedCell;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%s%s%s%s%s%s%s%s", cells[0], cells[1], cells[2], cells[3], cells[4], cells[5],
+                  cells[6], cells[7]);
+    ScreenPrintLine(screen, "%s", text);
+}
+
+// The tracker sums seconds without carrying, so after a restart took time off
+// they can be negative: borrow whole minutes until they are not.
+void NormaliseTotalTime(TrackerStats& stats) {
+    if (stats.totalSeconds >= 0) return;
+    const int64_t seconds = stats.totalSeconds;
+    const int64_t borrowed = (-seconds + 59) / 60;
+    stats.totalSeconds = static_cast<int32_t>(seconds + borrowed * 60);
+    stats.totalMinutes = Wrap32(int64_t{stats.totalMinutes} - borrowed);
+}
+
+void PrintTotalLine(ScreenBuffer& screen, TrackerStats& stats) {
+    NormaliseTotalTime(stats);
+    const int32_t minutes = stats.totalMinutes;
+    const int32_t seconds = stats.totalSeconds;
+    const int32_t frames = stats.totalTimerFrames;
+    // In-game time ignores the leftover sixtieths; the adjusted time adds them.
+    const int32_t adjusted = Wrap32(int64_t{seconds} + frames / 60);
+    const double hundredths = (frames % 60) * kHundredthsPerFrame;
+    ScreenPrintLine(screen,
+                    " Total IGT: %02d:%02d, Adjusted: %02d:%02d.%02.0f - Pauses %2d, Deaths %d, Lag %2d, Rings %4d (%d)",
+                    Wrap32(int64_t{minutes} + seconds / 60), seconds % 60, Wrap32(int64_t{minutes} + adjusted / 60),
+                    adjusted % 60, hundredths, AsInt(stats.pauses), AsInt(stats.deaths), AsInt(stats.lagFrames),
+                    AsInt(stats.totalRings), AsInt(stats.totalCollected));
+}
+
+void PrintLevelRecord(ScreenBuffer& screen, const LevelRecord& record) {
+    ScreenPrintLine(screen,
+                    " %s - IGT: %02d:%02d.%02.0f - PerfectS %2d, P1 Hurt %2d, Pauses %2d, Deaths %2d, Lag %3d - "
+                    "Rings %3d (%d)",
+                    LevelName(record.levelIndex), record.minutes, record.seconds, static_cast<double>(record.centiseconds),
+                    AsInt(record.perfectSpindashes), AsInt(record.p1Hits), AsInt(record.pauses), AsInt(record.deaths),
+                    AsInt(record.lagFrames), AsInt(record.rings), AsInt(record.collected));
+}
+
+void PrintStatistics(ScreenBuffer& screen, TrackerStats& stats, uint8_t debugFlag) {
+    ScreenPrintLine(screen, "Statistics: ");
+    if (stats.trackerState != kStateGameEnd && debugFlag == 0) {
+        ScreenPrintLine(screen, " - Spindash 6-tap attempts: %d", AsInt(stats.sixTapAttempts));
+    } else {
+        ScreenPrintLine(screen, " - P1 times hit: %d - P2 times hit %d", AsInt(stats.p1Hits), AsInt(stats.p2Hits));
+        // In single precision, like the sums themselves.
+        const float attempts = stats.sixTapAttempts != 0 ? static_cast<float>(stats.sixTapAttempts) : 1.0f;
+        const float averageCharge = stats.chargeFractionSum * 100.0f * (1.0f / attempts);
+        const float averageSpeed = stats.speedFractionSum * 100.0f * (1.0f / attempts);
+        ScreenPrintLine(screen, " - Average spindash speed %6.2f%% - Average actual speed: %6.2f%%",
+                        static_cast<double>(averageCharge), static_cast<double>(averageSpeed));
+        ScreenPrintLine(screen, " - Spindash 6-tap attempts: %d - Perfect spindashes: %d", AsInt(stats.sixTapAttempts),
+                        AsInt(stats.perfectSpindashes));
+    }
+    BlankRows(screen, 1);
+    PrintTotalLine(screen, stats);
+    int32_t records = stats.recordCount;
+    if (records < 0) records = 0;
+    if (records > kLevelRecordCapacity) records = kLevelRecordCapacity;
+    for (int32_t i = 0; i < records; ++i) PrintLevelRecord(screen, stats.records[i]);
+    BlankRows(screen, 1);
+}
+
+void PrintDebugBlock(ScreenBuffer& screen, const GameSnapshot& snapshot) {
+    const TrackerStats& stats = snapshot.stats;
+    const RamMirror& ram = snapshot.ram;
+    ScreenPrintLine(screen, "Debug Enabled");
+    // "%.05d" and "%.08u" are precisions: at least 5 and 8 digits, zero-padded.
+    ScreenPrintLine(screen, "Time %02d:%02d.%02.0f - Lag %4d - Level frame %.05d - Global frame %.08u",
+                    AsInt(ram.timerMinutes), AsInt(ram.timerSeconds), ram.timerFrame * kHundredthsPerFrame,
+                    AsInt(stats.lagFrames), AsInt(ram.levelFrame), static_cast<unsigned>(ram.globalFrame));
+    ScreenPrintLine(screen, "Rings % 3d, Collected %5d - Lives: %2d, Continues: %2d", AsInt(ram.rings),
+                    AsInt(ram.collectedA + ram.collectedB), AsInt(ram.lives), AsInt(ram.continues));
+    BlankRows(screen, 1);
+    ScreenPrintLine(screen, "Hit timer: %d", AsInt(ram.p1HitTimer));
+    ScreenPrintLine(screen, "P1 Pos X: % 5d:%.03d - Pos Y: % 5d:%.03d - Vel X: %6d - Vel Y: %6d - Inertia: %3d",
+                    AsInt(ram.p1PosX), AsInt(ram.p1PosXSub), AsInt(ram.p1PosY), AsInt(ram.p1PosYSub), ram.p1VelX,
+                    ram.p1VelY, ram.p1Inertia);
+    ScreenPrintLine(screen, "P2 Pos X: % 5d:%.03d - Pos Y: %5d:%.03d - Vel X: %6d - Vel Y: %6d - Inertia: %3d",
+                    AsInt(ram.p2PosX), AsInt(ram.p2PosXSub), AsInt(ram.p2PosY), AsInt(ram.p2PosYSub), ram.p2VelX,
+                    ram.p2VelY, ram.p2Inertia);
+    BlankRows(screen, 1);
+    ScreenPrintLine(screen, "P1 Spindash Count %5d - Speed %4d %6.2f%% - Actual %6.2f%%", AsInt(ram.p1SpindashCount),
+                    AsInt(stats.p1ReleaseSpeed), static_cast<double>(stats.p1ChargeFraction) * 100.0,
+                    static_cast<double>(stats.p1SpeedFraction) * 100.0);
+    ScreenPrintLine(screen, "P2 Spindash Count %5d - Speed %4d %6.2f%% - Actual %6.2f%%", AsInt(ram.p2SpindashCount),
+                    AsInt(stats.p2ReleaseSpeed), static_cast<double>(stats.p2ChargeFraction) * 100.0,
+                    static_cast<double>(stats.p2SpeedFraction) * 100.0);
+}
+
+}  // namespace
+
+const char* LevelName(uint32_t levelIndex) {
+    return kLevelNames[levelIndex < static_cast<uint32_t>(kLevelNameCount) ? levelIndex : kBlankLevelIndex];
+}
+
+bool TrackingActive(uint32_t trackerState) {
+    return trackerState < 32 && ((kTrackingActiveMask >> trackerState) & 1u) != 0;
+}
+
+void ComposeScreenLayout(ScreenBuffer& screen, GameSnapshot& mainCopy) {
+    TrackerStats& stats = mainCopy.stats;
+    const RamMirror& ram = mainCopy.ram;
+    PrintStatusLine(screen, stats);
+    BlankRows(screen, 1);
+    PrintInputLine(screen, ram.p1HoldFrames);
+    PrintInputLine(screen, ram.p2HoldFrames);
+    BlankRows(screen, 1);
+    if (TrackingActive(stats.trackerState) || stats.trackerState == kStateGameEnd) {
+        PrintStatistics(screen, stats, ram.debugFlag);
+    }
+    if (ram.debugFlag != 0) PrintDebugBlock(screen, mainCopy);
+    BlankRows(screen, 2);
+}
