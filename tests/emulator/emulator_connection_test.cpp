@@ -1,0 +1,383 @@
+#include "emulator/emulator_connection.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/fake_process_api.h"
+
+namespace {
+
+const std::string kNotFound = "ERROR: Could not find process 'retroarch.exe'.";
+const std::string kNoModule =
+    "WARNING: retroarch.exe did not have module genesis_plus_gx_libretro.dll loaded. Retrying.";
+const std::string kChecksumIncorrect =
+    "Game found but checksum routine was incorrect. Please select a game in Sonic Compilation";
+const std::string kGameFound = "Game found: Sonic 2";
+
+std::string Loaded() {
+    return "SUCCESS: Loaded " + FakeModulePath(kCoreModuleName) + " in retroarch.exe.";
+}
+
+struct Harness {
+    FakeSystem system;
+    std::unique_ptr<Tracker> tracker = std::make_unique<Tracker>();
+    std::unique_ptr<LogBuffer> log = std::make_unique<LogBuffer>();
+
+    explicit Harness(const FakeEmulatorSetup& setup = {}) {
+        FakeEmulator(system, setup);
+        TrackerReset(*tracker, FakeProcessApi(system));
+        TrackerSetNames(*tracker);
+    }
+    std::vector<std::string> TakeMessages() {
+        std::vector<std::string> texts;
+        for (int i = 0; i < log->count; ++i) texts.emplace_back(log->entries[i].text);
+        LogClear(*log);
+        return texts;
+    }
+    const EmulatorConnection& connection() const { return tracker->connection; }
+};
+
+using Messages = std::vector<std::string>;
+
+TEST(Tracker, StartsDetachedWithTheEmulatorsNames) {
+    Harness h;
+    EXPECT_STREQ(h.connection().processName, "retroarch.exe");
+    EXPECT_STREQ(h.connection().moduleName, "genesis_plus_gx_libretro.dll");
+    EXPECT_FALSE(h.tracker->attached);
+    EXPECT_FALSE(h.tracker->identified);
+    EXPECT_EQ(h.connection().headerFound, 0u);
+    EXPECT_EQ(h.connection().window, nullptr);
+}
+
+// Every way an attach attempt fails before the core is found: the messages of
+// the pass in order, and nothing left open.
+struct AttachFailure {
+    const char* name;
+    void (*arrange)(FakeSystem&);
+    Messages (*expected)();
+};
+
+const AttachFailure kAttachFailures[] = {
+    {"no process snapshot", [](FakeSystem& s) { s.snapshotFails = true; },
+     [] { return Messages{"Could not get handle snapshot.", kNotFound}; }},
+    {"first entry fails", [](FakeSystem& s) { s.firstFails = true; }, [] { return Messages{kNotFound}; }},
+    {"no emulator running",
+     [](FakeSystem& s) { s.processes.erase(s.processes.begin() + 2); }, [] { return Messages{kNotFound}; }},
+    {"image name differs in case only",
+     [](FakeSystem& s) { std::strcpy(s.processes[2].exeFile, "RetroArch.exe"); }, [] { return Messages{kNotFound}; }},
+    {"emulator is the snapshot's first entry, which is never compared",
+     [](FakeSystem& s) { s.processes.erase(s.processes.begin(), s.processes.begin() + 2); },
+     [] { return Messages{kNotFound}; }},
+    {"process can't be opened", [](FakeSystem& s) { s.openFails = true; }, [] { return Messages{kNotFound}; }},
+    {"module list fails", [](FakeSystem& s) { s.enumFails = true; },
+     [] { return Messages{"ERROR: Could not enumerate 'retroarch.exe' modules."}; }},
+    {"no modules at all", [](FakeSystem& s) { s.modules.clear(); }, [] { return Messages{kNoModule}; }},
+    {"core not loaded", [](FakeSystem& s) { s.modules.pop_back(); }, [] { return Messages{kNoModule}; }},
+    {"core name differs in case only",
+     [](FakeSystem& s) { s.modules.back().path = FakeModulePath("Genesis_Plus_GX_libretro.dll"); },
+     [] { return Messages{kNoModule}; }},
+    {"core name only as a directory",
+     [](FakeSystem& s) { s.modules.back().path = FakeModulePath("genesis_plus_gx_libretro.dll") + "x"; },
+     [] { return Messages{kNoModule}; }},
+    {"names of two modules can't be had, core absent",
+     [](FakeSystem& s) {
+         s.modules.pop_back();
+         s.modules[0].nameFails = true;
+         s.modules[1].nameFails = true;
+     },
+     [] {
+         return Messages{"WARNING: Could not get module name for index 0 in retroarch.exe",
+                         "WARNING: Could not get module name for index 1 in retroarch.exe", kNoModule};
+     }},
+    {"module information fails", [](FakeSystem& s) { s.moduleInfoFails = true; },
+     [] { return Messages{"ERROR: Could not get module information for genesis_plus_gx_libretro.dll"}; }},
+};
+
+TEST(Attach, FailuresLeaveTheTrackerDetachedWithTheirMessages) {
+    for (const AttachFailure& row : kAttachFailures) {
+        SCOPED_TRACE(row.name);
+        Harness h;
+        row.arrange(h.system);
+        Attach(*h.tracker, *h.log);
+        EXPECT_EQ(h.TakeMessages(), row.expected());
+        EXPECT_FALSE(h.tracker->attached);
+        EXPECT_FALSE(h.tracker->identified);
+        EXPECT_EQ(h.connection().process, nullptr);
+        EXPECT_EQ(h.system.handlesOpen, 0) << "no process handle outlives a failed attempt";
+        EXPECT_EQ(h.system.snapshotsOpen, 0) << "the snapshot never outlives its pass";
+    }
+}
+
+TEST(Attach, NameFailureOfOneModuleStillFindsTheCoreAfterIt) {
+    Harness h;
+    h.system.modules[1].nameFails = true;
+    Attach(*h.tracker, *h.log);
+    EXPECT_EQ(h.TakeMessages(),
+              (Messages{"WARNING: Could not get module name for index 1 in retroarch.exe", Loaded(), kGameFound}));
+    EXPECT_TRUE(h.tracker->identified);
+}
+
+// What follows a found core, by what FindGame reports.
+struct AttachOutcome {
+    const char* name;
+    void (*arrange)(FakeSystem&);
+    Messages (*expected)();
+    bool attached;
+    bool identified;
+};
+
+const AttachOutcome kAttachOutcomes[] = {
+    {"Sonic 2 running", [](FakeSystem&) {}, [] { return Messages{Loaded(), kGameFound}; }, true, true},
+    {"compilation menu",
+     [](FakeSystem& s) { s.regions.back() = FakeCoreRegion(s.modules.back().base, false); },
+     [] { return Messages{Loaded(), kChecksumIncorrect}; }, true, false},
+    {"another cartridge", [](FakeSystem& s) { s.regions.front() = FakeRomRegion(0x20000000, 0x10000, -1); },
+     [] { return Messages{Loaded(), "Unknown game"}; }, true, false},
+    {"emulator gone before the scan", [](FakeSystem& s) { s.queryFails = true; },
+     [] { return Messages{Loaded(), "Lost connection to 'retroarch.exe' -- Disconnecting"}; }, false, false},
+    {"signature read fails",
+     [](FakeSystem& s) {
+         // Only the signature probe fails: the core's region can be queried but not read.
+         s.regions.back().readFails = true;
+         s.readError = 998;
+     },
+     [] {
+         return Messages{Loaded(), "ReadProcessMemory failed with error code '998' -- Disconnecting from retroarch.exe"};
+     },
+     false, false},
+};
+
+TEST(Attach, CoreFoundThenFindGameDecidesTheState) {
+    for (const AttachOutcome& row : kAttachOutcomes) {
+        SCOPED_TRACE(row.name);
+        Harness h;
+        row.arrange(h.system);
+        Attach(*h.tracker, *h.log);
+        EXPECT_EQ(h.TakeMessages(), row.expected());
+        EXPECT_EQ(h.tracker->attached, row.attached);
+        EXPECT_EQ(h.tracker->identified, row.identified);
+        EXPECT_EQ(h.system.handlesOpen, row.attached ? 1 : 0);
+        EXPECT_EQ(h.connection().process != nullptr, row.attached);
+        if (row.attached && !row.identified) EXPECT_EQ(h.connection().headerFound, 0u) << "scan again next pass";
+    }
+}
+
+TEST(Attach, ConnectedSetsUpTheWindowAtTheEndOfWorkRam) {
+    Harness h;
+    Attach(*h.tracker, *h.log);
+    ASSERT_TRUE(h.tracker->identified);
+    EXPECT_EQ(h.connection().ramBase, 0x7FF600000000ull + 0x2A1060 + 0xA000);
+    EXPECT_EQ(h.connection().windowSize, 24576u);
+    ASSERT_NE(h.connection().window, nullptr);
+    EXPECT_EQ(h.connection().headerFound, 1u);
+}
+
+TEST(Attach, TakesTheFirstEmulatorAfterTheFirstEntry) {
+    Harness h;
+    ProcessEntry second = h.system.processes[2];
+    second.processId = 9000;
+    h.system.processes.push_back(second);
+    Attach(*h.tracker, *h.log);
+    EXPECT_EQ(h.system.openedProcessIds, std::vector<uint32_t>{4242});
+}
+
+TEST(Attach, ExaminesAtMostTheModulesTheArrayHolds) {
+    Harness h;
+    h.system.modules.pop_back();
+    h.system.extraBytesNeeded = 4000 * sizeof(ModuleHandle);   // a list larger than the array
+    Attach(*h.tracker, *h.log);
+    EXPECT_EQ(h.system.moduleNameCalls.size(), 1024u);
+    EXPECT_EQ(h.TakeMessages().size(), size_t{kLogCapacity}) << "a warning for each handle without a name";
+}
+
+TEST(Attach, TakesTheFirstMatchingModule) {
+    Harness h;
+    FakeModule copy = h.system.modules.back();
+    copy.base = 0x7FFB00000000ull;
+    h.system.modules.push_back(copy);
+    Attach(*h.tracker, *h.log);
+    EXPECT_EQ(h.connection().ramBase, 0x7FF600000000ull + 0x2A1060 + 0xA000);
+}
+
+// [SECTION] FindGame on later passes
+
+TEST(FindGame, MenuScansOnEveryPassUntilTheGameStarts) {
+    Harness h({.signature = false});
+    Attach(*h.tracker, *h.log);
+    EXPECT_EQ(h.TakeMessages(), (Messages{Loaded(), kChecksumIncorrect}));
+    EXPECT_EQ(h.tracker->scanFigures.scans, 1u);
+
+    // The tracker clears headerFound after NotIdentified, so each pass scans.
+    EXPECT_EQ(FindGame(*h.tracker, *h.log), FindGameResult::NotIdentified);
+    h.tracker->connection.headerFound = 0;
+    EXPECT_EQ(h.tracker->scanFigures.scans, 2u);
+
+    h.system.regions.back() = FakeCoreRegion(0x7FF600000000ull, true);
+    EXPECT_EQ(FindGame(*h.tracker, *h.log), FindGameResult::Found);
+    EXPECT_EQ(h.tracker->scanFigures.scans, 3u);
+    EXPECT_EQ(h.TakeMessages(), (Messages{kChecksumIncorrect, kGameFound}));
+}
+
+TEST(FindGame, AfterAReconnectionTheHeaderIsNotSearchedAgain) {
+    Harness h;
+    Attach(*h.tracker, *h.log);
+    ASSERT_TRUE(h.tracker->identified);
+    Disconnect(*h.tracker);
+    EXPECT_EQ(h.connection().headerFound, 1u) << "kept across disconnects";
+    EXPECT_EQ(h.connection().ramBase, 0u);
+    EXPECT_EQ(h.connection().window, nullptr);
+    EXPECT_EQ(h.connection().windowSize, 0u);
+    EXPECT_EQ(h.system.handlesOpen, 0);
+
+    // The cartridge header is gone now; only the signature is checked.
+    h.system.regions.front() = FakeRomRegion(0x20000000, 0x10000, -1);
+    h.TakeMessages();
+    Attach(*h.tracker, *h.log);
+    EXPECT_EQ(h.TakeMessages(), (Messages{Loaded(), kGameFound}));
+    EXPECT_EQ(h.tracker->scanFigures.scans, 1u);
+    EXPECT_EQ(h.system.handlesOpen, 1);
+}
+
+// [SECTION] The header scan's walk
+
+struct ScanCase {
+    const char* name;
+    std::vector<FakeRegion> (*regions)();
+    bool found;
+};
+
+FakeRegion Plain(uint64_t base, uint64_t size, uint32_t state = kMemCommit, uint32_t protect = kPageReadWrite) {
+    return FakeRegion{base, size, state, protect, false, {}};
+}
+
+const ScanCase kScanCases[] = {
+    {"header in a region after free gaps and other regions",
+     [] { return std::vector<FakeRegion>{Plain(0x10000, 0x2000), FakeRomRegion(0x40000000, 0x20000, 0x100)}; },
+     true},
+    {"header in a no-access region",
+     [] {
+         FakeRegion rom = FakeRomRegion(0x40000000, 0x20000, 0x100);
+         rom.protect = kPageNoAccess;
+         return std::vector<FakeRegion>{rom};
+     },
+     false},
+    {"header in a reserved region",
+     [] {
+         FakeRegion rom = FakeRomRegion(0x40000000, 0x20000, 0x100);
+         rom.state = kMemReserve;
+         return std::vector<FakeRegion>{rom};
+     },
+     false},
+    {"unreadable region before the header is skipped",
+     [] {
+         FakeRegion guard = Plain(0x10000, 0x1000);
+         guard.readFails = true;
+         return std::vector<FakeRegion>{guard, FakeRomRegion(0x40000000, 0x20000, 0x100)};
+     },
+     true},
+    {"header ending on the region's last byte",
+     [] { return std::vector<FakeRegion>{FakeRomRegion(0x40000000, 0x1000, 0x1000 - 145)}; }, true},
+    {"header starting in the first 60 MiB but ending beyond them",
+     [] {
+         return std::vector<FakeRegion>{FakeRomRegion(0x40000000, kScanBufferSize + 0x1000, kScanBufferSize - 100)};
+     },
+     false},
+    {"header at or above 2^44",
+     [] { return std::vector<FakeRegion>{FakeRomRegion(kScanAddressLimit, 0x10000, 0x100)}; }, false},
+    {"header in the last region below 2^44",
+     [] { return std::vector<FakeRegion>{FakeRomRegion(kScanAddressLimit - 0x10000, 0x10000, 0x100)}; }, true},
+};
+
+TEST(HeaderScan, WalksCommittedAccessibleRegionsBelowTheLimit) {
+    for (const ScanCase& row : kScanCases) {
+        SCOPED_TRACE(row.name);
+        Harness h;
+        h.system.regions = row.regions();
+        h.system.regions.push_back(FakeCoreRegion(0x7FF600000000ull, true));
+        Attach(*h.tracker, *h.log);
+        EXPECT_EQ(h.tracker->identified, row.found);
+        EXPECT_EQ(h.TakeMessages().back(), row.found ? kGameFound : "Unknown game");
+    }
+}
+
+TEST(HeaderScan, StopsAtTheFirstCopy) {
+    Harness h;
+    h.system.regions = {FakeRomRegion(0x10000000, 0x10000, 0x100), FakeRomRegion(0x20000000, 0x10000, 0x100),
+                        FakeCoreRegion(0x7FF600000000ull, true)};
+    Attach(*h.tracker, *h.log);
+    EXPECT_EQ(h.tracker->scanFigures.regionsRead, 1u);
+    EXPECT_EQ(h.tracker->scanFigures.bytesRead, 0x10000u);
+}
+
+TEST(HeaderScan, ReadsAtMost60MiBOfARegion) {
+    Harness h;
+    h.system.regions = {FakeRomRegion(0x10000000, kScanBufferSize + 0x10000, -1), FakeCoreRegion(0x7FF600000000ull, true)};
+    Attach(*h.tracker, *h.log);
+    EXPECT_EQ(h.tracker->scanFigures.regionsRead, 1u) << "the core's region lies above 2^44";
+    EXPECT_EQ(h.tracker->scanFigures.bytesRead, uint64_t{kScanBufferSize});
+}
+
+TEST(HeaderScan, AFailedQueryAfterTheFirstEndsTheWalkQuietly) {
+    Harness h;
+    h.system.regions = {Plain(0x10000, 0x1000), FakeRomRegion(0x40000000, 0x10000, 0x100),
+                        FakeCoreRegion(0x7FF600000000ull, true)};
+    h.system.queryFailsFrom = 0x20000000;
+    Attach(*h.tracker, *h.log);
+    EXPECT_EQ(h.TakeMessages(), (Messages{Loaded(), "Unknown game"}));
+    EXPECT_TRUE(h.tracker->attached);
+}
+
+TEST(HeaderScan, ARegionThatDoesNotMoveTheWalkOnEndsIt) {
+    // A broken region list (size 0) must not hang the tracker.
+    Harness h;
+    h.system.regions = {Plain(0, 0), FakeRomRegion(0x40000000, 0x10000, 0x100),
+                        FakeCoreRegion(0x7FF600000000ull, true)};
+    Attach(*h.tracker, *h.log);
+    EXPECT_EQ(h.TakeMessages().back(), "Unknown game");
+}
+
+// [SECTION] ReadWindow
+
+struct WindowHarness : Harness {
+    WindowHarness() {
+        Attach(*tracker, *log);
+        TakeMessages();
+    }
+    uint8_t* CoreRam() { return system.regions.back().bytes.data() + kWorkRamOffsetInModule; }
+};
+
+TEST(ReadWindow, ReadsTheLast24KiBOfWorkRam) {
+    WindowHarness h;
+    ASSERT_TRUE(h.tracker->identified);
+    h.CoreRam()[0xA000] = 0x11;
+    h.CoreRam()[0xFFFF] = 0x22;
+    h.CoreRam()[0x9FFF] = 0x33;
+    uint32_t readsBefore = h.system.reads;
+    EXPECT_EQ(ReadWindow(*h.tracker, *h.log), ReadWindowResult::WindowGood);
+    EXPECT_EQ(h.system.reads, readsBefore + 1) << "one read per pass";
+    EXPECT_EQ(h.connection().window[0], 0x11);
+    EXPECT_EQ(h.connection().window[kWindowSize - 1], 0x22);
+    EXPECT_TRUE(h.TakeMessages().empty());
+}
+
+TEST(ReadWindow, SignatureGoneIsAMismatch) {
+    WindowHarness h;
+    h.CoreRam()[kSignatureRamOffset + 11] ^= 1;   // last byte of "SEGA"
+    EXPECT_EQ(ReadWindow(*h.tracker, *h.log), ReadWindowResult::SignatureMismatch);
+    EXPECT_EQ(h.TakeMessages(), Messages{"Unknown checksum at end of RAM"});
+}
+
+TEST(ReadWindow, FailedReadReportsTheErrorCode) {
+    WindowHarness h;
+    h.system.readFails = true;
+    h.system.readError = 5;
+    EXPECT_EQ(ReadWindow(*h.tracker, *h.log), ReadWindowResult::ReadFailed);
+    EXPECT_EQ(h.TakeMessages(),
+              Messages{"ReadProcessMemory failed with error code '5' -- Disconnecting from retroarch.exe"});
+}
+
+}  // namespace

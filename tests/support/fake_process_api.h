@@ -1,0 +1,79 @@
+// A fake of the process calls: a list of processes, one emulator process with
+// its modules and memory regions, and switches that make each call fail the
+// way the OS can. One fake is active at a time (the calls are plain function
+// pointers); FakeProcessApi() returns the table that uses it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "emulator/emulator_connection.h"
+
+struct FakeModule {
+    uint64_t base;
+    std::string path;        // full path, with the platform's separator
+    bool nameFails;          // K32GetModuleFileNameExA returns 0
+};
+
+struct FakeRegion {
+    uint64_t base;
+    uint64_t size;
+    uint32_t state;          // kMemCommit, kMemReserve
+    uint32_t protect;        // kPageReadWrite, kPageNoAccess, ...
+    bool readFails;          // reads fail (a guard page, memory gone)
+    std::vector<uint8_t> bytes;   // contents from base; shorter than size means zeros follow
+};
+
+struct FakeSystem {
+    // Process snapshot, first entry included (it is never compared).
+    std::vector<ProcessEntry> processes;
+    bool snapshotFails = false;
+    bool firstFails = false;
+    bool openFails = false;
+
+    // The opened process.
+    bool enumFails = false;
+    uint32_t extraBytesNeeded = 0;        // added to what the module list needs
+    std::vector<FakeModule> modules;
+    bool moduleInfoFails = false;
+    std::vector<FakeRegion> regions;      // ascending, not overlapping
+    bool queryFails = false;              // every query fails
+    uint64_t queryFailsFrom = UINT64_MAX; // queries at or above this address fail
+    bool readFails = false;               // every read fails
+    int readError = 299;                  // ERROR_PARTIAL_COPY
+
+    // What the tracker did.
+    int snapshotsOpen = 0;
+    int handlesOpen = 0;
+    std::vector<uint32_t> openedProcessIds;
+    std::vector<uint64_t> moduleNameCalls;
+    uint32_t queries = 0;
+    uint32_t reads = 0;
+    uint64_t bytesRead = 0;
+};
+
+// Makes `system` the active fake and returns the call table that uses it.
+const ProcessApi& FakeProcessApi(FakeSystem& system);
+
+// A path ending in `fileName`, with the platform's module path separator.
+std::string FakeModulePath(const char* fileName);
+
+// The region of a core module at `base` with the work RAM at base + 0x2A1060,
+// the RAM signature in place or not.
+FakeRegion FakeCoreRegion(uint64_t base, bool signature);
+
+// A region holding the cartridge header pattern at `offset` (or none when
+// offset is negative), the rest filled with 'S' and other bytes.
+FakeRegion FakeRomRegion(uint64_t base, uint64_t size, int64_t offset);
+
+// The emulator as found on a player's machine: the system entry, another
+// program, retroarch.exe (pid 4242) with two modules and the core, its memory
+// a ROM region and the core's region.
+struct FakeEmulatorSetup {
+    uint64_t coreBase = 0x7FF600000000ull;
+    uint64_t romBase = 0x20000000ull;
+    bool header = true;
+    bool signature = true;
+};
+void FakeEmulator(FakeSystem& system, const FakeEmulatorSetup& setup = {});

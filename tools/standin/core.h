@@ -1,0 +1,20 @@
+// The stand-in core module: a shared library whose data holds the emulated
+// console's 64 KiB work RAM at the module's load address + 0x2A1060, where the
+// real core keeps it. The stand-in's executable loads it by path.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" {
+
+// The work RAM inside this module's data, 16-bit words in the host's
+// little-endian order. Null, with the reason in `error`, when the module was
+// loaded so that its load address + 0x2A1060 does not fall inside its data.
+// `loadAddress` receives the module's load address.
+uint8_t* StandinCoreWorkRam(uint64_t* loadAddress, char* error, size_t errorSize);
+
+}
+
+using StandinCoreWorkRamFunction = uint8_t* (*)(uint64_t*, char*, size_t);
+inline constexpr const char* kStandinCoreWorkRamSymbol = "StandinCoreWorkRam";

@@ -1,0 +1,355 @@
+// The stand-in emulator: a process named retroarch.exe that loads a core
+// module named genesis_plus_gx_libretro.dll by path, keeps the cartridge ROM in
+// memory and plays a scenario into the work RAM inside the core's data, one
+// game frame at a time. See README.md in this directory.
+//
+//   retroarch.exe [--mode game|menu|other] [--no-header] [--loop] [--fps N]
+//                 [--ballast-mib N] [SCENARIO]
+//   retroarch.exe --check SCENARIO
+//
+// SIGUSR1 switches to the game (signature in place), SIGUSR2 to the
+// compilation's menu (signature gone); SIGTERM and SIGINT end the process.
+#include <dlfcn.h>
+#include <sys/mman.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "emulator/contract.h"
+#include "emulator/ram_writer.h"
+#include "tools/standin/memory.h"
+#include "tools/standin/core.h"
+#include "tools/standin/scenario.h"
+
+namespace {
+
+constexpr uint32_t kRamFirstAddress = 0xFF0000;
+constexpr uint32_t kGlobalFrameAddress = 0xFFFE0C;
+constexpr uint32_t kLevelFrameAddress = 0xFFFE04;
+constexpr uint32_t kTimerMinutesAddress = 0xFFFE23;
+constexpr uint32_t kTimerSecondsAddress = 0xFFFE24;
+constexpr uint32_t kTimerFrameAddress = 0xFFFE25;
+constexpr uint32_t kPauseAddress = 0xFFF63B;
+constexpr uint32_t kSignatureAddress = 0xFFFFDC;   // "init", 0x00020000, "SEGA"
+
+volatile std::sig_atomic_t g_requestedMode = -1;   // a CartridgeMode asked for by a signal
+
+void OnSignal(int number) {
+    g_requestedMode = static_cast<int>(number == SIGUSR1 ? CartridgeMode::Game : CartridgeMode::Menu);
+}
+
+struct Options {
+    CartridgeMode mode = CartridgeMode::Game;
+    bool header = true;
+    bool loop = false;
+    uint32_t fpsOverride = 0;
+    uint32_t ballastMib = 0;
+    const char* scenarioPath = nullptr;
+    const char* checkPath = nullptr;
+};
+
+// The emulated console as the scenario drives it: the RAM composed privately,
+// then copied into the core's RAM once per frame, the global frame counter last.
+struct Machine {
+    uint8_t image[kWorkRamSize];   // work RAM in the core's byte order
+    uint8_t* coreRam;              // the RAM inside the core module's data
+    uint32_t globalFrame;
+    uint16_t levelFrame;
+    uint8_t timerMinutes;
+    uint8_t timerSeconds;
+    uint8_t timerFrame;
+    uint8_t pause;
+    CartridgeMode mode;
+    bool header;
+    Cartridge cartridge;
+};
+
+[[noreturn]] void Die(const char* format, const char* detail) {
+    std::fprintf(stderr, "retroarch.exe (stand-in): ");
+    std::fprintf(stderr, format, detail);
+    std::fputc('\n', stderr);
+    std::exit(2);
+}
+
+bool ReadFile(const char* path, std::string* text) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return false;
+    std::ostringstream buffer;
+    buffer << file.rdbuf();
+    *text = buffer.str();
+    return true;
+}
+
+Scenario LoadScenario(const char* path) {
+    std::string text;
+    if (!ReadFile(path, &text)) Die("can't read scenario %s", path);
+    Scenario scenario;
+    std::string error;
+    if (!ParseScenario(text, &scenario, &error)) {
+        std::fprintf(stderr, "%s:%s\n", path, error.c_str());
+        std::exit(2);
+    }
+    return scenario;
+}
+
+Options ParseOptions(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&]() -> const char* {
+            if (i + 1 >= argc) Die("%s needs a value", argv[i]);
+            return argv[++i];
+        };
+        if (arg == "--mode") {
+            std::string mode = value();
+            if (mode == "game") {
+                options.mode = CartridgeMode::Game;
+            } else if (mode == "menu") {
+                options.mode = CartridgeMode::Menu;
+            } else if (mode == "other") {
+                options.mode = CartridgeMode::Other;
+            } else {
+                Die("--mode takes game, menu or other, not %s", mode.c_str());
+            }
+        } else if (arg == "--no-header") {
+            options.header = false;
+        } else if (arg == "--loop") {
+            options.loop = true;
+        } else if (arg == "--fps") {
+            const char* text = value();
+            options.fpsOverride = static_cast<uint32_t>(std::strtoul(text, nullptr, 10));
+            if (options.fpsOverride == 0 || options.fpsOverride > 1000) Die("--fps takes 1 to 1000, not %s", text);
+        } else if (arg == "--ballast-mib") {
+            const char* text = value();
+            options.ballastMib = static_cast<uint32_t>(std::strtoul(text, nullptr, 10));
+            if (options.ballastMib > kBallastMaxMib) Die("--ballast-mib is at most 8192, not %s", text);
+        } else if (arg == "--check") {
+            options.checkPath = value();
+        } else if (!arg.empty() && arg[0] == '-') {
+            Die("unknown option %s", arg.c_str());
+        } else if (options.scenarioPath == nullptr) {
+            options.scenarioPath = argv[i];
+        } else {
+            Die("one scenario only; also given %s", argv[i]);
+        }
+    }
+    return options;
+}
+
+// The core module sits beside the executable, as RetroArch keeps its cores.
+uint8_t* LoadCore() {
+    char self[4096];
+    ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0) Die("can't read /proc/self/exe%s", "");
+    self[length] = '\0';
+    char* slash = std::strrchr(self, '/');
+    std::string path = std::string(self, slash != nullptr ? static_cast<size_t>(slash - self) : 0) + "/" +
+                       kCoreModuleName;
+    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) Die("can't load the core: %s", dlerror());
+    auto workRam = reinterpret_cast<StandinCoreWorkRamFunction>(dlsym(library, kStandinCoreWorkRamSymbol));
+    if (workRam == nullptr) Die("the core has no %s", kStandinCoreWorkRamSymbol);
+    uint64_t loadAddress = 0;
+    char error[256] = "";
+    uint8_t* ram = workRam(&loadAddress, error, sizeof error);
+    if (ram == nullptr) Die("%s", error);
+
+    // A reader of this process finds the module at its lowest mapping: that
+    // must be the load address the RAM offset counts from.
+    uint64_t lowest = LowestMappingOf(path.c_str());
+    if (lowest != loadAddress) Die("the core's lowest mapping is not its load address (%s)", path.c_str());
+    return ram;
+}
+
+void WriteSignature(Machine& machine) {
+    RamWriter ram{machine.image, kWorkRamSize, kRamFirstAddress};
+    const bool present = machine.mode == CartridgeMode::Game;
+    RamWriteLong(ram, kSignatureAddress, present ? 0x696E6974u : 0u);       // "init"
+    RamWriteLong(ram, kSignatureAddress + 4, present ? 0x00020000u : 0u);
+    RamWriteLong(ram, kSignatureAddress + 8, present ? 0x53454741u : 0u);   // "SEGA"
+    std::memcpy(machine.coreRam + kSignatureRamOffset, machine.image + kSignatureRamOffset, kSignatureSize);
+}
+
+void SetMode(Machine& machine, CartridgeMode mode) {
+    machine.mode = mode;
+    CartridgeSetHeader(machine.cartridge, mode == CartridgeMode::Other || !machine.header ? HeaderKind::Other
+                                                                                          : HeaderKind::Compilation);
+    WriteSignature(machine);
+}
+
+void Apply(Machine& machine, const Assignment& assignment) {
+    RamWriter ram{machine.image, kWorkRamSize, kRamFirstAddress};
+    switch (assignment.target) {
+    case Target::GlobalFrame: machine.globalFrame = assignment.value; break;
+    case Target::LevelFrame: machine.levelFrame = static_cast<uint16_t>(assignment.value); break;
+    case Target::Timer:
+        machine.timerMinutes = static_cast<uint8_t>(assignment.value >> 16);
+        machine.timerSeconds = static_cast<uint8_t>(assignment.value >> 8);
+        machine.timerFrame = static_cast<uint8_t>(assignment.value);
+        break;
+    case Target::TimerMinutes: machine.timerMinutes = static_cast<uint8_t>(assignment.value); break;
+    case Target::TimerSeconds: machine.timerSeconds = static_cast<uint8_t>(assignment.value); break;
+    case Target::TimerFrame: machine.timerFrame = static_cast<uint8_t>(assignment.value); break;
+    case Target::Memory:
+        if (assignment.width == 1) RamWriteByte(ram, assignment.address, static_cast<uint8_t>(assignment.value));
+        if (assignment.width == 2) RamWriteWord(ram, assignment.address, static_cast<uint16_t>(assignment.value));
+        if (assignment.width == 4) RamWriteLong(ram, assignment.address, assignment.value);
+        break;
+    }
+}
+
+// The game's clocks for one frame of a step.
+void Advance(Machine& machine, StepKind kind) {
+    ++machine.globalFrame;
+    machine.pause = kind == StepKind::Pause ? 1 : 0;
+    if (kind == StepKind::Run || kind == StepKind::Hold) ++machine.levelFrame;
+    if (kind == StepKind::Run && ++machine.timerFrame >= 60) {
+        machine.timerFrame = 0;
+        if (++machine.timerSeconds >= 60) {
+            machine.timerSeconds = 0;
+            ++machine.timerMinutes;
+        }
+    }
+}
+
+// Everything of the frame into the core's RAM, the global frame counter last,
+// so a reader that sees a new frame number sees the rest of that frame too.
+void Commit(Machine& machine) {
+    RamWriter ram{machine.image, kWorkRamSize, kRamFirstAddress};
+    RamWriteWord(ram, kLevelFrameAddress, machine.levelFrame);
+    RamWriteByte(ram, kTimerMinutesAddress, machine.timerMinutes);
+    RamWriteByte(ram, kTimerSecondsAddress, machine.timerSeconds);
+    RamWriteByte(ram, kTimerFrameAddress, machine.timerFrame);
+    RamWriteByte(ram, kPauseAddress, machine.pause);
+    RamWriteLong(ram, kGlobalFrameAddress, machine.globalFrame);
+
+    const uint32_t counter = kGlobalFrameAddress - kRamFirstAddress;
+    std::memcpy(machine.coreRam, machine.image, counter);
+    std::memcpy(machine.coreRam + counter + 4, machine.image + counter + 4, kWorkRamSize - counter - 4);
+    std::atomic_thread_fence(std::memory_order_release);
+    std::memcpy(machine.coreRam + counter, machine.image + counter, 4);
+}
+
+struct Pacer {
+    timespec next;
+    long periodNs;
+};
+
+void PacerStart(Pacer& pacer, uint32_t fps) {
+    clock_gettime(CLOCK_MONOTONIC, &pacer.next);
+    pacer.periodNs = 1000000000L / static_cast<long>(fps);
+}
+
+void PacerSetFps(Pacer& pacer, uint32_t fps) { pacer.periodNs = 1000000000L / static_cast<long>(fps); }
+
+// Sleeps until the next frame is due.
+void PacerWait(Pacer& pacer) {
+    pacer.next.tv_nsec += pacer.periodNs;
+    while (pacer.next.tv_nsec >= 1000000000L) {
+        pacer.next.tv_nsec -= 1000000000L;
+        ++pacer.next.tv_sec;
+    }
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &pacer.next, nullptr) == EINTR) {
+    }
+}
+
+void HandleSignals(Machine& machine) {
+    int requested = g_requestedMode;
+    if (requested < 0) return;
+    g_requestedMode = -1;
+    SetMode(machine, static_cast<CartridgeMode>(requested));
+}
+
+int Check(const char* path) {
+    Scenario scenario = LoadScenario(path);
+    uint32_t fps = 60;
+    double seconds = 0;
+    for (const Step& step : scenario.steps) {
+        if (step.kind == StepKind::Fps) fps = step.argument;
+        seconds += static_cast<double>(step.frames) / fps;
+    }
+    std::printf("%s: %zu steps, %llu frames, %.1f s\n", path, scenario.steps.size(),
+                static_cast<unsigned long long>(ScenarioFrameCount(scenario)), seconds);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options = ParseOptions(argc, argv);
+    if (options.checkPath != nullptr) return Check(options.checkPath);
+
+    Scenario scenario;
+    if (options.scenarioPath != nullptr) scenario = LoadScenario(options.scenarioPath);
+
+    static Machine machine{};
+    machine.coreRam = LoadCore();
+    machine.header = options.header;
+    if (!CartridgeMap(machine.cartridge, options.ballastMib)) Die("can't map the cartridge ROM at its fixed address%s", "");
+    SetMode(machine, options.mode);
+    std::memcpy(machine.coreRam, machine.image, kWorkRamSize);
+
+    std::signal(SIGUSR1, OnSignal);
+    std::signal(SIGUSR2, OnSignal);
+    std::printf("ready pid=%d core-ram=0x%llx rom=0x%llx\n", static_cast<int>(getpid()),
+                static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(machine.coreRam)),
+                static_cast<unsigned long long>(CartridgeRomAddress()));
+    std::fflush(stdout);
+
+    Pacer pacer;
+    PacerStart(pacer, options.fpsOverride != 0 ? options.fpsOverride : 60);
+    const bool loop = options.loop && ScenarioFrameCount(scenario) > 0;
+    do {
+        for (const Step& step : scenario.steps) {
+            HandleSignals(machine);
+            switch (step.kind) {
+            case StepKind::Fps:
+                if (options.fpsOverride == 0) PacerSetFps(pacer, step.argument);
+                continue;
+            case StepKind::Mode:
+                SetMode(machine, static_cast<CartridgeMode>(step.argument));
+                continue;
+            case StepKind::Exit:
+                std::fflush(stdout);
+                std::_Exit(static_cast<int>(step.argument));
+            case StepKind::Set:
+                for (uint32_t i = 0; i < step.assignmentCount; ++i)
+                    Apply(machine, scenario.assignments[step.firstAssignment + i]);
+                continue;
+            case StepKind::Freeze:
+                for (uint32_t frame = 0; frame < step.frames; ++frame) {
+                    PacerWait(pacer);
+                    HandleSignals(machine);
+                }
+                continue;
+            default:
+                break;
+            }
+            for (uint32_t frame = 0; frame < step.frames; ++frame) {
+                Advance(machine, step.kind);
+                if (frame == 0) {
+                    for (uint32_t i = 0; i < step.assignmentCount; ++i)
+                        Apply(machine, scenario.assignments[step.firstAssignment + i]);
+                }
+                PacerWait(pacer);
+                HandleSignals(machine);
+                Commit(machine);
+            }
+        }
+    } while (loop);
+
+    // The scenario is over: the emulator stays on its last frame.
+    for (;;) {
+        PacerWait(pacer);
+        HandleSignals(machine);
+    }
+}

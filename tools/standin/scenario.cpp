@@ -1,0 +1,254 @@
+#include "tools/standin/scenario.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+
+namespace {
+
+struct Variable {
+    const char* name;
+    Target target;
+    uint32_t address;
+    uint8_t width;
+};
+
+// The game's variables by name, with the 68000 addresses the game keeps them at.
+constexpr Variable kVariables[] = {
+    {"globalFrame", Target::GlobalFrame, 0xFFFE0C, 4},
+    {"levelFrame", Target::LevelFrame, 0xFFFE04, 2},
+    {"timer", Target::Timer, 0, 0},
+    {"timerMinutes", Target::TimerMinutes, 0xFFFE23, 1},
+    {"timerSeconds", Target::TimerSeconds, 0xFFFE24, 1},
+    {"timerFrame", Target::TimerFrame, 0xFFFE25, 1},
+    {"gameMode", Target::Memory, 0xFFF600, 1},
+    {"zone", Target::Memory, 0xFFFE10, 1},
+    {"act", Target::Memory, 0xFFFE11, 1},
+    {"lives", Target::Memory, 0xFFFE12, 1},
+    {"continues", Target::Memory, 0xFFFE18, 1},
+    {"rings", Target::Memory, 0xFFFE20, 2},
+    {"collectedA", Target::Memory, 0xFFFEF1, 1},
+    {"collectedB", Target::Memory, 0xFFFEF3, 1},
+    {"debug", Target::Memory, 0xFFFFB1, 1},
+    {"p1Buttons", Target::Memory, 0xFFF604, 1},
+    {"p2Buttons", Target::Memory, 0xFFF606, 1},
+    {"p1PosX", Target::Memory, 0xFFB008, 2},
+    {"p1PosXSub", Target::Memory, 0xFFB00A, 1},
+    {"p1PosY", Target::Memory, 0xFFB00C, 2},
+    {"p1PosYSub", Target::Memory, 0xFFB00E, 1},
+    {"p1VelX", Target::Memory, 0xFFB010, 2},
+    {"p1VelY", Target::Memory, 0xFFB012, 2},
+    {"p1Inertia", Target::Memory, 0xFFB014, 2},
+    {"p1HitTimer", Target::Memory, 0xFFB030, 2},
+    {"p1SpindashFlag", Target::Memory, 0xFFB039, 1},
+    {"p1SpindashCount", Target::Memory, 0xFFB03A, 2},
+    {"p2PosX", Target::Memory, 0xFFB048, 2},
+    {"p2PosXSub", Target::Memory, 0xFFB04A, 1},
+    {"p2PosY", Target::Memory, 0xFFB04C, 2},
+    {"p2PosYSub", Target::Memory, 0xFFB04E, 1},
+    {"p2VelX", Target::Memory, 0xFFB050, 2},
+    {"p2VelY", Target::Memory, 0xFFB052, 2},
+    {"p2Inertia", Target::Memory, 0xFFB054, 2},
+    {"p2HitTimer", Target::Memory, 0xFFB070, 2},
+    {"p2SpindashFlag", Target::Memory, 0xFFB079, 1},
+    {"p2SpindashCount", Target::Memory, 0xFFB07A, 2},
+};
+
+constexpr uint32_t kFirstObjectAddress = 0xFFB080;   // id byte of the first sampled object record
+constexpr uint32_t kObjectStride = 0x40;
+constexpr uint32_t kObjectSlots = 256;
+constexpr const char* kButtonLetters = "UDLRBCAS";   // bits 0..7: Up Down Left Right B C A Start
+
+bool ParseNumber(const std::string& text, int64_t* value) {
+    if (text.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    long long parsed = std::strtoll(text.c_str(), &end, 0);
+    if (errno != 0 || *end != '\0') return false;
+    *value = parsed;
+    return true;
+}
+
+bool ParseCount(const std::string& text, uint32_t* value) {
+    int64_t parsed;
+    if (!ParseNumber(text, &parsed) || parsed < 0 || parsed > 100000000) return false;
+    *value = static_cast<uint32_t>(parsed);
+    return true;
+}
+
+// A number that fits `width` bytes, signed or unsigned.
+bool ParseValue(const std::string& text, uint8_t width, uint32_t* value) {
+    int64_t parsed;
+    if (!ParseNumber(text, &parsed)) return false;
+    const int64_t unsignedMax = width == 4 ? 0xFFFFFFFFll : (1ll << (8 * width)) - 1;
+    const int64_t signedMin = -(1ll << (8 * width - 1));
+    if (parsed < signedMin || parsed > unsignedMax) return false;
+    *value = static_cast<uint32_t>(parsed) & static_cast<uint32_t>(unsignedMax);
+    return true;
+}
+
+// A button byte: a number, or letters of "UDLRBCAS", or "-" for none.
+bool ParseButtons(const std::string& text, uint32_t* value) {
+    if (text == "-") {
+        *value = 0;
+        return true;
+    }
+    if (ParseValue(text, 1, value)) return true;
+    uint32_t bits = 0;
+    for (char letter : text) {
+        const char* at = std::strchr(kButtonLetters, letter);
+        if (at == nullptr || letter == '\0') return false;
+        bits |= 1u << (at - kButtonLetters);
+    }
+    *value = bits;
+    return true;
+}
+
+// M:SS:FF, the game timer's minutes, seconds and sixtieths.
+bool ParseTimer(const std::string& text, uint32_t* value) {
+    unsigned minutes, seconds, sixtieths;
+    char tail;
+    if (std::sscanf(text.c_str(), "%u:%u:%u%c", &minutes, &seconds, &sixtieths, &tail) != 3) return false;
+    if (minutes > 255 || seconds > 59 || sixtieths > 59) return false;
+    *value = minutes << 16 | seconds << 8 | sixtieths;
+    return true;
+}
+
+bool ParseAssignment(const std::string& token, Assignment* assignment, std::string* problem) {
+    size_t equals = token.find('=');
+    if (equals == std::string::npos || equals == 0) {
+        *problem = "expected NAME=VALUE, got '" + token + "'";
+        return false;
+    }
+    const std::string name = token.substr(0, equals);
+    const std::string value = token.substr(equals + 1);
+
+    // byte@ADDR, word@ADDR, long@ADDR: any 68000 address of work RAM.
+    size_t at = name.find('@');
+    if (at != std::string::npos) {
+        const std::string kind = name.substr(0, at);
+        uint8_t width = kind == "byte" ? 1 : kind == "word" ? 2 : kind == "long" ? 4 : 0;
+        int64_t address;
+        if (width == 0 || !ParseNumber(name.substr(at + 1), &address) || address < 0xFF0000 ||
+            address + width > 0x1000000 || (width > 1 && (address & 1) != 0)) {
+            *problem = "bad address in '" + name + "' (byte@, word@ or long@ and an address 0xFF0000..0xFFFFFF, "
+                       "even for words and longs)";
+            return false;
+        }
+        *assignment = {Target::Memory, static_cast<uint32_t>(address), width, 0};
+    } else if (name.rfind("object", 0) == 0 && name.size() > 6) {
+        uint32_t slot;
+        if (!ParseCount(name.substr(6), &slot) || slot >= kObjectSlots) {
+            *problem = "object slots are object0 to object255";
+            return false;
+        }
+        *assignment = {Target::Memory, kFirstObjectAddress + kObjectStride * slot, 1, 0};
+    } else {
+        const Variable* found = nullptr;
+        for (const Variable& variable : kVariables) {
+            if (name == variable.name) found = &variable;
+        }
+        if (found == nullptr) {
+            *problem = "unknown variable '" + name + "'";
+            return false;
+        }
+        *assignment = {found->target, found->address, found->width, 0};
+    }
+
+    bool ok;
+    if (assignment->target == Target::Timer) {
+        ok = ParseTimer(value, &assignment->value);
+    } else if (name == "p1Buttons" || name == "p2Buttons") {
+        ok = ParseButtons(value, &assignment->value);
+    } else {
+        ok = ParseValue(value, assignment->width, &assignment->value);
+    }
+    if (!ok) *problem = "bad value for " + name + ": '" + value + "'";
+    return ok;
+}
+
+}  // namespace
+
+bool ParseScenario(const std::string& text, Scenario* scenario, std::string* error) {
+    scenario->steps.clear();
+    scenario->assignments.clear();
+    std::istringstream lines(text);
+    std::string line;
+    int number = 0;
+    while (std::getline(lines, line)) {
+        ++number;
+        size_t hash = line.find('#');
+        if (hash != std::string::npos) line.resize(hash);
+        std::istringstream words(line);
+        std::vector<std::string> tokens;
+        for (std::string word; words >> word;) tokens.push_back(word);
+        if (tokens.empty()) continue;
+
+        auto fail = [&](const std::string& problem) {
+            *error = std::to_string(number) + ": " + problem;
+            return false;
+        };
+        Step step{StepKind::Set, 0, 0, static_cast<uint32_t>(scenario->assignments.size()), 0, number};
+        const std::string& command = tokens[0];
+        size_t firstAssignmentToken = 1;
+        if (command == "set") {
+            step.kind = StepKind::Set;
+            if (tokens.size() < 2) return fail("set needs at least one NAME=VALUE");
+        } else if (command == "run" || command == "hold" || command == "lag" || command == "pause" ||
+                   command == "freeze") {
+            step.kind = command == "run"    ? StepKind::Run
+                        : command == "hold" ? StepKind::Hold
+                        : command == "lag"  ? StepKind::Lag
+                        : command == "pause" ? StepKind::Pause
+                                             : StepKind::Freeze;
+            if (tokens.size() < 2 || !ParseCount(tokens[1], &step.frames) || step.frames == 0)
+                return fail(command + " needs a number of frames, 1 or more");
+            if (step.kind == StepKind::Freeze && tokens.size() > 2) return fail("freeze writes nothing: no NAME=VALUE");
+            firstAssignmentToken = 2;
+        } else if (command == "fps") {
+            step.kind = StepKind::Fps;
+            if (tokens.size() != 2 || !ParseCount(tokens[1], &step.argument) || step.argument == 0 ||
+                step.argument > 1000)
+                return fail("fps needs one number from 1 to 1000");
+            firstAssignmentToken = tokens.size();
+        } else if (command == "mode") {
+            step.kind = StepKind::Mode;
+            if (tokens.size() != 2) return fail("mode needs one of game, menu, other");
+            if (tokens[1] == "game") {
+                step.argument = static_cast<uint32_t>(CartridgeMode::Game);
+            } else if (tokens[1] == "menu") {
+                step.argument = static_cast<uint32_t>(CartridgeMode::Menu);
+            } else if (tokens[1] == "other") {
+                step.argument = static_cast<uint32_t>(CartridgeMode::Other);
+            } else {
+                return fail("mode needs one of game, menu, other");
+            }
+            firstAssignmentToken = tokens.size();
+        } else if (command == "exit") {
+            step.kind = StepKind::Exit;
+            if (tokens.size() > 2 || (tokens.size() == 2 && (!ParseCount(tokens[1], &step.argument) || step.argument > 255)))
+                return fail("exit takes an optional status from 0 to 255");
+            firstAssignmentToken = tokens.size();
+        } else {
+            return fail("unknown command '" + command + "'");
+        }
+
+        for (size_t i = firstAssignmentToken; i < tokens.size(); ++i) {
+            Assignment assignment;
+            std::string problem;
+            if (!ParseAssignment(tokens[i], &assignment, &problem)) return fail(problem);
+            scenario->assignments.push_back(assignment);
+            ++step.assignmentCount;
+        }
+        scenario->steps.push_back(step);
+    }
+    return true;
+}
+
+uint64_t ScenarioFrameCount(const Scenario& scenario) {
+    uint64_t frames = 0;
+    for (const Step& step : scenario.steps) frames += step.frames;
+    return frames;
+}
