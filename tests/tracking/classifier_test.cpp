@@ -65,6 +65,13 @@ TEST(ClassifyTick, LagCountsOnlyNewFramesOnWhichBothLevelCountersStoodStill) {
     EXPECT_EQ(start.state(), 7u);
 }
 
+TEST(ClassifyTick, OnlyALivesDropIsADeath) {
+    TickBuilder play;
+    play.StartGame().Lives(4).Active().Lives(5).Sample().Active();
+    EXPECT_EQ(play.stats().deaths, 0u) << "lives gained";
+    EXPECT_EQ(play.state(), 4u);
+}
+
 TEST(ClassifyTick, APassWithoutANewFrameStillSetsTheLevelAndSeesADeath) {
     TickBuilder play;
     play.StartGame(13, 1);
@@ -97,6 +104,27 @@ TEST(ClassifyTick, PauseHeldCountsOnceAndIsReleasedByMode) {
         play.Pause(false).Lag().Pause(true).Lag();
         EXPECT_EQ(play.stats().pauses, c.pausesAfterQuickRepause + 1) << "mode " << c.mode;
     }
+}
+
+// A special stage is accounted on its first pass after the level last ran;
+// coming back through the pre-level passes closes the level's record.
+TEST(ClassifyTick, SpecialStageIsAccountedOncePerVisitFromARunningLevel) {
+    TickBuilder play;
+    play.StartGame().Timer(0, 20, 10).Active().Mode(16).Lag(3);
+    EXPECT_EQ(play.state(), 5u);
+    EXPECT_EQ(play.stats().totalTimerFrames, 11);
+    play.Mode(140).Lag();
+    EXPECT_EQ(play.state(), 13u);
+    EXPECT_EQ(play.stats().recordCount, 1);
+    EXPECT_EQ(play.stats().totalTimerFrames, 22);
+
+    play.Lag().Mode(16).Lag(2);  // no level frame ran in between
+    EXPECT_EQ(play.state(), 2u);
+    EXPECT_EQ(play.stats().totalTimerFrames, 22);
+
+    play.Mode(140).Lag().Mode(12).Active().Mode(16).Lag();
+    EXPECT_EQ(play.state(), 5u);
+    EXPECT_EQ(play.stats().totalTimerFrames, 22 + 12);
 }
 
 TEST(ClassifyTick, SpecialStagePauseStampIsTheGlobalFrameAndClearsOnRelease) {

@@ -74,6 +74,40 @@ TEST(LevelRecordTime, AccumulatesAndNormalisesAtTheClose) {
     }
 }
 
+// What each operation adds to or takes from the run's totals, with the timer
+// at 1:30 and 30 sixtieths, 40 rings and a collected figure of 2 + 3.
+TEST(LevelRecordTotals, EachOperationMovesItsOwnTotals) {
+    struct Case {
+        const char* name;
+        void (*operation)(GameSnapshot&);
+        uint32_t collected;
+        int32_t minutes, seconds, timerFrames;
+        uint32_t rings;
+    };
+    const Case cases[] = {
+        {"death", AccountDeathTime, 5, 1, 30, 30, 0},
+        {"restart", AccountRestart, 0, -1, -30, 0, 0},
+        {"special-stage entry", AccountSpecialStageEntry, 5, 0, 0, 30, 0},
+        {"close", CloseLevelRecord, 5, 1, 30, 30, 40},
+    };
+    for (const Case& c : cases) {
+        TickBuilder play;
+        GameSnapshot& snap = play.snapshot;
+        snap.ram.timerMinutes = 1;
+        snap.ram.timerSeconds = 30;
+        snap.ram.timerFrame = 30;
+        snap.ram.rings = 40;
+        snap.ram.collectedA = 2;
+        snap.ram.collectedB = 3;
+        c.operation(snap);
+        EXPECT_EQ(snap.stats.totalCollected, c.collected) << c.name;
+        EXPECT_EQ(snap.stats.totalMinutes, c.minutes) << c.name;
+        EXPECT_EQ(snap.stats.totalSeconds, c.seconds) << c.name;
+        EXPECT_EQ(snap.stats.totalTimerFrames, c.timerFrames) << c.name;
+        EXPECT_EQ(snap.stats.totalRings, c.rings) << c.name;
+    }
+}
+
 // The same death and restart as played: the record holds unnormalised time in
 // between, and the totals are never normalised.
 TEST(LevelRecordTime, DeathAndRestartAsPlayed) {
