@@ -29,6 +29,54 @@ bool ResultsObjectPresent(const RamMirror& ram) {
     return false;
 }
 
+// The pause, lag, active and level-end steps of a level pass, up to the death
+// check; a return skips the rest of them.
+void LevelProgress(GameSnapshot& snapshot) {
+    TrackerStats& stats = snapshot.stats;
+    const RamMirror& ram = snapshot.ram;
+
+    if (ram.pauseFlag) {
+        if (!stats.pauseLatch) {
+            ++stats.pauses;
+            stats.pauseLatch = 1;
+        }
+        // A death stays a death until the pre-level passes account it. Shown as
+        // paused, it would run on as a level whose record the pre-level passes
+        // close instead; and the pass after a death on a paused frame sees that
+        // frame again, still paused.
+        if (stats.trackerState != kStateDeath) stats.trackerState = kStatePaused;
+        return;
+    }
+    stats.pauseLatch = 0;
+
+    // Several passes per game frame: only a pass that sees a new frame counts.
+    if (!(ram.globalFrame > ram.globalFramePrev)) return;
+
+    const bool levelFrameMoved = ram.levelFrame != ram.levelFramePrev;
+    const bool timerMoved = ram.timerFrame != ram.timerFramePrev;
+    if (!levelFrameMoved && !timerMoved) {
+        ++stats.lagFrames;  // the console showed a frame the game did not finish
+        return;
+    }
+    if (stats.trackerState == kStateDeath) return;
+
+    if (levelFrameMoved && timerMoved) {
+        stats.levelClosed = 0;
+        stats.levelEndTicks = 0;
+        stats.trackerState = kStateLevelActive;
+        stats.specialStageSeen = 0;
+        ActiveTickStatistics(snapshot);
+        return;
+    }
+    const int32_t before = stats.levelEndTicks;
+    if (before < std::numeric_limits<int32_t>::max()) stats.levelEndTicks = before + 1;
+    if (before >= kLevelEndSearchAfter && !stats.levelEndSeen && ram.objectCount > 0 &&
+        ResultsObjectPresent(ram)) {
+        stats.trackerState = kStateLevelEnd;
+        stats.levelEndSeen = 1;
+    }
+}
+
 // Game mode 12.
 void LevelTick(GameSnapshot& snapshot) {
     TrackerStats& stats = snapshot.stats;
@@ -41,51 +89,9 @@ void LevelTick(GameSnapshot& snapshot) {
         AccountRestart(snapshot);
     }
 
-    // The steps below end early by jumping to the death check; a lives drop is
-    // noticed on every pass, paused or not.
-    do {
-        if (ram.pauseFlag) {
-            if (!stats.pauseLatch) {
-                ++stats.pauses;
-                stats.pauseLatch = 1;
-            }
-            // A death stays a death until the pre-level passes account it: a
-            // pause during the death (or a death on a paused frame, seen again
-            // by the next pass) must not turn it into a paused, later running,
-            // level whose record the pre-level passes would close instead.
-            if (stats.trackerState != kStateDeath) stats.trackerState = kStatePaused;
-            break;
-        }
-        stats.pauseLatch = 0;
+    LevelProgress(snapshot);
 
-        // Several passes per game frame: only a pass that sees a new frame counts.
-        if (!(ram.globalFrame > ram.globalFramePrev)) break;
-
-        const bool levelFrameMoved = ram.levelFrame != ram.levelFramePrev;
-        const bool timerMoved = ram.timerFrame != ram.timerFramePrev;
-        if (!levelFrameMoved && !timerMoved) {
-            ++stats.lagFrames;  // the console drew a frame the game did not finish
-            break;
-        }
-        if (stats.trackerState == kStateDeath) break;
-
-        if (levelFrameMoved && timerMoved) {
-            stats.levelClosed = 0;
-            stats.levelEndTicks = 0;
-            stats.trackerState = kStateLevelActive;
-            stats.specialStageSeen = 0;
-            ActiveTickStatistics(snapshot);
-        } else {
-            const int32_t before = stats.levelEndTicks;
-            if (before < std::numeric_limits<int32_t>::max()) stats.levelEndTicks = before + 1;
-            if (before >= kLevelEndSearchAfter && !stats.levelEndSeen && ram.objectCount > 0 &&
-                ResultsObjectPresent(ram)) {
-                stats.trackerState = kStateLevelEnd;
-                stats.levelEndSeen = 1;
-            }
-        }
-    } while (false);
-
+    // A lives drop is noticed on every pass, paused or not.
     if (static_cast<int32_t>(ram.lives) < static_cast<int32_t>(ram.livesPrev)) {
         stats.trackerState = kStateDeath;
         ++stats.deaths;
