@@ -1,0 +1,95 @@
+#include "support/stats_compare.h"
+
+#include <cstring>
+#include <sstream>
+
+namespace {
+
+// Names are built only for a field that differs: a comparison of equal
+// records allocates nothing.
+class Differences {
+public:
+    template <typename T>
+    void Field(const char* name, const T& a, const T& b, int index = -1) {
+        if (a != b) Name(name, index) << +a << " != " << +b << "\n";
+    }
+    void Field(const char* name, float a, float b, int index = -1) {
+        if (std::memcmp(&a, &b, sizeof(float)) != 0) Name(name, index) << a << " != " << b << "\n";
+    }
+    std::string str() const { return out_.str(); }
+
+private:
+    std::ostream& Name(const char* name, int index) {
+        if (index >= 0) out_ << "records[" << index << "].";
+        return out_ << name << ": ";
+    }
+    std::ostringstream out_;
+};
+
+void CompareRecord(Differences& d, int i, const LevelRecord& a, const LevelRecord& b) {
+#define RECORD_FIELD(name) d.Field(#name, a.name, b.name, i)
+    RECORD_FIELD(levelIndex);
+    RECORD_FIELD(minutes);
+    RECORD_FIELD(seconds);
+    RECORD_FIELD(centiseconds);
+    RECORD_FIELD(perfectSpindashes);
+    RECORD_FIELD(rings);
+    RECORD_FIELD(collected);
+    RECORD_FIELD(p1Hits);
+    RECORD_FIELD(deaths);
+    RECORD_FIELD(pauses);
+    RECORD_FIELD(lagFrames);
+    RECORD_FIELD(closed);
+#undef RECORD_FIELD
+}
+
+}  // namespace
+
+std::string StatsDifferences(const TrackerStats& a, const TrackerStats& b, StatsCompareOptions options) {
+    Differences d;
+#define FIELD(name) d.Field(#name, a.name, b.name)
+    if (options.state) {
+        FIELD(trackerState);
+        FIELD(levelEndSeen);
+    }
+    FIELD(p1TapCount);
+    FIELD(p1ReleaseSpeed);
+    FIELD(p1ChargeFraction);
+    FIELD(p1SpeedFraction);
+    FIELD(p2ReleaseSpeed);
+    FIELD(p2ChargeFraction);
+    FIELD(p2SpeedFraction);
+    FIELD(chargeFractionSum);
+    FIELD(speedFractionSum);
+    FIELD(sixTapAttempts);
+    FIELD(perfectSpindashes);
+    FIELD(levelClosed);
+    FIELD(pauses);
+    FIELD(specialPauseStamp);
+    FIELD(pauseLatch);
+    FIELD(deaths);
+    FIELD(p1Hits);
+    FIELD(p2Hits);
+    FIELD(totalRings);
+    FIELD(totalCollected);
+    FIELD(totalMinutes);
+    FIELD(totalSeconds);
+    FIELD(totalTimerFrames);
+    FIELD(lagFrames);
+    FIELD(levelEndTicks);
+    FIELD(specialStageSeen);
+    FIELD(levelIndex);
+    FIELD(recordCount);
+    for (int k = 0; k < kSpeedTableSize; ++k) {
+        if (a.spindashSpeedTable[k] != b.spindashSpeedTable[k]) {
+            d.Field(("spindashSpeedTable[" + std::to_string(k) + "]").c_str(), a.spindashSpeedTable[k],
+                    b.spindashSpeedTable[k]);
+        }
+    }
+#undef FIELD
+    for (int i = 0; i < kLevelRecordCapacity; ++i) {
+        if (!options.openRecord && (i == a.recordCount || i == b.recordCount)) continue;
+        CompareRecord(d, i, a.records[i], b.records[i]);
+    }
+    return d.str();
+}

@@ -1,0 +1,297 @@
+#include "tracking/classifier.h"
+
+#include <gtest/gtest.h>
+
+#include "support/stats_compare.h"
+#include "support/tick_builder.h"
+
+namespace {
+
+constexpr int kSlot = 37;  // any sampled object slot
+
+TEST(ClassifyTick, GameModesWithoutABranchSetTheirStateAndTouchNoStatistic) {
+    for (uint32_t mode = 0; mode < 256; ++mode) {
+        if (mode == 0 || mode == 4 || mode == 12 || mode == 16 || mode == 32 || mode == 140) continue;
+        TickBuilder play;
+        play.StartGame().Pause(true).Sample().Pause(false).Active().LagFrame().Sample();
+        const TrackerStats before = play.stats();
+
+        play.Mode(mode).Lives(1).Active();  // nothing in these modes counts, not even a lives drop
+
+        const uint32_t expected = mode == 20 ? 6u : mode == 36 ? 9u : mode == 40 ? 10u : 14u;
+        EXPECT_EQ(play.state(), expected) << "mode " << mode;
+        EXPECT_EQ(StatsDifferences(before, play.stats(), {.state = false}), "") << "mode " << mode;
+    }
+}
+
+TEST(ClassifyTick, LogoAndTitleResetTheRunOnEveryPass) {
+    for (uint32_t mode : {0u, 4u}) {
+        TickBuilder play;
+        play.StartGame().Pause(true).Sample().Pause(false).Lag(2);
+        ASSERT_EQ(play.stats().pauses, 1u);
+        play.Mode(mode).Sample();
+        EXPECT_EQ(play.state(), 0u);
+        EXPECT_EQ(play.stats().pauses, 0u);
+        EXPECT_EQ(play.stats().lagFrames, 0u);
+    }
+}
+
+// Lag: a new game frame (global counter advanced) on which neither the level
+// frame counter nor the timer moved.
+TEST(ClassifyTick, LagCountsOnlyNewFramesOnWhichBothLevelCountersStoodStill) {
+    TickBuilder play;
+    play.StartGame();
+    play.Sample(3);  // repeated passes over the same frame
+    EXPECT_EQ(play.stats().lagFrames, 0u);
+    play.Lag();
+    EXPECT_EQ(play.stats().lagFrames, 1u);
+    play.Sample(2).Still().Active();
+    EXPECT_EQ(play.stats().lagFrames, 1u);
+    EXPECT_EQ(play.state(), 4u);
+
+    // Also after a death (state 12) ...
+    play.Lives(2).Active();
+    ASSERT_EQ(play.state(), 12u);
+    play.Lag(2);
+    EXPECT_EQ(play.stats().lagFrames, 3u);
+    EXPECT_EQ(play.state(), 12u);
+
+    // ... and before the first active frame of a game (state 7).
+    TickBuilder start;
+    start.Lives(3).Mode(0).Lag().Mode(140).Lag(2);
+    ASSERT_EQ(start.state(), 7u);
+    start.Mode(12).Lag(2);
+    EXPECT_EQ(start.stats().lagFrames, 2u);
+    EXPECT_EQ(start.state(), 7u);
+}
+
+TEST(ClassifyTick, OnlyALivesDropIsADeath) {
+    TickBuilder play;
+    play.StartGame().Lives(4).Active().Lives(5).Sample().Active();
+    EXPECT_EQ(play.stats().deaths, 0u) << "lives gained";
+    EXPECT_EQ(play.state(), 4u);
+}
+
+TEST(ClassifyTick, APassWithoutANewFrameStillSetsTheLevelAndSeesADeath) {
+    TickBuilder play;
+    play.StartGame(13, 1);
+    EXPECT_EQ(play.stats().levelIndex, 3u);
+    play.Level(7, 0).Lives(2).Sample();
+    EXPECT_EQ(play.stats().levelIndex, 8u);
+    EXPECT_EQ(play.state(), 12u);
+    EXPECT_EQ(play.stats().deaths, 1u);
+}
+
+// A pause held for many passes counts once. In a level it is released on the
+// first pass with the flag clear; in the special stage only once the global
+// frame counter has moved past the frame on which it was counted.
+TEST(ClassifyTick, PauseHeldCountsOnceAndIsReleasedByMode) {
+    struct Case {
+        uint32_t mode;
+        uint32_t pausesAfterQuickRepause;  // flag cleared and set again on the counting frame
+    };
+    for (Case c : {Case{12, 3}, Case{16, 2}}) {
+        TickBuilder play;
+        play.StartGame().Mode(c.mode).Active(2);
+        play.Pause(true).Lag(20).Sample(3);
+        EXPECT_EQ(play.stats().pauses, 1u) << "mode " << c.mode;
+        if (c.mode == 12) EXPECT_EQ(play.state(), 11u);
+        play.Pause(false).Lag();
+
+        play.Pause(true).Lag().Pause(false).Sample().Pause(true).Sample();
+        EXPECT_EQ(play.stats().pauses, c.pausesAfterQuickRepause) << "mode " << c.mode;
+
+        play.Pause(false).Lag().Pause(true).Lag();
+        EXPECT_EQ(play.stats().pauses, c.pausesAfterQuickRepause + 1) << "mode " << c.mode;
+    }
+}
+
+// A special stage is accounted on its first pass after the level last ran;
+// coming back through the pre-level passes closes the level's record.
+TEST(ClassifyTick, SpecialStageIsAccountedOncePerVisitFromARunningLevel) {
+    TickBuilder play;
+    play.StartGame().Timer(0, 20, 10).Active().Mode(16).Lag(3);
+    EXPECT_EQ(play.state(), 5u);
+    EXPECT_EQ(play.stats().totalTimerFrames, 11);
+    play.Mode(140).Lag();
+    EXPECT_EQ(play.state(), 13u);
+    EXPECT_EQ(play.stats().recordCount, 1);
+    EXPECT_EQ(play.stats().totalTimerFrames, 22);
+
+    play.Lag().Mode(16).Lag(2);  // no level frame ran in between
+    EXPECT_EQ(play.state(), 2u);
+    EXPECT_EQ(play.stats().totalTimerFrames, 22);
+
+    play.Mode(140).Lag().Mode(12).Active().Mode(16).Lag();
+    EXPECT_EQ(play.state(), 5u);
+    EXPECT_EQ(play.stats().totalTimerFrames, 22 + 12);
+}
+
+TEST(ClassifyTick, SpecialStagePauseStampIsTheGlobalFrameAndClearsOnRelease) {
+    TickBuilder play;
+    play.StartGame().Mode(16).Active();
+    EXPECT_EQ(play.state(), 5u);
+    play.Pause(true).Lag();
+    EXPECT_EQ(play.stats().specialPauseStamp, play.game.globalFrame);
+    play.Pause(false).Lag();
+    EXPECT_EQ(play.stats().specialPauseStamp, 0u);
+    EXPECT_EQ(play.stats().pauseLatch, 0);
+}
+
+// The level end: the results object among the sampled ids, looked for from the
+// eleventh pass since the last active one on which exactly one level counter
+// moved. Repeated passes, lag frames and paused frames neither count nor reset.
+TEST(ClassifyTick, LevelEndIsFoundOnTheEleventhSingleCounterFrame) {
+    TickBuilder play;
+    play.StartGame().ObjectId(kSlot, kResultsObjectId).Active();
+    play.Still(4).Sample(2).Lag(3).Pause(true).Lag(2).Pause(false).Still(6);
+    EXPECT_EQ(play.stats().levelEndTicks, 10);
+    EXPECT_EQ(play.state(), 11u) << "only an active frame shows the level running again";
+    EXPECT_EQ(play.stats().recordCount, 0);
+
+    play.Still();
+    EXPECT_EQ(play.state(), 13u);
+    EXPECT_EQ(play.stats().levelEndSeen, 1);
+    EXPECT_EQ(play.stats().recordCount, 1) << "the record is closed on the same pass";
+    EXPECT_EQ(play.stats().levelClosed, 1);
+
+    // An active frame starts the count again; the search itself is spent for
+    // this record.
+    play.Active();
+    EXPECT_EQ(play.state(), 4u);
+    EXPECT_EQ(play.stats().levelEndTicks, 0);
+    play.Still(20);
+    EXPECT_EQ(play.state(), 4u);
+    EXPECT_EQ(play.stats().recordCount, 1);
+}
+
+TEST(ClassifyTick, LevelEndNeedsTheResultsObject) {
+    TickBuilder play;
+    play.StartGame().ObjectId(kSlot, kResultsObjectId - 1).Still(30);
+    EXPECT_EQ(play.state(), 4u);
+    play.ObjectId(kObjectIdsSampled - 1, kResultsObjectId).Still();
+    EXPECT_EQ(play.state(), 13u);
+
+    TickBuilder beyond;  // ids past the sampled ones are not looked at
+    beyond.StartGame().ObjectId(kObjectIdsSampled, kResultsObjectId).Still(30);
+    EXPECT_EQ(beyond.state(), 4u);
+}
+
+TEST(ClassifyTick, DeathCheckRunsAfterPauseHandlingAndLevelEnd) {
+    // Lives drop on a paused frame: death and pause both count.
+    TickBuilder paused;
+    paused.StartGame().Pause(true).Lives(2).Lag();
+    EXPECT_EQ(paused.state(), 12u);
+    EXPECT_EQ(paused.stats().deaths, 1u);
+    EXPECT_EQ(paused.stats().pauses, 1u);
+
+    // Lives drop on the frame the level end is found: the record stays open
+    // and the search does not run again until the next record is opened.
+    TickBuilder play;
+    play.StartGame().ObjectId(kSlot, kResultsObjectId).Still(10).Lives(2).Still();
+    EXPECT_EQ(play.state(), 12u);
+    EXPECT_EQ(play.stats().levelEndSeen, 1);
+    EXPECT_EQ(play.stats().recordCount, 0);
+    EXPECT_EQ(play.stats().levelClosed, 0);
+
+    play.Mode(140).Lag(2);
+    EXPECT_EQ(play.state(), 3u);
+    play.Mode(12).Active().Still(20);
+    EXPECT_EQ(play.state(), 4u);
+    EXPECT_EQ(play.stats().recordCount, 0);
+
+    // Through the pre-level passes the next record opens and the search is back.
+    play.Mode(140).Lag(2);
+    EXPECT_EQ(play.state(), 2u);
+    EXPECT_EQ(play.stats().recordCount, 1);
+    play.Mode(12).Active().Still(11);
+    EXPECT_EQ(play.state(), 13u);
+    EXPECT_EQ(play.stats().recordCount, 2);
+}
+
+// A pause during a death keeps the death: the pre-level passes then account
+// the death time instead of closing the level. Repeated passes over a paused
+// frame with the lives drop must not lose it either.
+TEST(ClassifyTick, PauseDuringADeathKeepsTheDeath) {
+    TickBuilder droppedWhilePaused;
+    droppedWhilePaused.StartGame().Pause(true).Lives(2).Lag().Sample(2);
+    TickBuilder pausedAfter;
+    pausedAfter.StartGame().Lives(2).Active().Pause(true).Lag(3);
+
+    for (TickBuilder* play : {&droppedWhilePaused, &pausedAfter}) {
+        EXPECT_EQ(play->state(), 12u);
+        play->Pause(false).Timer(0, 30, 0).Active(5).Still(15);
+        EXPECT_EQ(play->state(), 12u);
+        play->Mode(140).Lag(2);
+        EXPECT_EQ(play->state(), 3u);
+        EXPECT_EQ(play->stats().recordCount, 0);
+        EXPECT_EQ(play->stats().totalSeconds, 30);
+        EXPECT_EQ(play->stats().deaths, 1u);
+        EXPECT_EQ(play->stats().pauses, 1u);
+    }
+}
+
+TEST(ClassifyTick, EndingClosesTheOpenRecordThenShowsTheEnding) {
+    TickBuilder play;
+    play.StartGame(14, 0).Mode(32).Lag();
+    EXPECT_EQ(play.state(), 13u);
+    EXPECT_EQ(play.stats().recordCount, 1);
+    EXPECT_EQ(play.record(0).levelIndex, 19u);
+    play.Lag(3);
+    EXPECT_EQ(play.state(), 8u);
+    EXPECT_EQ(play.stats().recordCount, 1);
+}
+
+TEST(ClassifyTick, PreLevelAfterAnOpenLevelClosesItThenOpensTheNext) {
+    TickBuilder play;
+    play.StartGame().Pause(true).Lag().Pause(false).Active().Mode(140).Lag();
+    EXPECT_EQ(play.state(), 13u);
+    EXPECT_EQ(play.stats().recordCount, 1);
+    EXPECT_EQ(play.record(1).pauses, 0u);
+
+    play.Lag();
+    EXPECT_EQ(play.state(), 2u);
+    EXPECT_EQ(play.record(1).pauses, 1u) << "the next record starts from the running totals";
+    EXPECT_EQ(play.stats().recordCount, 1);
+    play.Lag(5);
+    EXPECT_EQ(play.state(), 2u);
+    EXPECT_EQ(play.stats().recordCount, 1);
+}
+
+TEST(ClassifyTick, PreLevelFromContinueDeathTransitionOrGameStartChangesNothing) {
+    TickBuilder continueScreen;
+    continueScreen.StartGame().Mode(20).Lag();
+    TickBuilder afterDeath;
+    afterDeath.StartGame().Lives(2).Active().Mode(140).Lag();
+    TickBuilder gameStart;
+    gameStart.Lives(3).Mode(40).Lag().Mode(140).Lag();
+
+    for (TickBuilder* play : {&continueScreen, &afterDeath, &gameStart}) {
+        const TrackerStats before = play->stats();
+        play->Mode(140).Timer(0, 30, 15).Collected(4, 4).Lag(3);
+        EXPECT_EQ(StatsDifferences(before, play->stats()), "") << "state " << before.trackerState;
+    }
+}
+
+TEST(LevelIndexFor, FollowsTheZoneTableAndNeverPassesTheBlankName) {
+    struct Case {
+        uint32_t zone, act, index;
+    };
+    const Case cases[] = {
+        {0, 0, 0},   {0, 1, 1},   {13, 0, 2},  {13, 1, 3},  {15, 0, 4},   {15, 1, 5},  {12, 0, 6},
+        {12, 1, 7},  {7, 0, 8},   {7, 1, 9},   {11, 0, 10}, {11, 1, 11},  {10, 0, 12}, {10, 1, 13},
+        {4, 0, 14},  {4, 1, 15},  {5, 0, 16},  {16, 0, 17}, {6, 0, 18},   {14, 0, 19},
+        // one-level zones ignore the act
+        {5, 1, 16},  {6, 1, 18},  {14, 1, 19}, {16, 1, 17}, {5, 255, 16}, {16, 200, 17},
+        // unknown zones
+        {1, 0, 20},  {2, 0, 20},  {3, 1, 20},  {8, 0, 20},  {9, 0, 20},   {17, 0, 20}, {255, 0, 20},
+        // acts above 1: the sum while it stays in the table, else the blank name
+        {0, 2, 2},   {13, 5, 7},  {0, 20, 20}, {0, 21, 20}, {13, 17, 19}, {13, 18, 20}, {4, 6, 20},
+        {4, 7, 20},  {4, 255, 20}, {15, 255, 20}, {0, 0xFFFFFFFFu, 20}, {12, 0xFFFFFFFAu, 20},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(LevelIndexFor(c.zone, c.act), c.index) << "zone " << c.zone << " act " << c.act;
+    }
+}
+
+}  // namespace

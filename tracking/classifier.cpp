@@ -1,0 +1,225 @@
+#include "tracking/classifier.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
+#include "tracking/level_records.h"
+#include "tracking/spindash_stats.h"
+
+namespace {
+
+// A level end is looked for only after this many passes on which exactly one
+// of the level frame counter and the timer moved: the results screen runs the
+// level frame counter with the timer stopped.
+constexpr int32_t kLevelEndSearchAfter = 10;
+
+// The end check: a pass that leaves the state at "level end" with the record
+// still open closes it.
+void EndCheck(GameSnapshot& snapshot) {
+    TrackerStats& stats = snapshot.stats;
+    if (stats.trackerState == kStateLevelEnd && !stats.levelClosed) CloseLevelRecord(snapshot);
+}
+
+bool ResultsObjectPresent(const RamMirror& ram) {
+    const uint32_t count = std::min<uint32_t>(ram.objectCount, kObjectIdSlots);
+    for (uint32_t i = 0; i < count; ++i) {
+        if (ram.objectIds[i] == kResultsObjectId) return true;
+    }
+    return false;
+}
+
+// The pause, lag, active and level-end steps of a level pass, up to the death
+// check; a return skips the rest of them.
+void LevelProgress(GameSnapshot& snapshot) {
+    TrackerStats& stats = snapshot.stats;
+    const RamMirror& ram = snapshot.ram;
+
+    if (ram.pauseFlag) {
+        if (!stats.pauseLatch) {
+            ++stats.pauses;
+            stats.pauseLatch = 1;
+        }
+        // A death stays a death until the pre-level passes account it. Shown as
+        // paused, it would run on as a level whose record the pre-level passes
+        // close instead; and the pass after a death on a paused frame sees that
+        // frame again, still paused.
+        if (stats.trackerState != kStateDeath) stats.trackerState = kStatePaused;
+        return;
+    }
+    stats.pauseLatch = 0;
+
+    // Several passes per game frame: only a pass that sees a new frame counts.
+    if (!(ram.globalFrame > ram.globalFramePrev)) return;
+
+    const bool levelFrameMoved = ram.levelFrame != ram.levelFramePrev;
+    const bool timerMoved = ram.timerFrame != ram.timerFramePrev;
+    if (!levelFrameMoved && !timerMoved) {
+        ++stats.lagFrames;  // the console showed a frame the game did not finish
+        return;
+    }
+    if (stats.trackerState == kStateDeath) return;
+
+    if (levelFrameMoved && timerMoved) {
+        stats.levelClosed = 0;
+        stats.levelEndTicks = 0;
+        stats.trackerState = kStateLevelActive;
+        stats.specialStageSeen = 0;
+        ActiveTickStatistics(snapshot);
+        return;
+    }
+    const int32_t before = stats.levelEndTicks;
+    if (before < std::numeric_limits<int32_t>::max()) stats.levelEndTicks = before + 1;
+    if (before >= kLevelEndSearchAfter && !stats.levelEndSeen && ram.objectCount > 0 &&
+        ResultsObjectPresent(ram)) {
+        stats.trackerState = kStateLevelEnd;
+        stats.levelEndSeen = 1;
+    }
+}
+
+// Game mode 12.
+void LevelTick(GameSnapshot& snapshot) {
+    TrackerStats& stats = snapshot.stats;
+    const RamMirror& ram = snapshot.ram;
+
+    stats.levelIndex = LevelIndexFor(ram.zone, ram.act);
+
+    if (stats.trackerState == kStatePostDeathTransition) {
+        stats.trackerState = kStateLevelActive;
+        AccountRestart(snapshot);
+    }
+
+    LevelProgress(snapshot);
+
+    // A lives drop is noticed on every pass, paused or not.
+    if (static_cast<int32_t>(ram.lives) < static_cast<int32_t>(ram.livesPrev)) {
+        stats.trackerState = kStateDeath;
+        ++stats.deaths;
+        return;
+    }
+    EndCheck(snapshot);
+}
+
+// Game mode 140: the title card and loading before a level runs.
+void PreLevelTick(GameSnapshot& snapshot) {
+    TrackerStats& stats = snapshot.stats;
+    switch (stats.trackerState) {
+        case kStatePostDeathTransition:
+        case kStateContinueScreen:
+        case kStateGameStarting:
+            return;
+        case kStateSegaLogo:
+        case kStateLevelSelect:
+            stats.trackerState = kStateGameStarting;
+            return;
+        case kStateDeath:
+            stats.trackerState = kStatePostDeathTransition;
+            AccountDeathTime(snapshot);
+            return;
+        default:
+            break;
+    }
+    if (!stats.levelClosed) {
+        stats.trackerState = kStateLevelEnd;
+        EndCheck(snapshot);
+        return;
+    }
+    stats.trackerState = kStateLevelTransition;
+    stats.levelEndSeen = 0;
+    // Runs on every pre-level pass, so the record keeps the totals of the last one.
+    const bool currentClosed = stats.recordCount >= 0 && stats.recordCount < kLevelRecordCapacity &&
+                               stats.records[stats.recordCount].closed;
+    if (!currentClosed) OpenLevelRecord(snapshot);
+}
+
+// Game mode 16.
+void SpecialStageTick(GameSnapshot& snapshot) {
+    TrackerStats& stats = snapshot.stats;
+    const RamMirror& ram = snapshot.ram;
+
+    // A counted pause is released only once the pause flag is clear and the
+    // global frame counter has moved past the frame on which it was counted.
+    if (!stats.pauseLatch && ram.pauseFlag) {
+        ++stats.pauses;
+        stats.pauseLatch = 1;
+        stats.specialPauseStamp = ram.globalFrame;
+    } else if (stats.specialPauseStamp < ram.globalFrame && !ram.pauseFlag) {
+        stats.pauseLatch = 0;
+        stats.specialPauseStamp = 0;
+    }
+
+    if (!stats.specialStageSeen) {
+        stats.trackerState = kStateSpecialStage;
+        AccountSpecialStageEntry(snapshot);
+    }
+    stats.specialStageSeen = 1;
+
+    EndCheck(snapshot);
+}
+
+}  // namespace
+
+void ClassifyTick(GameSnapshot& snapshot) {
+    TrackerStats& stats = snapshot.stats;
+    switch (snapshot.ram.gameMode) {
+        case kModeSegaLogo:
+        case kModeTitle:
+            stats.trackerState = kStateSegaLogo;
+            ResetStatistics(snapshot);
+            return;
+        case kModeLevel:
+            LevelTick(snapshot);
+            return;
+        case kModeSpecialStage:
+            SpecialStageTick(snapshot);
+            return;
+        case kModeContinue:
+            stats.trackerState = kStateContinueScreen;
+            return;
+        case kModeEnding:
+            if (stats.levelClosed) {
+                stats.trackerState = kStateEnding;
+                return;
+            }
+            stats.trackerState = kStateLevelEnd;
+            EndCheck(snapshot);
+            return;
+        case kModeOptions:
+            stats.trackerState = kStateOptionsMenu;
+            return;
+        case kModeLevelSelect:
+            stats.trackerState = kStateLevelSelect;
+            return;
+        case kModePreLevel:
+            PreLevelTick(snapshot);
+            return;
+        default:
+            stats.trackerState = kStateOther;
+            return;
+    }
+}
+
+uint32_t LevelIndexFor(uint32_t zone, uint32_t act) {
+    // Zone numbers follow the game's internal order, not the order of play; a
+    // zone with one entry in the table ignores the act.
+    uint32_t first;
+    bool byAct = true;
+    switch (zone) {
+        case 0: first = 0; break;                   // EH1, EH2
+        case 4: first = 14; break;                  // MZ1, MZ2
+        case 5: first = 16; byAct = false; break;   // MZ3
+        case 6: first = 18; byAct = false; break;   // WF
+        case 7: first = 8; break;                   // HT1, HT2
+        case 10: first = 12; break;                 // OO1, OO2
+        case 11: first = 10; break;                 // MC1, MC2
+        case 12: first = 6; break;                  // CN1, CN2
+        case 13: first = 2; break;                  // CP1, CP2
+        case 14: first = 19; byAct = false; break;  // DE
+        case 15: first = 4; break;                  // AR1, AR2
+        case 16: first = 17; byAct = false; break;  // SC
+        default: return kLevelIndexBlank;
+    }
+    // The sum is taken wide so that no act value can wrap it back into range.
+    const uint64_t index = uint64_t{first} + (byAct ? uint64_t{act} : 0);
+    return index > kLevelIndexBlank ? kLevelIndexBlank : static_cast<uint32_t>(index);
+}
