@@ -8,13 +8,12 @@
 //
 // [SECTION] ProcessApi
 // [SECTION] EmulatorConnection and Tracker
-// [SECTION] Attach, FindGame, ReadWindow, Disconnect, one pass
+// [SECTION] Attach, FindGame, ReadWindow, Disconnect
 #pragma once
 
 #include <cstdint>
 
 #include "emulator/contract.h"
-#include "emulator/game_snapshot.h"
 #include "log/log_buffer.h"
 #include "platform/process_memory.h"
 
@@ -83,7 +82,7 @@ struct Tracker {
 enum class FindGameResult { Found, NotIdentified, LostConnection };
 enum class ReadWindowResult { ReadFailed, SignatureMismatch, WindowGood };
 
-// [SECTION] Attach, FindGame, ReadWindow, Disconnect, one pass
+// [SECTION] Attach, FindGame, ReadWindow, Disconnect
 
 // Zero-fills the connection and the flags and sets the process calls to use.
 void TrackerReset(Tracker& tracker, const ProcessApi& api);
@@ -104,8 +103,3 @@ ReadWindowResult ReadWindow(Tracker& tracker, LogBuffer& log);
 
 // Drops the window and the process handle; headerFound stays.
 void Disconnect(Tracker& tracker);
-
-// One pass of the tracker thread up to (not including) Publish: the branch of
-// the current connection state, with the decode and the classifier when
-// Connected.
-void TrackerPass(Tracker& tracker, GameSnapshot& snapshot, LogBuffer& log);

@@ -5,27 +5,76 @@
 #include <new>
 
 #include "app/shared_state.h"
+#include "emulator/ram_decode.h"
 #include "platform/clock.h"
+#include "tracking/classifier.h"
+
+void TrackerPass(Tracker& tracker, GameSnapshot& snapshot, LogBuffer& log) {
+    if (!tracker.attached) {
+        Attach(tracker, log);
+        return;
+    }
+    if (!tracker.identified) {
+        switch (FindGame(tracker, log)) {
+        case FindGameResult::Found:
+            tracker.identified = true;
+            break;
+        case FindGameResult::NotIdentified:
+            // Scan again on the next pass: the cartridge may have changed.
+            tracker.connection.headerFound = 0;
+            break;
+        case FindGameResult::LostConnection:
+            Disconnect(tracker);
+            break;
+        }
+        return;
+    }
+    switch (ReadWindow(tracker, log)) {
+    case ReadWindowResult::ReadFailed:
+        Disconnect(tracker);
+        break;
+    case ReadWindowResult::SignatureMismatch:
+        // The classifier still sees this pass, on the values decoded before.
+        Disconnect(tracker);
+        ClassifyTick(snapshot);
+        break;
+    case ReadWindowResult::WindowGood:
+        DecodeRamWindow(tracker.connection.window, snapshot);
+        ClassifyTick(snapshot);
+        break;
+    }
+}
 
 int TrackerThreadMain(SharedState* shared) {
     GameSnapshot* snapshot = new (std::nothrow) GameSnapshot();
+    Tracker* tracker = new (std::nothrow) Tracker();
+    if (snapshot == nullptr || tracker == nullptr) {
+        std::fputs("ringwatch: out of memory for the tracker's buffers\n", stderr);
+        std::exit(1);
+    }
+    InitRamDecode(*snapshot);
+    TrackerReset(*tracker, kPlatformProcessApi);
     bool running;
     {
         std::lock_guard<std::mutex> guard(shared->lock);
         running = shared->running;
     }
     LogBuffer* log = new (std::nothrow) LogBuffer();
-    if (snapshot == nullptr || log == nullptr) {
+    if (log == nullptr) {
         std::fputs("ringwatch: out of memory for the tracker's buffers\n", stderr);
         std::exit(1);
     }
-    if (!running) return 0;
+    TrackerSetNames(*tracker);
 
-    bool attached = false;
-    bool identified = false;
-    for (;;) {
-        running = Publish(*shared, *snapshot, *log, attached, identified);
-        ClockSleepMs(PassSleepMs(attached, identified));
-        if (!running) return 0;
+    while (running) {
+        TrackerPass(*tracker, *snapshot, *log);
+        running = Publish(*shared, *snapshot, *log, tracker->attached, tracker->identified);
+        ClockSleepMs(PassSleepMs(tracker->attached, tracker->identified));
     }
+    // Only tests end the thread; leave nothing open behind it.
+    if (tracker->attached) Disconnect(*tracker);
+    delete log;
+    delete tracker;
+    delete snapshot;
+    return 0;
 }

@@ -2,7 +2,18 @@
 // read and decode the RAM window and classify it, each ending with Publish.
 #pragma once
 
+#include "emulator/emulator_connection.h"
+#include "emulator/game_snapshot.h"
+#include "log/log_buffer.h"
+
 struct SharedState;
 
-// Start routine; returns 0 when `running` is found cleared.
+// One pass up to (not including) Publish, by the connection state at its
+// start: Detached attaches; Attached identifies the game; Connected reads the
+// window, then decodes it and classifies the game (a window without the RAM
+// signature disconnects, and the classifier sees the previous values once more).
+void TrackerPass(Tracker& tracker, GameSnapshot& snapshot, LogBuffer& log);
+
+// Start routine; returns 0 when `running` is found cleared, after the sleep of
+// the pass that found it, with the emulator's process closed.
 int TrackerThreadMain(SharedState* shared);

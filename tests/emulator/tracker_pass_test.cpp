@@ -1,0 +1,174 @@
+#include "emulator/tracker_thread.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "emulator/ram_decode.h"
+#include "emulator/ram_writer.h"
+#include "support/fake_process_api.h"
+#include "tracking/classifier.h"
+
+namespace {
+
+using Messages = std::vector<std::string>;
+
+const std::string kChecksumIncorrect =
+    "Game found but checksum routine was incorrect. Please select a game in Sonic Compilation";
+
+std::string Loaded() {
+    return "SUCCESS: Loaded " + FakeModulePath(kCoreModuleName) + " in retroarch.exe.";
+}
+
+enum class State { Detached, Attached, Connected };
+
+// The tracker thread's passes without the thread: a fake emulator, the
+// tracker's own snapshot and log, and the state each pass ends in.
+struct Passes {
+    FakeSystem system;
+    std::unique_ptr<Tracker> tracker = std::make_unique<Tracker>();
+    std::unique_ptr<GameSnapshot> snapshot = std::make_unique<GameSnapshot>();
+    std::unique_ptr<LogBuffer> log = std::make_unique<LogBuffer>();
+
+    explicit Passes(const FakeEmulatorSetup& setup = {}) {
+        FakeEmulator(system, setup);
+        InitRamDecode(*snapshot);
+        TrackerReset(*tracker, FakeProcessApi(system));
+        TrackerSetNames(*tracker);
+    }
+    // One pass; returns its messages.
+    Messages Pass() {
+        TrackerPass(*tracker, *snapshot, *log);
+        Messages texts;
+        for (int i = 0; i < log->count; ++i) texts.emplace_back(log->entries[i].text);
+        LogClear(*log);
+        return texts;
+    }
+    State state() const {
+        if (tracker->attached && tracker->identified) return State::Connected;
+        return tracker->attached ? State::Attached : State::Detached;
+    }
+    RamWriter Ram() {
+        return RamWriter{system.regions.back().bytes.data() + kWorkRamOffsetInModule, kWorkRamSize, 0xFF0000};
+    }
+    void Signature(bool present) {
+        uint8_t* at = system.regions.back().bytes.data() + kWorkRamOffsetInModule + kSignatureRamOffset;
+        if (present) {
+            std::memcpy(at, kRamSignature, kSignatureSize);
+        } else {
+            std::memset(at, 0, kSignatureSize);
+        }
+    }
+};
+
+TEST(TrackerPass, ThePassThatIdentifiesTheGameDecodesNothing) {
+    Passes p;
+    RamWriteByte(p.Ram(), 0xFFF600, 36);   // options menu
+    EXPECT_EQ(p.Pass(), (Messages{Loaded(), "Game found: Sonic 2"}));
+    EXPECT_EQ(p.state(), State::Connected);
+    EXPECT_EQ(p.snapshot->ram.gameMode, 0u);
+    EXPECT_EQ(p.snapshot->stats.trackerState, kStateSegaLogo);
+
+    EXPECT_EQ(p.Pass(), Messages{}) << "a good window logs nothing";
+    EXPECT_EQ(p.state(), State::Connected);
+    EXPECT_EQ(p.snapshot->ram.gameMode, 36u) << "decoded on the next pass";
+    EXPECT_EQ(p.snapshot->stats.trackerState, kStateOptionsMenu) << "and classified";
+}
+
+TEST(TrackerPass, FailedWindowReadDisconnectsWithoutDecodeOrClassifier) {
+    Passes p;
+    RamWriteByte(p.Ram(), 0xFFF600, 4);   // title screen: the classifier resets the run's statistics
+    p.Pass();
+    p.Pass();
+    p.snapshot->stats.pauses = 7;
+    const GameSnapshot before = *p.snapshot;
+
+    p.system.readFails = true;
+    p.system.readError = 3;
+    EXPECT_EQ(p.Pass(), Messages{"ReadProcessMemory failed with error code '3' -- Disconnecting from retroarch.exe"});
+    EXPECT_EQ(p.state(), State::Detached);
+    EXPECT_EQ(std::memcmp(&before, p.snapshot.get(), sizeof before), 0) << "the snapshot is kept as it was";
+    EXPECT_EQ(p.system.handlesOpen, 0);
+    EXPECT_EQ(p.tracker->connection.window, nullptr);
+}
+
+TEST(TrackerPass, SignatureMismatchDisconnectsAndClassifiesThePreviousValues) {
+    Passes p;
+    RamWriteByte(p.Ram(), 0xFFF600, 4);
+    p.Pass();
+    p.Pass();
+    p.snapshot->stats.pauses = 7;
+    const RamMirror before = p.snapshot->ram;
+
+    p.Signature(false);
+    RamWriteByte(p.Ram(), 0xFFF600, 12);   // not decoded: the window is rejected
+    EXPECT_EQ(p.Pass(), Messages{"Unknown checksum at end of RAM"});
+    EXPECT_EQ(p.state(), State::Detached);
+    EXPECT_EQ(std::memcmp(&before, &p.snapshot->ram, sizeof before), 0) << "nothing decoded";
+    EXPECT_EQ(p.snapshot->stats.pauses, 0u) << "the classifier ran once more on the title screen";
+}
+
+TEST(TrackerPass, LeavingTheGameForTheMenuAndComingBack) {
+    Passes p({.signature = false});
+    struct Expected {
+        Messages messages;
+        State state;
+        uint32_t scans;
+    };
+    auto check = [&](const char* what, const Expected& expected) {
+        SCOPED_TRACE(what);
+        EXPECT_EQ(p.Pass(), expected.messages);
+        EXPECT_EQ(p.state(), expected.state);
+        EXPECT_EQ(p.tracker->scanFigures.scans, expected.scans);
+        EXPECT_EQ(p.system.handlesOpen, expected.state == State::Detached ? 0 : 1);
+    };
+    check("menu at the first attach", {{Loaded(), kChecksumIncorrect}, State::Attached, 1});
+    check("menu again: scanned again", {{kChecksumIncorrect}, State::Attached, 2});
+    p.Signature(true);
+    check("Sonic 2 started", {{"Game found: Sonic 2"}, State::Connected, 3});
+    check("playing", {{}, State::Connected, 3});
+    p.Signature(false);
+    check("back to the menu", {{"Unknown checksum at end of RAM"}, State::Detached, 3});
+    check("attached again without a scan", {{Loaded(), kChecksumIncorrect}, State::Attached, 3});
+    check("scanning again until the game runs", {{kChecksumIncorrect}, State::Attached, 4});
+}
+
+TEST(TrackerPass, EmulatorClosedWhileConnected) {
+    Passes p;
+    p.Pass();
+    ASSERT_EQ(p.state(), State::Connected);
+    p.system.readFails = true;
+    p.system.readError = 299;
+    EXPECT_EQ(p.Pass(), Messages{"ReadProcessMemory failed with error code '299' -- Disconnecting from retroarch.exe"});
+    EXPECT_EQ(p.state(), State::Detached);
+    p.system.processes.erase(p.system.processes.begin() + 2);
+    for (int pass = 0; pass < 3; ++pass) {
+        EXPECT_EQ(p.Pass(), Messages{"ERROR: Could not find process 'retroarch.exe'."});
+        EXPECT_EQ(p.system.handlesOpen, 0);
+    }
+}
+
+TEST(TrackerPass, EmulatorClosedDuringIdentification) {
+    Passes p({.signature = false});
+    p.Pass();
+    ASSERT_EQ(p.state(), State::Attached);
+    p.system.queryFails = true;
+    EXPECT_EQ(p.Pass(), Messages{"Lost connection to 'retroarch.exe' -- Disconnecting"});
+    EXPECT_EQ(p.state(), State::Detached);
+    EXPECT_EQ(p.system.handlesOpen, 0);
+}
+
+TEST(TrackerPass, AnotherCartridgeStaysAttachedAndScansEveryPass) {
+    Passes p({.header = false});
+    EXPECT_EQ(p.Pass(), (Messages{Loaded(), "Unknown game"}));
+    for (uint32_t pass = 2; pass <= 4; ++pass) {
+        EXPECT_EQ(p.Pass(), Messages{"Unknown game"});
+        EXPECT_EQ(p.state(), State::Attached);
+        EXPECT_EQ(p.tracker->scanFigures.scans, pass);
+    }
+}
+
+}  // namespace
