@@ -3,8 +3,8 @@
 // memory and plays a scenario into the work RAM inside the core's data, one
 // game frame at a time. See README.md in this directory.
 //
-//   retroarch.exe [--mode game|menu|other] [--no-header] [--loop] [--fps N]
-//                 [--ballast-mib N] [SCENARIO]
+//   retroarch.exe [--mode game|menu|other] [--no-header] [--no-core] [--loop]
+//                 [--fps N] [--ballast-mib N] [SCENARIO]
 //   retroarch.exe --check SCENARIO
 //
 // SIGUSR1 switches to the game (signature in place), SIGUSR2 to the
@@ -50,6 +50,7 @@ void OnSignal(int number) {
 struct Options {
     CartridgeMode mode = CartridgeMode::Game;
     bool header = true;
+    bool core = true;
     bool loop = false;
     uint32_t fpsOverride = 0;
     uint32_t ballastMib = 0;
@@ -70,6 +71,7 @@ struct Machine {
     uint8_t pause;
     CartridgeMode mode;
     bool header;
+    bool started;                  // the first frame is in the core's RAM: until then it holds zeros
     Cartridge cartridge;
 };
 
@@ -122,6 +124,8 @@ Options ParseOptions(int argc, char** argv) {
             }
         } else if (arg == "--no-header") {
             options.header = false;
+        } else if (arg == "--no-core") {
+            options.core = false;
         } else if (arg == "--loop") {
             options.loop = true;
         } else if (arg == "--fps") {
@@ -170,24 +174,48 @@ uint8_t* LoadCore() {
     return ram;
 }
 
+// The game's own check at the end of RAM: there while Sonic 2 runs.
 void WriteSignature(Machine& machine) {
     RamWriter ram{machine.image, kWorkRamSize, kRamFirstAddress};
     const bool present = machine.mode == CartridgeMode::Game;
     RamWriteLong(ram, kSignatureAddress, present ? 0x696E6974u : 0u);       // "init"
     RamWriteLong(ram, kSignatureAddress + 4, present ? 0x00020000u : 0u);
     RamWriteLong(ram, kSignatureAddress + 8, present ? 0x53454741u : 0u);   // "SEGA"
-    std::memcpy(machine.coreRam + kSignatureRamOffset, machine.image + kSignatureRamOffset, kSignatureSize);
 }
 
+// A switch of cartridge or game shows at once, between two frames.
 void SetMode(Machine& machine, CartridgeMode mode) {
     machine.mode = mode;
     CartridgeSetHeader(machine.cartridge, mode == CartridgeMode::Other || !machine.header ? HeaderKind::Other
                                                                                           : HeaderKind::Compilation);
     WriteSignature(machine);
+    if (machine.started) {
+        std::memcpy(machine.coreRam + kSignatureRamOffset, machine.image + kSignatureRamOffset, kSignatureSize);
+    }
+}
+
+// A value of the composed RAM by 68000 address, read back by the writer's rules.
+uint32_t ReadBack(const Machine& machine, uint32_t address, uint8_t width) {
+    const uint32_t offset = address - kRamFirstAddress;
+    auto word = [&](uint32_t at) { return static_cast<uint32_t>(machine.image[at] | machine.image[at + 1] << 8); };
+    if (width == 1) return machine.image[offset ^ 1];
+    if (width == 2) return word(offset);
+    return word(offset) << 16 | word(offset + 2);
+}
+
+void WriteMemory(Machine& machine, uint32_t address, uint8_t width, uint32_t value) {
+    RamWriter ram{machine.image, kWorkRamSize, kRamFirstAddress};
+    if (width == 1) RamWriteByte(ram, address, static_cast<uint8_t>(value));
+    if (width == 2) RamWriteWord(ram, address, static_cast<uint16_t>(value));
+    if (width == 4) RamWriteLong(ram, address, value);
 }
 
 void Apply(Machine& machine, const Assignment& assignment) {
-    RamWriter ram{machine.image, kWorkRamSize, kRamFirstAddress};
+    if (assignment.everyFrame) {
+        uint32_t now = ReadBack(machine, assignment.address, assignment.width);
+        WriteMemory(machine, assignment.address, assignment.width, now + assignment.value);
+        return;
+    }
     switch (assignment.target) {
     case Target::GlobalFrame: machine.globalFrame = assignment.value; break;
     case Target::LevelFrame: machine.levelFrame = static_cast<uint16_t>(assignment.value); break;
@@ -199,11 +227,7 @@ void Apply(Machine& machine, const Assignment& assignment) {
     case Target::TimerMinutes: machine.timerMinutes = static_cast<uint8_t>(assignment.value); break;
     case Target::TimerSeconds: machine.timerSeconds = static_cast<uint8_t>(assignment.value); break;
     case Target::TimerFrame: machine.timerFrame = static_cast<uint8_t>(assignment.value); break;
-    case Target::Memory:
-        if (assignment.width == 1) RamWriteByte(ram, assignment.address, static_cast<uint8_t>(assignment.value));
-        if (assignment.width == 2) RamWriteWord(ram, assignment.address, static_cast<uint16_t>(assignment.value));
-        if (assignment.width == 4) RamWriteLong(ram, assignment.address, assignment.value);
-        break;
+    case Target::Memory: WriteMemory(machine, assignment.address, assignment.width, assignment.value); break;
     }
 }
 
@@ -237,22 +261,29 @@ void Commit(Machine& machine) {
     std::memcpy(machine.coreRam + counter + 4, machine.image + counter + 4, kWorkRamSize - counter - 4);
     std::atomic_thread_fence(std::memory_order_release);
     std::memcpy(machine.coreRam + counter, machine.image + counter, 4);
+    machine.started = true;
 }
 
 struct Pacer {
     timespec next;
     long periodNs;
+    bool immediate;   // the first frame is not waited for
 };
 
 void PacerStart(Pacer& pacer, uint32_t fps) {
-    clock_gettime(CLOCK_MONOTONIC, &pacer.next);
     pacer.periodNs = 1000000000L / static_cast<long>(fps);
+    pacer.immediate = true;
 }
 
 void PacerSetFps(Pacer& pacer, uint32_t fps) { pacer.periodNs = 1000000000L / static_cast<long>(fps); }
 
 // Sleeps until the next frame is due.
 void PacerWait(Pacer& pacer) {
+    if (pacer.immediate) {
+        pacer.immediate = false;
+        clock_gettime(CLOCK_MONOTONIC, &pacer.next);
+        return;
+    }
     pacer.next.tv_nsec += pacer.periodNs;
     while (pacer.next.tv_nsec >= 1000000000L) {
         pacer.next.tv_nsec -= 1000000000L;
@@ -292,11 +323,15 @@ int main(int argc, char** argv) {
     if (options.scenarioPath != nullptr) scenario = LoadScenario(options.scenarioPath);
 
     static Machine machine{};
-    machine.coreRam = LoadCore();
     machine.header = options.header;
     if (!CartridgeMap(machine.cartridge, options.ballastMib)) Die("can't map the cartridge ROM at its fixed address%s", "");
+    // The core last, so a reader that finds it finds everything else set up.
+    // Without the core the emulator keeps its RAM elsewhere: no module to find.
+    static uint8_t s_ramWithoutCore[kWorkRamSize + 64];
+    machine.coreRam = options.core ? LoadCore() : s_ramWithoutCore;
+    // Like a booting emulator, the RAM holds zeros until the first frame (or,
+    // without a scenario, until the idle loop below) commits the game's state.
     SetMode(machine, options.mode);
-    std::memcpy(machine.coreRam, machine.image, kWorkRamSize);
 
     std::signal(SIGUSR1, OnSignal);
     std::signal(SIGUSR2, OnSignal);
@@ -321,6 +356,10 @@ int main(int argc, char** argv) {
             case StepKind::Exit:
                 std::fflush(stdout);
                 std::_Exit(static_cast<int>(step.argument));
+            case StepKind::Say:
+                std::printf("%s\n", scenario.texts[step.argument].c_str());
+                std::fflush(stdout);
+                continue;
             case StepKind::Set:
                 for (uint32_t i = 0; i < step.assignmentCount; ++i)
                     Apply(machine, scenario.assignments[step.firstAssignment + i]);
@@ -336,9 +375,9 @@ int main(int argc, char** argv) {
             }
             for (uint32_t frame = 0; frame < step.frames; ++frame) {
                 Advance(machine, step.kind);
-                if (frame == 0) {
-                    for (uint32_t i = 0; i < step.assignmentCount; ++i)
-                        Apply(machine, scenario.assignments[step.firstAssignment + i]);
+                for (uint32_t i = 0; i < step.assignmentCount; ++i) {
+                    const Assignment& assignment = scenario.assignments[step.firstAssignment + i];
+                    if (frame == 0 || assignment.everyFrame) Apply(machine, assignment);
                 }
                 PacerWait(pacer);
                 HandleSignals(machine);
@@ -348,6 +387,9 @@ int main(int argc, char** argv) {
     } while (loop);
 
     // The scenario is over: the emulator stays on its last frame.
+    Commit(machine);
+    std::printf("done\n");
+    std::fflush(stdout);
     for (;;) {
         PacerWait(pacer);
         HandleSignals(machine);

@@ -119,11 +119,16 @@ bool ParseTimer(const std::string& text, uint32_t* value) {
 bool ParseAssignment(const std::string& token, Assignment* assignment, std::string* problem) {
     size_t equals = token.find('=');
     if (equals == std::string::npos || equals == 0) {
-        *problem = "expected NAME=VALUE, got '" + token + "'";
+        *problem = "expected NAME=VALUE or NAME+=DELTA, got '" + token + "'";
         return false;
     }
-    const std::string name = token.substr(0, equals);
+    const bool everyFrame = token[equals - 1] == '+';
+    const std::string name = token.substr(0, everyFrame ? equals - 1 : equals);
     const std::string value = token.substr(equals + 1);
+    if (name.empty()) {
+        *problem = "expected NAME=VALUE or NAME+=DELTA, got '" + token + "'";
+        return false;
+    }
 
     // byte@ADDR, word@ADDR, long@ADDR: any 68000 address of work RAM.
     size_t at = name.find('@');
@@ -137,14 +142,14 @@ bool ParseAssignment(const std::string& token, Assignment* assignment, std::stri
                        "even for words and longs)";
             return false;
         }
-        *assignment = {Target::Memory, static_cast<uint32_t>(address), width, 0};
+        *assignment = {Target::Memory, static_cast<uint32_t>(address), width, 0, false};
     } else if (name.rfind("object", 0) == 0 && name.size() > 6) {
         uint32_t slot;
         if (!ParseCount(name.substr(6), &slot) || slot >= kObjectSlots) {
             *problem = "object slots are object0 to object255";
             return false;
         }
-        *assignment = {Target::Memory, kFirstObjectAddress + kObjectStride * slot, 1, 0};
+        *assignment = {Target::Memory, kFirstObjectAddress + kObjectStride * slot, 1, 0, false};
     } else {
         const Variable* found = nullptr;
         for (const Variable& variable : kVariables) {
@@ -154,7 +159,20 @@ bool ParseAssignment(const std::string& token, Assignment* assignment, std::stri
             *problem = "unknown variable '" + name + "'";
             return false;
         }
-        *assignment = {found->target, found->address, found->width, 0};
+        *assignment = {found->target, found->address, found->width, 0, false};
+    }
+
+    assignment->everyFrame = everyFrame;
+    if (everyFrame) {
+        if (assignment->target != Target::Memory) {
+            *problem = name + " is advanced by the stand-in's clock; += is for the game's other variables";
+            return false;
+        }
+        if (!ParseValue(value, assignment->width, &assignment->value)) {
+            *problem = "bad step for " + name + ": '" + value + "'";
+            return false;
+        }
+        return true;
     }
 
     bool ok;
@@ -174,6 +192,7 @@ bool ParseAssignment(const std::string& token, Assignment* assignment, std::stri
 bool ParseScenario(const std::string& text, Scenario* scenario, std::string* error) {
     scenario->steps.clear();
     scenario->assignments.clear();
+    scenario->texts.clear();
     std::istringstream lines(text);
     std::string line;
     int number = 0;
@@ -230,6 +249,14 @@ bool ParseScenario(const std::string& text, Scenario* scenario, std::string* err
             step.kind = StepKind::Exit;
             if (tokens.size() > 2 || (tokens.size() == 2 && (!ParseCount(tokens[1], &step.argument) || step.argument > 255)))
                 return fail("exit takes an optional status from 0 to 255");
+            firstAssignmentToken = tokens.size();
+        } else if (command == "say") {
+            step.kind = StepKind::Say;
+            if (tokens.size() < 2) return fail("say needs a text");
+            std::string text = tokens[1];
+            for (size_t i = 2; i < tokens.size(); ++i) text += " " + tokens[i];
+            step.argument = static_cast<uint32_t>(scenario->texts.size());
+            scenario->texts.push_back(text);
             firstAssignmentToken = tokens.size();
         } else {
             return fail("unknown command '" + command + "'");

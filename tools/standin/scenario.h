@@ -18,6 +18,7 @@ enum class StepKind {
     Fps,      // frames per second from here on
     Mode,     // the cartridge's state: game, menu or other
     Exit,     // the process ends
+    Say,      // a line on standard output, for whoever drives the stand-in
 };
 
 enum class CartridgeMode { Game, Menu, Other };
@@ -32,12 +33,13 @@ struct Assignment {
     uint32_t address;   // 68000 address for Target::Memory
     uint8_t width;      // bytes: 1, 2 or 4
     uint32_t value;     // for Target::Timer: minutes << 16 | seconds << 8 | sixtieths
+    bool everyFrame;    // NAME+=DELTA: `value` is added on every frame of the step (modulo the width)
 };
 
 struct Step {
     StepKind kind;
     uint32_t frames;            // frames of Run, Hold, Lag, Pause, Freeze
-    uint32_t argument;          // Fps: frames per second; Mode: CartridgeMode; Exit: status
+    uint32_t argument;          // Fps: frames per second; Mode: CartridgeMode; Exit: status; Say: index into texts
     uint32_t firstAssignment;   // index into Scenario::assignments
     uint32_t assignmentCount;   // applied before the step's first frame
     int line;                   // source line, for messages
@@ -46,6 +48,7 @@ struct Step {
 struct Scenario {
     std::vector<Step> steps;
     std::vector<Assignment> assignments;
+    std::vector<std::string> texts;   // lines of the say steps
 };
 
 // Parses a whole scenario. On an error returns false with "LINE: message" in `error`.

@@ -1,0 +1,145 @@
+// Finding the emulator and identifying the game, against the stand-in.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <regex>
+
+#include "e2e/e2e_support.h"
+#include "emulator/emulator_connection.h"
+#include "platform/clock.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kNotFound = "ERROR: Could not find process 'retroarch.exe'.";
+const std::string kChecksumIncorrect =
+    "Game found but checksum routine was incorrect. Please select a game in Sonic Compilation";
+const std::string kGameFound = "Game found: Sonic 2";
+
+std::string Loaded() { return "SUCCESS: Loaded " + StandinPath("genesis_plus_gx_libretro.dll") + " in retroarch.exe."; }
+
+class Emulator : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string others = ForeignEmulators();
+        ASSERT_TRUE(others.empty()) << "another retroarch.exe is running; these tests need the machine to themselves:\n"
+                                    << others;
+    }
+    TrackerRun tracker;
+    Standin standin;
+};
+
+// Without an emulator every pass reports it once, 2400 ms apart, and leaves
+// no descriptor open behind it.
+TEST_F(Emulator, NotRunning) {
+    tracker.Start();
+    ASSERT_TRUE(tracker.WaitUntil([&] { return tracker.messages().size() >= 1; }, 3s));
+    const int descriptors = OpenDescriptorCount();
+    ASSERT_TRUE(tracker.WaitUntil([&] { return tracker.messages().size() >= 3; }, 7s));
+    EXPECT_EQ(OpenDescriptorCount(), descriptors);
+    EXPECT_FALSE(tracker.ready());
+    const auto& messages = tracker.messages();
+    for (size_t i = 0; i < messages.size(); ++i) {
+        EXPECT_EQ(messages[i].text, kNotFound);
+        if (i == 0) continue;
+        double apart = tracker.Seconds(messages[i].stamp - messages[i - 1].stamp);
+        EXPECT_GE(apart, 2.4);
+        EXPECT_LT(apart, 3.4) << "one attempt per pass";
+    }
+}
+
+// An emulator without the core: a warning on every pass, one handle at a time.
+TEST_F(Emulator, RunningWithoutTheCore) {
+    ASSERT_TRUE(standin.Start({"--no-core"}));
+    tracker.Start();
+    const std::string warning =
+        "WARNING: retroarch.exe did not have module genesis_plus_gx_libretro.dll loaded. Retrying.";
+    ASSERT_TRUE(tracker.WaitUntil([&] { return tracker.messages().size() >= 1; }, 3s));
+    const int descriptors = OpenDescriptorCount();
+    ASSERT_TRUE(tracker.WaitUntil([&] { return tracker.messages().size() >= 3; }, 7s));
+    EXPECT_EQ(OpenDescriptorCount(), descriptors);
+    for (const Message& message : tracker.messages()) EXPECT_EQ(message.text, warning);
+    EXPECT_FALSE(tracker.ready());
+}
+
+// The compilation's menu: the header is there, the signature is not. Once
+// Sonic 2 starts, the next pass finds it.
+TEST_F(Emulator, MenuThenGame) {
+    ASSERT_TRUE(standin.Start({"--mode", "menu"}));
+    tracker.Start();
+    ASSERT_GE(tracker.WaitForMessage(kChecksumIncorrect, 0, 3s), 0);
+    ASSERT_EQ(tracker.messages().size(), 2u);
+    EXPECT_EQ(tracker.messages()[0].text, Loaded());
+    EXPECT_FALSE(tracker.ready());
+
+    standin.Signal(SIGUSR1);
+    int found = tracker.WaitForMessage(kGameFound, 2, 4s);
+    ASSERT_GE(found, 2);
+    for (int i = 2; i < found; ++i) EXPECT_EQ(tracker.messages()[i].text, kChecksumIncorrect) << "scanned again";
+    EXPECT_TRUE(tracker.WaitUntil([&] { return tracker.ready(); }, 1s)) << "Connected";
+}
+
+// Leaving Sonic 2 for the menu while connected drops the connection; the
+// next attach skips the scan and finds the signature missing.
+TEST_F(Emulator, GameThenMenu) {
+    ASSERT_TRUE(standin.Start({}));
+    tracker.Start();
+    ASSERT_TRUE(tracker.WaitUntil([&] { return tracker.ready(); }, 3s));
+    EXPECT_EQ(tracker.messages().size(), 2u);
+    EXPECT_EQ(tracker.messages()[1].text, kGameFound);
+
+    standin.Signal(SIGUSR2);
+    int mismatch = tracker.WaitForMessage("Unknown checksum at end of RAM", 2, 2s);
+    ASSERT_GE(mismatch, 2);
+    tracker.Poll();
+    EXPECT_FALSE(tracker.ready());
+    int again = tracker.WaitForMessage(kChecksumIncorrect, static_cast<size_t>(mismatch), 4s);
+    ASSERT_EQ(again, mismatch + 2);
+    EXPECT_EQ(tracker.messages()[static_cast<size_t>(mismatch) + 1].text, Loaded());
+}
+
+// Another cartridge: no copy of the header anywhere in the emulator's memory.
+TEST_F(Emulator, AnotherCartridge) {
+    ASSERT_TRUE(standin.Start({"--mode", "other"}));
+    EXPECT_TRUE(HeaderCopiesIn(standin.pid()).empty()) << "the stand-in must hold no copy of the header";
+    tracker.Start();
+    ASSERT_TRUE(tracker.WaitUntil([&] { return tracker.messages().size() >= 3; }, 5s));
+    EXPECT_EQ(tracker.messages()[0].text, Loaded());
+    EXPECT_EQ(tracker.messages()[1].text, "Unknown game");
+    EXPECT_EQ(tracker.messages()[2].text, "Unknown game") << "scanned again on the next pass";
+    EXPECT_FALSE(tracker.ready());
+}
+
+// The header scan of the stand-in with the real backend: what it reads and
+// how long it takes (reported, not asserted).
+TEST_F(Emulator, HeaderScanFigures) {
+    ASSERT_TRUE(standin.Start({"--mode", "menu"}));
+    const std::vector<uint64_t> copies = HeaderCopiesIn(standin.pid());
+    ASSERT_EQ(copies.size(), 1u) << "one copy, in the cartridge ROM";
+
+    auto scanner = std::make_unique<Tracker>();
+    auto log = std::make_unique<LogBuffer>();
+    TrackerReset(*scanner, kPlatformProcessApi);
+    TrackerSetNames(*scanner);
+    const uint64_t start = ClockNow();
+    Attach(*scanner, *log);
+    const double seconds = static_cast<double>(ClockNow() - start) / static_cast<double>(ClockFrequency());
+    ASSERT_EQ(log->count, 2);
+    EXPECT_STREQ(log->entries[1].text, kChecksumIncorrect.c_str());
+    const HeaderScanFigures& figures = scanner->scanFigures;
+    EXPECT_EQ(figures.scans, 1u);
+    EXPECT_GE(figures.bytesRead, 4u << 20) << "the whole cartridge ROM region";
+    std::printf("header scan of the stand-in: %u regions queried, %u read, %llu bytes, %.1f ms (attach included)\n",
+                figures.regionsQueried, figures.regionsRead, static_cast<unsigned long long>(figures.bytesRead),
+                seconds * 1000.0);
+    RecordProperty("scan_bytes", std::to_string(figures.bytesRead));
+    RecordProperty("scan_ms", std::to_string(seconds * 1000.0));
+    Disconnect(*scanner);
+}
+
+}  // namespace

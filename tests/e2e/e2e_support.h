@@ -1,0 +1,93 @@
+// End-to-end tests against the stand-in emulator: the real process backend,
+// the stand-in as a child process, and the tracker thread as the program runs
+// it, observed through Collect as the main thread sees it.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/shared_state.h"
+
+// The stand-in (build/.../tools/standin/retroarch.exe) as a child process with
+// its standard output on a pipe. Killed and reaped on destruction.
+class Standin {
+  public:
+    Standin() = default;
+    Standin(const Standin&) = delete;
+    Standin& operator=(const Standin&) = delete;
+    ~Standin();
+
+    // Starts it with `args` and waits for its "ready" line (false on failure).
+    bool Start(const std::vector<std::string>& args);
+    // Waits for a line of its output starting with `prefix`.
+    bool WaitForLine(const std::string& prefix, std::chrono::milliseconds timeout);
+    void Signal(int number) const;
+    // SIGKILL and reap: afterwards the process is gone, not a zombie.
+    void Kill();
+    pid_t pid() const { return pid_; }
+
+  private:
+    pid_t pid_ = -1;
+    int output_ = -1;
+    std::string pending_;
+};
+
+std::string StandinPath(const char* fileName);   // a file beside retroarch.exe, canonical
+std::string ScenarioPath(const char* fileName);  // tools/standin/scenarios/...
+
+struct Message {
+    std::string text;
+    uint64_t stamp;      // counter ticks
+};
+
+// The tracker thread running as in the program, with the main thread's side
+// of the hand-off done by Collect in Poll.
+class TrackerRun {
+  public:
+    TrackerRun();
+    ~TrackerRun();
+    void Start();
+    // Ends the thread (it finishes its pass and its sleep) and joins it.
+    void Stop();
+
+    // One Collect: new messages are appended to messages(); returns `ready`.
+    bool Poll();
+    // Polls every 10 ms until `done` holds after a Poll, or the time is up.
+    bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+    // Waits until a message equal to `text` arrives at index `from` or later;
+    // returns its index or -1.
+    int WaitForMessage(const std::string& text, size_t from, std::chrono::milliseconds timeout);
+
+    const std::vector<Message>& messages() const { return messages_; }
+    const GameSnapshot& snapshot() const { return *mainSnapshot_; }
+    bool ready() const { return ready_; }
+    double Seconds(uint64_t ticks) const;
+
+  private:
+    std::unique_ptr<SharedState> shared_;
+    std::unique_ptr<LogBuffer> sharedLog_;
+    std::unique_ptr<GameSnapshot> sharedSnapshot_;
+    std::unique_ptr<LogBuffer> mainLog_;
+    std::unique_ptr<GameSnapshot> mainSnapshot_;
+    std::thread thread_;
+    std::vector<Message> messages_;
+    bool ready_ = false;
+};
+
+// Descriptors open in this process.
+int OpenDescriptorCount();
+
+// Processes named retroarch.exe that this test did not start (another
+// emulator, or another suite's stand-in), as "pid name" lines; empty when none.
+std::string ForeignEmulators();
+
+// Searches all readable memory of process `pid` (every region, whatever its
+// address or size) for the cartridge header pattern; returns the addresses.
+std::vector<uint64_t> HeaderCopiesIn(pid_t pid);
