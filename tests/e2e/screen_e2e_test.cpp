@@ -1,0 +1,93 @@
+// The whole program on a terminal (tmux) beside the stand-in playing the
+// scripted play-through: what the player sees during the run and at its end.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "e2e/e2e_support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string Run(const std::string& command) {
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return output;
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, got);
+    pclose(pipe);
+    return output;
+}
+
+class Terminal {
+  public:
+    Terminal() : socket_("ringwatch-e2e-" + std::to_string(getpid())) {}
+    ~Terminal() { Run("tmux -L " + socket_ + " kill-server 2>/dev/null"); }
+    bool Start(const std::string& program, int columns, int rows) {
+        std::string command = "tmux -L " + socket_ + " new-session -d -s screen -x " + std::to_string(columns) +
+                              " -y " + std::to_string(rows) + " '" + program + "' 2>&1";
+        return std::system(command.c_str()) == 0;
+    }
+    std::string Capture() { return Run("tmux -L " + socket_ + " capture-pane -p -t screen 2>/dev/null"); }
+
+  private:
+    std::string socket_;
+};
+
+bool HasLine(const std::string& screen, const std::string& line) {
+    return screen.find("\n" + line + "\n") != std::string::npos || screen.rfind(line + "\n", 0) == 0;
+}
+
+TEST(Screen, WholeProgramFollowsThePlayThrough) {
+    if (std::system("tmux -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "tmux is not installed";
+    std::string others = ForeignEmulators();
+    ASSERT_TRUE(others.empty()) << "another retroarch.exe is running:\n" << others;
+
+    Standin standin;
+    ASSERT_TRUE(standin.Start({ScenarioPath("playthrough.txt")}));
+    Terminal terminal;
+    ASSERT_TRUE(terminal.Start(RINGWATCH_PROGRAM, 120, 40));
+
+    // During the run: the status line names the level and the state.
+    bool sawLevelActive = false;
+    auto deadline = std::chrono::steady_clock::now() + 30s;
+    std::string screen;
+    while (std::chrono::steady_clock::now() < deadline) {
+        screen = terminal.Capture();
+        if (screen.rfind("Tracking active: EH1 - Game state: level active\n", 0) == 0) sawLevelActive = true;
+        if (standin.WaitForLine("done", 200ms)) break;
+    }
+    EXPECT_TRUE(sawLevelActive) << "last screen:\n" << screen;
+
+    // At the end: the statistics and one line per level record.
+    const char* const kFinal[] = {
+        "Game End",
+        "Statistics:",   // tmux drops the trailing blank
+        " - P1 times hit: 2 - P2 times hit 1",
+        " - Average spindash speed 100.00% - Average actual speed: 100.00%",
+        " - Spindash 6-tap attempts: 1 - Perfect spindashes: 1",
+        " Total IGT: 02:32, Adjusted: 02:33.73 - Pauses  2, Deaths 1, Lag  6, Rings  113 (87)",
+        " EH1 - IGT: 00:45.50 - PerfectS  1, P1 Hurt  1, Pauses  1, Deaths  0, Lag   3 - Rings  37 (25)",
+        " EH2 - IGT: 00:45.73 - PerfectS  0, P1 Hurt  0, Pauses  1, Deaths  1, Lag   2 - Rings  12 (30)",
+        " EH2 - IGT: 01:02.50 - PerfectS  0, P1 Hurt  1, Pauses  0, Deaths  0, Lag   1 - Rings  64 (32)",
+    };
+    bool all = false;
+    for (int attempt = 0; attempt < 20 && !all; ++attempt) {
+        std::this_thread::sleep_for(200ms);
+        screen = terminal.Capture();
+        all = true;
+        for (const char* line : kFinal) all = all && HasLine(screen, line);
+    }
+    for (const char* line : kFinal) EXPECT_TRUE(HasLine(screen, line)) << "missing: \"" << line << "\"";
+    EXPECT_NE(screen.find("] Game found: Sonic 2"), std::string::npos) << "the log below the statistics";
+    if (!all) std::printf("last screen:\n%s\n", screen.c_str());
+}
+
+}  // namespace
