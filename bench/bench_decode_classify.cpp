@@ -1,0 +1,58 @@
+// Decode and classify of an in-memory RAM window against a memcpy of the
+// 24 KiB window in the same run (the tracker's floor: it copies that much from
+// the emulator on every pass).
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "emulator/contract.h"
+#include "emulator/ram_decode.h"
+#include "emulator/ram_writer.h"
+#include "tracking/classifier.h"
+
+namespace {
+
+// A window of a level in play: the signature, level mode, moving counters.
+std::vector<uint8_t> LevelWindow(uint32_t frame) {
+    std::vector<uint8_t> window(kWindowSize, 0);
+    std::memcpy(window.data() + kSignatureWindowOffset, kRamSignature, kSignatureSize);
+    RamWriter writer{window.data(), kWindowSize, kWindowFirstAddress};
+    RamWriteByte(writer, 0xFFF600, 12);            // game mode: level
+    RamWriteWord(writer, 0xFFFE04, static_cast<uint16_t>(frame));
+    RamWriteByte(writer, 0xFFFE25, static_cast<uint8_t>(frame % 60));
+    RamWriteLong(writer, 0xFFFE0C, frame);
+    RamWriteByte(writer, 0xFFFE12, 3);             // lives
+    RamWriteByte(writer, 0xFFF604, 0x09);          // up + right held
+    return window;
+}
+
+void BM_MemcpyWindow(benchmark::State& state) {
+    std::vector<uint8_t> source = LevelWindow(1);
+    std::vector<uint8_t> target(kWindowSize);
+    for (auto _ : state) {
+        std::memcpy(target.data(), source.data(), kWindowSize);
+        benchmark::DoNotOptimize(target.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kWindowSize);
+}
+BENCHMARK(BM_MemcpyWindow);
+
+void BM_DecodeAndClassify(benchmark::State& state) {
+    // Two windows a frame apart, alternated, so every pass sees the game move.
+    std::vector<uint8_t> windows[2] = {LevelWindow(100), LevelWindow(101)};
+    auto snapshot = std::make_unique<GameSnapshot>();
+    InitRamDecode(*snapshot);
+    size_t i = 0;
+    for (auto _ : state) {
+        DecodeRamWindow(windows[i & 1].data(), *snapshot);
+        ClassifyTick(*snapshot);
+        benchmark::DoNotOptimize(snapshot.get());
+        ++i;
+    }
+}
+BENCHMARK(BM_DecodeAndClassify);
+
+}  // namespace
