@@ -207,15 +207,18 @@ std::vector<uint64_t> HeaderCopiesIn(pid_t pid) {
     ProcessHandle process = ProcessOpen(static_cast<uint32_t>(pid));
     if (process == nullptr) return copies;
     constexpr size_t kChunk = 16u << 20;
+    // Sanitizer builds reserve terabytes of shadow memory that read as zeros;
+    // the program's own memory lies in far smaller regions.
+    constexpr uint64_t kRegionLimit = 256u << 20;
     std::vector<uint8_t> buffer(kChunk + kHeaderPatternSize);
     uint64_t address = 0;
     MemoryRegion region{};
     while (ProcessQueryRegion(process, address, &region)) {
         if (region.state == kMemCommit && region.protect != kPageNoAccess) {
             // Whole region, in chunks that overlap by the pattern's length.
-            for (uint64_t at = region.baseAddress; at < region.baseAddress + region.regionSize; at += kChunk) {
-                size_t size = static_cast<size_t>(
-                    std::min<uint64_t>(kChunk + kHeaderPatternSize - 1, region.baseAddress + region.regionSize - at));
+            const uint64_t end = region.baseAddress + std::min(region.regionSize, kRegionLimit);
+            for (uint64_t at = region.baseAddress; at < end; at += kChunk) {
+                size_t size = static_cast<size_t>(std::min<uint64_t>(kChunk + kHeaderPatternSize - 1, end - at));
                 if (!ProcessReadMemory(process, at, buffer.data(), size)) break;
                 size_t from = 0;
                 ptrdiff_t hit;

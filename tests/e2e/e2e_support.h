@@ -89,5 +89,6 @@ int OpenDescriptorCount();
 std::string ForeignEmulators();
 
 // Searches all readable memory of process `pid` (every region, whatever its
-// address or size) for the cartridge header pattern; returns the addresses.
+// address, the first 256 MiB of each) for the cartridge header pattern;
+// returns the addresses.
 std::vector<uint64_t> HeaderCopiesIn(pid_t pid);

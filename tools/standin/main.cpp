@@ -135,7 +135,7 @@ Options ParseOptions(int argc, char** argv) {
         } else if (arg == "--ballast-mib") {
             const char* text = value();
             options.ballastMib = static_cast<uint32_t>(std::strtoul(text, nullptr, 10));
-            if (options.ballastMib > kBallastMaxMib) Die("--ballast-mib is at most 8192, not %s", text);
+            if (options.ballastMib > kBallastMaxMib) Die("--ballast-mib is at most 1200, not %s", text);
         } else if (arg == "--check") {
             options.checkPath = value();
         } else if (!arg.empty() && arg[0] == '-') {

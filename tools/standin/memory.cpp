@@ -8,8 +8,10 @@
 
 namespace {
 
-constexpr uint64_t kBallastAddress = 0x100000000ull;     // 4 GiB
-constexpr uint64_t kRomAddress = 0x10000000000ull;       // 1 TiB: above any ballast, below 2^44
+// Low addresses: far below 2^44, and inside the application memory of the
+// sanitizer builds too (AddressSanitizer keeps its shadow from 2 GiB up).
+constexpr uint64_t kBallastAddress = 0x10000000ull;      // 256 MiB
+constexpr uint64_t kRomAddress = 0x60000000ull;          // 1.5 GiB: above the largest ballast
 constexpr size_t kBallastChunk = 32u << 20;
 constexpr size_t kBallastGap = 64u << 10;
 constexpr size_t kHeaderOffset = 0x100;

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-inline constexpr uint32_t kBallastMaxMib = 8192;
+inline constexpr uint32_t kBallastMaxMib = 1200;   // fits below the ROM
 
 enum class HeaderKind {
     Compilation,   // the SONIC COMPILATION header, found by the reader
