@@ -10,11 +10,11 @@
 // SIGUSR1 switches to the game (signature in place), SIGUSR2 to the
 // compilation's menu (signature gone); SIGTERM and SIGINT end the process.
 #include <dlfcn.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -41,10 +41,16 @@ constexpr uint32_t kTimerFrameAddress = 0xFFFE25;
 constexpr uint32_t kPauseAddress = 0xFFF63B;
 constexpr uint32_t kSignatureAddress = 0xFFFFDC;   // "init", 0x00020000, "SEGA"
 
-volatile std::sig_atomic_t g_requestedMode = -1;   // a CartridgeMode asked for by a signal
+// SIGUSR1 and SIGUSR2 are blocked and taken synchronously while waiting for the
+// next frame: no handler runs in the middle of a frame.
+int g_requestedMode = -1;   // a CartridgeMode asked for by a signal, or -1
 
-void OnSignal(int number) {
-    g_requestedMode = static_cast<int>(number == SIGUSR1 ? CartridgeMode::Game : CartridgeMode::Menu);
+sigset_t ModeSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGUSR1);
+    sigaddset(&signals, SIGUSR2);
+    return signals;
 }
 
 struct Options {
@@ -259,8 +265,9 @@ void Commit(Machine& machine) {
     const uint32_t counter = kGlobalFrameAddress - kRamFirstAddress;
     std::memcpy(machine.coreRam, machine.image, counter);
     std::memcpy(machine.coreRam + counter + 4, machine.image + counter + 4, kWorkRamSize - counter - 4);
-    std::atomic_thread_fence(std::memory_order_release);
-    std::memcpy(machine.coreRam + counter, machine.image + counter, 4);
+    uint32_t stored;
+    std::memcpy(&stored, machine.image + counter, 4);
+    __atomic_store_n(reinterpret_cast<uint32_t*>(machine.coreRam + counter), stored, __ATOMIC_RELEASE);
     machine.started = true;
 }
 
@@ -289,7 +296,16 @@ void PacerWait(Pacer& pacer) {
         pacer.next.tv_nsec -= 1000000000L;
         ++pacer.next.tv_sec;
     }
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &pacer.next, nullptr) == EINTR) {
+    const sigset_t signals = ModeSignals();
+    for (;;) {
+        timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        long long left = (pacer.next.tv_sec - now.tv_sec) * 1000000000LL + (pacer.next.tv_nsec - now.tv_nsec);
+        if (left <= 0) return;
+        timespec timeout{static_cast<time_t>(left / 1000000000LL), static_cast<long>(left % 1000000000LL)};
+        int number = sigtimedwait(&signals, nullptr, &timeout);
+        if (number == SIGUSR1) g_requestedMode = static_cast<int>(CartridgeMode::Game);
+        if (number == SIGUSR2) g_requestedMode = static_cast<int>(CartridgeMode::Menu);
     }
 }
 
@@ -322,6 +338,9 @@ int main(int argc, char** argv) {
     Scenario scenario;
     if (options.scenarioPath != nullptr) scenario = LoadScenario(options.scenarioPath);
 
+    const sigset_t signals = ModeSignals();
+    sigprocmask(SIG_BLOCK, &signals, nullptr);
+
     static Machine machine{};
     machine.header = options.header;
     if (!CartridgeMap(machine.cartridge, options.ballastMib)) Die("can't map the cartridge ROM at its fixed address%s", "");
@@ -333,8 +352,6 @@ int main(int argc, char** argv) {
     // without a scenario, until the idle loop below) commits the game's state.
     SetMode(machine, options.mode);
 
-    std::signal(SIGUSR1, OnSignal);
-    std::signal(SIGUSR2, OnSignal);
     std::printf("ready pid=%d core-ram=0x%llx rom=0x%llx\n", static_cast<int>(getpid()),
                 static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(machine.coreRam)),
                 static_cast<unsigned long long>(CartridgeRomAddress()));
