@@ -115,6 +115,25 @@ TEST_F(Emulator, AnotherCartridge) {
     EXPECT_FALSE(tracker.ready());
 }
 
+// An emulator that has ended but is not yet reaped by its parent is no
+// emulator: taken as the first match, it would hide a live one behind it
+// (opening it fails), pass after pass.
+TEST_F(Emulator, EndedEmulatorWaitingForItsParentIsSkipped) {
+    Standin ended;
+    ASSERT_TRUE(ended.Start({}));
+    ended.KillLeavingZombie();
+    ASSERT_TRUE(standin.Start({}));
+    auto scanner = std::make_unique<Tracker>();
+    auto log = std::make_unique<LogBuffer>();
+    TrackerReset(*scanner, kPlatformProcessApi);
+    TrackerSetNames(*scanner);
+    Attach(*scanner, *log);
+    ASSERT_EQ(log->count, 2) << log->entries[0].text;
+    EXPECT_STREQ(log->entries[1].text, kGameFound.c_str());
+    EXPECT_TRUE(scanner->identified);
+    Disconnect(*scanner);
+}
+
 // The header scan of the stand-in with the real backend: what it reads and
 // how long it takes (reported, not asserted).
 TEST_F(Emulator, HeaderScanFigures) {

@@ -88,6 +88,15 @@ void Standin::Kill() {
     pending_.clear();
 }
 
+void Standin::KillLeavingZombie() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    // Wait until it has ended; waitid with WNOWAIT leaves it unreaped.
+    siginfo_t info{};
+    while (waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+    }
+}
+
 std::string StandinPath(const char* fileName) {
     std::string path = std::string(RINGWATCH_STANDIN_DIR) + "/" + fileName;
     char resolved[PATH_MAX];

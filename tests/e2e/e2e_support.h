@@ -31,6 +31,8 @@ class Standin {
     void Signal(int number) const;
     // SIGKILL and reap: afterwards the process is gone, not a zombie.
     void Kill();
+    // SIGKILL without reaping: the process stays a zombie until Kill().
+    void KillLeavingZombie();
     pid_t pid() const { return pid_; }
 
   private:
