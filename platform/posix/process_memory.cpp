@@ -58,6 +58,15 @@ ssize_t ReadSmallFile(int directoryFd, const char* name, char* out, size_t size)
     return total;
 }
 
+// A file replaced or removed while mapped (a rebuilt emulator or core) keeps
+// its name in /proc with " (deleted)" behind it; the name is the one it ran as.
+void StripDeleted(char* path) {
+    static const char kDeleted[] = " (deleted)";
+    size_t length = std::strlen(path);
+    size_t suffix = sizeof kDeleted - 1;
+    if (length > suffix && std::strcmp(path + length - suffix, kDeleted) == 0) path[length - suffix] = '\0';
+}
+
 // Fills `entry` for a live process; false for a process that has ended (gone,
 // or a zombie waiting for its parent) or can't be looked at.
 bool ReadProcessEntry(uint32_t processId, ProcessEntry* entry) {
@@ -85,6 +94,7 @@ bool ReadProcessEntry(uint32_t processId, ProcessEntry* entry) {
     const char* name = nullptr;
     if (linkLength > 0) {
         target[linkLength] = '\0';
+        StripDeleted(target);
         const char* slash = std::strrchr(target, '/');
         name = slash != nullptr ? slash + 1 : target;
     } else if (ReadSmallFile(directoryFd, "comm", target, sizeof target) > 0) {
@@ -207,6 +217,7 @@ bool ParseMapping(char* line, Mapping* mapping) {
     if (next == cursor) return false;
     cursor = next;
     while (*cursor == ' ' || *cursor == '\t') ++cursor;
+    StripDeleted(cursor);
     mapping->path = cursor;
     return mapping->end > mapping->start;
 }

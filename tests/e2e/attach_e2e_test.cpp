@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <regex>
 
@@ -131,6 +133,30 @@ TEST_F(Emulator, EndedEmulatorWaitingForItsParentIsSkipped) {
     ASSERT_EQ(log->count, 2) << log->entries[0].text;
     EXPECT_STREQ(log->entries[1].text, kGameFound.c_str());
     EXPECT_TRUE(scanner->identified);
+    Disconnect(*scanner);
+}
+
+// An emulator whose executable and core were replaced on disk while it runs
+// (rebuilt, updated) still goes by the names it was started with.
+TEST_F(Emulator, FilesReplacedWhileRunning) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "ringwatch-e2e-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    const std::string directory = pattern;
+    const std::string program = directory + "/retroarch.exe";
+    const std::string core = directory + "/genesis_plus_gx_libretro.dll";
+    std::filesystem::copy_file(StandinPath("retroarch.exe"), program);
+    std::filesystem::copy_file(StandinPath("genesis_plus_gx_libretro.dll"), core);
+    ASSERT_TRUE(standin.StartProgram(program, {}));
+    std::filesystem::remove_all(directory);
+
+    auto scanner = std::make_unique<Tracker>();
+    auto log = std::make_unique<LogBuffer>();
+    TrackerReset(*scanner, kPlatformProcessApi);
+    TrackerSetNames(*scanner);
+    Attach(*scanner, *log);
+    ASSERT_EQ(log->count, 2) << log->entries[0].text;
+    EXPECT_EQ(std::string(log->entries[0].text), "SUCCESS: Loaded " + core + " in retroarch.exe.");
+    EXPECT_STREQ(log->entries[1].text, kGameFound.c_str());
     Disconnect(*scanner);
 }
 

@@ -27,13 +27,15 @@ extern char** environ;
 
 Standin::~Standin() { Kill(); }
 
-bool Standin::Start(const std::vector<std::string>& args) {
+bool Standin::Start(const std::vector<std::string>& args) { return StartProgram(StandinPath("retroarch.exe"), args); }
+
+bool Standin::StartProgram(const std::string& path, const std::vector<std::string>& args) {
+    std::string program = path;
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) return false;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    std::string program = StandinPath("retroarch.exe");
     std::vector<char*> argv;
     argv.push_back(program.data());
     std::vector<std::string> copies = args;

@@ -26,6 +26,8 @@ class Standin {
 
     // Starts it with `args` and waits for its "ready" line (false on failure).
     bool Start(const std::vector<std::string>& args);
+    // The same from another copy of the executable (its core beside it).
+    bool StartProgram(const std::string& program, const std::vector<std::string>& args);
     // Waits for a line of its output starting with `prefix`.
     bool WaitForLine(const std::string& prefix, std::chrono::milliseconds timeout);
     void Signal(int number) const;
