@@ -5,6 +5,8 @@
 // The figures: the run's statistics against the script's ground truth, the
 // game frames that no decode saw, and the gaps between passes, measured on
 // the tracker thread through its pass hook, against one frame (1/60 s).
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -64,9 +67,27 @@ uint32_t BlockFrames(const char* kind) {
     return frames;
 }
 
+// Where the time of one gap went, for the longest gaps: the work of the pass
+// before it, and the waiting for a core (the thread was runnable but another
+// task ran) and the involuntary switches of the tracker thread around it.
+struct GapDetail {
+    uint64_t gap;              // counter ticks from one pass start to the next
+    uint64_t at;               // counter ticks since the first Connected pass
+    uint64_t previousWork;     // counter ticks of the pass before the gap
+    uint64_t runQueueWaitNs;   // from the end of that pass to the end of the next
+    uint64_t involuntarySwitches;
+};
+
 // Gaps between the starts of consecutive Connected passes, and the game
 // frames that the decodes saw; filled on the tracker thread, read after it ended.
 struct PassTiming {
+    static constexpr int kDetails = 5;
+    GapDetail longest[kDetails];           // the longest gaps, longest first
+    uint64_t firstStart;
+    uint64_t previousEnd;
+    uint64_t previousWaitNs;               // the thread's run-queue wait so far (schedstat)
+    uint64_t previousSwitches;             // its involuntary context switches so far
+    int schedstat;                         // /proc/thread-self/schedstat, opened on the tracker thread
     static constexpr int kBuckets = 500;   // 0.1 ms each; the last holds 50 ms and more
     uint64_t previousStart;                // counter ticks; 0 before the first Connected pass
     uint64_t passes;                       // Connected passes
@@ -80,8 +101,35 @@ struct PassTiming {
     uint64_t frameTicks;                   // counter ticks of one game frame
 };
 
+// Nanoseconds the calling thread has waited on a run queue (the second field
+// of its schedstat), 0 where unknown.
+uint64_t RunQueueWaitNs(int& fd) {
+    if (fd < 0) fd = ::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
+    char text[128];
+    const ssize_t got = fd >= 0 ? ::pread(fd, text, sizeof text - 1, 0) : -1;
+    if (got <= 0) return 0;
+    text[got] = '\0';
+    char* end = nullptr;
+    std::strtoull(text, &end, 10);
+    return std::strtoull(end, nullptr, 10);
+}
+
+uint64_t InvoluntarySwitches() {
+    rusage usage{};
+    return getrusage(RUSAGE_THREAD, &usage) == 0 ? static_cast<uint64_t>(usage.ru_nivcsw) : 0;
+}
+
+void KeepIfLongest(PassTiming& timing, const GapDetail& detail) {
+    GapDetail* slot = std::min_element(std::begin(timing.longest), std::end(timing.longest),
+                                       [](const GapDetail& a, const GapDetail& b) { return a.gap < b.gap; });
+    if (detail.gap > slot->gap) *slot = detail;
+}
+
 void AfterPass(void* context, uint64_t passStart, bool connected, const GameSnapshot& snapshot) {
     PassTiming& timing = *static_cast<PassTiming*>(context);
+    const uint64_t passEnd = ClockNow();
+    const uint64_t waitNs = RunQueueWaitNs(timing.schedstat);
+    const uint64_t switches = InvoluntarySwitches();
     if (!connected) {
         timing.previousStart = 0;
         return;
@@ -93,8 +141,15 @@ void AfterPass(void* context, uint64_t passStart, bool connected, const GameSnap
         if (gap >= timing.frameTicks) ++timing.gapsOverFrame;
         const auto bucket = static_cast<uint64_t>(static_cast<double>(gap) / timing.ticksPerBucket);
         ++timing.buckets[std::min<uint64_t>(bucket, PassTiming::kBuckets - 1)];
+        KeepIfLongest(timing, {gap, passStart - timing.firstStart, timing.previousEnd - timing.previousStart,
+                               waitNs - timing.previousWaitNs, switches - timing.previousSwitches});
+    } else {
+        timing.firstStart = passStart;
     }
     timing.previousStart = passStart;
+    timing.previousEnd = passEnd;
+    timing.previousWaitNs = waitNs;
+    timing.previousSwitches = switches;
     const uint32_t frame = snapshot.ram.globalFrame;
     if (timing.sawFrame && frame > timing.lastFrame) timing.framesSkipped += frame - timing.lastFrame - 1;
     if (frame != 0) {
@@ -117,6 +172,14 @@ double GapPercentile(const PassTiming& timing, double share) {
 }
 
 double Milliseconds(uint64_t ticks) { return static_cast<double>(ticks) * 1e3 / static_cast<double>(ClockFrequency()); }
+
+// The load averages, as /proc/loadavg has them.
+std::string LoadAverages() {
+    std::ifstream file("/proc/loadavg");
+    std::string one, five, fifteen;
+    file >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
 
 bool WriteText(const std::string& path, const std::string& text) {
     std::ofstream file(path, std::ios::binary);
@@ -182,6 +245,7 @@ int RunSamplingFigures(const SamplingOptions& options) {
     close(fd);
 
     auto timing = std::make_unique<PassTiming>();
+    timing->schedstat = -1;
     timing->frameTicks = static_cast<uint64_t>(kFrameSeconds * static_cast<double>(ClockFrequency()));
     timing->ticksPerBucket = 1e-4 * static_cast<double>(ClockFrequency());
     TrackerSetPassObserver({AfterPass, timing.get()});
@@ -195,8 +259,8 @@ int RunSamplingFigures(const SamplingOptions& options) {
     }
     tracker.Start();
     const double seconds = static_cast<double>(scenario.frames) / kFps;
-    std::printf("sampling: %llu frames at %u frames a second (%.0f s), %u levels\n",
-                static_cast<unsigned long long>(scenario.frames), kFps, seconds, kLevelCount);
+    std::printf("sampling: %llu frames at %u frames a second (%.0f s), %u levels; load average %s\n",
+                static_cast<unsigned long long>(scenario.frames), kFps, seconds, kLevelCount, LoadAverages().c_str());
     std::fflush(stdout);
 
     // The main thread's side, as the render loop does it at the default 5 Hz:
@@ -226,6 +290,7 @@ int RunSamplingFigures(const SamplingOptions& options) {
         return 2;
     }
 
+    std::printf("load average at the end %s\n", LoadAverages().c_str());
     const TrackerStats& stats = tracker.snapshot().stats;
     int differences = 0;
     uint32_t lagTruth = 0;
@@ -261,6 +326,17 @@ int RunSamplingFigures(const SamplingOptions& options) {
                 static_cast<unsigned long long>(timing->passes), GapPercentile(*timing, 0.5),
                 GapPercentile(*timing, 0.99), GapPercentile(*timing, 0.999), longest,
                 static_cast<unsigned long long>(timing->gapsOverFrame));
+    std::sort(std::begin(timing->longest), std::end(timing->longest),
+              [](const GapDetail& a, const GapDetail& b) { return a.gap > b.gap; });
+    std::printf("  longest gaps: %8s %10s %14s %18s %12s\n", "ms", "at s", "pass before ms", "run-queue wait ms",
+                "preempted");
+    for (const GapDetail& detail : timing->longest) {
+        if (detail.gap == 0) continue;
+        std::printf("  %14s %8.2f %10.1f %14.3f %18.2f %12llu\n", "", Milliseconds(detail.gap),
+                    Milliseconds(detail.at) / 1e3, Milliseconds(detail.previousWork), detail.runQueueWaitNs / 1e6,
+                    static_cast<unsigned long long>(detail.involuntarySwitches));
+    }
+    if (timing->schedstat >= 0) close(timing->schedstat);
     std::printf("longest gap / frame (%.2f ms): %.3f: %s\n", frameMs, longest / frameMs, gapMet ? "met" : "MISSED");
     std::printf("statistics equal the script's ground truth: %s\n", differences == 0 ? "met" : "MISSED");
     return differences == 0 && gapMet ? 0 : 1;
