@@ -6,10 +6,15 @@
 // machine may be shared, and time spent waiting for a core is not the code's.
 //
 //   ringwatch_bench --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true
+//
+// Colours only on a terminal.
 #include <benchmark/benchmark.h>
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <iostream>
 #include <map>
 #include <string>
 #include <vector>
@@ -39,18 +44,25 @@ const Figure kFigures[] = {
     {"5 frame composition / 1/60 s", "BM_ComposeFrame", nullptr, 1.0 / 60.0, Better::Lower, 0.02},
 };
 
+// Shows the aggregates of repeated benchmarks only (every repetition when
+// there is one), and keeps each repetition's CPU time for the figures.
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
+    explicit RatioReporter(OutputOptions options) : ConsoleReporter(options) {}
+
     void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
+        std::vector<Run> shown;
         for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Aggregate || run.repetitions <= 1 || run.error_occurred) shown.push_back(run);
             if (run.run_type != Run::RT_Iteration || run.error_occurred || run.iterations == 0) continue;
             samples_[run.run_name.str()].push_back(run.cpu_accumulated_time / static_cast<double>(run.iterations));
         }
+        if (!shown.empty()) ConsoleReporter::ReportRuns(shown);
     }
 
     // The table of figures; returns the number of targets missed.
-    int PrintFigures() const {
+    int PrintFigures() {
+        GetOutputStream().flush();   // the console output first, then the table
         int missed = 0;
         std::printf("\n%-45s %12s %12s %8s %17s %8s  %s\n", "figure (CPU time)", "measured", "baseline", "ratio",
                     "spread", "target", "");
@@ -75,6 +87,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
                         Time(Median(base)).c_str(), ratio, spread, target,
                         figure.target > 0 ? (met ? "met" : "MISSED") : "");
         }
+        std::fflush(stdout);
         return missed;
     }
 
@@ -111,7 +124,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
+    RatioReporter reporter(isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_ColorTabular
+                                                 : benchmark::ConsoleReporter::OO_Tabular);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.PrintFigures();
     benchmark::Shutdown();

@@ -107,14 +107,14 @@ if want micro; then
   echo
   echo "== micro-benchmarks ($repetitions repetitions, interleaved)"
   "$build/bench/ringwatch_bench" --benchmark_repetitions="$repetitions" --benchmark_enable_random_interleaving=true \
-    --benchmark_color=false --benchmark_display_aggregates_only=true
+    --benchmark_counters_tabular=true
   # glibc copies 24 KiB with `rep movsb`, which some virtual machines run far
   # slower than vector copies: the decode against a vector memcpy too.
   echo
   echo "-- item 2 again, memcpy with vector copies (glibc.cpu.x86_rep_movsb_threshold raised)"
   GLIBC_TUNABLES=glibc.cpu.x86_rep_movsb_threshold=4194304 "$build/bench/ringwatch_bench" \
     --benchmark_filter='DecodeAndClassify|MemcpyWindow' --benchmark_repetitions="$repetitions" \
-    --benchmark_enable_random_interleaving=true --benchmark_color=false --benchmark_display_aggregates_only=true |
+    --benchmark_enable_random_interleaving=true |
     sed -n '/^figure/,$p'
 fi
 
