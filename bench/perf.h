@@ -14,6 +14,15 @@ struct ScanOptions {
 
 int RunScanFigures(const ScanOptions& options);
 
+struct FloorOptions {
+    uint32_t seconds = 60;        // how long to run
+};
+
+// The floor of a Connected tracker's cadence on this machine: one window read
+// of the running emulator and a 6 ms sleep, nothing else, for `seconds`;
+// prints its CPU time against the wall time.
+int RunCadenceFloor(const FloorOptions& options);
+
 struct SamplingOptions {
     uint32_t minutes = 10;        // length of the generated play-through at 60 frames a second
 };

@@ -5,13 +5,18 @@
 //       the header scan of a stand-in in the compilation's menu holding N MiB
 //       (1024 by default) of committed memory: wall time, bytes read and the
 //       growth of the resident memory, against bare reads of the same regions.
+//   ringwatch_perf floor [--seconds N]
+//       beside an emulator already running (the stand-in, say): N seconds
+//       (60 by default) of what a Connected tracker cannot leave out, one
+//       window read and a 6 ms sleep per pass, and the CPU time that costs;
+//       the baseline of ringwatch's own CPU share measured at the same time.
 //   ringwatch_perf sampling [--minutes M]
 //       a generated play-through of M minutes (10 by default) at 60 frames a
 //       second: every lag frame and pause counted and every level time equal
 //       to the script's, and the longest gap between two passes below a frame.
 //
-// Each starts its own stand-in and needs the machine to itself: no other
-// process named retroarch.exe may run meanwhile.
+// scan and sampling start their own stand-in and need the machine to
+// themselves: no other process named retroarch.exe may run meanwhile.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +28,7 @@ namespace {
 int Usage() {
     std::fprintf(stderr,
                  "usage: ringwatch_perf scan [--ballast-mib N] [--repeat N]\n"
+                 "       ringwatch_perf floor [--seconds N]\n"
                  "       ringwatch_perf sampling [--minutes M]\n");
     return 2;
 }
@@ -54,6 +60,18 @@ int main(int argc, char** argv) {
             }
         }
         return RunScanFigures(options);
+    }
+    if (std::strcmp(command, "floor") == 0) {
+        FloorOptions options;
+        for (int i = 2; i < argc; ++i) {
+            unsigned long value = 0;
+            if (OptionValue(argc, argv, i, "--seconds", &value) && value >= 1 && value <= 3600) {
+                options.seconds = static_cast<uint32_t>(value);
+            } else {
+                return Usage();
+            }
+        }
+        return RunCadenceFloor(options);
     }
     if (std::strcmp(command, "sampling") == 0) {
         SamplingOptions options;
