@@ -220,7 +220,7 @@ std::vector<uint64_t> HeaderCopiesIn(pid_t pid) {
     constexpr size_t kChunk = 16u << 20;
     // Sanitizer builds reserve terabytes of shadow memory that read as zeros;
     // the program's own memory lies in far smaller regions.
-    constexpr uint64_t kRegionLimit = 256u << 20;
+    constexpr uint64_t kRegionLimit = 64u << 20;
     std::vector<uint8_t> buffer(kChunk + kHeaderPatternSize);
     uint64_t address = 0;
     MemoryRegion region{};

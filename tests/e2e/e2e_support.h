@@ -93,6 +93,6 @@ int OpenDescriptorCount();
 std::string ForeignEmulators();
 
 // Searches all readable memory of process `pid` (every region, whatever its
-// address, the first 256 MiB of each) for the cartridge header pattern;
+// address, the first 64 MiB of each) for the cartridge header pattern;
 // returns the addresses.
 std::vector<uint64_t> HeaderCopiesIn(pid_t pid);
