@@ -28,7 +28,7 @@ std::string Loaded() { return "SUCCESS: Loaded " + StandinPath("genesis_plus_gx_
 class Emulator : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string others = ForeignEmulators();
+        std::string others = WaitForNoForeignEmulators(120s);
         ASSERT_TRUE(others.empty()) << "another retroarch.exe is running; these tests need the machine to themselves:\n"
                                     << others;
     }

@@ -213,6 +213,16 @@ std::string ForeignEmulators() {
     return found;
 }
 
+std::string WaitForNoForeignEmulators(std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::string others = ForeignEmulators();
+    while (!others.empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        others = ForeignEmulators();
+    }
+    return others;
+}
+
 std::vector<uint64_t> HeaderCopiesIn(pid_t pid) {
     std::vector<uint64_t> copies;
     ProcessHandle process = ProcessOpen(static_cast<uint32_t>(pid));

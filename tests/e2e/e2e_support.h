@@ -92,6 +92,10 @@ int OpenDescriptorCount();
 // emulator, or another suite's stand-in), as "pid name" lines; empty when none.
 std::string ForeignEmulators();
 
+// Waits up to `timeout` for ForeignEmulators() to be empty (another suite's
+// stand-in that is about to end); returns what is left.
+std::string WaitForNoForeignEmulators(std::chrono::milliseconds timeout);
+
 // Searches all readable memory of process `pid` (every region, whatever its
 // address, the first 64 MiB of each) for the cartridge header pattern;
 // returns the addresses.

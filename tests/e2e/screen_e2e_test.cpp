@@ -47,7 +47,7 @@ bool HasLine(const std::string& screen, const std::string& line) {
 
 TEST(Screen, WholeProgramFollowsThePlayThrough) {
     if (std::system("tmux -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "tmux is not installed";
-    std::string others = ForeignEmulators();
+    std::string others = WaitForNoForeignEmulators(120s);
     ASSERT_TRUE(others.empty()) << "another retroarch.exe is running:\n" << others;
 
     Standin standin;
