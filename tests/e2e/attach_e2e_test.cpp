@@ -40,6 +40,7 @@ TEST_F(Emulator, NotRunning) {
     tracker.Start();
     ASSERT_TRUE(tracker.WaitUntil([&] { return tracker.messages().size() >= 1; }, 3s));
     const int descriptors = OpenHandleCount();
+    ASSERT_GT(descriptors, 0) << "this process's handles can't be counted";
     ASSERT_TRUE(tracker.WaitUntil([&] { return tracker.messages().size() >= 3; }, 7s));
     EXPECT_EQ(OpenHandleCount(), descriptors);
     EXPECT_FALSE(tracker.ready());
@@ -61,6 +62,7 @@ TEST_F(Emulator, RunningWithoutTheCore) {
         "WARNING: retroarch.exe did not have module genesis_plus_gx_libretro.dll loaded. Retrying.";
     ASSERT_TRUE(tracker.WaitUntil([&] { return tracker.messages().size() >= 1; }, 3s));
     const int descriptors = OpenHandleCount();
+    ASSERT_GT(descriptors, 0) << "this process's handles can't be counted";
     ASSERT_TRUE(tracker.WaitUntil([&] { return tracker.messages().size() >= 3; }, 7s));
     EXPECT_EQ(OpenHandleCount(), descriptors);
     for (const Message& message : tracker.messages()) EXPECT_EQ(message.text, warning);
