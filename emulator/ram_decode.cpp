@@ -197,6 +197,19 @@ void DecodeRamWindow(const uint8_t* w, GameSnapshot& snapshot) {
     UpdateHoldCounters(static_cast<uint8_t>(Byte<kOffsetP2Buttons>(w)), step, r.p2HoldFrames);
 }
 
+void RepeatPreviousDecode(GameSnapshot& snapshot) {
+    RamMirror& r = snapshot.ram;
+    r.levelFramePrev = r.levelFrame;
+    r.timerFramePrev = r.timerFrame;
+    r.globalFramePrev = r.globalFrame;
+    r.livesPrev = r.lives;
+    r.p1HitTimerPrev = r.p1HitTimer;
+    r.p1SpindashFlagPrev = r.p1SpindashFlag;
+    r.p1SpindashCountPrev = r.p1SpindashCount;
+    r.p2HitTimerPrev = r.p2HitTimer;
+    r.p2SpindashFlagPrev = r.p2SpindashFlag;
+}
+
 void UpdateHoldCounters(uint8_t buttons, uint32_t levelFrameStep, uint32_t counters[kButtonCount]) {
     for (int k = 0; k < kButtonCount; ++k) {
         counters[k] = (buttons >> k & 1u) != 0 ? counters[k] + levelFrameStep : 0;

@@ -92,6 +92,14 @@ void InitRamDecode(GameSnapshot& snapshot);
 // window; no allocation, no system call, cannot fail.
 void DecodeRamWindow(const uint8_t* window, GameSnapshot& snapshot);
 
+// The previous decode seen once more, as a decode of the same window would give
+// it: every Prev field takes its partner's value; the values themselves, the
+// object ids and the hold counters stay (the level frame step of a repeated
+// window is 0). For the pass whose window lost the RAM signature: the classifier
+// runs once more on the values decoded before, and must not find the changes of
+// the previous pass (a death, a hit, a release, a lag frame) a second time.
+void RepeatPreviousDecode(GameSnapshot& snapshot);
+
 // One controller's hold counters: for each set bit k of `buttons`, counter k
 // advances by `levelFrameStep` (level frames since the previous decode, modulo
 // 2^32, so a counter that went back steps by its negative); a clear bit resets

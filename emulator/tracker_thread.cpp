@@ -42,8 +42,11 @@ void TrackerPass(Tracker& tracker, GameSnapshot& snapshot, LogBuffer& log) {
         Disconnect(tracker);
         break;
     case ReadWindowResult::SignatureMismatch:
-        // The classifier still sees this pass, on the values decoded before.
+        // The classifier still sees this pass, on the values decoded before,
+        // as a pass that read the same window again would see them: what
+        // changed on the previous pass is not counted a second time.
         Disconnect(tracker);
+        RepeatPreviousDecode(snapshot);
         ClassifyTick(snapshot);
         break;
     case ReadWindowResult::WindowGood:

@@ -1,0 +1,296 @@
+// Faults of the console: standard output redirected to a file (no console to
+// size, so nothing is drawn and every frame says so), and the terminal
+// resized many times in a row under a running program.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/render_loop.h"
+#include "app/screen_buffer.h"
+#include "app/shared_state.h"
+#include "e2e/e2e_support.h"
+#include "emulator/ram_decode.h"
+#include "platform/clock.h"
+#include "tracking/classifier.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const char kNoConsole[] = "Could not get console buffer info.";
+
+std::string TempPath(const char* name) {
+    return (std::filesystem::temp_directory_path() / (std::string(name) + "-" + std::to_string(getpid()))).string();
+}
+
+uint64_t FileSize(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : UINT64_MAX;
+}
+
+// VmRSS of process `pid` in KiB, 0 when it can't be read.
+uint64_t ResidentKib(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::strtoull(line.c_str() + 6, nullptr, 10);
+    }
+    return 0;
+}
+
+int DescriptorsOf(pid_t pid) {
+    int count = 0;
+    std::error_code error;
+    for (auto it = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error);
+         !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+        ++count;
+    }
+    return count;
+}
+
+bool Alive(pid_t pid) {
+    int status;
+    return waitpid(pid, &status, WNOHANG) == 0;
+}
+
+// The main thread's frame, in this process, with standard output a file.
+TEST(ConsoleFaults, OutputToAFileLogsOnceAFrameAndDrawsNothing) {
+    const std::string path = TempPath("ringwatch-frames");
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+
+    auto shared = std::make_unique<SharedState>();
+    auto sharedLog = std::make_unique<LogBuffer>();
+    auto sharedSnapshot = std::make_unique<GameSnapshot>();
+    auto mainLog = std::make_unique<LogBuffer>();
+    auto mainSnapshot = std::make_unique<GameSnapshot>();
+    shared->startStamp = ClockNow();
+    shared->counterFrequency = static_cast<double>(ClockFrequency());
+    shared->framePeriod = 0.2;
+    shared->debugFramePeriod = 1.0 / 60.0;
+    shared->running = true;
+    shared->sharedLog = sharedLog.get();
+    shared->sharedSnapshot = sharedSnapshot.get();
+    // A tracked game with every block of the layout on: composing it must
+    // not touch the grid that does not exist.
+    InitRamDecode(*sharedSnapshot);
+    sharedSnapshot->stats.trackerState = kStateLevelActive;
+    sharedSnapshot->stats.recordCount = kLevelRecordCapacity;
+    sharedSnapshot->ram.debugFlag = 1;
+    shared->ready = true;
+
+    ScreenBuffer screen{};
+    screen.output = reinterpret_cast<ConsoleHandle>(static_cast<intptr_t>(fd));
+    RenderContext context{&screen, mainLog.get(), mainSnapshot.get(), shared.get(), false};
+
+    for (int frame = 1; frame <= 100; ++frame) {
+        EXPECT_TRUE(RenderFrameOutput(context));
+        ASSERT_EQ(mainLog->count, frame) << "one message per frame";
+        ASSERT_STREQ(mainLog->entries[frame - 1].text, kNoConsole);
+    }
+    EXPECT_EQ(screen.cells, nullptr) << "no grid without a console";
+
+    // Many more frames than the log holds: it stays full, nothing grows. (The
+    // kernel's resident count lags by up to 64 pages a thread, hence frames
+    // enough that 16 bytes a frame would show.)
+    for (int frame = 0; frame < kLogCapacity; ++frame) RenderFrameOutput(context);
+    EXPECT_EQ(mainLog->count, kLogCapacity);
+    const uint64_t resident = ResidentKib(getpid());
+    for (int frame = 0; frame < 50000; ++frame) RenderFrameOutput(context);
+    EXPECT_EQ(mainLog->count, kLogCapacity);
+    EXPECT_LE(ResidentKib(getpid()), resident + 512);
+    EXPECT_EQ(FileSize(path), 0u) << "a frame without a grid writes nothing";
+    close(fd);
+    std::filesystem::remove(path);
+}
+
+// The whole program with its standard output redirected to a file: it runs
+// on, writes nothing, and its memory and descriptors stay flat.
+TEST(ConsoleFaults, WholeProgramWithOutputToAFile) {
+    const std::string path = TempPath("ringwatch-stdout");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::string program = RINGWATCH_PROGRAM;
+    std::string rate = "-refresh";
+    std::string value = "200";
+    char* argv[] = {program.data(), rate.data(), value.data(), nullptr};
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+
+    std::this_thread::sleep_for(1500ms);
+    ASSERT_TRUE(Alive(pid)) << "ended within 1.5 s";
+    const uint64_t residentEarly = ResidentKib(pid);
+    const int descriptorsEarly = DescriptorsOf(pid);
+    std::this_thread::sleep_for(5s);   // two more attach attempts, a thousand frames
+    const bool alive = Alive(pid);
+    const uint64_t residentLate = ResidentKib(pid);
+    const int descriptorsLate = DescriptorsOf(pid);
+    if (alive) kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+
+    EXPECT_TRUE(alive) << "ended with status " << status;
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "status " << status;
+    EXPECT_EQ(FileSize(path), 0u) << "nothing written to the file";
+    EXPECT_EQ(descriptorsLate, descriptorsEarly);
+    EXPECT_LE(residentLate, residentEarly + 256) << residentEarly << " KiB after 1.5 s, " << residentLate
+                                                 << " KiB after 6.5 s";
+    std::printf("stdout to a file: resident %llu KiB after 1.5 s, %llu KiB after 6.5 s; descriptors %d, %d\n",
+                static_cast<unsigned long long>(residentEarly), static_cast<unsigned long long>(residentLate),
+                descriptorsEarly, descriptorsLate);
+    std::filesystem::remove(path);
+}
+
+std::string Shell(const std::string& command) {
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return output;
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, got);
+    pclose(pipe);
+    return output;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) lines.push_back(line);
+    return lines;
+}
+
+// The screen's top rows for the stand-in's first scenario half (Emerald Hill 1
+// running after one pause), cut at `width`; the total line up to its lag count,
+// which a torn read could change.
+bool ShowsTheLevel(const std::vector<std::string>& rows, size_t width, std::string* problem) {
+    const std::string expected[] = {
+        "Tracking active: EH1 - Game state: level active",
+        "",
+        ". . . . . . . .",
+        ". . . . . . . .",
+        "",
+        "Statistics:",
+        " - Spindash 6-tap attempts: 0",
+        "",
+        " Total IGT: 00:00, Adjusted: 00:00.00 - Pauses  1, Deaths 0, Lag",
+    };
+    if (rows.size() < std::size(expected) + 4) {
+        *problem = "only " + std::to_string(rows.size()) + " rows";
+        return false;
+    }
+    for (size_t i = 0; i < std::size(expected); ++i) {
+        const std::string want = expected[i].substr(0, width);
+        const std::string& got = rows[i];
+        const bool match = i + 1 == std::size(expected) ? got.rfind(want, 0) == 0 : got == want;
+        if (!match) {
+            *problem = "row " + std::to_string(i) + " is \"" + got + "\", expected \"" + want + "\"";
+            return false;
+        }
+    }
+    for (size_t i = std::size(expected); i < std::size(expected) + 3; ++i) {
+        if (!rows[i].empty()) {
+            *problem = "row " + std::to_string(i) + " should be blank: \"" + rows[i] + "\"";
+            return false;
+        }
+    }
+    if (rows[std::size(expected) + 3].rfind("[0", 0) != 0) {
+        *problem = "no log line below the statistics: \"" + rows[std::size(expected) + 3] + "\"";
+        return false;
+    }
+    for (const std::string& row : rows) {
+        if (row.size() > width) {
+            *problem = "a row wider than the window: \"" + row + "\"";
+            return false;
+        }
+    }
+    return true;
+}
+
+// The terminal resized 120 times in quick succession, down to a single cell
+// and up to 400 columns, while the program tracks a level. Right after the
+// last resize the screen is whole at the new size.
+TEST(ConsoleFaults, ResizeStormInTmux) {
+    if (std::system("tmux -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "tmux is not installed";
+    std::string others = ForeignEmulators();
+    ASSERT_TRUE(others.empty()) << "another retroarch.exe is running:\n" << others;
+
+    Standin standin;
+    ASSERT_TRUE(standin.Start({ScenarioPath("restart_before.txt")}));
+    const std::string socket = "ringwatch-resize-" + std::to_string(getpid());
+    const std::string tmux = "tmux -L " + socket + " ";
+    struct Server {
+        std::string tmux;
+        ~Server() { Shell(tmux + "kill-server 2>/dev/null"); }
+    } server{tmux};
+    ASSERT_EQ(std::system((tmux + "new-session -d -s storm -x 120 -y 40 'exec " + RINGWATCH_PROGRAM +
+                           " -refresh 60' 2>&1")
+                              .c_str()),
+              0);
+    const pid_t program = static_cast<pid_t>(std::atoi(Shell(tmux + "list-panes -t storm -F '#{pane_pid}'").c_str()));
+    ASSERT_GT(program, 0);
+    ASSERT_TRUE(standin.WaitForLine("paused-once", 10s));
+
+    std::string problem;
+    bool shown = false;
+    for (int attempt = 0; attempt < 40 && !shown; ++attempt) {
+        std::this_thread::sleep_for(100ms);
+        shown = ShowsTheLevel(Lines(Shell(tmux + "capture-pane -p -t storm")), 120, &problem);
+    }
+    ASSERT_TRUE(shown) << problem;
+    const uint64_t residentBefore = ResidentKib(program);
+
+    // The storm: one resize every few milliseconds, sizes all over the place.
+    std::string storm = "for size in";
+    for (int i = 0; i < 120; ++i) {
+        int columns = 1 + (i * 37) % 400;
+        int rows = 1 + (i * 13) % 120;
+        if (i % 10 == 0) columns = rows = 1;
+        storm += " " + std::to_string(columns) + "x" + std::to_string(rows);
+    }
+    storm += "; do " + tmux + "resize-window -t storm -x ${size%x*} -y ${size#*x}; sleep 0.005; done";
+    ASSERT_EQ(std::system(("bash -c '" + storm + "'").c_str()), 0);
+    ASSERT_EQ(std::system((tmux + "resize-window -t storm -x 50 -y 25").c_str()), 0);
+    const auto settled = std::chrono::steady_clock::now();
+
+    shown = false;
+    std::vector<std::string> rows;
+    while (!shown && std::chrono::steady_clock::now() - settled < 3s) {
+        rows = Lines(Shell(tmux + "capture-pane -p -t storm"));
+        shown = ShowsTheLevel(rows, 50, &problem);
+        if (!shown) std::this_thread::sleep_for(20ms);
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - settled).count();
+    ASSERT_TRUE(Alive(program) || kill(program, 0) == 0) << "the program ended in the storm";
+    ASSERT_TRUE(shown) << problem;
+    EXPECT_LT(seconds, 1.0) << "the screen came back only after " << seconds << " s";
+    EXPECT_EQ(rows.size(), 25u);
+    const uint64_t residentAfter = ResidentKib(program);
+    std::printf("resize storm: whole screen %.3f s after the last resize; resident %llu KiB before, %llu KiB after\n",
+                seconds, static_cast<unsigned long long>(residentBefore),
+                static_cast<unsigned long long>(residentAfter));
+}
+
+}  // namespace

@@ -1,0 +1,338 @@
+// Faults of the emulator against the tracker thread as the program runs it:
+// the emulator killed and started again many times, the player switching to
+// the compilation's menu and to another cartridge mid-run, the emulator ending
+// in the middle of a header scan, and the RAM signature gone for a moment.
+// The tracker must recover every time, keep its statistics and hold on to no
+// descriptor or memory.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "e2e/e2e_support.h"
+#include "tracking/classifier.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kGameFound = "Game found: Sonic 2";
+const std::string kChecksumIncorrect =
+    "Game found but checksum routine was incorrect. Please select a game in Sonic Compilation";
+const std::string kUnknownChecksum = "Unknown checksum at end of RAM";
+const std::string kUnknownGame = "Unknown game";
+const std::string kLostConnection = "Lost connection to 'retroarch.exe' -- Disconnecting";
+const std::string kNotFound = "ERROR: Could not find process 'retroarch.exe'.";
+const std::regex kReadFailed("ReadProcessMemory failed with error code '-?[0-9]+' -- Disconnecting from retroarch.exe");
+
+constexpr double kRetrySeconds = 2.4;
+
+std::string Loaded() { return "SUCCESS: Loaded " + StandinPath("genesis_plus_gx_libretro.dll") + " in retroarch.exe."; }
+
+// Resident memory of this process in bytes.
+uint64_t ResidentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    uint64_t size = 0, resident = 0;
+    statm >> size >> resident;
+    return resident * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+}
+
+// Bytes this process has read with read-like calls so far (the tracker's
+// reads of the emulator's memory among them).
+uint64_t BytesReadSoFar() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    uint64_t value = 0;
+    while (io >> key >> value) {
+        if (key == "rchar:") return value;
+    }
+    return 0;
+}
+
+// A directory of scenario files, removed with its contents.
+class ScratchDirectory {
+  public:
+    ScratchDirectory() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "ringwatch-fault-XXXXXX").string();
+        if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    }
+    ~ScratchDirectory() {
+        if (!path_.empty()) std::filesystem::remove_all(path_);
+    }
+    std::string Write(const std::string& name, const std::string& text) const {
+        const std::string file = path_ + "/" + name;
+        std::ofstream(file) << text;
+        return file;
+    }
+
+  private:
+    std::string path_;
+};
+
+class Faults : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string others = ForeignEmulators();
+        ASSERT_TRUE(others.empty()) << "another retroarch.exe is running; these tests need the machine to themselves:\n"
+                                    << others;
+    }
+    const std::vector<Message>& messages() const { return tracker.messages(); }
+    std::string Text(size_t i) const { return i < messages().size() ? messages()[i].text : "(none)"; }
+    // Messages from index `from` on, one a line, for failure output.
+    std::string Since(size_t from) const {
+        std::string text;
+        for (size_t i = from; i < messages().size(); ++i) text += "  " + messages()[i].text + "\n";
+        return text;
+    }
+
+    TrackerRun tracker;
+    Standin standin;
+};
+
+// The emulator killed while connected and started again, 50 times. Each time
+// the tracker lets go at its next read, attaches again after one retry period
+// (no header scan: the emulator started again holds no header copy at all),
+// and carries the run on: each new emulator shows one life fewer, so the
+// first read of every connection counts exactly one death. Descriptors and
+// resident memory stay flat.
+TEST_F(Faults, KilledAndStartedAgainFiftyTimes) {
+    constexpr int kCycles = 50;
+    ScratchDirectory scratch;
+    // The level, frozen at the death count the test expects; the game's
+    // clocks run on, so every pass decodes a new frame.
+    auto scenario = [&](int cycle) {
+        std::ostringstream text;
+        text << "fps 30\n"
+             << "hold 1 gameMode=12 zone=0 act=0 lives=" << 100 - cycle << " rings=" << cycle
+             << " globalFrame=" << 100000 * (cycle + 1) << " timer=0:10:00\n"
+             << "run 100000\n";
+        return scratch.Write("cycle" + std::to_string(cycle) + ".txt", text.str());
+    };
+
+    ASSERT_TRUE(standin.Start({scenario(0)}));
+    tracker.Start();
+    ASSERT_TRUE(tracker.WaitUntil([&] { return tracker.ready() && tracker.snapshot().ram.lives == 100; }, 3s));
+    ASSERT_EQ(messages().size(), 2u);
+
+    int descriptors = -1;
+    uint64_t residentAtStart = 0;
+    uint64_t residentAtEnd = 0;
+    double slowest = 0.0;
+    for (int cycle = 1; cycle <= kCycles; ++cycle) {
+        SCOPED_TRACE("cycle " + std::to_string(cycle));
+        const size_t before = messages().size();
+        standin.Kill();
+        ASSERT_TRUE(standin.Start({"--no-header", scenario(cycle)}));
+        ASSERT_TRUE(tracker.WaitUntil(
+            [&] {
+                return tracker.ready() && tracker.snapshot().ram.lives == static_cast<uint32_t>(100 - cycle);
+            },
+            4s))
+            << Since(before);
+
+        ASSERT_EQ(messages().size(), before + 3) << Since(before);
+        EXPECT_TRUE(std::regex_match(Text(before), kReadFailed)) << Text(before);
+        EXPECT_EQ(Text(before + 1), Loaded());
+        EXPECT_EQ(Text(before + 2), kGameFound);
+        const double reconnect = tracker.Seconds(messages()[before + 2].stamp - messages()[before].stamp);
+        EXPECT_GE(reconnect, kRetrySeconds);
+        EXPECT_LT(reconnect, kRetrySeconds + 0.6) << "one retry period after the read failed";
+        slowest = std::max(slowest, reconnect);
+
+        const TrackerStats& stats = tracker.snapshot().stats;
+        EXPECT_EQ(stats.deaths, static_cast<uint32_t>(cycle)) << "the run carries on, each death once";
+        EXPECT_EQ(stats.trackerState, kStateDeath);
+
+        // Measured at the same point of every cycle: connected, one stand-in.
+        if (cycle == 1) descriptors = OpenDescriptorCount();
+        EXPECT_EQ(OpenDescriptorCount(), descriptors);
+        if (cycle == 5) residentAtStart = ResidentBytes();
+        if (cycle == kCycles) residentAtEnd = ResidentBytes();
+        if (HasFatalFailure()) return;
+    }
+    const double growthKib = (static_cast<double>(residentAtEnd) - static_cast<double>(residentAtStart)) / 1024.0;
+    std::printf("%d cycles: descriptors %d, resident %.0f KiB at cycle 5 and %.0f KiB at cycle %d (%+.0f KiB), "
+                "slowest reconnect %.3f s\n",
+                kCycles, descriptors, residentAtStart / 1024.0, residentAtEnd / 1024.0, kCycles, growthKib, slowest);
+    RecordProperty("resident_growth_kib", std::to_string(growthKib));
+    EXPECT_LT(growthKib, 512.0) << "resident memory grows with the cycles";
+}
+
+// Mid-run, the compilation's menu and back, then another cartridge and back.
+TEST_F(Faults, MenuAndAnotherCartridgeMidRun) {
+    ASSERT_TRUE(standin.Start({ScenarioPath("switches.txt")}));
+    tracker.Start();
+    ASSERT_TRUE(tracker.WaitUntil([&] { return tracker.ready(); }, 3s));
+    ASSERT_EQ(messages().size(), 2u);
+    const int descriptors = OpenDescriptorCount();
+
+    // The menu: the signature goes, the tracker lets go and finds the game
+    // again on the first pass after the player starts it.
+    ASSERT_TRUE(standin.WaitForLine("left-for-the-menu", 10s));
+    int menu = tracker.WaitForMessage(kUnknownChecksum, 2, 2s);
+    ASSERT_EQ(menu, 2) << Since(0);
+    EXPECT_EQ(tracker.snapshot().stats.recordCount, 1) << "EH1 closed before the switch";
+    int back = tracker.WaitForMessage(kGameFound, static_cast<size_t>(menu), 12s);
+    ASSERT_GT(back, 0) << Since(static_cast<size_t>(menu));
+    {
+        SCOPED_TRACE("menu");
+        ASSERT_GE(back - menu, 3) << Since(static_cast<size_t>(menu));
+        EXPECT_EQ(Text(menu + 1), Loaded());
+        for (int i = menu + 2; i < back; ++i) EXPECT_EQ(Text(i), kChecksumIncorrect);
+        EXPECT_EQ(tracker.snapshot().stats.recordCount, 1) << "the run's records are kept";
+    }
+
+    // Another cartridge: no header, so the scan that follows the missing
+    // signature finds nothing; when Sonic 2 is back, the next scan finds it.
+    ASSERT_TRUE(standin.WaitForLine("left-for-another-cartridge", 12s));
+    const int other = tracker.WaitForMessage(kUnknownChecksum, static_cast<size_t>(back), 2s);
+    ASSERT_EQ(other, back + 1) << Since(static_cast<size_t>(back));
+    EXPECT_EQ(tracker.snapshot().stats.recordCount, 2) << "EH2 closed before the switch";
+    back = tracker.WaitForMessage(kGameFound, static_cast<size_t>(other), 12s);
+    ASSERT_GT(back, 0) << Since(static_cast<size_t>(other));
+    {
+        SCOPED_TRACE("another cartridge");
+        ASSERT_GE(back - other, 4) << Since(static_cast<size_t>(other));
+        EXPECT_EQ(Text(other + 1), Loaded());
+        EXPECT_EQ(Text(other + 2), kChecksumIncorrect) << "the header was found before: no scan";
+        for (int i = other + 3; i < back; ++i) EXPECT_EQ(Text(i), kUnknownGame);
+    }
+
+    ASSERT_TRUE(standin.WaitForLine("done", 12s));
+    std::this_thread::sleep_for(200ms);
+    tracker.Poll();
+    EXPECT_TRUE(tracker.ready());
+    EXPECT_EQ(OpenDescriptorCount(), descriptors);
+    const TrackerStats& stats = tracker.snapshot().stats;
+    ASSERT_EQ(stats.recordCount, 3);
+    const uint32_t levels[] = {0, 1, 2};
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE("record " + std::to_string(i));
+        const LevelRecord& record = stats.records[i];
+        EXPECT_EQ(record.levelIndex, levels[i]);
+        EXPECT_EQ(record.minutes, 0);
+        EXPECT_EQ(record.seconds, 20 + 10 * i);
+        EXPECT_NEAR(record.centiseconds, 50.0, 0.001);
+        EXPECT_EQ(record.pauses, 1u);
+        EXPECT_EQ(record.deaths, 0u);
+        EXPECT_EQ(record.lagFrames, 0u);
+        EXPECT_EQ(record.rings, static_cast<uint32_t>(10 + 10 * i));
+    }
+    EXPECT_EQ(stats.pauses, 3u);
+    EXPECT_EQ(stats.deaths, 0u);
+    EXPECT_EQ(stats.totalRings, 60u);
+    EXPECT_EQ(stats.totalSeconds, 90);
+    EXPECT_EQ(stats.totalTimerFrames, 90);
+    EXPECT_EQ(stats.trackerState, kStateLevelEnd);
+}
+
+// The emulator ends while the tracker walks its memory for the header: the
+// region being read is skipped, the walk ends at the next query, and the next
+// pass finds no memory at all ("Lost connection") and lets go. The ballast
+// makes the scan long enough to end the emulator in the middle of it; the
+// tracker's reads are seen in this process's read count.
+TEST_F(Faults, EmulatorEndsDuringTheHeaderScan) {
+    constexpr uint64_t kBallastMib = 128;   // four regions of 32 MiB, below the cartridge ROM
+    struct Case {
+        const char* name;
+        uint64_t killAfterMib;   // ballast read when the emulator ends
+        bool reaped;             // false: it stays a zombie until the end
+    };
+    const Case cases[] = {
+        {"after the first region", 32, true},
+        {"half-way, left unreaped", 64, false},
+    };
+    tracker.Start();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Standin emulator;
+        const size_t from = messages().size();
+        ASSERT_TRUE(emulator.Start({"--mode", "other", "--ballast-mib", std::to_string(kBallastMib)}));
+        const int descriptors = OpenDescriptorCount();
+        const uint64_t readBefore = BytesReadSoFar();
+        // The tracker attaches on its next pass and scans at once.
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (BytesReadSoFar() - readBefore < (c.killAfterMib << 20) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(200us);
+        }
+        const uint64_t readAtKill = BytesReadSoFar() - readBefore;
+        if (c.reaped) {
+            emulator.Kill();
+        } else {
+            emulator.KillLeavingZombie();
+        }
+        ASSERT_GE(readAtKill, c.killAfterMib << 20) << "the scan never got that far";
+        EXPECT_LT(readAtKill, kBallastMib << 20) << "ended before the scan was through the ballast";
+
+        const int loaded = tracker.WaitForMessage(Loaded(), from, 3s);
+        ASSERT_GE(loaded, 0) << Since(from);
+        // Before it: no emulator yet, or one still starting without its core.
+        const std::string starting =
+            "WARNING: retroarch.exe did not have module genesis_plus_gx_libretro.dll loaded. Retrying.";
+        for (int i = static_cast<int>(from); i < loaded; ++i) {
+            EXPECT_TRUE(Text(i) == kNotFound || Text(i) == starting) << Text(i);
+        }
+        ASSERT_GE(tracker.WaitForMessage(kNotFound, static_cast<size_t>(loaded), 8s), 0) << Since(from);
+        const std::vector<std::string> expected = {Loaded(), kUnknownGame, kLostConnection, kNotFound};
+        std::vector<std::string> texts;
+        for (size_t i = static_cast<size_t>(loaded); i < messages().size(); ++i) texts.push_back(Text(i));
+        EXPECT_EQ(texts, expected);
+        EXPECT_FALSE(tracker.ready());
+        emulator.Kill();   // reaps the zombie and closes the stand-in's output pipe
+        EXPECT_EQ(OpenDescriptorCount(), descriptors - 1) << "no handle of the ended emulator left open";
+        std::printf("%s: ended after %.0f MiB of the scan\n", c.name, readAtKill / 1048576.0);
+    }
+}
+
+// The RAM signature gone for 100 ms right after a death: one read sees it
+// missing, the tracker lets go and finds the game one retry period later,
+// without a header scan; the death counts once and the run goes on.
+TEST_F(Faults, SignatureGoneForOneRead) {
+    ASSERT_TRUE(standin.Start({ScenarioPath("signature_blink.txt")}));
+    tracker.Start();
+    ASSERT_TRUE(tracker.WaitUntil([&] { return tracker.ready(); }, 3s));
+    ASSERT_TRUE(standin.WaitForLine("blinked", 10s));
+    const int gone = tracker.WaitForMessage(kUnknownChecksum, 2, 1s);
+    ASSERT_EQ(gone, 2) << Since(0);
+    ASSERT_GE(tracker.WaitForMessage(kGameFound, 3, 4s), 0) << Since(2);
+    ASSERT_EQ(messages().size(), 5u) << Since(2);
+    EXPECT_EQ(Text(3), Loaded());
+    EXPECT_EQ(Text(4), kGameFound) << "straight to the signature: no scan";
+    const double reconnect = tracker.Seconds(messages()[4].stamp - messages()[2].stamp);
+    EXPECT_GE(reconnect, kRetrySeconds);
+    EXPECT_LT(reconnect, kRetrySeconds + 0.6);
+    EXPECT_EQ(tracker.snapshot().stats.deaths, 1u) << "the death before the gap counts once";
+
+    ASSERT_TRUE(standin.WaitForLine("done", 10s));
+    std::this_thread::sleep_for(200ms);
+    tracker.Poll();
+    EXPECT_EQ(messages().size(), 5u) << Since(5);
+    const TrackerStats& stats = tracker.snapshot().stats;
+    ASSERT_EQ(stats.recordCount, 1);
+    const LevelRecord& record = stats.records[0];
+    EXPECT_EQ(record.levelIndex, 0u);
+    EXPECT_EQ(record.minutes, 0);
+    EXPECT_EQ(record.seconds, 12);
+    EXPECT_NEAR(record.centiseconds, 83.33, 0.01);
+    EXPECT_EQ(record.deaths, 1u);
+    EXPECT_EQ(record.pauses, 1u);
+    EXPECT_EQ(record.lagFrames, 0u);
+    EXPECT_EQ(record.rings, 12u);
+    EXPECT_EQ(stats.deaths, 1u);
+    EXPECT_EQ(stats.pauses, 1u);
+    EXPECT_EQ(stats.totalSeconds, 12);
+    EXPECT_EQ(stats.totalTimerFrames, 50);
+    EXPECT_EQ(stats.trackerState, kStateLevelEnd);
+}
+
+}  // namespace

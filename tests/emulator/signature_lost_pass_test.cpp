@@ -1,0 +1,160 @@
+// The pass on which the RAM signature is found missing runs the classifier once
+// more on the values the pass before it decoded. That pass must not count the
+// events of the previous pass a second time.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "emulator/ram_decode.h"
+#include "emulator/ram_writer.h"
+#include "emulator/tracker_thread.h"
+#include "support/fake_process_api.h"
+#include "support/stats_compare.h"
+#include "tracking/classifier.h"
+
+namespace {
+
+// 68000 addresses of the values the cases write.
+constexpr uint32_t kGameMode = 0xFFF600;
+constexpr uint32_t kGlobalFrame = 0xFFFE0C;
+constexpr uint32_t kLevelFrame = 0xFFFE04;
+constexpr uint32_t kTimerFrame = 0xFFFE25;
+constexpr uint32_t kLives = 0xFFFE12;
+constexpr uint32_t kP1HitTimer = 0xFFB030;
+constexpr uint32_t kP2HitTimer = 0xFFB070;
+constexpr uint32_t kP1SpindashFlag = 0xFFB039;
+constexpr uint32_t kP1SpindashCount = 0xFFB03A;
+constexpr uint32_t kFirstObjectId = 0xFFB080;
+
+struct Emulator {
+    FakeSystem system;
+    std::unique_ptr<Tracker> tracker = std::make_unique<Tracker>();
+    std::unique_ptr<GameSnapshot> snapshot = std::make_unique<GameSnapshot>();
+    std::unique_ptr<LogBuffer> log = std::make_unique<LogBuffer>();
+    uint32_t globalFrame = 1000;
+    uint16_t levelFrame = 100;
+    uint8_t timerFrame = 0;
+
+    Emulator() {
+        FakeEmulator(system);
+        InitRamDecode(*snapshot);
+        TrackerReset(*tracker, FakeProcessApi(system));
+        TrackerSetNames(*tracker);
+    }
+    RamWriter Ram() {
+        return RamWriter{system.regions.back().bytes.data() + kWorkRamOffsetInModule, kWorkRamSize, 0xFF0000};
+    }
+    void Pass() {
+        TrackerPass(*tracker, *snapshot, *log);
+        LogClear(*log);
+    }
+    // One game frame into the RAM: the global frame counter always advances,
+    // the level frame counter and the timer as told.
+    void Frame(bool level, bool timer) {
+        ++globalFrame;
+        if (level) ++levelFrame;
+        if (timer) timerFrame = static_cast<uint8_t>((timerFrame + 1) % 60);
+        RamWriteLong(Ram(), kGlobalFrame, globalFrame);
+        RamWriteWord(Ram(), kLevelFrame, levelFrame);
+        RamWriteByte(Ram(), kTimerFrame, timerFrame);
+    }
+    // A frame of the level running, then a pass.
+    void Active(int n = 1) {
+        for (int i = 0; i < n; ++i) {
+            Frame(true, true);
+            Pass();
+        }
+    }
+    void SignatureGone() {
+        std::memset(system.regions.back().bytes.data() + kWorkRamOffsetInModule + kSignatureRamOffset, 0,
+                    kSignatureSize);
+    }
+};
+
+struct Case {
+    const char* name;
+    // Writes the event into the RAM as a frame, before the last decoded pass.
+    void (*event)(Emulator&);
+};
+
+const Case kCases[] = {
+    {"death", [](Emulator& e) { RamWriteByte(e.Ram(), kLives, 2); e.Frame(true, true); }},
+    {"lag frame", [](Emulator& e) { e.Frame(false, false); }},
+    {"P1 and P2 hit", [](Emulator& e) {
+         RamWriteWord(e.Ram(), kP1HitTimer, 120);
+         RamWriteWord(e.Ram(), kP2HitTimer, 120);
+         e.Frame(true, true);
+     }},
+    {"perfect spindash release", [](Emulator& e) {
+         RamWriteByte(e.Ram(), kP1SpindashFlag, 0);
+         RamWriteWord(e.Ram(), kP1SpindashCount, 2048);
+         e.Frame(true, true);
+     }},
+    {"results screen frame", [](Emulator& e) { e.Frame(true, false); }},
+};
+
+TEST(SignatureLostPass, CountsNoEventOfThePassBeforeAgain) {
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.name);
+        Emulator e;
+        RamWriteByte(e.Ram(), kGameMode, kModeLevel);
+        RamWriteByte(e.Ram(), kLives, 3);
+        RamWriteByte(e.Ram(), kP1SpindashFlag, 1);   // charging, for the release case
+        RamWriteWord(e.Ram(), kP1SpindashCount, 2048);
+        RamWriteByte(e.Ram(), kFirstObjectId, kResultsObjectId);
+        e.Pass();   // attach and identify
+        e.Active(3);
+        ASSERT_TRUE(e.tracker->identified);
+        ASSERT_EQ(e.snapshot->stats.trackerState, kStateLevelActive);
+
+        c.event(e);
+        e.Pass();   // the event is decoded and counted once
+        const TrackerStats counted = e.snapshot->stats;
+
+        // What a pass that read the same window once more would make of it.
+        auto expected = std::make_unique<GameSnapshot>(*e.snapshot);
+        DecodeRamWindow(e.tracker->connection.window, *expected);
+        ClassifyTick(*expected);
+
+        e.SignatureGone();
+        e.Pass();
+        ASSERT_FALSE(e.tracker->attached) << "disconnected";
+        const TrackerStats& after = e.snapshot->stats;
+        EXPECT_EQ(after.deaths, counted.deaths);
+        EXPECT_EQ(after.lagFrames, counted.lagFrames);
+        EXPECT_EQ(after.p1Hits, counted.p1Hits);
+        EXPECT_EQ(after.p2Hits, counted.p2Hits);
+        EXPECT_EQ(after.perfectSpindashes, counted.perfectSpindashes);
+        EXPECT_EQ(after.levelEndTicks, counted.levelEndTicks);
+        EXPECT_EQ(StatsDifferences(after, expected->stats), "");
+        EXPECT_EQ(e.snapshot->ram.lives, expected->ram.lives) << "the values themselves stay";
+        EXPECT_EQ(std::memcmp(e.snapshot->ram.p1HoldFrames, expected->ram.p1HoldFrames,
+                              sizeof expected->ram.p1HoldFrames),
+                  0);
+    }
+}
+
+// The pass still takes the classifier one step on where the game needs two
+// passes in one mode: the ending closes the last record, then shows the ending.
+TEST(SignatureLostPass, StillCompletesTheEndingAfterTheLastRecordCloses) {
+    Emulator e;
+    RamWriteByte(e.Ram(), kGameMode, kModeLevel);
+    RamWriteByte(e.Ram(), kLives, 3);
+    e.Pass();
+    e.Active(3);
+    RamWriteByte(e.Ram(), kGameMode, kModeEnding);
+    e.Frame(true, false);
+    e.Pass();
+    ASSERT_EQ(e.snapshot->stats.trackerState, kStateLevelEnd);
+    ASSERT_EQ(e.snapshot->stats.recordCount, 1);
+
+    e.SignatureGone();
+    e.Pass();
+    EXPECT_FALSE(e.tracker->attached);
+    EXPECT_EQ(e.snapshot->stats.trackerState, kStateEnding);
+    EXPECT_EQ(e.snapshot->stats.recordCount, 1);
+}
+
+}  // namespace

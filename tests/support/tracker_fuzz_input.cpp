@@ -1,0 +1,164 @@
+#include "support/tracker_fuzz_input.h"
+
+#include <cstring>
+
+#include "app/layout.h"
+#include "app/screen_buffer.h"
+#include "emulator/contract.h"
+#include "emulator/ram_decode.h"
+#include "tracking/classifier.h"
+
+namespace {
+
+constexpr int kGridColumns = 160;
+constexpr int kGridRows = 64;
+
+bool InvariantsHold(const GameSnapshot& snapshot) {
+    const TrackerStats& stats = snapshot.stats;
+    if (stats.trackerState >= static_cast<uint32_t>(kTrackerStateCount)) return false;
+    if (stats.levelIndex >= static_cast<uint32_t>(kLevelNameCount)) return false;
+    if (stats.recordCount < 0 || stats.recordCount > kLevelRecordCapacity) return false;
+    for (int i = 0; i < stats.recordCount; ++i) {
+        if (stats.records[i].levelIndex >= static_cast<uint32_t>(kLevelNameCount)) return false;
+    }
+    for (int i = 0; i < kSpeedTableSize; ++i) {
+        if (stats.spindashSpeedTable[i] != 2048u + 128u * static_cast<uint32_t>(i)) return false;
+    }
+    return true;
+}
+
+// The window's clocks, read and written where the decode finds them.
+struct Clocks {
+    uint8_t* window;
+    const WindowOffsetTable& table;
+
+    uint32_t Word(int entry) const {
+        const uint32_t o = table.offset[entry];
+        return uint32_t{window[o]} | uint32_t{window[o + 1]} << 8;
+    }
+    void SetWord(int entry, uint32_t value) const {
+        const uint32_t o = table.offset[entry];
+        window[o] = static_cast<uint8_t>(value);
+        window[o + 1] = static_cast<uint8_t>(value >> 8);
+    }
+    // A 68000 long: two words, the high one first.
+    uint32_t Long(int entry) const {
+        const uint32_t o = table.offset[entry];
+        return (uint32_t{window[o]} | uint32_t{window[o + 1]} << 8) << 16 |
+               (uint32_t{window[o + 2]} | uint32_t{window[o + 3]} << 8);
+    }
+    void SetLong(int entry, uint32_t value) const {
+        const uint32_t o = table.offset[entry];
+        window[o] = static_cast<uint8_t>(value >> 16);
+        window[o + 1] = static_cast<uint8_t>(value >> 24);
+        window[o + 2] = static_cast<uint8_t>(value);
+        window[o + 3] = static_cast<uint8_t>(value >> 8);
+    }
+    uint8_t& Byte(int entry) const { return window[table.offset[entry]]; }
+
+    // One frame of the game: the global counter always moves on.
+    void Advance(uint8_t kind) const {
+        SetLong(kOffsetGlobalFrame, Long(kOffsetGlobalFrame) + 1);
+        Byte(kOffsetPause) = kind == kFuzzFramePause ? 1 : 0;
+        if (kind == kFuzzFrameRun || kind == kFuzzFrameHold) SetWord(kOffsetLevelFrame, Word(kOffsetLevelFrame) + 1);
+        if (kind != kFuzzFrameRun) return;
+        if (++Byte(kOffsetTimerFrame) < 60) return;
+        Byte(kOffsetTimerFrame) = 0;
+        if (++Byte(kOffsetTimerSeconds) < 60) return;
+        Byte(kOffsetTimerSeconds) = 0;
+        ++Byte(kOffsetTimerMinutes);
+    }
+};
+
+struct Player {
+    uint8_t* window;
+    GameSnapshot& snapshot;
+    TrackerFuzzReach* reach;
+
+    void Note(const TrackerStats& before) {
+        if (reach == nullptr) return;
+        const TrackerStats& after = snapshot.stats;
+        const uint32_t mode = snapshot.ram.gameMode & 0xFF;
+        reach->gameModesSeen[mode / 32] |= 1u << (mode % 32);
+        reach->statesSeen |= 1u << (after.trackerState & 31);
+        if (after.levelEndSeen != 0 && before.levelEndSeen == 0) ++reach->levelEnds;
+        if (after.deaths > reach->mostDeaths) reach->mostDeaths = after.deaths;
+        if (after.recordCount > reach->mostRecords) reach->mostRecords = after.recordCount;
+        if (after.levelClosed != 0 && before.levelClosed == 0 && before.recordCount == kLevelRecordCapacity)
+            ++reach->closesPastCapacity;
+        if (after.specialStageSeen != 0 && before.specialStageSeen == 0) ++reach->specialStageEntries;
+    }
+    bool Pass() {
+        const TrackerStats before = snapshot.stats;
+        DecodeRamWindow(window, snapshot);
+        ClassifyTick(snapshot);
+        Note(before);
+        return InvariantsHold(snapshot);
+    }
+    bool SignatureLost() {
+        const TrackerStats before = snapshot.stats;
+        RepeatPreviousDecode(snapshot);
+        ClassifyTick(snapshot);
+        Note(before);
+        return InvariantsHold(snapshot);
+    }
+};
+
+}  // namespace
+
+bool PlayTrackerInput(const uint8_t* data, size_t size, TrackerFuzzReach* reach) {
+    static uint8_t window[kWindowSize];
+    static GameSnapshot snapshot;
+    static GameSnapshot copy;
+    static char cells[kGridColumns * kGridRows];
+
+    std::memset(window, 0, sizeof(window));
+    std::memcpy(window + kSignatureWindowOffset, kRamSignature, kSignatureSize);
+    InitRamDecode(snapshot);
+    const WindowOffsetTable& table = WindowOffsets();
+    const Clocks clocks{window, table};
+    Player player{window, snapshot, reach};
+
+    for (size_t i = 0; i + 4 <= size; i += 4) {
+        const uint8_t op = data[i] % 8, a = data[i + 1], b = data[i + 2], c = data[i + 3];
+        switch (op) {
+            case kFuzzOpPass:
+                if (!player.Pass()) return false;
+                break;
+            case kFuzzOpSignatureLost:
+                if (!player.SignatureLost()) return false;
+                break;
+            case kFuzzOpCompose: {
+                copy = snapshot;
+                ScreenBuffer screen{};
+                screen.width = 1 + a % kGridColumns;
+                screen.height = 1 + b % kGridRows;
+                screen.size = screen.width * screen.height;
+                screen.cells = cells;
+                ScreenFillBlank(screen);
+                ComposeScreenLayout(screen, copy);
+                // Blank rows only move the row on, so it may pass the last one.
+                if (screen.row < 0) return false;
+                if (reach != nullptr) ++reach->screens;
+                break;
+            }
+            case kFuzzOpFrames:
+                for (int frame = 0; frame <= b % 64; ++frame) {
+                    clocks.Advance(a % 4);
+                    for (int pass = 0; pass <= c % 3; ++pass) {
+                        if (!player.Pass()) return false;
+                    }
+                }
+                break;
+            default: {
+                const int entry = a % kOffsetSignature;
+                uint32_t offset = table.offset[entry];
+                if (entry == kOffsetObjectIds) offset += kObjectRecordStride * (c % kObjectIdsSampled);
+                window[offset] = b;
+                window[offset ^ 1] = c;
+                break;
+            }
+        }
+    }
+    return true;
+}
