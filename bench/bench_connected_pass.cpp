@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "app/shared_state.h"
+#include "e2e/child_process.h"
 #include "e2e/e2e_support.h"
 #include "emulator/emulator_connection.h"
 #include "emulator/ram_decode.h"

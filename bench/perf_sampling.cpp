@@ -23,6 +23,7 @@
 #include "app/layout.h"
 #include "app/screen_buffer.h"
 #include "bench/perf.h"
+#include "e2e/child_process.h"
 #include "e2e/e2e_support.h"
 #include "emulator/tracker_thread.h"
 #include "platform/clock.h"

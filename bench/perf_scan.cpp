@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bench/perf.h"
+#include "e2e/child_process.h"
 #include "e2e/e2e_support.h"
 #include "emulator/emulator_connection.h"
 #include "emulator/ram_decode.h"
