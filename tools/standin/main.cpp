@@ -253,6 +253,14 @@ void Advance(Machine& machine, StepKind kind) {
 
 // Everything of the frame into the core's RAM, the global frame counter last,
 // so a reader that sees a new frame number sees the rest of that frame too.
+//
+// A reader copies the RAM while frames are written. A copy of the whole RAM
+// takes long enough to be interrupted half-way (the process preempted on a
+// busy machine), and a reader then saw the next frame's pause flag, 2 KiB
+// below the counter, beside the previous frame number: a pause frame that
+// looked unpaused and still, counted as a lag frame. So the changes are found
+// first, privately, and then written in a burst of a few stores, the counter
+// last.
 void Commit(Machine& machine) {
     RamWriter ram{machine.image, kWorkRamSize, kRamFirstAddress};
     RamWriteWord(ram, kLevelFrameAddress, machine.levelFrame);
@@ -262,12 +270,30 @@ void Commit(Machine& machine) {
     RamWriteByte(ram, kPauseAddress, machine.pause);
     RamWriteLong(ram, kGlobalFrameAddress, machine.globalFrame);
 
-    const uint32_t counter = kGlobalFrameAddress - kRamFirstAddress;
-    std::memcpy(machine.coreRam, machine.image, counter);
-    std::memcpy(machine.coreRam + counter + 4, machine.image + counter + 4, kWorkRamSize - counter - 4);
+    // The 32-bit units that differ from the core's copy, the counter aside,
+    // found block by block; the core's RAM is 4-byte aligned.
+    constexpr uint32_t kUnit = 4;
+    constexpr uint32_t kBlock = 64;
+    const uint32_t counter = (kGlobalFrameAddress - kRamFirstAddress) / kUnit;
+    static uint32_t units[kWorkRamSize / kUnit];
+    static uint32_t values[kWorkRamSize / kUnit];
+    uint32_t changes = 0;
+    for (uint32_t block = 0; block < kWorkRamSize; block += kBlock) {
+        if (std::memcmp(machine.coreRam + block, machine.image + block, kBlock) == 0) continue;
+        for (uint32_t unit = block / kUnit; unit < (block + kBlock) / kUnit; ++unit) {
+            uint32_t now, next;
+            std::memcpy(&now, machine.coreRam + kUnit * unit, kUnit);
+            std::memcpy(&next, machine.image + kUnit * unit, kUnit);
+            if (unit == counter || now == next) continue;
+            units[changes] = unit;
+            values[changes++] = next;
+        }
+    }
+    uint32_t* core = reinterpret_cast<uint32_t*>(machine.coreRam);
+    for (uint32_t i = 0; i < changes; ++i) core[units[i]] = values[i];
     uint32_t stored;
-    std::memcpy(&stored, machine.image + counter, 4);
-    __atomic_store_n(reinterpret_cast<uint32_t*>(machine.coreRam + counter), stored, __ATOMIC_RELEASE);
+    std::memcpy(&stored, machine.image + kUnit * counter, kUnit);
+    __atomic_store_n(core + counter, stored, __ATOMIC_RELEASE);
     machine.started = true;
 }
 
