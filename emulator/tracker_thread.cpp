@@ -9,6 +9,14 @@
 #include "platform/clock.h"
 #include "tracking/classifier.h"
 
+namespace {
+
+PassObserver g_passObserver{};
+
+}  // namespace
+
+void TrackerSetPassObserver(const PassObserver& observer) { g_passObserver = observer; }
+
 void TrackerPass(Tracker& tracker, GameSnapshot& snapshot, LogBuffer& log) {
     if (!tracker.attached) {
         Attach(tracker, log);
@@ -69,8 +77,12 @@ int TrackerThreadMain(SharedState* shared) {
     }
     TrackerSetNames(*tracker);
 
+    const PassObserver observer = g_passObserver;
     while (running) {
+        const uint64_t passStart = observer.afterPass != nullptr ? ClockNow() : 0;
+        const bool connected = tracker->identified;
         TrackerPass(*tracker, *snapshot, *log);
+        if (observer.afterPass != nullptr) observer.afterPass(observer.context, passStart, connected, *snapshot);
         running = Publish(*shared, *snapshot, *log, tracker->attached, tracker->identified);
         ClockSleepMs(PassSleepMs(tracker->attached, tracker->identified));
     }

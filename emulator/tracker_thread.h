@@ -2,6 +2,8 @@
 // read and decode the RAM window and classify it, each ending with Publish.
 #pragma once
 
+#include <cstdint>
+
 #include "emulator/emulator_connection.h"
 #include "emulator/game_snapshot.h"
 #include "log/log_buffer.h"
@@ -13,6 +15,17 @@ struct SharedState;
 // window, then decodes it and classifies the game (a window without the RAM
 // signature disconnects, and the classifier sees the previous values once more).
 void TrackerPass(Tracker& tracker, GameSnapshot& snapshot, LogBuffer& log);
+
+// Measurement hook for the benchmarks: when set, the tracker thread calls it
+// after every pass (before Publish) with the counter value taken at the start
+// of that pass and whether the pass began Connected. Set it before the thread
+// starts; the program never sets it, and then a pass costs one test of a null
+// pointer more.
+struct PassObserver {
+    void (*afterPass)(void* context, uint64_t passStart, bool connected, const GameSnapshot& snapshot);
+    void* context;
+};
+void TrackerSetPassObserver(const PassObserver& observer);
 
 // Start routine; returns 0 when `running` is found cleared, after the sleep of
 // the pass that found it, with the emulator's process closed.

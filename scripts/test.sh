@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the Linux build natively, under
 # AddressSanitizer+UndefinedBehaviorSanitizer and under ThreadSanitizer, the
-# fuzz targets for a bounded time, then the Windows build under Wine.
+# fuzz targets for a bounded time, the Windows release build (its imports
+# checked), then the Windows build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,6 +17,17 @@ done
 
 echo "== fuzz"
 bash scripts/fuzz.sh "${RINGWATCH_FUZZ_SECONDS:-60}"
+
+echo "== windows-release"
+cmake --preset windows-release
+cmake --build --preset windows-release
+# What a player's Windows must provide: nothing beyond KERNEL32 and msvcrt.
+imports=$(x86_64-w64-mingw32-objdump -p build/windows-release/ringwatch.exe | sed -n 's/^[[:space:]]*DLL Name: //p' | sort | tr '\n' ' ')
+if [ "$imports" != "KERNEL32.dll msvcrt.dll " ]; then
+  echo "build/windows-release/ringwatch.exe imports: $imports(only KERNEL32.dll and msvcrt.dll expected)"
+  exit 1
+fi
+echo "build/windows-release/ringwatch.exe: $(stat -c %s build/windows-release/ringwatch.exe) bytes, imports $imports"
 
 echo "== windows"
 cmake --preset windows

@@ -1,19 +1,8 @@
 #include "e2e/e2e_support.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "emulator/contract.h"
 #include "emulator/header_search.h"
@@ -21,35 +10,16 @@
 #include "platform/clock.h"
 #include "platform/process_memory.h"
 
-extern char** environ;
-
 // [SECTION] Standin
 
 Standin::~Standin() { Kill(); }
 
 bool Standin::Start(const std::vector<std::string>& args) { return StartProgram(StandinPath("retroarch.exe"), args); }
 
-bool Standin::StartProgram(const std::string& path, const std::vector<std::string>& args) {
-    std::string program = path;
-    int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC) != 0) return false;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    std::vector<char*> argv;
-    argv.push_back(program.data());
-    std::vector<std::string> copies = args;
-    for (std::string& arg : copies) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    int failed = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipeFds[1]);
-    if (failed != 0) {
-        close(pipeFds[0]);
-        pid_ = -1;
-        return false;
-    }
-    output_ = pipeFds[0];
+bool Standin::StartProgram(const std::string& program, const std::vector<std::string>& args) {
+    Kill();
+    child_ = ChildStart(program, args);
+    if (child_ == nullptr) return false;
     return WaitForLine("ready", std::chrono::seconds(10));
 }
 
@@ -60,49 +30,37 @@ bool Standin::WaitForLine(const std::string& prefix, std::chrono::milliseconds t
         while ((newline = pending_.find('\n')) != std::string::npos) {
             std::string line = pending_.substr(0, newline);
             pending_.erase(0, newline + 1);
+            if (!line.empty() && line.back() == '\r') line.pop_back();   // a text-mode stdout on Windows
             if (line.rfind(prefix, 0) == 0) return true;
         }
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || output_ < 0) return false;
-        pollfd ready{output_, POLLIN, 0};
-        if (poll(&ready, 1, static_cast<int>(left.count())) <= 0) continue;
-        char buffer[512];
-        ssize_t got = read(output_, buffer, sizeof buffer);
-        if (got <= 0) return false;   // the stand-in ended
-        pending_.append(buffer, static_cast<size_t>(got));
+        if (left.count() <= 0 || child_ == nullptr) return false;
+        if (ChildReadOutput(child_, &pending_, static_cast<int>(left.count())) == ChildRead::Ended) return false;
     }
 }
 
-void Standin::Signal(int number) const {
-    if (pid_ > 0) kill(pid_, number);
+void Standin::SwitchToGame() {
+    if (child_ != nullptr) ChildCueMode(child_, true);
+}
+
+void Standin::SwitchToMenu() {
+    if (child_ != nullptr) ChildCueMode(child_, false);
 }
 
 void Standin::Kill() {
-    if (pid_ > 0) {
-        kill(pid_, SIGKILL);
-        int status;
-        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
-        pid_ = -1;
-    }
-    if (output_ >= 0) close(output_);
-    output_ = -1;
+    ChildKill(child_);
+    child_ = nullptr;
     pending_.clear();
 }
 
-void Standin::KillLeavingZombie() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGKILL);
-    // Wait until it has ended; waitid with WNOWAIT leaves it unreaped.
-    siginfo_t info{};
-    while (waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
-    }
+void Standin::KillLeavingUnreaped() {
+    if (child_ != nullptr) ChildEndLeavingUnreaped(child_);
 }
 
+uint32_t Standin::pid() const { return child_ != nullptr ? ChildProcessId(child_) : 0; }
+
 std::string StandinPath(const char* fileName) {
-    std::string path = std::string(RINGWATCH_STANDIN_DIR) + "/" + fileName;
-    char resolved[PATH_MAX];
-    return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
+    return CanonicalPath(std::string(RINGWATCH_STANDIN_DIR) + "/" + fileName);
 }
 
 std::string ScenarioPath(const char* fileName) { return std::string(RINGWATCH_SCENARIO_DIR) + "/" + fileName; }
@@ -175,52 +133,24 @@ double TrackerRun::Seconds(uint64_t ticks) const { return static_cast<double>(ti
 
 // [SECTION] Processes and memory
 
-int OpenDescriptorCount() {
-    int count = 0;
-    DIR* fds = opendir("/proc/self/fd");
-    if (fds == nullptr) return -1;
-    while (dirent* entry = readdir(fds)) {
-        if (entry->d_name[0] != '.') ++count;
+std::string WaitForNoForeignEmulators(std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::string others = ForeignEmulators();
+    while (!others.empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        others = ForeignEmulators();
     }
-    closedir(fds);
-    return count - 1;   // the directory's own descriptor
+    return others;
 }
 
-std::string ForeignEmulators() {
-    std::string found;
-    DIR* proc = opendir("/proc");
-    if (proc == nullptr) return found;
-    while (dirent* entry = readdir(proc)) {
-        char* end = nullptr;
-        long pid = std::strtol(entry->d_name, &end, 10);
-        if (end == entry->d_name || *end != '\0') continue;
-        std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
-        std::string line;
-        if (!std::getline(stat, line)) continue;
-        size_t close = line.rfind(')');
-        size_t open = line.find('(');
-        if (close == std::string::npos || open == std::string::npos || close + 2 >= line.size()) continue;
-        std::string name = line.substr(open + 1, close - open - 1);
-        char state = line[close + 2];
-        std::istringstream rest(line.substr(close + 4));
-        long parent = 0;
-        rest >> parent;
-        if (name == kEmulatorProcessName && state != 'Z' && parent != getpid()) {
-            found += std::to_string(pid) + " " + name + " (parent " + std::to_string(parent) + ")\n";
-        }
-    }
-    closedir(proc);
-    return found;
-}
-
-std::vector<uint64_t> HeaderCopiesIn(pid_t pid) {
+std::vector<uint64_t> HeaderCopiesIn(uint32_t pid) {
     std::vector<uint64_t> copies;
-    ProcessHandle process = ProcessOpen(static_cast<uint32_t>(pid));
+    ProcessHandle process = ProcessOpen(pid);
     if (process == nullptr) return copies;
     constexpr size_t kChunk = 16u << 20;
     // Sanitizer builds reserve terabytes of shadow memory that read as zeros;
     // the program's own memory lies in far smaller regions.
-    constexpr uint64_t kRegionLimit = 256u << 20;
+    constexpr uint64_t kRegionLimit = 64u << 20;
     std::vector<uint8_t> buffer(kChunk + kHeaderPatternSize);
     uint64_t address = 0;
     MemoryRegion region{};

@@ -3,8 +3,6 @@
 // it, observed through Collect as the main thread sees it.
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "app/shared_state.h"
+#include "e2e/child_process.h"
 
 // The stand-in (build/.../tools/standin/retroarch.exe) as a child process with
 // its standard output on a pipe. Killed and reaped on destruction.
@@ -30,16 +29,18 @@ class Standin {
     bool StartProgram(const std::string& program, const std::vector<std::string>& args);
     // Waits for a line of its output starting with `prefix`.
     bool WaitForLine(const std::string& prefix, std::chrono::milliseconds timeout);
-    void Signal(int number) const;
-    // SIGKILL and reap: afterwards the process is gone, not a zombie.
+    // Sonic 2 started (the signature appears) or left for the menu (it goes).
+    void SwitchToGame();
+    void SwitchToMenu();
+    // Killed and reaped: afterwards the process is gone.
     void Kill();
-    // SIGKILL without reaping: the process stays a zombie until Kill().
-    void KillLeavingZombie();
-    pid_t pid() const { return pid_; }
+    // Killed and ended, but left unreaped until Kill(): a zombie on POSIX, a
+    // process still held by a handle on Windows.
+    void KillLeavingUnreaped();
+    uint32_t pid() const;
 
   private:
-    pid_t pid_ = -1;
-    int output_ = -1;
+    ChildProcess* child_ = nullptr;
     std::string pending_;
 };
 
@@ -85,14 +86,11 @@ class TrackerRun {
     bool ready_ = false;
 };
 
-// Descriptors open in this process.
-int OpenDescriptorCount();
-
-// Processes named retroarch.exe that this test did not start (another
-// emulator, or another suite's stand-in), as "pid name" lines; empty when none.
-std::string ForeignEmulators();
+// Waits up to `timeout` for ForeignEmulators() to be empty (another suite's
+// stand-in that is about to end); returns what is left.
+std::string WaitForNoForeignEmulators(std::chrono::milliseconds timeout);
 
 // Searches all readable memory of process `pid` (every region, whatever its
-// address, the first 256 MiB of each) for the cartridge header pattern;
+// address, the first 64 MiB of each) for the cartridge header pattern;
 // returns the addresses.
-std::vector<uint64_t> HeaderCopiesIn(pid_t pid);
+std::vector<uint64_t> HeaderCopiesIn(uint32_t pid);

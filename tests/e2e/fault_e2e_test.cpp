@@ -154,8 +154,8 @@ TEST_F(Faults, KilledAndStartedAgainFiftyTimes) {
         EXPECT_EQ(stats.trackerState, kStateDeath);
 
         // Measured at the same point of every cycle: connected, one stand-in.
-        if (cycle == 1) descriptors = OpenDescriptorCount();
-        EXPECT_EQ(OpenDescriptorCount(), descriptors);
+        if (cycle == 1) descriptors = OpenHandleCount();
+        EXPECT_EQ(OpenHandleCount(), descriptors);
         if (cycle == 5) residentAtStart = ResidentBytes();
         if (cycle == kCycles) residentAtEnd = ResidentBytes();
         if (HasFatalFailure()) return;
@@ -174,7 +174,7 @@ TEST_F(Faults, MenuAndAnotherCartridgeMidRun) {
     tracker.Start();
     ASSERT_TRUE(tracker.WaitUntil([&] { return tracker.ready(); }, 3s));
     ASSERT_EQ(messages().size(), 2u);
-    const int descriptors = OpenDescriptorCount();
+    const int descriptors = OpenHandleCount();
 
     // The menu: the signature goes, the tracker lets go and finds the game
     // again on the first pass after the player starts it.
@@ -212,7 +212,7 @@ TEST_F(Faults, MenuAndAnotherCartridgeMidRun) {
     std::this_thread::sleep_for(200ms);
     tracker.Poll();
     EXPECT_TRUE(tracker.ready());
-    EXPECT_EQ(OpenDescriptorCount(), descriptors);
+    EXPECT_EQ(OpenHandleCount(), descriptors);
     const TrackerStats& stats = tracker.snapshot().stats;
     ASSERT_EQ(stats.recordCount, 3);
     const uint32_t levels[] = {0, 1, 2};
@@ -258,7 +258,7 @@ TEST_F(Faults, EmulatorEndsDuringTheHeaderScan) {
         Standin emulator;
         const size_t from = messages().size();
         ASSERT_TRUE(emulator.Start({"--mode", "other", "--ballast-mib", std::to_string(kBallastMib)}));
-        const int descriptors = OpenDescriptorCount();
+        const int descriptors = OpenHandleCount();
         const uint64_t readBefore = BytesReadSoFar();
         // The tracker attaches on its next pass and scans at once.
         const auto deadline = std::chrono::steady_clock::now() + 10s;
@@ -269,7 +269,7 @@ TEST_F(Faults, EmulatorEndsDuringTheHeaderScan) {
         if (c.reaped) {
             emulator.Kill();
         } else {
-            emulator.KillLeavingZombie();
+            emulator.KillLeavingUnreaped();
         }
         ASSERT_GE(readAtKill, c.killAfterMib << 20) << "the scan never got that far";
         EXPECT_LT(readAtKill, kBallastMib << 20) << "ended before the scan was through the ballast";
@@ -289,7 +289,7 @@ TEST_F(Faults, EmulatorEndsDuringTheHeaderScan) {
         EXPECT_EQ(texts, expected);
         EXPECT_FALSE(tracker.ready());
         emulator.Kill();   // reaps the zombie and closes the stand-in's output pipe
-        EXPECT_EQ(OpenDescriptorCount(), descriptors - 1) << "no handle of the ended emulator left open";
+        EXPECT_EQ(OpenHandleCount(), descriptors - 1) << "no handle of the ended emulator left open";
         std::printf("%s: ended after %.0f MiB of the scan\n", c.name, readAtKill / 1048576.0);
     }
 }

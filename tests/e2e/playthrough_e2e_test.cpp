@@ -17,7 +17,7 @@ using namespace std::chrono_literals;
 class PlayThrough : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string others = ForeignEmulators();
+        std::string others = WaitForNoForeignEmulators(120s);
         ASSERT_TRUE(others.empty()) << "another retroarch.exe is running; these tests need the machine to themselves:\n"
                                     << others;
     }

@@ -74,6 +74,43 @@ TEST(HeaderSearch, PlacementsAtTheEdges) {
     }
 }
 
+// Blocks of start positions are searched together and the positions that
+// don't fill a block one by one: a copy at every start position of buffers
+// whose position count runs through more than two blocks, on a background of
+// zeros and of 'S' bytes, is found where the reference finds it.
+TEST(HeaderSearch, EveryStartPositionAcrossBlocksAndTail) {
+    for (uint8_t background : {uint8_t{0}, uint8_t{'S'}}) {
+        for (size_t size = kHeaderPatternSize; size <= kHeaderPatternSize + 70; ++size) {
+            for (size_t at = 0; at + kHeaderPatternSize <= size; ++at) {
+                SCOPED_TRACE(testing::Message() << "background " << int{background} << ", size " << size << ", at " << at);
+                std::vector<uint8_t> data(size, background);
+                Plant(data, at);
+                ASSERT_EQ(FindHeaderPattern(data.data(), data.size()), static_cast<ptrdiff_t>(at));
+            }
+        }
+    }
+}
+
+// Decoys that share the first and the last byte with the pattern (and most of
+// what lies between) but differ in one byte: each is rejected, and the real
+// copy behind them is found.
+TEST(HeaderSearch, DecoysWithTheFirstAndLastBytes) {
+    std::mt19937 random(99);
+    for (int round = 0; round < 50; ++round) {
+        SCOPED_TRACE(round);
+        std::vector<uint8_t> data(8192 + random() % 512, 0);
+        size_t at = 0;
+        while (at + 2 * kHeaderPatternSize < data.size() - 600) {
+            Plant(data, at);
+            data[at + 1 + random() % (kHeaderPatternSize - 2)] ^= static_cast<uint8_t>(1 + random() % 255);
+            at += kHeaderPatternSize - 100 + random() % 120;   // some decoys overlap
+        }
+        const size_t real = data.size() - kHeaderPatternSize - random() % 400;
+        Plant(data, real);
+        EXPECT_EQ(FindHeaderPattern(data.data(), data.size()), ReferenceSearch(data.data(), data.size()));
+    }
+}
+
 TEST(HeaderSearch, ManyCandidatesBeforeTheCopy) {
     std::vector<uint8_t> data(1 << 20, 'S');
     for (size_t i = 0; i + kHeaderPatternSize < data.size(); i += 200) Plant(data, i, 100);   // long partial matches

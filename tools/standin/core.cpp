@@ -1,10 +1,9 @@
 #include "tools/standin/core.h"
 
-#include <dlfcn.h>
-
 #include <cstdio>
 
 #include "emulator/contract.h"
+#include "tools/standin/platform.h"
 
 namespace {
 
@@ -18,12 +17,11 @@ alignas(4096) uint8_t g_coreData[kCoreDataSize];
 }  // namespace
 
 extern "C" uint8_t* StandinCoreWorkRam(uint64_t* loadAddress, char* error, size_t errorSize) {
-    Dl_info info{};
-    if (dladdr(static_cast<const void*>(g_coreData), &info) == 0 || info.dli_fbase == nullptr) {
-        std::snprintf(error, errorSize, "dladdr could not find the core's load address");
+    const uint64_t base = StandinLoadAddressOf(static_cast<const void*>(g_coreData));
+    if (base == 0) {
+        std::snprintf(error, errorSize, "could not find the core's load address");
         return nullptr;
     }
-    const uint64_t base = reinterpret_cast<uint64_t>(info.dli_fbase);
     const uint64_t ram = base + kWorkRamOffsetInModule;
     const uint64_t dataStart = reinterpret_cast<uint64_t>(g_coreData);
     const uint64_t dataEnd = dataStart + kCoreDataSize;

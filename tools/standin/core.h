@@ -1,6 +1,7 @@
-// The stand-in core module: a shared library whose data holds the emulated
-// console's 64 KiB work RAM at the module's load address + 0x2A1060, where the
-// real core keeps it. The stand-in's executable loads it by path.
+// The stand-in core module: a shared library (an ELF shared object on Linux, a
+// DLL on Windows) whose data holds the emulated console's 64 KiB work RAM at the
+// module's load address + 0x2A1060, where the real core keeps it. The
+// stand-in's executable loads it by path.
 #pragma once
 
 #include <cstddef>

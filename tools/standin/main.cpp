@@ -7,15 +7,9 @@
 //                 [--fps N] [--ballast-mib N] [SCENARIO]
 //   retroarch.exe --check SCENARIO
 //
-// SIGUSR1 switches to the game (signature in place), SIGUSR2 to the
-// compilation's menu (signature gone); SIGTERM and SIGINT end the process.
-#include <dlfcn.h>
-#include <signal.h>
-#include <sys/mman.h>
-#include <time.h>
-#include <unistd.h>
-
-#include <csignal>
+// A cue switches to the game (signature in place) or to the compilation's
+// menu (signature gone): SIGUSR1 and SIGUSR2 on POSIX, named events on Windows
+// (platform.h). SIGTERM and SIGINT, or TerminateProcess, end the process.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +22,7 @@
 #include "emulator/ram_writer.h"
 #include "tools/standin/memory.h"
 #include "tools/standin/core.h"
+#include "tools/standin/platform.h"
 #include "tools/standin/scenario.h"
 
 namespace {
@@ -41,17 +36,9 @@ constexpr uint32_t kTimerFrameAddress = 0xFFFE25;
 constexpr uint32_t kPauseAddress = 0xFFF63B;
 constexpr uint32_t kSignatureAddress = 0xFFFFDC;   // "init", 0x00020000, "SEGA"
 
-// SIGUSR1 and SIGUSR2 are blocked and taken synchronously while waiting for the
-// next frame: no handler runs in the middle of a frame.
-int g_requestedMode = -1;   // a CartridgeMode asked for by a signal, or -1
-
-sigset_t ModeSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGUSR1);
-    sigaddset(&signals, SIGUSR2);
-    return signals;
-}
+// Cues are taken synchronously while waiting for the next frame: nothing
+// changes the cartridge's state in the middle of a frame.
+int g_requestedMode = -1;   // a CartridgeMode asked for by a cue, or -1
 
 struct Options {
     CartridgeMode mode = CartridgeMode::Game;
@@ -157,26 +144,23 @@ Options ParseOptions(int argc, char** argv) {
 
 // The core module sits beside the executable, as RetroArch keeps its cores.
 uint8_t* LoadCore() {
-    char self[4096];
-    ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (length <= 0) Die("can't read /proc/self/exe%s", "");
-    self[length] = '\0';
-    char* slash = std::strrchr(self, '/');
-    std::string path = std::string(self, slash != nullptr ? static_cast<size_t>(slash - self) : 0) + "/" +
-                       kCoreModuleName;
-    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) Die("can't load the core: %s", dlerror());
-    auto workRam = reinterpret_cast<StandinCoreWorkRamFunction>(dlsym(library, kStandinCoreWorkRamSymbol));
-    if (workRam == nullptr) Die("the core has no %s", kStandinCoreWorkRamSymbol);
+    std::string directory;
+    if (!StandinExecutableDirectory(&directory)) Die("can't find the executable's directory%s", "");
+    const std::string path = directory + kCoreModuleName;
+    std::string error;
+    auto workRam = reinterpret_cast<StandinCoreWorkRamFunction>(
+        StandinLoadModuleSymbol(path, kStandinCoreWorkRamSymbol, &error));
+    if (workRam == nullptr) Die("%s", error.c_str());
     uint64_t loadAddress = 0;
-    char error[256] = "";
-    uint8_t* ram = workRam(&loadAddress, error, sizeof error);
-    if (ram == nullptr) Die("%s", error);
+    char reason[256] = "";
+    uint8_t* ram = workRam(&loadAddress, reason, sizeof reason);
+    if (ram == nullptr) Die("%s", reason);
 
-    // A reader of this process finds the module at its lowest mapping: that
-    // must be the load address the RAM offset counts from.
-    uint64_t lowest = LowestMappingOf(path.c_str());
-    if (lowest != loadAddress) Die("the core's lowest mapping is not its load address (%s)", path.c_str());
+    // A reader of this process finds the module where the process backend
+    // says it begins: that must be the load address the RAM offset counts from.
+    if (StandinModuleBaseSeenByReaders(path) != loadAddress) {
+        Die("readers don't see the core at its load address (%s)", path.c_str());
+    }
     return ram;
 }
 
@@ -298,44 +282,36 @@ void Commit(Machine& machine) {
 }
 
 struct Pacer {
-    timespec next;
-    long periodNs;
-    bool immediate;   // the first frame is not waited for
+    uint64_t nextNs;     // when the next frame is due, StandinClockNs time
+    uint64_t periodNs;
+    bool immediate;      // the first frame is not waited for
 };
 
 void PacerStart(Pacer& pacer, uint32_t fps) {
-    pacer.periodNs = 1000000000L / static_cast<long>(fps);
+    pacer.periodNs = 1000000000ull / fps;
     pacer.immediate = true;
 }
 
-void PacerSetFps(Pacer& pacer, uint32_t fps) { pacer.periodNs = 1000000000L / static_cast<long>(fps); }
+void PacerSetFps(Pacer& pacer, uint32_t fps) { pacer.periodNs = 1000000000ull / fps; }
 
-// Sleeps until the next frame is due.
+// Sleeps until the next frame is due, taking the cues that arrive meanwhile.
 void PacerWait(Pacer& pacer) {
     if (pacer.immediate) {
         pacer.immediate = false;
-        clock_gettime(CLOCK_MONOTONIC, &pacer.next);
+        pacer.nextNs = StandinClockNs();
         return;
     }
-    pacer.next.tv_nsec += pacer.periodNs;
-    while (pacer.next.tv_nsec >= 1000000000L) {
-        pacer.next.tv_nsec -= 1000000000L;
-        ++pacer.next.tv_sec;
-    }
-    const sigset_t signals = ModeSignals();
+    pacer.nextNs += pacer.periodNs;
     for (;;) {
-        timespec now;
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        long long left = (pacer.next.tv_sec - now.tv_sec) * 1000000000LL + (pacer.next.tv_nsec - now.tv_nsec);
-        if (left <= 0) return;
-        timespec timeout{static_cast<time_t>(left / 1000000000LL), static_cast<long>(left % 1000000000LL)};
-        int number = sigtimedwait(&signals, nullptr, &timeout);
-        if (number == SIGUSR1) g_requestedMode = static_cast<int>(CartridgeMode::Game);
-        if (number == SIGUSR2) g_requestedMode = static_cast<int>(CartridgeMode::Menu);
+        const uint64_t now = StandinClockNs();
+        if (now >= pacer.nextNs) return;
+        ModeCue cue = StandinWaitForCue(pacer.nextNs - now);
+        if (cue == ModeCue::Game) g_requestedMode = static_cast<int>(CartridgeMode::Game);
+        if (cue == ModeCue::Menu) g_requestedMode = static_cast<int>(CartridgeMode::Menu);
     }
 }
 
-void HandleSignals(Machine& machine) {
+void HandleCues(Machine& machine) {
     int requested = g_requestedMode;
     if (requested < 0) return;
     g_requestedMode = -1;
@@ -364,8 +340,8 @@ int main(int argc, char** argv) {
     Scenario scenario;
     if (options.scenarioPath != nullptr) scenario = LoadScenario(options.scenarioPath);
 
-    const sigset_t signals = ModeSignals();
-    sigprocmask(SIG_BLOCK, &signals, nullptr);
+    std::string cueError;
+    if (!StandinCuesOpen(&cueError)) Die("%s", cueError.c_str());
 
     static Machine machine{};
     machine.header = options.header;
@@ -378,7 +354,7 @@ int main(int argc, char** argv) {
     // without a scenario, until the idle loop below) commits the game's state.
     SetMode(machine, options.mode);
 
-    std::printf("ready pid=%d core-ram=0x%llx rom=0x%llx\n", static_cast<int>(getpid()),
+    std::printf("ready pid=%u core-ram=0x%llx rom=0x%llx\n", static_cast<unsigned>(StandinProcessId()),
                 static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(machine.coreRam)),
                 static_cast<unsigned long long>(CartridgeRomAddress()));
     std::fflush(stdout);
@@ -388,7 +364,7 @@ int main(int argc, char** argv) {
     const bool loop = options.loop && ScenarioFrameCount(scenario) > 0;
     do {
         for (const Step& step : scenario.steps) {
-            HandleSignals(machine);
+            HandleCues(machine);
             switch (step.kind) {
             case StepKind::Fps:
                 if (options.fpsOverride == 0) PacerSetFps(pacer, step.argument);
@@ -410,7 +386,7 @@ int main(int argc, char** argv) {
             case StepKind::Freeze:
                 for (uint32_t frame = 0; frame < step.frames; ++frame) {
                     PacerWait(pacer);
-                    HandleSignals(machine);
+                    HandleCues(machine);
                 }
                 continue;
             default:
@@ -423,7 +399,7 @@ int main(int argc, char** argv) {
                     if (frame == 0 || assignment.everyFrame) Apply(machine, assignment);
                 }
                 PacerWait(pacer);
-                HandleSignals(machine);
+                HandleCues(machine);
                 Commit(machine);
             }
         }
@@ -435,6 +411,6 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     for (;;) {
         PacerWait(pacer);
-        HandleSignals(machine);
+        HandleCues(machine);
     }
 }

@@ -1,10 +1,10 @@
 #include "tools/standin/memory.h"
 
-#include <sys/mman.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "tools/standin/platform.h"
 
 namespace {
 
@@ -21,21 +21,6 @@ uint32_t g_seed = 0x2468ACE1u;
 uint8_t NextByte() {
     g_seed = g_seed * 1664525u + 1013904223u;
     return static_cast<uint8_t>(g_seed >> 24);
-}
-
-void* MapAt(uint64_t address, size_t size) {
-    int flags = MAP_PRIVATE | MAP_ANONYMOUS;
-#ifdef MAP_FIXED_NOREPLACE
-    flags |= MAP_FIXED_NOREPLACE;
-#endif
-    void* wanted = reinterpret_cast<void*>(address);
-    void* got = mmap(wanted, size, PROT_READ | PROT_WRITE, flags, -1, 0);
-    if (got == MAP_FAILED) return nullptr;
-    if (got != wanted) {
-        munmap(got, size);
-        return nullptr;
-    }
-    return got;
 }
 
 // Memory that looks like a program's: long runs of zeros, some text, some
@@ -68,7 +53,7 @@ bool CartridgeMap(Cartridge& cartridge, uint32_t ballastMib) {
     uint64_t address = kBallastAddress;
     while (remaining > 0) {
         size_t size = remaining < kBallastChunk ? remaining : kBallastChunk;
-        void* chunk = MapAt(address, size);
+        void* chunk = StandinMapAt(address, size);
         if (chunk == nullptr) return false;
         FillLikeProgramData(static_cast<uint8_t*>(chunk), size);
         remaining -= size;
@@ -76,7 +61,7 @@ bool CartridgeMap(Cartridge& cartridge, uint32_t ballastMib) {
     }
     if (address >= kRomAddress) return false;
 
-    void* rom = MapAt(kRomAddress, kRomSize);
+    void* rom = StandinMapAt(kRomAddress, kRomSize);
     if (rom == nullptr) return false;
     cartridge.rom = static_cast<uint8_t*>(rom);
     for (size_t i = 0; i < kRomSize; ++i) cartridge.rom[i] = NextByte();
@@ -104,20 +89,4 @@ void CartridgeSetHeader(Cartridge& cartridge, HeaderKind kind) {
         header[0x8F] = 0x34;
     }
     PutField(header + 0x90, "J", 16);
-}
-
-uint64_t LowestMappingOf(const char* path) {
-    FILE* maps = std::fopen("/proc/self/maps", "r");
-    if (maps == nullptr) return 0;
-    char line[4608];
-    uint64_t lowest = 0;
-    while (std::fgets(line, sizeof line, maps) != nullptr) {
-        line[std::strcspn(line, "\n")] = '\0';
-        const char* slash = std::strchr(line, '/');
-        if (slash == nullptr || std::strcmp(slash, path) != 0) continue;
-        lowest = std::strtoull(line, nullptr, 16);
-        break;   // maps is in address order
-    }
-    std::fclose(maps);
-    return lowest;
 }

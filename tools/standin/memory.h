@@ -1,7 +1,9 @@
 // The stand-in's memory that a reader's header scan walks: everything below
 // 2^44. On Linux the executable, the libraries, the heap and the stack all lie
 // above that, so the scan sees only what is mapped here at fixed addresses:
-// optional ballast first, then the cartridge ROM with its header.
+// optional ballast first, then the cartridge ROM with its header. On Windows
+// the ROM is a VirtualAlloc'ed buffer at the same address, among everything
+// else the process holds below 2^44.
 #pragma once
 
 #include <cstddef>
@@ -31,6 +33,3 @@ bool CartridgeMap(Cartridge& cartridge, uint32_t ballastMib);
 // stand-in holds the 145-byte pattern nowhere else, not even in its read-only
 // data, so with HeaderKind::Other no copy of it is in its memory at all.
 void CartridgeSetHeader(Cartridge& cartridge, HeaderKind kind);
-
-// Start of the lowest mapping of the file at `path` in this process, 0 if none.
-uint64_t LowestMappingOf(const char* path);

@@ -1,0 +1,101 @@
+// One Connected pass against the stand-in emulator process (the window read,
+// the signature check, the decode, the classifier and the Publish copy)
+// against the bare read of the 24576-byte window from the same process, the
+// floor of a pass: one system call. The stand-in plays its sample at 60 frames
+// a second meanwhile, as an emulator would.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+#include "app/shared_state.h"
+#include "e2e/e2e_support.h"
+#include "emulator/emulator_connection.h"
+#include "emulator/ram_decode.h"
+#include "emulator/tracker_thread.h"
+
+namespace {
+
+// One stand-in for the whole run, started on first use and ended at exit.
+Standin* SharedStandin(std::string* error) {
+    static std::unique_ptr<Standin> standin;
+    static std::string startError;
+    if (standin == nullptr && startError.empty()) {
+        std::string others = ForeignEmulators();
+        if (!others.empty()) {
+            startError = "another retroarch.exe is running:\n" + others;
+        } else {
+            standin = std::make_unique<Standin>();
+            if (!standin->Start({"--loop", ScenarioPath("sample.txt")})) startError = "the stand-in did not start";
+        }
+    }
+    *error = startError;
+    return startError.empty() ? standin.get() : nullptr;
+}
+
+// A tracker attached to the stand-in and Connected, as after its first pass.
+struct ConnectedTracker {
+    std::unique_ptr<Tracker> tracker = std::make_unique<Tracker>();
+    std::unique_ptr<GameSnapshot> snapshot = std::make_unique<GameSnapshot>();
+    std::unique_ptr<LogBuffer> log = std::make_unique<LogBuffer>();
+
+    bool Connect(benchmark::State& state) {
+        std::string error;
+        if (SharedStandin(&error) == nullptr) {
+            state.SkipWithError(error.c_str());
+            return false;
+        }
+        InitRamDecode(*snapshot);
+        TrackerReset(*tracker, kPlatformProcessApi);
+        TrackerSetNames(*tracker);
+        Attach(*tracker, *log);
+        if (!tracker->identified) {
+            state.SkipWithError("could not connect to the stand-in (ptrace permission?)");
+            return false;
+        }
+        return true;
+    }
+    ~ConnectedTracker() {
+        if (tracker->attached) Disconnect(*tracker);
+    }
+};
+
+void BM_BareWindowRead(benchmark::State& state) {
+    ConnectedTracker connected;
+    if (!connected.Connect(state)) return;
+    EmulatorConnection& connection = connected.tracker->connection;
+    for (auto _ : state) {
+        if (!ProcessReadMemory(connection.process, connection.ramBase, connection.window, kWindowSize)) {
+            state.SkipWithError("the window read failed");
+            break;
+        }
+        benchmark::DoNotOptimize(connection.window);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kWindowSize);
+}
+BENCHMARK(BM_BareWindowRead)->Unit(benchmark::kMicrosecond);
+
+void BM_ConnectedPass(benchmark::State& state) {
+    ConnectedTracker connected;
+    if (!connected.Connect(state)) return;
+    // The shared side of the hand-off, as the main thread sets it up.
+    SharedState shared{};
+    auto sharedLog = std::make_unique<LogBuffer>();
+    auto sharedSnapshot = std::make_unique<GameSnapshot>();
+    shared.running = true;
+    shared.sharedLog = sharedLog.get();
+    shared.sharedSnapshot = sharedSnapshot.get();
+    Tracker& tracker = *connected.tracker;
+    for (auto _ : state) {
+        TrackerPass(tracker, *connected.snapshot, *connected.log);
+        Publish(shared, *connected.snapshot, *connected.log, tracker.attached, tracker.identified);
+        if (!tracker.identified) {
+            state.SkipWithError("the connection was lost");
+            break;
+        }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kWindowSize);
+}
+BENCHMARK(BM_ConnectedPass)->Unit(benchmark::kMicrosecond);
+
+}  // namespace

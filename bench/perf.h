@@ -1,0 +1,47 @@
+// The measurements of ringwatch_perf (see perf_main.cpp). Each prints its
+// figures and returns the program's exit status: 0 when it could measure and
+// every target was met, 1 when a target was missed, 2 when it could not run.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct ScanOptions {
+    uint32_t ballastMib = 1024;   // committed memory the stand-in holds below its ROM
+    uint32_t repeat = 3;          // scans measured after the attach's own
+};
+
+int RunScanFigures(const ScanOptions& options);
+
+struct FloorOptions {
+    uint32_t seconds = 60;        // how long to run
+};
+
+// The floor of a Connected tracker's cadence on this machine: one window read
+// of the running emulator and a 6 ms sleep, nothing else, for `seconds`;
+// prints its CPU time against the wall time.
+int RunCadenceFloor(const FloorOptions& options);
+
+struct SamplingOptions {
+    uint32_t minutes = 10;        // length of the generated play-through at 60 frames a second
+};
+
+int RunSamplingFigures(const SamplingOptions& options);
+
+// The generated play-through and what a tracker that sees every frame must
+// count in it.
+struct LevelTruth {
+    uint32_t levelIndex;    // row of the level name table
+    uint32_t timerFrames;   // game timer at the level's end, in sixtieths
+    uint32_t lagFrames;
+    uint32_t pauses;
+};
+
+struct SamplingScenario {
+    std::string text;                 // the stand-in's scenario
+    std::vector<LevelTruth> levels;   // in play order
+    uint64_t frames;                  // game frames in all
+};
+
+SamplingScenario BuildSamplingScenario(uint32_t minutes);

@@ -1,0 +1,89 @@
+// Whole-scan and whole-run measurements against the stand-in emulator, each
+// printed beside its baseline from the same run:
+//
+//   ringwatch_perf scan [--ballast-mib N] [--repeat N]
+//       the header scan of a stand-in in the compilation's menu holding N MiB
+//       (1024 by default) of committed memory: wall time, bytes read and the
+//       growth of the resident memory, against bare reads of the same regions.
+//   ringwatch_perf floor [--seconds N]
+//       beside an emulator already running (the stand-in, say): N seconds
+//       (60 by default) of what a Connected tracker cannot leave out, one
+//       window read and a 6 ms sleep per pass, and the CPU time that costs;
+//       the baseline of ringwatch's own CPU share measured at the same time.
+//   ringwatch_perf sampling [--minutes M]
+//       a generated play-through of M minutes (10 by default) at 60 frames a
+//       second: every lag frame and pause counted and every level time equal
+//       to the script's, and the longest gap between two passes below a frame.
+//
+// scan and sampling start their own stand-in and need the machine to
+// themselves: no other process named retroarch.exe may run meanwhile.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "bench/perf.h"
+
+namespace {
+
+int Usage() {
+    std::fprintf(stderr,
+                 "usage: ringwatch_perf scan [--ballast-mib N] [--repeat N]\n"
+                 "       ringwatch_perf floor [--seconds N]\n"
+                 "       ringwatch_perf sampling [--minutes M]\n");
+    return 2;
+}
+
+// The value after option `name` at argv[i], if argv[i] is that option.
+bool OptionValue(int argc, char** argv, int& i, const char* name, unsigned long* value) {
+    if (std::strcmp(argv[i], name) != 0) return false;
+    if (i + 1 >= argc) return false;
+    char* end = nullptr;
+    *value = std::strtoul(argv[++i], &end, 10);
+    return end != argv[i] && *end == '\0';
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return Usage();
+    const char* command = argv[1];
+    if (std::strcmp(command, "scan") == 0) {
+        ScanOptions options;
+        for (int i = 2; i < argc; ++i) {
+            unsigned long value = 0;
+            if (OptionValue(argc, argv, i, "--ballast-mib", &value) && value <= 1200) {
+                options.ballastMib = static_cast<uint32_t>(value);
+            } else if (OptionValue(argc, argv, i, "--repeat", &value) && value >= 1 && value <= 100) {
+                options.repeat = static_cast<uint32_t>(value);
+            } else {
+                return Usage();
+            }
+        }
+        return RunScanFigures(options);
+    }
+    if (std::strcmp(command, "floor") == 0) {
+        FloorOptions options;
+        for (int i = 2; i < argc; ++i) {
+            unsigned long value = 0;
+            if (OptionValue(argc, argv, i, "--seconds", &value) && value >= 1 && value <= 3600) {
+                options.seconds = static_cast<uint32_t>(value);
+            } else {
+                return Usage();
+            }
+        }
+        return RunCadenceFloor(options);
+    }
+    if (std::strcmp(command, "sampling") == 0) {
+        SamplingOptions options;
+        for (int i = 2; i < argc; ++i) {
+            unsigned long value = 0;
+            if (OptionValue(argc, argv, i, "--minutes", &value) && value >= 1 && value <= 60) {
+                options.minutes = static_cast<uint32_t>(value);
+            } else {
+                return Usage();
+            }
+        }
+        return RunSamplingFigures(options);
+    }
+    return Usage();
+}

@@ -1,0 +1,343 @@
+// Sampling: the tracker thread as the program runs it, against a generated
+// play-through at 60 frames a second that is full of one-frame events (a lag
+// frame, a pause, a lag frame right before a pause, two pauses or two lag
+// frames one frame apart). A tracker that misses a single frame miscounts.
+// The figures: the run's statistics against the script's ground truth, the
+// game frames that no decode saw, and the gaps between passes, measured on
+// the tracker thread through its pass hook, against one frame (1/60 s).
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "app/layout.h"
+#include "app/screen_buffer.h"
+#include "bench/perf.h"
+#include "e2e/e2e_support.h"
+#include "emulator/tracker_thread.h"
+#include "platform/clock.h"
+#include "tracking/classifier.h"
+
+namespace {
+
+constexpr uint32_t kFps = 60;
+constexpr double kFrameSeconds = 1.0 / kFps;
+
+// Levels of the play-through: zone, act and their row of the level names.
+struct Level {
+    uint32_t zone;
+    uint32_t act;
+    uint32_t levelIndex;
+};
+constexpr Level kLevels[] = {{0, 0, 0}, {0, 1, 1}, {13, 0, 2}, {13, 1, 3}, {15, 0, 4}, {15, 1, 5}};
+constexpr uint32_t kLevelCount = sizeof kLevels / sizeof kLevels[0];
+
+// One block of play, two seconds. Lag and pause frames come alone or one
+// frame apart: each is seen only by a pass that falls within its 16.7 ms.
+struct BlockStep {
+    const char* kind;
+    uint32_t frames;
+};
+constexpr BlockStep kBlock[] = {
+    {"run", 40}, {"lag", 1}, {"run", 1}, {"lag", 1},    // two lag frames one frame apart
+    {"run", 30}, {"pause", 1}, {"run", 1}, {"pause", 1}, // two pauses one frame apart
+    {"run", 20}, {"lag", 1}, {"pause", 1},               // a lag frame, then a pause
+    {"run", 22},
+};
+constexpr uint32_t kIntroFrames = 120;     // Sega logo and title screen
+constexpr uint32_t kTitleCardFrames = 30;  // before every level
+constexpr uint32_t kResultsFrames = 60;    // after every level: the results object is shown
+constexpr uint32_t kEndingFrames = 60;
+
+uint32_t BlockFrames(const char* kind) {
+    uint32_t frames = 0;
+    for (const BlockStep& step : kBlock) {
+        if (kind == nullptr || std::string(step.kind) == kind) frames += step.frames;
+    }
+    return frames;
+}
+
+// Where the time of one gap went, for the longest gaps: the work of the pass
+// before it, and the waiting for a core (the thread was runnable but another
+// task ran) and the involuntary switches of the tracker thread around it.
+struct GapDetail {
+    uint64_t gap;              // counter ticks from one pass start to the next
+    uint64_t at;               // counter ticks since the first Connected pass
+    uint64_t previousWork;     // counter ticks of the pass before the gap
+    uint64_t runQueueWaitNs;   // from the end of that pass to the end of the next
+    uint64_t involuntarySwitches;
+};
+
+// Gaps between the starts of consecutive Connected passes, and the game
+// frames that the decodes saw; filled on the tracker thread, read after it ended.
+struct PassTiming {
+    static constexpr int kDetails = 5;
+    GapDetail longest[kDetails];           // the longest gaps, longest first
+    uint64_t firstStart;
+    uint64_t previousEnd;
+    uint64_t previousWaitNs;               // the thread's run-queue wait so far (schedstat)
+    uint64_t previousSwitches;             // its involuntary context switches so far
+    int schedstat;                         // /proc/thread-self/schedstat, opened on the tracker thread
+    static constexpr int kBuckets = 500;   // 0.1 ms each; the last holds 50 ms and more
+    uint64_t previousStart;                // counter ticks; 0 before the first Connected pass
+    uint64_t passes;                       // Connected passes
+    uint64_t longestGap;                   // counter ticks
+    uint64_t gapsOverFrame;                // gaps of one frame or more
+    uint64_t buckets[kBuckets];
+    double ticksPerBucket;
+    bool sawFrame;
+    uint32_t lastFrame;                    // global frame counter of the latest decode
+    uint64_t framesSkipped;                // frames between two decodes that no decode saw
+    uint64_t frameTicks;                   // counter ticks of one game frame
+};
+
+// Nanoseconds the calling thread has waited on a run queue (the second field
+// of its schedstat), 0 where unknown.
+uint64_t RunQueueWaitNs(int& fd) {
+    if (fd < 0) fd = ::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
+    char text[128];
+    const ssize_t got = fd >= 0 ? ::pread(fd, text, sizeof text - 1, 0) : -1;
+    if (got <= 0) return 0;
+    text[got] = '\0';
+    char* end = nullptr;
+    std::strtoull(text, &end, 10);
+    return std::strtoull(end, nullptr, 10);
+}
+
+uint64_t InvoluntarySwitches() {
+    rusage usage{};
+    return getrusage(RUSAGE_THREAD, &usage) == 0 ? static_cast<uint64_t>(usage.ru_nivcsw) : 0;
+}
+
+void KeepIfLongest(PassTiming& timing, const GapDetail& detail) {
+    GapDetail* slot = std::min_element(std::begin(timing.longest), std::end(timing.longest),
+                                       [](const GapDetail& a, const GapDetail& b) { return a.gap < b.gap; });
+    if (detail.gap > slot->gap) *slot = detail;
+}
+
+void AfterPass(void* context, uint64_t passStart, bool connected, const GameSnapshot& snapshot) {
+    PassTiming& timing = *static_cast<PassTiming*>(context);
+    const uint64_t passEnd = ClockNow();
+    const uint64_t waitNs = RunQueueWaitNs(timing.schedstat);
+    const uint64_t switches = InvoluntarySwitches();
+    if (!connected) {
+        timing.previousStart = 0;
+        return;
+    }
+    ++timing.passes;
+    if (timing.previousStart != 0) {
+        const uint64_t gap = passStart - timing.previousStart;
+        timing.longestGap = std::max(timing.longestGap, gap);
+        if (gap >= timing.frameTicks) ++timing.gapsOverFrame;
+        const auto bucket = static_cast<uint64_t>(static_cast<double>(gap) / timing.ticksPerBucket);
+        ++timing.buckets[std::min<uint64_t>(bucket, PassTiming::kBuckets - 1)];
+        KeepIfLongest(timing, {gap, passStart - timing.firstStart, timing.previousEnd - timing.previousStart,
+                               waitNs - timing.previousWaitNs, switches - timing.previousSwitches});
+    } else {
+        timing.firstStart = passStart;
+    }
+    timing.previousStart = passStart;
+    timing.previousEnd = passEnd;
+    timing.previousWaitNs = waitNs;
+    timing.previousSwitches = switches;
+    const uint32_t frame = snapshot.ram.globalFrame;
+    if (timing.sawFrame && frame > timing.lastFrame) timing.framesSkipped += frame - timing.lastFrame - 1;
+    if (frame != 0) {
+        timing.sawFrame = true;
+        timing.lastFrame = frame;
+    }
+}
+
+// Milliseconds below which `share` of the gaps lie.
+double GapPercentile(const PassTiming& timing, double share) {
+    uint64_t total = 0;
+    for (uint64_t count : timing.buckets) total += count;
+    const auto wanted = static_cast<uint64_t>(std::ceil(share * static_cast<double>(total)));
+    uint64_t seen = 0;
+    for (int i = 0; i < PassTiming::kBuckets; ++i) {
+        seen += timing.buckets[i];
+        if (seen >= wanted) return (i + 1) * 0.1;
+    }
+    return PassTiming::kBuckets * 0.1;
+}
+
+double Milliseconds(uint64_t ticks) { return static_cast<double>(ticks) * 1e3 / static_cast<double>(ClockFrequency()); }
+
+// The load averages, as /proc/loadavg has them.
+std::string LoadAverages() {
+    std::ifstream file("/proc/loadavg");
+    std::string one, five, fifteen;
+    file >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
+bool WriteText(const std::string& path, const std::string& text) {
+    std::ofstream file(path, std::ios::binary);
+    file << text;
+    return static_cast<bool>(file);
+}
+
+int Compare(const char* what, int64_t seen, int64_t truth) {
+    std::printf("  %-34s %8lld %8lld  %s\n", what, static_cast<long long>(seen), static_cast<long long>(truth),
+                seen == truth ? "equal" : "DIFFERENT");
+    return seen == truth ? 0 : 1;
+}
+
+}  // namespace
+
+SamplingScenario BuildSamplingScenario(uint32_t minutes) {
+    const uint64_t wanted = uint64_t{minutes} * 60 * kFps;
+    const uint64_t perLevel = (wanted - kIntroFrames - kEndingFrames) / kLevelCount;
+    const uint64_t blockFrames = BlockFrames(nullptr);
+    const uint64_t fixed = kTitleCardFrames + kResultsFrames;
+    const uint32_t blocks = perLevel > fixed + blockFrames ? static_cast<uint32_t>((perLevel - fixed) / blockFrames) : 1;
+
+    SamplingScenario scenario;
+    std::string& text = scenario.text;
+    text += "# Generated by ringwatch_perf sampling: " + std::to_string(kLevelCount) + " levels of " +
+            std::to_string(blocks) + " two-second blocks at 60 frames a second.\n";
+    text += "fps 60\n";
+    text += "hold 60 gameMode=0 zone=0 act=0 lives=3 rings=0 collectedA=0 collectedB=0 debug=0 object5=0\n";
+    text += "hold 60 gameMode=4\n";
+    for (const Level& level : kLevels) {
+        text += "hold " + std::to_string(kTitleCardFrames) + " gameMode=140 zone=" + std::to_string(level.zone) +
+                " act=" + std::to_string(level.act) + " object5=0 levelFrame=0 timer=0:00:00\n";
+        for (uint32_t block = 0; block < blocks; ++block) {
+            for (size_t i = 0; i < sizeof kBlock / sizeof kBlock[0]; ++i) {
+                text += std::string(kBlock[i].kind) + " " + std::to_string(kBlock[i].frames);
+                if (block == 0 && i == 0) text += " gameMode=12";
+                text += "\n";
+            }
+        }
+        text += "hold " + std::to_string(kResultsFrames) + " object5=58\n";   // the results screen
+        scenario.levels.push_back(
+            {level.levelIndex, blocks * BlockFrames("run"), blocks * BlockFrames("lag"), blocks * BlockFrames("pause")});
+    }
+    text += "hold " + std::to_string(kEndingFrames) + " gameMode=32\n";
+    scenario.frames = kIntroFrames + kLevelCount * (fixed + uint64_t{blocks} * blockFrames) + kEndingFrames;
+    return scenario;
+}
+
+int RunSamplingFigures(const SamplingOptions& options) {
+    const std::string others = ForeignEmulators();
+    if (!others.empty()) {
+        std::fprintf(stderr, "another retroarch.exe is running; sampling needs the machine to itself:\n%s",
+                     others.c_str());
+        return 2;
+    }
+    const SamplingScenario scenario = BuildSamplingScenario(options.minutes);
+    char path[] = "/tmp/ringwatch-sampling-XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0 || !WriteText(path, scenario.text)) {
+        std::fprintf(stderr, "could not write the scenario\n");
+        return 2;
+    }
+    close(fd);
+
+    auto timing = std::make_unique<PassTiming>();
+    timing->schedstat = -1;
+    timing->frameTicks = static_cast<uint64_t>(kFrameSeconds * static_cast<double>(ClockFrequency()));
+    timing->ticksPerBucket = 1e-4 * static_cast<double>(ClockFrequency());
+    TrackerSetPassObserver({AfterPass, timing.get()});
+
+    Standin standin;
+    TrackerRun tracker;
+    if (!standin.Start({path})) {
+        std::fprintf(stderr, "the stand-in did not start\n");
+        unlink(path);
+        return 2;
+    }
+    tracker.Start();
+    const double seconds = static_cast<double>(scenario.frames) / kFps;
+    std::printf("sampling: %llu frames at %u frames a second (%.0f s), %u levels; load average %s\n",
+                static_cast<unsigned long long>(scenario.frames), kFps, seconds, kLevelCount, LoadAverages().c_str());
+    std::fflush(stdout);
+
+    // The main thread's side, as the render loop does it at the default 5 Hz:
+    // collect, then compose a 200x60 screen from the copy.
+    ScreenBuffer screen{};
+    ScreenResize(screen, 200, 60);
+    auto copy = std::make_unique<GameSnapshot>();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds + 60);
+    bool done = false;
+    while (!done && std::chrono::steady_clock::now() < deadline) {
+        done = standin.WaitForLine("done", std::chrono::milliseconds(200));
+        if (tracker.Poll()) {
+            *copy = tracker.snapshot();
+            ScreenFillBlank(screen);
+            screen.row = 0;
+            ComposeScreenLayout(screen, *copy);
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));   // the last frame decoded and published
+    tracker.Poll();
+    tracker.Stop();
+    standin.Kill();
+    unlink(path);
+    delete[] screen.cells;
+    if (!done) {
+        std::fprintf(stderr, "the play-through did not end in time\n");
+        return 2;
+    }
+
+    std::printf("load average at the end %s\n", LoadAverages().c_str());
+    const TrackerStats& stats = tracker.snapshot().stats;
+    int differences = 0;
+    uint32_t lagTruth = 0;
+    uint32_t pauseTruth = 0;
+    std::printf("  %-34s %8s %8s\n", "statistic", "tracker", "script");
+    differences += Compare("records closed", stats.recordCount, static_cast<int64_t>(scenario.levels.size()));
+    differences += Compare("tracker state (8: ending)", stats.trackerState, kStateEnding);
+    for (size_t i = 0; i < scenario.levels.size(); ++i) {
+        const LevelTruth& truth = scenario.levels[i];
+        lagTruth += truth.lagFrames;
+        pauseTruth += truth.pauses;
+        if (i >= static_cast<size_t>(stats.recordCount) || i >= kLevelRecordCapacity) continue;
+        const LevelRecord& record = stats.records[i];
+        const std::string name = "level " + std::to_string(i + 1) + " ";
+        differences += Compare((name + "index").c_str(), record.levelIndex, truth.levelIndex);
+        differences += Compare((name + "lag frames").c_str(), record.lagFrames, truth.lagFrames);
+        differences += Compare((name + "pauses").c_str(), record.pauses, truth.pauses);
+        // The level's time in sixtieths, back from minutes, seconds and hundredths.
+        const double sixtieths = (record.minutes * 60.0 + record.seconds) * 60.0 + record.centiseconds * 0.6;
+        const int64_t timeSeen = std::llround(sixtieths);
+        const bool whole = std::fabs(sixtieths - static_cast<double>(timeSeen)) < 0.001;
+        differences += Compare((name + "time, sixtieths").c_str(), whole ? timeSeen : -1, truth.timerFrames);
+    }
+    differences += Compare("lag frames", stats.lagFrames, lagTruth);
+    differences += Compare("pauses", stats.pauses, pauseTruth);
+    differences += Compare("game frames no decode saw", static_cast<int64_t>(timing->framesSkipped), 0);
+
+    const double longest = Milliseconds(timing->longestGap);
+    const double frameMs = kFrameSeconds * 1e3;
+    const bool gapMet = longest < frameMs;
+    std::printf("passes: %llu Connected; gap between pass starts: median %.1f ms, 99%% %.1f, 99.9%% %.1f, longest "
+                "%.2f ms; %llu gaps of a frame or more\n",
+                static_cast<unsigned long long>(timing->passes), GapPercentile(*timing, 0.5),
+                GapPercentile(*timing, 0.99), GapPercentile(*timing, 0.999), longest,
+                static_cast<unsigned long long>(timing->gapsOverFrame));
+    std::sort(std::begin(timing->longest), std::end(timing->longest),
+              [](const GapDetail& a, const GapDetail& b) { return a.gap > b.gap; });
+    std::printf("  longest gaps: %8s %10s %14s %18s %12s\n", "ms", "at s", "pass before ms", "run-queue wait ms",
+                "preempted");
+    for (const GapDetail& detail : timing->longest) {
+        if (detail.gap == 0) continue;
+        std::printf("  %14s %8.2f %10.1f %14.3f %18.2f %12llu\n", "", Milliseconds(detail.gap),
+                    Milliseconds(detail.at) / 1e3, Milliseconds(detail.previousWork), detail.runQueueWaitNs / 1e6,
+                    static_cast<unsigned long long>(detail.involuntarySwitches));
+    }
+    if (timing->schedstat >= 0) close(timing->schedstat);
+    std::printf("longest gap / frame (%.2f ms): %.3f: %s\n", frameMs, longest / frameMs, gapMet ? "met" : "MISSED");
+    std::printf("statistics equal the script's ground truth: %s\n", differences == 0 ? "met" : "MISSED");
+    return differences == 0 && gapMet ? 0 : 1;
+}
