@@ -241,28 +241,135 @@ TEST_F(Faults, MenuAndAnotherCartridgeMidRun) {
     EXPECT_EQ(stats.trackerState, kStateLevelEnd);
 }
 
-// The platform's process calls with a hook before every region query and
-// every read, so a test can end the emulator at an exact step of a scan.
-struct ScanHook {
-    std::function<void(bool query, uint64_t address, size_t size)> before;
+// The platform's process calls with a hook before the calls that look into
+// the opened process, so a test can end the emulator at an exact step.
+enum class Call { EnumModules, ModuleFileName, ModuleInformation, QueryRegion, ReadMemory };
+struct CallHook {
+    std::function<void(Call call, uint64_t address, size_t size)> before;
 };
-ScanHook* g_scanHook = nullptr;
+CallHook* g_callHook = nullptr;
+
+void Before(Call call, uint64_t address = 0, size_t size = 0) {
+    if (g_callHook != nullptr) g_callHook->before(call, address, size);
+}
+
+bool HookedEnumModules(ProcessHandle process, ModuleHandle* modules, uint32_t arrayBytes, uint32_t* bytesNeeded) {
+    Before(Call::EnumModules);
+    return ProcessEnumModules(process, modules, arrayBytes, bytesNeeded);
+}
+
+uint32_t HookedModuleFileName(ProcessHandle process, ModuleHandle module, char* path, uint32_t size) {
+    Before(Call::ModuleFileName, module);
+    return ProcessModuleFileName(process, module, path, size);
+}
+
+bool HookedModuleInformation(ProcessHandle process, ModuleHandle module, ModuleInfo* info) {
+    Before(Call::ModuleInformation, module);
+    return ProcessModuleInformation(process, module, info);
+}
 
 bool HookedQueryRegion(ProcessHandle process, uint64_t address, MemoryRegion* region) {
-    if (g_scanHook != nullptr) g_scanHook->before(true, address, 0);
+    Before(Call::QueryRegion, address);
     return ProcessQueryRegion(process, address, region);
 }
 
 bool HookedReadMemory(ProcessHandle process, uint64_t address, void* buffer, size_t size) {
-    if (g_scanHook != nullptr) g_scanHook->before(false, address, size);
+    Before(Call::ReadMemory, address, size);
     return ProcessReadMemory(process, address, buffer, size);
 }
 
 const ProcessApi kHookedProcessApi = {
-    ProcessSnapshotTake,      ProcessSnapshotFirst, ProcessSnapshotNext, ProcessSnapshotClose,
-    ProcessOpen,              ProcessClose,         ProcessEnumModules,  ProcessModuleFileName,
-    ProcessModuleInformation, HookedQueryRegion,    HookedReadMemory,    ProcessLastError,
+    ProcessSnapshotTake,     ProcessSnapshotFirst, ProcessSnapshotNext, ProcessSnapshotClose,
+    ProcessOpen,             ProcessClose,         HookedEnumModules,   HookedModuleFileName,
+    HookedModuleInformation, HookedQueryRegion,    HookedReadMemory,    ProcessLastError,
 };
+
+// The tracker's passes one after another, without the sleeps between them,
+// with the real backend behind the hook; the messages of each pass are added
+// to `texts` until there are `count` of them (at most six passes).
+struct DirectPasses {
+    std::unique_ptr<Tracker> tracker = std::make_unique<Tracker>();
+    std::unique_ptr<GameSnapshot> snapshot = std::make_unique<GameSnapshot>();
+    std::unique_ptr<LogBuffer> log = std::make_unique<LogBuffer>();
+    std::vector<std::string> texts;
+
+    DirectPasses() {
+        InitRamDecode(*snapshot);
+        TrackerReset(*tracker, kHookedProcessApi);
+        TrackerSetNames(*tracker);
+    }
+    void RunUntil(size_t count) {
+        for (int pass = 0; pass < 6 && texts.size() < count; ++pass) Pass();
+    }
+    void Pass() {
+        TrackerPass(*tracker, *snapshot, *log);
+        for (int i = 0; i < log->count; ++i) texts.emplace_back(log->entries[i].text);
+        LogClear(*log);
+    }
+};
+
+// `texts` starts with the prefixes of `expected`, one for one.
+void ExpectMessages(const std::vector<std::string>& texts, const std::vector<std::string>& expected) {
+    ASSERT_EQ(texts.size(), expected.size()) << [&] {
+        std::string all;
+        for (const std::string& text : texts) all += "  " + text + "\n";
+        return all;
+    }();
+    for (size_t i = 0; i < texts.size(); ++i) EXPECT_EQ(texts[i].rfind(expected[i], 0), 0u) << texts[i];
+}
+
+// The emulator ends while the tracker attaches: after the process was opened,
+// before its module list, a module's name or the core's information is read.
+TEST_F(Faults, EmulatorEndsWhileTheTrackerAttaches) {
+    struct Case {
+        const char* name;
+        Call at;
+        std::vector<std::string> expected;   // the passes' messages until the next attempt
+    };
+    const Case cases[] = {
+        {"before the module list", Call::EnumModules, {"ERROR: Could not enumerate 'retroarch.exe' modules.", kNotFound}},
+        {"before the first module name", Call::ModuleFileName, {}},   // the list's length decides
+        {"before the core's information", Call::ModuleInformation,
+         {"ERROR: Could not get module information for genesis_plus_gx_libretro.dll", kNotFound}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Standin emulator;
+        ASSERT_TRUE(emulator.Start({}));
+        const int handles = OpenHandleCount();
+        bool ended = false;
+        CallHook hook{[&](Call call, uint64_t, size_t) {
+            if (call != c.at || ended) return;
+            ended = true;
+            emulator.Kill();
+        }};
+        g_callHook = &hook;
+        DirectPasses passes;
+        std::vector<std::string> expected = c.expected;
+        if (c.at == Call::ModuleFileName) {
+            // A module list that can't be named any more: a warning for every
+            // module listed, then the core is missing; the next pass finds no
+            // emulator.
+            passes.Pass();
+            passes.Pass();
+            ASSERT_GE(passes.texts.size(), 3u);
+            for (size_t i = 0; i + 2 < passes.texts.size(); ++i) {
+                expected.push_back("WARNING: Could not get module name for index " + std::to_string(i) +
+                                   " in retroarch.exe");
+            }
+            expected.push_back("WARNING: retroarch.exe did not have module genesis_plus_gx_libretro.dll loaded.");
+            expected.push_back(kNotFound);
+        } else {
+            passes.RunUntil(c.expected.size());
+        }
+        g_callHook = nullptr;
+        EXPECT_TRUE(ended);
+        ExpectMessages(passes.texts, expected);
+        EXPECT_FALSE(passes.tracker->attached);
+        EXPECT_EQ(passes.tracker->connection.process, nullptr);
+        EXPECT_EQ(OpenHandleCount(), handles - 1) << "no handle of the ended emulator left open";
+    }
+}
 
 // The emulator ends while the tracker walks its memory for the header. The
 // tracker's passes run here one after another (the sleeps between them left
@@ -305,7 +412,9 @@ TEST_F(Faults, EmulatorEndsDuringTheHeaderScan) {
         int queries = 0;
         int regions = 0;
         bool ended = false;
-        ScanHook hook{[&](bool query, uint64_t address, size_t size) {
+        CallHook hook{[&](Call call, uint64_t address, size_t size) {
+            const bool query = call == Call::QueryRegion;
+            if (!query && call != Call::ReadMemory) return;
             bool now = false;
             if (query) now = address >= c.atQuery;
             if (!ended) queries += query ? 1 : 0;
@@ -319,27 +428,14 @@ TEST_F(Faults, EmulatorEndsDuringTheHeaderScan) {
                 emulator.KillLeavingUnreaped();
             }
         }};
-        g_scanHook = &hook;
-        auto scanner = std::make_unique<Tracker>();
-        auto snapshot = std::make_unique<GameSnapshot>();
-        auto log = std::make_unique<LogBuffer>();
-        InitRamDecode(*snapshot);
-        TrackerReset(*scanner, kHookedProcessApi);
-        TrackerSetNames(*scanner);
-        std::vector<std::string> texts;
-        for (int pass = 0; pass < 6 && texts.size() < c.expected.size(); ++pass) {
-            TrackerPass(*scanner, *snapshot, *log);
-            for (int i = 0; i < log->count; ++i) texts.emplace_back(log->entries[i].text);
-            LogClear(*log);
-        }
-        g_scanHook = nullptr;
+        g_callHook = &hook;
+        DirectPasses passes;
+        passes.RunUntil(c.expected.size());
+        g_callHook = nullptr;
         EXPECT_TRUE(ended) << "the scan never reached the step";
-        ASSERT_EQ(texts.size(), c.expected.size());
-        for (size_t i = 0; i < texts.size(); ++i) {
-            EXPECT_EQ(texts[i].rfind(c.expected[i], 0), 0u) << texts[i];
-        }
-        EXPECT_FALSE(scanner->attached) << "let go";
-        EXPECT_EQ(scanner->connection.process, nullptr);
+        ExpectMessages(passes.texts, c.expected);
+        EXPECT_FALSE(passes.tracker->attached) << "let go";
+        EXPECT_EQ(passes.tracker->connection.process, nullptr);
         emulator.Kill();   // reaps an unreaped one and closes the stand-in's output pipe
         EXPECT_EQ(OpenHandleCount(), handles - 1) << "no handle of the ended emulator left open";
         std::printf("%s: ended after %d region queries and %d ballast region reads\n", c.name, queries,
