@@ -38,6 +38,15 @@ using namespace std::chrono_literals;
 
 const char kNoConsole[] = "Could not get console buffer info.";
 
+// The sanitizer runtimes keep memory of their own that grows while a program
+// runs (ThreadSanitizer's event history, AddressSanitizer's quarantine of
+// freed blocks), so a program's resident memory is judged in plain builds.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitizerBuild = true;
+#else
+constexpr bool kSanitizerBuild = false;
+#endif
+
 std::string TempPath(const char* name) {
     return (std::filesystem::temp_directory_path() / (std::string(name) + "-" + std::to_string(getpid()))).string();
 }
@@ -155,8 +164,10 @@ TEST(ConsoleFaults, WholeProgramWithOutputToAFile) {
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "status " << status;
     EXPECT_EQ(FileSize(path), 0u) << "nothing written to the file";
     EXPECT_EQ(descriptorsLate, descriptorsEarly);
-    EXPECT_LE(residentLate, residentEarly + 256) << residentEarly << " KiB after 1.5 s, " << residentLate
-                                                 << " KiB after 6.5 s";
+    if (!kSanitizerBuild) {
+        EXPECT_LE(residentLate, residentEarly + 256) << residentEarly << " KiB after 1.5 s, " << residentLate
+                                                     << " KiB after 6.5 s";
+    }
     std::printf("stdout to a file: resident %llu KiB after 1.5 s, %llu KiB after 6.5 s; descriptors %d, %d\n",
                 static_cast<unsigned long long>(residentEarly), static_cast<unsigned long long>(residentLate),
                 descriptorsEarly, descriptorsLate);
@@ -283,7 +294,7 @@ TEST(ConsoleFaults, ResizeStormInTmux) {
         if (!shown) std::this_thread::sleep_for(20ms);
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - settled).count();
-    ASSERT_TRUE(Alive(program) || kill(program, 0) == 0) << "the program ended in the storm";
+    ASSERT_EQ(kill(program, 0), 0) << "the program ended in the storm";
     ASSERT_TRUE(shown) << problem;
     EXPECT_LT(seconds, 1.0) << "the screen came back only after " << seconds << " s";
     EXPECT_EQ(rows.size(), 25u);
