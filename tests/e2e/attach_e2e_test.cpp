@@ -9,6 +9,7 @@
 #include <regex>
 
 #include "e2e/e2e_support.h"
+#include "e2e/standin_test.h"
 #include "emulator/emulator_connection.h"
 #include "platform/clock.h"
 
@@ -23,16 +24,7 @@ const std::string kGameFound = "Game found: Sonic 2";
 
 std::string Loaded() { return "SUCCESS: Loaded " + StandinPath("genesis_plus_gx_libretro.dll") + " in retroarch.exe."; }
 
-class Emulator : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        std::string others = WaitForNoForeignEmulators(120s);
-        ASSERT_TRUE(others.empty()) << "another retroarch.exe is running; these tests need the machine to themselves:\n"
-                                    << others;
-    }
-    TrackerRun tracker;
-    Standin standin;
-};
+class Emulator : public StandinTest {};
 
 // Without an emulator every pass reports it once, 2400 ms apart, and leaves
 // no descriptor or handle open behind it.

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "e2e/e2e_support.h"
+#include "e2e/standin_test.h"
 #include "emulator/contract.h"
 #include "emulator/emulator_connection.h"
 #include "emulator/ram_decode.h"
@@ -84,13 +85,8 @@ class ScratchDirectory {
     std::string path_;
 };
 
-class Faults : public ::testing::Test {
+class Faults : public StandinTest {
   protected:
-    void SetUp() override {
-        std::string others = ForeignEmulators();
-        ASSERT_TRUE(others.empty()) << "another retroarch.exe is running; these tests need the machine to themselves:\n"
-                                    << others;
-    }
     const std::vector<Message>& messages() const { return tracker.messages(); }
     std::string Text(size_t i) const { return i < messages().size() ? messages()[i].text : "(none)"; }
     // Messages from index `from` on, one a line, for failure output.
@@ -99,9 +95,6 @@ class Faults : public ::testing::Test {
         for (size_t i = from; i < messages().size(); ++i) text += "  " + messages()[i].text + "\n";
         return text;
     }
-
-    TrackerRun tracker;
-    Standin standin;
 };
 
 // The emulator killed while connected and started again, 50 times. Each time

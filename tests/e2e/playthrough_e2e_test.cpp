@@ -8,22 +8,14 @@
 #include <string>
 
 #include "e2e/e2e_support.h"
+#include "e2e/standin_test.h"
 #include "tracking/classifier.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-class PlayThrough : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        std::string others = WaitForNoForeignEmulators(120s);
-        ASSERT_TRUE(others.empty()) << "another retroarch.exe is running; these tests need the machine to themselves:\n"
-                                    << others;
-    }
-    TrackerRun tracker;
-    Standin standin;
-};
+class PlayThrough : public StandinTest {};
 
 struct ExpectedRecord {
     uint32_t levelIndex;
