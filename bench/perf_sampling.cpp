@@ -10,11 +10,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -194,6 +196,46 @@ int Compare(const char* what, int64_t seen, int64_t truth) {
     return seen == truth ? 0 : 1;
 }
 
+// The baseline of the pass gaps, measured beside the tracker: a thread that
+// does nothing but the tracker's 6 ms sleep, its longest gap between two
+// wake-ups and when it happened. What the machine does to a sleeping thread
+// (a late timer, a virtual CPU not scheduled) shows in both.
+struct SleepFloor {
+    std::atomic<bool> stop{false};
+    uint64_t firstStart = 0;
+    uint64_t longestGap = 0;   // counter ticks
+    uint64_t longestAt = 0;    // counter ticks since the first wake-up
+    uint64_t gapsOverFrame = 0;
+    uint64_t frameTicks = 0;
+};
+
+void RunSleepFloor(SleepFloor& floor) {
+    uint64_t previous = ClockNow();
+    floor.firstStart = previous;
+    while (!floor.stop.load(std::memory_order_relaxed)) {
+        ClockSleepMs(6);
+        const uint64_t now = ClockNow();
+        const uint64_t gap = now - previous;
+        if (gap > floor.longestGap) {
+            floor.longestGap = gap;
+            floor.longestAt = now - floor.firstStart;
+        }
+        if (gap >= floor.frameTicks) ++floor.gapsOverFrame;
+        previous = now;
+    }
+}
+
+// The machine's steal time so far, in clock ticks (USER_HZ): the time its
+// virtual CPUs were ready to run but the host ran something else.
+uint64_t StealTicks() {
+    std::ifstream file("/proc/stat");
+    std::string cpu;
+    uint64_t fields[8] = {};
+    file >> cpu;
+    for (uint64_t& field : fields) file >> field;
+    return cpu == "cpu" ? fields[7] : 0;
+}
+
 }  // namespace
 
 SamplingScenario BuildSamplingScenario(uint32_t minutes) {
@@ -258,6 +300,10 @@ int RunSamplingFigures(const SamplingOptions& options) {
         unlink(path);
         return 2;
     }
+    SleepFloor sleepFloor;
+    sleepFloor.frameTicks = timing->frameTicks;
+    std::thread sleeper(RunSleepFloor, std::ref(sleepFloor));
+    const uint64_t stealBefore = StealTicks();
     tracker.Start();
     const double seconds = static_cast<double>(scenario.frames) / kFps;
     std::printf("sampling: %llu frames at %u frames a second (%.0f s), %u levels; load average %s\n",
@@ -283,6 +329,9 @@ int RunSamplingFigures(const SamplingOptions& options) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));   // the last frame decoded and published
     tracker.Poll();
     tracker.Stop();
+    sleepFloor.stop = true;
+    sleeper.join();
+    const uint64_t stealTicks = StealTicks() - stealBefore;
     standin.Kill();
     unlink(path);
     delete[] screen.cells;
@@ -338,6 +387,13 @@ int RunSamplingFigures(const SamplingOptions& options) {
                     static_cast<unsigned long long>(detail.involuntarySwitches));
     }
     if (timing->schedstat >= 0) close(timing->schedstat);
+    const double floorLongest = Milliseconds(sleepFloor.longestGap);
+    std::printf("baseline, at the same time: a thread that only sleeps 6 ms a pass: longest gap %.2f ms at %.1f s, "
+                "%llu gaps of a frame or more; the tracker's longest / the baseline's: %.3f\n",
+                floorLongest, Milliseconds(sleepFloor.longestAt) / 1e3,
+                static_cast<unsigned long long>(sleepFloor.gapsOverFrame), longest / floorLongest);
+    std::printf("steal time during the run (virtual CPUs ready but not run by the host): %.2f s\n",
+                static_cast<double>(stealTicks) / static_cast<double>(sysconf(_SC_CLK_TCK)));
     std::printf("longest gap / frame (%.2f ms): %.3f: %s\n", frameMs, longest / frameMs, gapMet ? "met" : "MISSED");
     std::printf("statistics equal the script's ground truth: %s\n", differences == 0 ? "met" : "MISSED");
     return differences == 0 && gapMet ? 0 : 1;
