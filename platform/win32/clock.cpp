@@ -15,3 +15,9 @@ uint64_t ClockFrequency() {
 }
 
 void ClockSleepMs(uint32_t milliseconds) { Sleep(milliseconds); }
+
+LocalTime ClockLocalTime() {
+    SYSTEMTIME local;
+    GetLocalTime(&local);
+    return LocalTime{local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond};
+}
