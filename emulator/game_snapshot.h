@@ -65,6 +65,7 @@ struct TrackerStats {
     uint8_t specialStageSeen;    // the current special-stage entry has been accounted
     uint32_t levelIndex;         // 0..20, row of the level name table
     int32_t recordCount;         // closed records; the current record is records[recordCount]
+    uint32_t runNumber;          // the play-through the statistics belong to; raised when a new game resets them
     LevelRecord records[kLevelRecordCapacity];
     uint32_t spindashSpeedTable[kSpeedTableSize];  // release speed by charge level, fixed
 };

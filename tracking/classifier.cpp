@@ -164,6 +164,9 @@ void ClassifyTick(GameSnapshot& snapshot) {
     switch (snapshot.ram.gameMode) {
         case kModeSegaLogo:
         case kModeTitle:
+            // The statistics are reset on every such pass; the first of them
+            // begins a new play-through.
+            if (stats.trackerState != kStateSegaLogo) ++stats.runNumber;
             stats.trackerState = kStateSegaLogo;
             ResetStatistics(snapshot);
             return;

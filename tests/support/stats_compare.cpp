@@ -78,6 +78,7 @@ std::string StatsDifferences(const TrackerStats& a, const TrackerStats& b, Stats
     FIELD(lagFrames);
     FIELD(levelEndTicks);
     FIELD(specialStageSeen);
+    FIELD(runNumber);
     FIELD(levelIndex);
     FIELD(recordCount);
     for (int k = 0; k < kSpeedTableSize; ++k) {
