@@ -1,0 +1,106 @@
+// The play-through history: ringwatch-history.csv, one row per closed level
+// record and one summary row when the game reaches its end, appended to and
+// never rewritten. The main thread takes the rows from its collected copy of
+// the snapshot (the tracker thread never waits on a disk), keeps them in a
+// fixed queue and writes them in order; a row the file refuses stays queued
+// and is tried again at the next close, or after kHistoryRetrySeconds.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "emulator/game_snapshot.h"
+#include "log/log_buffer.h"
+#include "platform/clock.h"
+#include "platform/file.h"
+
+inline constexpr char kHistoryFileName[] = "ringwatch-history.csv";
+inline constexpr int kHistoryQueueCapacity = 256;   // rows kept while the file refuses them
+inline constexpr size_t kHistoryRowSize = 256;      // bytes of one formatted row, NUL included
+inline constexpr size_t kHistoryTailSize = 4096;    // bytes of the file read back before writing
+inline constexpr double kHistoryRetrySeconds = 10.0; // queued rows are also tried again this often
+
+// The header row's text, without its line end.
+extern const char kHistoryHeader[];
+
+// One row of the file, as taken from the snapshot.
+struct HistoryRow {
+    LocalTime time;              // when the main thread saw the record closed
+    uint32_t run;                // play-through of this session, from 1
+    uint8_t summary;             // 1: the run's totals at the game's end
+    uint32_t levelIndex;         // level rows only
+    int64_t hundredths;          // level time, or the run's adjusted total time
+    uint32_t perfectSpindashes;
+    uint32_t p1Hits;
+    uint32_t pauses;
+    uint32_t deaths;
+    uint32_t lagFrames;
+    uint32_t rings;
+    uint32_t collected;
+};
+
+// The main thread's record of the history; allocated once, zero-filled.
+struct HistoryState {
+    // What has been taken from the snapshots.
+    uint32_t trackerRun;         // the tracker's runNumber of the run being taken
+    int32_t recordsTaken;        // closed records of that run already queued
+    uint8_t summaryTaken;        // its summary row is queued
+    uint8_t runNumbered;         // that run has its session number
+    uint32_t sessionRuns;        // play-throughs of this session that have rows
+    // Rows not yet in the file, oldest first.
+    HistoryRow queue[kHistoryQueueCapacity];
+    int32_t queueStart;
+    int32_t queueCount;
+    uint32_t rowsDropped;        // rows lost because the queue was full
+    // The file.
+    char path[kFilePathSize];
+    uint8_t pathKnown;
+    uint8_t baseKnown;
+    int64_t runBase;             // the last play-through number the file held at this session's start
+    uint8_t pathReported;        // the path has been logged
+    uint8_t failureReported;     // the current streak of failures has been logged
+    uint8_t attempted;           // a write has been tried this session
+    uint64_t lastAttempt;        // counter ticks of the last try
+};
+
+// A level's time in hundredths: the record's minutes and seconds and its
+// single-precision hundredths, rounded to the nearest.
+int64_t LevelHundredths(const LevelRecord& record);
+
+// The run's in-game time with the timer's sixtieths of every level added (the
+// screen's "Adjusted" time), in hundredths.
+int64_t AdjustedTotalHundredths(const TrackerStats& stats);
+
+// Formats hundredths as mm:ss.cc ("-" in front when negative).
+void FormatHundredths(int64_t hundredths, char* out, size_t size);
+
+// Formats `row` with play-through number `number`, its fields quoted as CSV
+// needs them, ended by `lineEnd`. Returns the length, or 0 when it didn't fit.
+size_t FormatHistoryRow(const HistoryRow& row, int64_t number, const char* lineEnd, char* out, size_t size);
+
+// Queues the rows of what `stats` shows closed since the last call: every
+// closed record of the run once, and the summary once the run has reached its
+// end. A new runNumber starts a new play-through. `now` stamps the rows.
+// Returns the number of rows queued.
+int HistoryTake(HistoryState& state, const TrackerStats& stats, const LocalTime& now);
+
+// What the file's last bytes say before rows are appended: whether it needs
+// its header (empty or missing) or a line end first (its last row was cut),
+// and, the first time, the play-through number of its last row.
+struct HistoryTail {
+    bool needHeader;
+    bool needLineEnd;
+    int64_t lastRun;
+};
+HistoryTail ReadHistoryTail(const char* tail, size_t length, bool whole);
+
+// Writes the queued rows in order, each in one append, and stops at the first
+// that fails, logging the failure once per streak (the rows stay queued). The
+// first write of the session logs the file's path. Does nothing when the
+// queue is empty.
+void HistoryWriteQueued(HistoryState& state, LogBuffer& log, uint64_t now);
+
+// The main thread's step after every collect: takes what the copy shows newly
+// closed and writes the queue when a row was taken or a retry is due.
+void HistoryFrame(HistoryState& state, const TrackerStats& stats, LogBuffer& log, uint64_t now,
+                  double counterFrequency);
