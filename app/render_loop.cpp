@@ -21,6 +21,11 @@ bool RenderFrameOutput(RenderContext& context) {
     SharedState& shared = *context.shared;
 
     const bool ready = Collect(shared, *context.mainSnapshot, *context.mainLog);
+    // Rows of the history go to the disk from here, never from the tracker thread.
+    if (context.history != nullptr) {
+        HistoryFrame(*context.history, context.mainSnapshot->stats, *context.mainLog, ClockNow(),
+                     shared.counterFrequency);
+    }
 
     int32_t width = 0;
     int32_t height = 0;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "app/history.h"
 #include "app/screen_buffer.h"
 #include "app/shared_state.h"
 
@@ -13,6 +14,7 @@ struct RenderContext {
     GameSnapshot* mainSnapshot;
     SharedState* shared;
     bool refreshExplicit;
+    HistoryState* history;   // null: no history file is kept
 };
 
 // The period of the next frame: the command line's rate when one was given,

@@ -20,8 +20,9 @@ int RunProgram(int argc, char** argv) {
     LogBuffer* sharedLog = new (std::nothrow) LogBuffer();
     GameSnapshot* sharedSnapshot = new (std::nothrow) GameSnapshot();
     SharedState* shared = new (std::nothrow) SharedState();
+    HistoryState* history = new (std::nothrow) HistoryState();
     if (mainLog == nullptr || mainSnapshot == nullptr || sharedLog == nullptr || sharedSnapshot == nullptr ||
-        shared == nullptr) {
+        shared == nullptr || history == nullptr) {
         std::fputs("ringwatch: not enough memory to start\n", stderr);
         return 1;
     }
@@ -48,6 +49,6 @@ int RunProgram(int argc, char** argv) {
     shared->sharedSnapshot = sharedSnapshot;
     std::thread(TrackerThreadMain, shared).detach();
 
-    RenderContext context{&screen, mainLog, mainSnapshot, shared, commandLine.refreshExplicit};
+    RenderContext context{&screen, mainLog, mainSnapshot, shared, commandLine.refreshExplicit, history};
     RunRenderLoop(context);
 }
