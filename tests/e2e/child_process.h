@@ -58,5 +58,12 @@ bool MoveAsideWhileRunning(const std::string& path);
 // ran and exited with status 0. The command holds no double quotes.
 bool RunShell(const std::string& command, std::string* output);
 
+// Gets the program ready to keep its data files in `folder` (a new empty
+// directory) and returns the program to start: on Windows a copy of it in
+// `folder`, whose files go beside it; elsewhere the program itself, with
+// XDG_DATA_HOME set to `folder` for the children started from now on, whose
+// files go to its ringwatch/ folder. `dataFolder` receives where they go.
+std::string ProgramWithDataIn(const std::string& program, const std::string& folder, std::string* dataFolder);
+
 // A name for files and sessions that is unique to this test process.
 std::string ProcessUniqueName(const char* prefix);

@@ -147,4 +147,10 @@ bool RunShell(const std::string& command, std::string* output) {
     return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+std::string ProgramWithDataIn(const std::string& program, const std::string& folder, std::string* dataFolder) {
+    setenv("XDG_DATA_HOME", folder.c_str(), 1);
+    *dataFolder = folder + "ringwatch/";
+    return program;
+}
+
 std::string ProcessUniqueName(const char* prefix) { return prefix + std::to_string(getpid()); }

@@ -302,3 +302,11 @@ bool RunShell(const std::string& command, std::string* output) {
 }
 
 std::string ProcessUniqueName(const char* prefix) { return prefix + std::to_string(GetCurrentProcessId()); }
+
+std::string ProgramWithDataIn(const std::string& program, const std::string& folder, std::string* dataFolder) {
+    const size_t slash = program.find_last_of("/\\");
+    const std::string copy = folder + program.substr(slash == std::string::npos ? 0 : slash + 1);
+    if (!CopyFileA(CanonicalPath(program).c_str(), copy.c_str(), FALSE)) return std::string();
+    *dataFolder = folder;
+    return copy;
+}
