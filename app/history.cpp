@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "app/layout.h"
-#include "tracking/classifier.h"
+#include "tracking/tracker_states.h"
 
 const char kHistoryHeader[] =
     "date_time,playthrough,level,time,hundredths,perfect_spindashes,p1_hits,pauses,deaths,lag_frames,rings,collected";

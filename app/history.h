@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "emulator/game_snapshot.h"
+#include "tracking/tracker_stats.h"
 #include "log/log_buffer.h"
 #include "platform/clock.h"
 #include "platform/file.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tracking/classifier.h"
+#include "tracking/tracker_states.h"
 
 namespace {
 
