@@ -78,8 +78,9 @@ void ReportFailure(HistoryState& state, LogBuffer& log, uint64_t now, const File
 }
 
 // One append; a failure is logged (once per streak) and ends the attempt.
-bool Append(HistoryState& state, LogBuffer& log, uint64_t now, const char* text, size_t length) {
-    const FileResult result = FileAppend(state.path, text, length);
+bool Append(HistoryState& state, LogBuffer& log, uint64_t now, const HistoryFileApi& files, const char* text,
+            size_t length) {
+    const FileResult result = files.append(state.path, text, length);
     if (!result.ok) ReportFailure(state, log, now, result);
     return result.ok;
 }
@@ -194,7 +195,7 @@ HistoryTail ReadHistoryTail(const char* tail, size_t length, bool whole) {
     return result;
 }
 
-void HistoryWriteQueued(HistoryState& state, LogBuffer& log, uint64_t now) {
+void HistoryWriteQueued(HistoryState& state, LogBuffer& log, uint64_t now, const HistoryFileApi& files) {
     if (state.rowsDropped != 0) {
         LogAppend(log, now, "WARNING: %u rows of the play-through history were not kept: the file refused them too long.",
                   static_cast<unsigned>(state.rowsDropped));
@@ -202,7 +203,7 @@ void HistoryWriteQueued(HistoryState& state, LogBuffer& log, uint64_t now) {
     }
     if (state.queueCount == 0) return;
     if (!state.pathKnown) {
-        const FileResult located = FileDataPath(kHistoryFileName, state.path, sizeof state.path);
+        const FileResult located = files.dataPath(kHistoryFileName, state.path, sizeof state.path);
         if (!located.ok) {
             ReportFailure(state, log, now, located);
             return;
@@ -212,7 +213,7 @@ void HistoryWriteQueued(HistoryState& state, LogBuffer& log, uint64_t now) {
 
     char text[kHistoryTailSize];
     size_t length = 0;
-    const FileResult read = FileReadTail(state.path, text, sizeof text, &length);
+    const FileResult read = files.readTail(state.path, text, sizeof text, &length);
     if (!read.ok) {
         ReportFailure(state, log, now, read);
         return;
@@ -222,17 +223,17 @@ void HistoryWriteQueued(HistoryState& state, LogBuffer& log, uint64_t now) {
         state.runBase = tail.lastRun;
         state.baseKnown = 1;
     }
-    if (tail.needLineEnd && !Append(state, log, now, kFileLineEnd, std::strlen(kFileLineEnd))) return;
+    if (tail.needLineEnd && !Append(state, log, now, files, kFileLineEnd, std::strlen(kFileLineEnd))) return;
     if (tail.needHeader) {
         const int headerLength = std::snprintf(text, sizeof text, "%s%s", kHistoryHeader, kFileLineEnd);
-        if (!Append(state, log, now, text, static_cast<size_t>(headerLength))) return;
+        if (!Append(state, log, now, files, text, static_cast<size_t>(headerLength))) return;
     }
 
     int written = 0;
     while (state.queueCount > 0) {
         const HistoryRow& row = state.queue[state.queueStart];
         const size_t rowLength = FormatHistoryRow(row, state.runBase + row.run, kFileLineEnd, text, kHistoryRowSize);
-        if (rowLength > 0 && !Append(state, log, now, text, rowLength)) return;
+        if (rowLength > 0 && !Append(state, log, now, files, text, rowLength)) return;
         state.queueStart = (state.queueStart + 1) % kHistoryQueueCapacity;
         --state.queueCount;
         ++written;

@@ -94,11 +94,20 @@ struct HistoryTail {
 };
 HistoryTail ReadHistoryTail(const char* tail, size_t length, bool whole);
 
+// How the rows reach the disk: the platform's file calls, or a test's.
+struct HistoryFileApi {
+    FileResult (*dataPath)(const char* fileName, char* path, size_t size);
+    FileResult (*append)(const char* path, const char* data, size_t size);
+    FileResult (*readTail)(const char* path, char* buffer, size_t size, size_t* length);
+};
+inline constexpr HistoryFileApi kPlatformFileApi{FileDataPath, FileAppend, FileReadTail};
+
 // Writes the queued rows in order, each in one append, and stops at the first
 // that fails, logging the failure once per streak (the rows stay queued). The
 // first write of the session logs the file's path. Does nothing when the
 // queue is empty.
-void HistoryWriteQueued(HistoryState& state, LogBuffer& log, uint64_t now);
+void HistoryWriteQueued(HistoryState& state, LogBuffer& log, uint64_t now,
+                        const HistoryFileApi& files = kPlatformFileApi);
 
 // The main thread's step after every collect: takes what the copy shows newly
 // closed and writes the queue when a row was taken or a retry is due.
