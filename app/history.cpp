@@ -49,10 +49,10 @@ void TrimmedLevelName(uint32_t levelIndex, char* out, size_t size) {
 
 void Enqueue(HistoryState& state, HistoryRow row) {
     if (!state.runNumbered) {
-        ++state.sessionRuns;
+        ++state.runsNumbered;
         state.runNumbered = 1;
     }
-    row.run = state.sessionRuns;
+    row.run = state.runsNumbered;
     if (state.queueCount >= kHistoryQueueCapacity) {
         ++state.rowsDropped;
         return;

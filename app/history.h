@@ -26,7 +26,7 @@ extern const char kHistoryHeader[];
 // One row of the file, as taken from the snapshot.
 struct HistoryRow {
     LocalTime time;              // when the main thread saw the record closed
-    uint32_t run;                // play-through of this session, from 1
+    uint32_t run;                // play-through since the program started, from 1
     uint8_t summary;             // 1: the run's totals at the game's end
     uint32_t levelIndex;         // level rows only
     int64_t hundredths;          // level time, or the run's adjusted total time
@@ -45,8 +45,8 @@ struct HistoryState {
     uint32_t trackerRun;         // the tracker's runNumber of the run being taken
     int32_t recordsTaken;        // closed records of that run already queued
     uint8_t summaryTaken;        // its summary row is queued
-    uint8_t runNumbered;         // that run has its session number
-    uint32_t sessionRuns;        // play-throughs of this session that have rows
+    uint8_t runNumbered;         // that run has its number
+    uint32_t runsNumbered;       // play-throughs given rows since the program started
     // Rows not yet in the file, oldest first.
     HistoryRow queue[kHistoryQueueCapacity];
     int32_t queueStart;
@@ -56,10 +56,10 @@ struct HistoryState {
     char path[kFilePathSize];
     uint8_t pathKnown;
     uint8_t baseKnown;
-    int64_t runBase;             // the last play-through number the file held at this session's start
+    int64_t runBase;             // the last play-through number the file held when the program started
     uint8_t pathReported;        // the path has been logged
     uint8_t failureReported;     // the current streak of failures has been logged
-    uint8_t attempted;           // a write has been tried this session
+    uint8_t attempted;           // a write has been tried since the program started
     uint64_t lastAttempt;        // counter ticks of the last try
 };
 
@@ -104,7 +104,7 @@ inline constexpr HistoryFileApi kPlatformFileApi{FileDataPath, FileAppend, FileR
 
 // Writes the queued rows in order, each in one append, and stops at the first
 // that fails, logging the failure once per streak (the rows stay queued). The
-// first write of the session logs the file's path. Does nothing when the
+// first write since the program started logs the file's path. Does nothing when the
 // queue is empty.
 void HistoryWriteQueued(HistoryState& state, LogBuffer& log, uint64_t now,
                         const HistoryFileApi& files = kPlatformFileApi);

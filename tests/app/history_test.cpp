@@ -74,7 +74,7 @@ constexpr HistoryFileApi kFakeFile{FileDataPath, FakeAppend, FakeReadTail};
 
 // The file refuses a row in the middle of the queue and then the next close's
 // too: one message, and once it takes rows again they all arrive, in order.
-// A later session numbers its play-throughs on from the file's last one and
+// The program started again numbers its play-throughs on from the file's last one and
 // starts a row cut short by a crash on a line of its own.
 TEST(HistoryWriteQueued, RefusedRowsArriveInOrderOnceTheFileTakesThem) {
     auto state = std::make_unique<HistoryState>();
