@@ -81,8 +81,11 @@ void ReportFailure(HistoryState& state, LogBuffer& log, uint64_t now, const File
 bool Append(HistoryState& state, LogBuffer& log, uint64_t now, const HistoryFileApi& files, const char* text,
             size_t length) {
     const FileResult result = files.append(state.path, text, length);
-    if (!result.ok) ReportFailure(state, log, now, result);
-    return result.ok;
+    if (result.ok) return true;
+    ReportFailure(state, log, now, result);
+    // Located again at the next try: its folder may have gone meanwhile.
+    state.pathKnown = 0;
+    return false;
 }
 
 // The play-through number of a row, its second field; false when the line
@@ -216,6 +219,7 @@ void HistoryWriteQueued(HistoryState& state, LogBuffer& log, uint64_t now, const
     const FileResult read = files.readTail(state.path, text, sizeof text, &length);
     if (!read.ok) {
         ReportFailure(state, log, now, read);
+        state.pathKnown = 0;
         return;
     }
     const HistoryTail tail = ReadHistoryTail(text, length, length < sizeof text);

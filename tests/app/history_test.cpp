@@ -70,7 +70,12 @@ FileResult FakeReadTail(const char*, char* buffer, size_t size, size_t* length) 
     return FileResult{true, 0, ""};
 }
 
-constexpr HistoryFileApi kFakeFile{FileDataPath, FakeAppend, FakeReadTail};
+FileResult FakeDataPath(const char*, char* path, size_t size) {
+    std::snprintf(path, size, "history.csv");
+    return FileResult{true, 0, ""};
+}
+
+constexpr HistoryFileApi kFakeFile{FakeDataPath, FakeAppend, FakeReadTail};
 
 // The file refuses a row in the middle of the queue and then the next close's
 // too: one message, and once it takes rows again they all arrive, in order.
@@ -78,8 +83,6 @@ constexpr HistoryFileApi kFakeFile{FileDataPath, FakeAppend, FakeReadTail};
 // starts a row cut short by a crash on a line of its own.
 TEST(HistoryWriteQueued, RefusedRowsArriveInOrderOnceTheFileTakesThem) {
     auto state = std::make_unique<HistoryState>();
-    std::snprintf(state->path, sizeof state->path, "history.csv");
-    state->pathKnown = 1;
     auto log = std::make_unique<LogBuffer>();
     g_file.clear();
     TrackerStats stats{};
@@ -111,8 +114,6 @@ TEST(HistoryWriteQueued, RefusedRowsArriveInOrderOnceTheFileTakesThem) {
 
     g_file += "2026-03-04 12:06:00,1,EH";   // a row cut short
     auto next = std::make_unique<HistoryState>();
-    std::snprintf(next->path, sizeof next->path, "history.csv");
-    next->pathKnown = 1;
     TrackerStats later{};
     later.records[0] = Closed(19, -1, 25, 0.0f, 0);
     later.recordCount = 1;
