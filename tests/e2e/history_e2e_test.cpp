@@ -113,7 +113,9 @@ TEST_F(History, PlayThroughLeavesARowPerLevelRecordAndTheRunsTotals) {
         std::string joined;
         for (size_t f = i == 0 ? 0 : 1; f < rows[i].size(); ++f) joined += (joined.empty() ? "" : ",") + rows[i][f];
         EXPECT_EQ(joined, expected[i]) << "row " << i;
-        if (i > 0) EXPECT_TRUE(std::regex_match(rows[i][0], localTime)) << rows[i][0];
+        if (i > 0) {
+            EXPECT_TRUE(std::regex_match(rows[i][0], localTime)) << rows[i][0];
+        }
     }
 }
 
