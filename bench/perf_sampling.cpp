@@ -27,7 +27,7 @@
 #include "bench/perf.h"
 #include "e2e/child_process.h"
 #include "e2e/e2e_support.h"
-#include "emulator/tracker_thread.h"
+#include "app/tracker_thread.h"
 #include "platform/clock.h"
 #include "tracking/classifier.h"
 
