@@ -98,7 +98,9 @@ bool ReadProcessEntry(uint32_t processId, ProcessEntry* entry) {
     }
 
     // The image name: the file name of the executable, or the command name
-    // where the link can't be read (kernel threads, other users' processes).
+    // where the link can't be read (kernel threads, other users' processes)
+    // or where the executable is Wine's loader (wine64, wine64-preloader, ...),
+    // which names its process after the Windows program it runs.
     char target[4096];
     ssize_t linkLength = ::readlinkat(directoryFd, "exe", target, sizeof target - 1);
     const char* name = nullptr;
@@ -107,7 +109,9 @@ bool ReadProcessEntry(uint32_t processId, ProcessEntry* entry) {
         StripDeleted(target);
         const char* slash = std::strrchr(target, '/');
         name = slash != nullptr ? slash + 1 : target;
-    } else if (ReadSmallFile(directoryFd, "comm", target, sizeof target) > 0) {
+        if (std::strncmp(name, "wine", 4) == 0) name = nullptr;
+    }
+    if (name == nullptr && ReadSmallFile(directoryFd, "comm", target, sizeof target) > 0) {
         target[std::strcspn(target, "\n")] = '\0';
         name = target;
     }
