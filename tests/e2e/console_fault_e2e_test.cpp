@@ -92,10 +92,6 @@ TEST(ConsoleFaults, OutputToAFileLogsOnceAFrameAndDrawsNothing) {
     auto sharedSnapshot = std::make_unique<GameSnapshot>();
     auto mainLog = std::make_unique<LogBuffer>();
     auto mainSnapshot = std::make_unique<GameSnapshot>();
-    shared->startStamp = ClockNow();
-    shared->counterFrequency = static_cast<double>(ClockFrequency());
-    shared->framePeriod = 0.2;
-    shared->debugFramePeriod = 1.0 / 60.0;
     shared->running = true;
     shared->sharedLog = sharedLog.get();
     shared->sharedSnapshot = sharedSnapshot.get();
@@ -108,11 +104,16 @@ TEST(ConsoleFaults, OutputToAFileLogsOnceAFrameAndDrawsNothing) {
     shared->ready = true;
 
     ScreenBuffer screen{};
-    screen.output = reinterpret_cast<ConsoleHandle>(static_cast<intptr_t>(fd));
-    RenderContext context{&screen, mainLog.get(), mainSnapshot.get(), shared.get(), false};
+    FrameTiming timing{};
+    timing.startStamp = ClockNow();
+    timing.counterFrequency = static_cast<double>(ClockFrequency());
+    timing.framePeriod = 0.2;
+    timing.debugFramePeriod = 1.0 / 60.0;
+    RenderContext context{&screen, reinterpret_cast<ConsoleHandle>(static_cast<intptr_t>(fd)), mainLog.get(),
+                          mainSnapshot.get(), shared.get(), timing};
 
     for (int frame = 1; frame <= 100; ++frame) {
-        EXPECT_TRUE(RenderFrameOutput(context));
+        EXPECT_TRUE(DrawFrame(context));
         ASSERT_EQ(mainLog->count, frame) << "one message per frame";
         ASSERT_STREQ(mainLog->entries[frame - 1].text, kNoConsole);
     }
@@ -121,10 +122,10 @@ TEST(ConsoleFaults, OutputToAFileLogsOnceAFrameAndDrawsNothing) {
     // Many more frames than the log holds: it stays full, nothing grows. (The
     // kernel's resident count lags by up to 64 pages a thread, hence frames
     // enough that 16 bytes a frame would show.)
-    for (int frame = 0; frame < kLogCapacity; ++frame) RenderFrameOutput(context);
+    for (int frame = 0; frame < kLogCapacity; ++frame) DrawFrame(context);
     EXPECT_EQ(mainLog->count, kLogCapacity);
     const uint64_t resident = ResidentKib(getpid());
-    for (int frame = 0; frame < 50000; ++frame) RenderFrameOutput(context);
+    for (int frame = 0; frame < 50000; ++frame) DrawFrame(context);
     EXPECT_EQ(mainLog->count, kLogCapacity);
     EXPECT_LE(ResidentKib(getpid()), resident + 512);
     EXPECT_EQ(FileSize(path), 0u) << "a frame without a grid writes nothing";

@@ -205,7 +205,9 @@ TEST(Attach, CoreFoundThenFindGameDecidesTheState) {
         EXPECT_EQ(h.tracker->identified, row.identified);
         EXPECT_EQ(h.system.handlesOpen, row.attached ? 1 : 0);
         EXPECT_EQ(h.connection().process != nullptr, row.attached);
-        if (row.attached && !row.identified) EXPECT_EQ(h.connection().headerFound, 0u) << "scan again next pass";
+        if (row.attached && !row.identified) {
+            EXPECT_EQ(h.connection().headerFound, 0u) << "scan again next pass";
+        }
     }
 }
 
@@ -358,7 +360,7 @@ const ScanCase kScanCases[] = {
     {"header in a reserved region",
      [] {
          FakeRegion rom = FakeRomRegion(0x40000000, 0x20000, 0x100);
-         rom.state = kMemReserve;
+         rom.state = kFakeMemReserve;
          return std::vector<FakeRegion>{rom};
      },
      false},
