@@ -61,7 +61,9 @@ TEST(WorkRamSearch, TakesTheFirstSignatureWhoseWholeRamFitsTheImage) {
         uint64_t ramBase = 0;
         const bool found = SearchWorkRam(FakeProcessApi(system), nullptr, kBase, kImage, buffer.data(), buffer.size(), &ramBase);
         EXPECT_EQ(found, row.expectedRam >= 0);
-        if (found) EXPECT_EQ(ramBase - kBase, static_cast<uint64_t>(row.expectedRam));
+        if (found) {
+            EXPECT_EQ(ramBase - kBase, static_cast<uint64_t>(row.expectedRam));
+        }
     }
 }
 
