@@ -10,6 +10,7 @@
 
 #include <cstring>
 
+const bool kWindowsProgramNames = true;
 const char kModulePathSeparator = '\\';
 
 static_assert(sizeof(HMODULE) == sizeof(ModuleHandle), "a module handle is its 64-bit load address");
@@ -97,4 +98,16 @@ bool ProcessReadMemory(ProcessHandle process, uint64_t address, void* buffer, si
     return true;
 }
 
+uint64_t ProcessAddressLimit(ProcessHandle) {
+    SYSTEM_INFO system{};
+    GetSystemInfo(&system);
+    return reinterpret_cast<uint64_t>(system.lpMaximumApplicationAddress) + 1;
+}
+
 int ProcessLastError() { return static_cast<int>(GetLastError()); }
+
+bool ProcessErrorIsAccessDenied(int code, bool opening) { return opening && code == ERROR_ACCESS_DENIED; }
+
+const char* ProcessAccessFixes() {
+    return "RetroArch runs at a higher level than this program (as administrator, say): start both the same way.";
+}

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -11,7 +12,7 @@
 
 namespace {
 
-const std::string kNotFound = "ERROR: Could not find process 'retroarch.exe'.";
+const std::string kNotFound = kNotFoundMessage;
 const std::string kNoModule =
     "WARNING: retroarch.exe did not have module genesis_plus_gx_libretro.dll loaded. Retrying.";
 const std::string kChecksumIncorrect =
@@ -44,8 +45,9 @@ using Messages = std::vector<std::string>;
 
 TEST(Tracker, StartsDetachedWithTheEmulatorsNames) {
     Harness h;
-    EXPECT_STREQ(h.connection().processName, "retroarch.exe");
-    EXPECT_STREQ(h.connection().moduleName, "genesis_plus_gx_libretro.dll");
+    EXPECT_STREQ(h.connection().processName, kWindowsProgramNames ? "retroarch.exe" : "retroarch");
+    EXPECT_STREQ(h.connection().moduleName,
+                 kWindowsProgramNames ? "genesis_plus_gx_libretro.dll" : "genesis_plus_gx_libretro.so");
     EXPECT_FALSE(h.tracker->attached);
     EXPECT_FALSE(h.tracker->identified);
     EXPECT_EQ(h.connection().headerFound, 0u);
@@ -72,6 +74,15 @@ const AttachFailure kAttachFailures[] = {
      [](FakeSystem& s) { s.processes.erase(s.processes.begin(), s.processes.begin() + 2); },
      [] { return Messages{kNotFound}; }},
     {"process can't be opened", [](FakeSystem& s) { s.openFails = true; }, [] { return Messages{kNotFound}; }},
+    {"process may not be read by this user",
+     [](FakeSystem& s) {
+         s.openFails = true;
+         s.readError = kFakeAccessDenied;
+     },
+     [] {
+         return Messages{"ERROR: Not allowed to read process 'retroarch.exe' (error " +
+                         std::to_string(kFakeAccessDenied) + "). " + ProcessAccessFixes()};
+     }},
     {"module list fails", [](FakeSystem& s) { s.enumFails = true; },
      [] { return Messages{"ERROR: Could not enumerate 'retroarch.exe' modules."}; }},
     {"no modules at all", [](FakeSystem& s) { s.modules.clear(); }, [] { return Messages{kNoModule}; }},
@@ -108,6 +119,29 @@ TEST(Attach, FailuresLeaveTheTrackerDetachedWithTheirMessages) {
         EXPECT_EQ(h.connection().process, nullptr);
         EXPECT_EQ(h.system.handlesOpen, 0) << "no process handle outlives a failed attempt";
         EXPECT_EQ(h.system.snapshotsOpen, 0) << "the snapshot never outlives its pass";
+    }
+}
+
+// RetroArch by either name, each with its own core: on Linux a native one and
+// the Windows one under Wine, on Windows only the latter.
+TEST(Attach, TheEmulatorsNamesWithTheirCores) {
+    const char* const so = "genesis_plus_gx_libretro.so";
+    const char* const dll = "genesis_plus_gx_libretro.dll";
+    const struct {
+        const char *process, *core, *missing;   // missing: the core looked for in vain, or null
+    } cases[] = {{"retroarch", so, nullptr}, {"retroarch.exe", dll, nullptr}, {"retroarch", dll, so}, {"retroarch.exe", so, dll}};
+    for (const auto& row : cases) {
+        SCOPED_TRACE(std::string(row.process) + " with " + row.core);
+        Harness h;
+        std::strcpy(h.system.processes[2].exeFile, row.process);
+        h.system.modules.back().path = FakeModulePath(row.core);
+        Attach(*h.tracker, *h.log);
+        const std::string process = row.process;
+        const Messages expected =
+            kWindowsProgramNames && process == "retroarch" ? Messages{kNotFound}
+            : row.missing != nullptr ? Messages{"WARNING: " + process + " did not have module " + row.missing + " loaded. Retrying."}
+                                     : Messages{"SUCCESS: Loaded " + FakeModulePath(row.core) + " in " + process + ".", kGameFound};
+        EXPECT_EQ(h.TakeMessages(), expected);
     }
 }
 
@@ -164,6 +198,38 @@ TEST(Attach, CoreFoundThenFindGameDecidesTheState) {
         if (row.attached && !row.identified) {
             EXPECT_EQ(h.connection().headerFound, 0u) << "scan again next pass";
         }
+    }
+}
+
+// Where the core keeps work RAM and the cartridge: the attach pass's messages,
+// and the window the next pass reads.
+TEST(Attach, IdentifiesTheGameWhereverTheCoreKeepsIt) {
+    const struct {
+        const char* name;
+        FakeEmulatorSetup setup;
+        uint32_t imageSize;   // 0: as the fake makes it
+        bool swappedHeader;
+        uint64_t ramOffset;
+    } cases[] = {
+        {"work RAM elsewhere in the image", {.ramOffset = 0x82A060}, 0, false, 0x82A060},
+        {"an image too small for + 0x2A1060 is not read there", {.ramOffset = 0x100000}, 0x200000, false, 0x100000},
+        {"the cartridge only as the core keeps it", {.header = false}, 0, true, 0x2A1060},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        Harness h(row.setup);
+        if (row.imageSize != 0) h.system.imageSize = static_cast<uint32_t>(h.system.regions.back().size = row.imageSize);
+        if (row.swappedHeader) h.system.regions.front() = FakeRomRegion(0x20000000, 0x10000, 0x100, true);
+        Attach(*h.tracker, *h.log);
+        char found[64];
+        std::snprintf(found, sizeof found, "Work RAM found at core + 0x%llX", static_cast<unsigned long long>(row.ramOffset));
+        const Messages expected =
+            row.ramOffset == 0x2A1060 ? Messages{Loaded(), kGameFound} : Messages{Loaded(), found, kGameFound};
+        EXPECT_EQ(h.TakeMessages(), expected);
+        ASSERT_TRUE(h.tracker->identified);
+        h.system.regions.back().bytes[row.ramOffset + 0xA000] = 0x5A;
+        EXPECT_EQ(ReadWindow(*h.tracker, *h.log), ReadWindowResult::WindowGood);
+        EXPECT_EQ(h.connection().window[0], 0x5A) << "the window read where the RAM was found";
     }
 }
 
@@ -287,10 +353,12 @@ const ScanCase kScanCases[] = {
          return std::vector<FakeRegion>{FakeRomRegion(0x40000000, kScanBufferSize + 0x1000, kScanBufferSize - 100)};
      },
      false},
-    {"header at or above 2^44",
-     [] { return std::vector<FakeRegion>{FakeRomRegion(kScanAddressLimit, 0x10000, 0x100)}; }, false},
-    {"header in the last region below 2^44",
-     [] { return std::vector<FakeRegion>{FakeRomRegion(kScanAddressLimit - 0x10000, 0x10000, 0x100)}; }, true},
+    {"header above 2^44, where Linux keeps a process's memory",
+     [] { return std::vector<FakeRegion>{FakeRomRegion(0x55D0C0000000ull, 0x10000, 0x100)}; }, true},
+    {"header at or above the top of the user address space (the fake's 2^47)",
+     [] { return std::vector<FakeRegion>{FakeRomRegion(1ull << 47, 0x10000, 0x100)}; }, false},
+    {"header in the last region below the top",
+     [] { return std::vector<FakeRegion>{FakeRomRegion((1ull << 47) - 0x10000, 0x10000, 0x100)}; }, true},
 };
 
 TEST(HeaderScan, WalksCommittedAccessibleRegionsBelowTheLimit) {
@@ -299,6 +367,8 @@ TEST(HeaderScan, WalksCommittedAccessibleRegionsBelowTheLimit) {
         Harness h;
         h.system.regions = row.regions();
         h.system.regions.push_back(FakeCoreRegion(0x7FF600000000ull, true));
+        std::sort(h.system.regions.begin(), h.system.regions.end(),
+                  [](const FakeRegion& a, const FakeRegion& b) { return a.base < b.base; });
         Attach(*h.tracker, *h.log);
         EXPECT_EQ(h.tracker->identified, row.found);
         EXPECT_EQ(h.TakeMessages().back(), row.found ? kGameFound : "Unknown game");
@@ -318,8 +388,8 @@ TEST(HeaderScan, ReadsAtMost60MiBOfARegion) {
     Harness h;
     h.system.regions = {FakeRomRegion(0x10000000, kScanBufferSize + 0x10000, -1), FakeCoreRegion(0x7FF600000000ull, true)};
     Attach(*h.tracker, *h.log);
-    EXPECT_EQ(h.tracker->scanFigures.regionsRead, 1u) << "the core's region lies above 2^44";
-    EXPECT_EQ(h.tracker->scanFigures.bytesRead, uint64_t{kScanBufferSize});
+    EXPECT_EQ(h.tracker->scanFigures.regionsRead, 2u);
+    EXPECT_EQ(h.tracker->scanFigures.bytesRead, uint64_t{kScanBufferSize} + h.system.regions[1].size);
 }
 
 TEST(HeaderScan, AFailedQueryAfterTheFirstEndsTheWalkQuietly) {
@@ -372,13 +442,23 @@ TEST(ReadWindow, SignatureGoneIsAMismatch) {
     EXPECT_EQ(h.TakeMessages(), Messages{"Unknown checksum at end of RAM"});
 }
 
+// A read refused for want of permission (Linux checks it on every read) says
+// so; on Windows a process once opened can't refuse a read, so the same code
+// means that it has ended.
 TEST(ReadWindow, FailedReadReportsTheErrorCode) {
-    WindowHarness h;
-    h.system.readFails = true;
-    h.system.readError = 5;
-    EXPECT_EQ(ReadWindow(*h.tracker, *h.log), ReadWindowResult::ReadFailed);
-    EXPECT_EQ(h.TakeMessages(),
-              Messages{"ReadProcessMemory failed with error code '5' -- Disconnecting from retroarch.exe"});
+    for (int error : {6, kFakeAccessDenied}) {
+        WindowHarness h;
+        h.system.readFails = true;
+        h.system.readError = error;
+        EXPECT_EQ(ReadWindow(*h.tracker, *h.log), ReadWindowResult::ReadFailed);
+        const std::string code = std::to_string(error);
+        const bool refused = error == kFakeAccessDenied && !kWindowsProgramNames;
+        EXPECT_EQ(h.TakeMessages(),
+                  Messages{refused ? "ERROR: Not allowed to read process 'retroarch.exe' (error " + code + "). " +
+                                         ProcessAccessFixes()
+                                   : "ReadProcessMemory failed with error code '" + code +
+                                         "' -- Disconnecting from retroarch.exe"});
+    }
 }
 
 }  // namespace
