@@ -3,9 +3,7 @@
 # are present. Run as root or with sudo available.
 set -euo pipefail
 
-native=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev tmux clang libclang-rt-14-dev)
-# The real emulator for its end-to-end tests, and the 68000 assembler for their ROM.
-emulator=(retroarch dbus binutils-m68k-linux-gnu)
+native=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev tmux clang libclang-rt-14-dev binutils-m68k-linux-gnu retroarch dbus)
 windows=(g++-mingw-w64-x86-64-posix wine wine64)
 
 missing() {
@@ -17,7 +15,7 @@ missing() {
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 
-need_native=$(missing "${native[@]}" "${emulator[@]}")
+need_native=$(missing "${native[@]}")
 need_windows=$(missing "${windows[@]}")
 if [ -n "$need_native$need_windows" ]; then
   "${sudo_cmd[@]}" apt-get update -qq
