@@ -26,7 +26,7 @@
 #include "e2e/real/retroarch.h"
 #include "emulator/emulator_connection.h"
 #include "emulator/ram_decode.h"
-#include "emulator/tracker_thread.h"
+#include "app/tracker_thread.h"
 #include "platform/clock.h"
 
 namespace {

@@ -19,11 +19,6 @@ constexpr uint32_t kWindowStartInRam = kWindowRamOffset;
 
 enum class ScanResult { Done, LostConnection };
 
-void CopyName(char (&to)[kProcessNameSize], const char* from) {
-    std::strncpy(to, from, kProcessNameSize - 1);
-    to[kProcessNameSize - 1] = '\0';
-}
-
 // The signature is compared in two pieces, as the game's own check does.
 bool SignatureMatches(const uint8_t* bytes) {
     return std::memcmp(bytes, kRamSignature, kSignatureHeadSize) == 0 &&
@@ -37,20 +32,20 @@ const char* FileNameOf(const char* path) {
     return separator != nullptr ? separator + 1 : path;
 }
 
-void CloseProcess(Tracker& tracker) {
-    if (tracker.connection.process != nullptr) tracker.api->close(tracker.connection.process);
-    tracker.connection.process = nullptr;
+void CloseProcess(EmulatorLink& link) {
+    if (link.connection.process != nullptr) link.api->close(link.connection.process);
+    link.connection.process = nullptr;
 }
 
-void ReportFindFailure(Tracker& tracker, LogBuffer& log) {
-    LogAppend(log, ClockNow(), "ERROR: Could not find process '%s'.", tracker.connection.processName);
+void ReportFindFailure(EmulatorLink& link, LogBuffer& log) {
+    LogAppend(log, ClockNow(), "ERROR: Could not find process '%s'.", link.connection.processName);
 }
 
 // Walks the emulator's memory below 2^44, region by region, for the cartridge
 // header, reading at most the first 60 MiB of each committed, accessible region.
-ScanResult HeaderScan(Tracker& tracker, LogBuffer& log) {
-    EmulatorConnection& connection = tracker.connection;
-    HeaderScanFigures& figures = tracker.scanFigures;
+ScanResult HeaderScan(EmulatorLink& link, LogBuffer& log) {
+    EmulatorConnection& connection = link.connection;
+    HeaderScanFigures& figures = link.scanFigures;
     ++figures.scans;
     figures.regionsQueried = 0;
     figures.regionsRead = 0;
@@ -65,7 +60,7 @@ ScanResult HeaderScan(Tracker& tracker, LogBuffer& log) {
     uint64_t address = 0;
     for (;;) {
         MemoryRegion region{};
-        if (!tracker.api->queryRegion(connection.process, address, &region)) {
+        if (!link.api->queryRegion(connection.process, address, &region)) {
             if (address == 0) {
                 LogAppend(log, ClockNow(), "Lost connection to '%s' -- Disconnecting", connection.processName);
                 std::free(buffer);
@@ -77,7 +72,7 @@ ScanResult HeaderScan(Tracker& tracker, LogBuffer& log) {
         if (region.state == kMemCommit && region.protect != kPageNoAccess) {
             size_t size = region.regionSize < kScanBufferSize ? static_cast<size_t>(region.regionSize)
                                                                : size_t{kScanBufferSize};
-            if (tracker.api->readMemory(connection.process, region.baseAddress, buffer, size)) {
+            if (link.api->readMemory(connection.process, region.baseAddress, buffer, size)) {
                 ++figures.regionsRead;
                 figures.bytesRead += size;
                 if (FindHeaderPattern(buffer, size) != kHeaderNotFound) {
@@ -97,42 +92,39 @@ ScanResult HeaderScan(Tracker& tracker, LogBuffer& log) {
 
 }  // namespace
 
-void TrackerReset(Tracker& tracker, const ProcessApi& api) {
-    std::memset(&tracker.connection, 0, sizeof tracker.connection);
-    std::memset(&tracker.scratch, 0, sizeof tracker.scratch);
-    tracker.scanFigures = {};
-    tracker.attached = false;
-    tracker.identified = false;
-    tracker.api = &api;
+void EmulatorLinkReset(EmulatorLink& link, const ProcessApi& api) {
+    std::memset(&link.connection, 0, sizeof link.connection);
+    std::memset(&link.scratch, 0, sizeof link.scratch);
+    link.scanFigures = {};
+    link.attached = false;
+    link.identified = false;
+    link.api = &api;
+    link.connection.processName = kEmulatorProcessName;
+    link.connection.moduleName = kCoreModuleName;
 }
 
-void TrackerSetNames(Tracker& tracker) {
-    CopyName(tracker.connection.processName, kEmulatorProcessName);
-    CopyName(tracker.connection.moduleName, kCoreModuleName);
-}
-
-void Attach(Tracker& tracker, LogBuffer& log) {
-    const ProcessApi& api = *tracker.api;
-    EmulatorConnection& connection = tracker.connection;
-    AttachScratch& scratch = tracker.scratch;
+void Attach(EmulatorLink& link, LogBuffer& log) {
+    const ProcessApi& api = *link.api;
+    EmulatorConnection& connection = link.connection;
+    AttachScratch& scratch = link.scratch;
 
     ProcessSnapshotHandle snapshot = api.snapshotTake();
     if (snapshot == nullptr) {
         LogAppend(log, ClockNow(), "Could not get handle snapshot.");
-        ReportFindFailure(tracker, log);
+        ReportFindFailure(link, log);
         return;
     }
     // The first entry is the system's own and is never compared.
     ProcessEntry entry{};
     if (!api.snapshotFirst(snapshot, &entry)) {
         api.snapshotClose(snapshot);
-        ReportFindFailure(tracker, log);
+        ReportFindFailure(link, log);
         return;
     }
     for (;;) {
         if (!api.snapshotNext(snapshot, &entry)) {
             api.snapshotClose(snapshot);
-            ReportFindFailure(tracker, log);
+            ReportFindFailure(link, log);
             return;
         }
         entry.exeFile[kProcessNameSize - 1] = '\0';
@@ -141,7 +133,7 @@ void Attach(Tracker& tracker, LogBuffer& log) {
     connection.process = api.open(entry.processId);
     api.snapshotClose(snapshot);
     if (connection.process == nullptr) {
-        ReportFindFailure(tracker, log);
+        ReportFindFailure(link, log);
         return;
     }
 
@@ -149,7 +141,7 @@ void Attach(Tracker& tracker, LogBuffer& log) {
     uint32_t bytesNeeded = 0;
     if (!api.enumModules(connection.process, scratch.modules, sizeof scratch.modules, &bytesNeeded)) {
         LogAppend(log, ClockNow(), "ERROR: Could not enumerate '%s' modules.", connection.processName);
-        CloseProcess(tracker);
+        CloseProcess(link);
         return;
     }
     uint32_t moduleCount = bytesNeeded / sizeof(ModuleHandle);
@@ -170,36 +162,25 @@ void Attach(Tracker& tracker, LogBuffer& log) {
 
         if (!api.moduleInformation(connection.process, scratch.modules[i], &scratch.moduleInfo)) {
             LogAppend(log, ClockNow(), "ERROR: Could not get module information for %s", fileName);
-            CloseProcess(tracker);
+            CloseProcess(link);
             return;
         }
         LogAppend(log, ClockNow(), "SUCCESS: Loaded %s in %s.", scratch.modulePath, connection.processName);
         connection.ramBase = scratch.moduleInfo.baseOfDll + kWorkRamOffsetInModule;
-        FindGameResult found = FindGame(tracker, log);
-        tracker.attached = true;
-        switch (found) {
-        case FindGameResult::Found:
-            tracker.identified = true;
-            break;
-        case FindGameResult::NotIdentified:
-            connection.headerFound = 0;
-            break;
-        case FindGameResult::LostConnection:
-            Disconnect(tracker);
-            break;
-        }
+        link.attached = true;
+        IdentifyGame(link, log);
         return;
     }
 
     LogAppend(log, ClockNow(), "WARNING: %s did not have module %s loaded. Retrying.", connection.processName,
               connection.moduleName);
-    CloseProcess(tracker);
+    CloseProcess(link);
 }
 
-FindGameResult FindGame(Tracker& tracker, LogBuffer& log) {
-    EmulatorConnection& connection = tracker.connection;
+FindGameResult FindGame(EmulatorLink& link, LogBuffer& log) {
+    EmulatorConnection& connection = link.connection;
     if (connection.headerFound == 0) {
-        if (HeaderScan(tracker, log) == ScanResult::LostConnection) return FindGameResult::LostConnection;
+        if (HeaderScan(link, log) == ScanResult::LostConnection) return FindGameResult::LostConnection;
         if (connection.headerFound == 0) {
             LogAppend(log, ClockNow(), "Unknown game");
             return FindGameResult::NotIdentified;
@@ -207,8 +188,8 @@ FindGameResult FindGame(Tracker& tracker, LogBuffer& log) {
     }
 
     uint8_t probe[kSignatureProbeSize];
-    if (!tracker.api->readMemory(connection.process, connection.ramBase + kSignatureRamOffset, probe, sizeof probe)) {
-        int error = tracker.api->lastError();
+    if (!link.api->readMemory(connection.process, connection.ramBase + kSignatureRamOffset, probe, sizeof probe)) {
+        int error = link.api->lastError();
         LogAppend(log, ClockNow(), "ReadProcessMemory failed with error code '%d' -- Disconnecting from %s", error,
                   connection.processName);
         return FindGameResult::LostConnection;
@@ -227,10 +208,25 @@ FindGameResult FindGame(Tracker& tracker, LogBuffer& log) {
     return FindGameResult::Found;
 }
 
-ReadWindowResult ReadWindow(Tracker& tracker, LogBuffer& log) {
-    EmulatorConnection& connection = tracker.connection;
-    if (!tracker.api->readMemory(connection.process, connection.ramBase, connection.window, connection.windowSize)) {
-        int error = tracker.api->lastError();
+void IdentifyGame(EmulatorLink& link, LogBuffer& log) {
+    switch (FindGame(link, log)) {
+    case FindGameResult::Found:
+        link.identified = true;
+        break;
+    case FindGameResult::NotIdentified:
+        // Scan again on the next pass: the cartridge may have changed.
+        link.connection.headerFound = 0;
+        break;
+    case FindGameResult::LostConnection:
+        Disconnect(link);
+        break;
+    }
+}
+
+ReadWindowResult ReadWindow(EmulatorLink& link, LogBuffer& log) {
+    EmulatorConnection& connection = link.connection;
+    if (!link.api->readMemory(connection.process, connection.ramBase, connection.window, connection.windowSize)) {
+        int error = link.api->lastError();
         LogAppend(log, ClockNow(), "ReadProcessMemory failed with error code '%d' -- Disconnecting from %s", error,
                   connection.processName);
         return ReadWindowResult::ReadFailed;
@@ -242,12 +238,12 @@ ReadWindowResult ReadWindow(Tracker& tracker, LogBuffer& log) {
     return ReadWindowResult::WindowGood;
 }
 
-void Disconnect(Tracker& tracker) {
-    EmulatorConnection& connection = tracker.connection;
+void Disconnect(EmulatorLink& link) {
+    EmulatorConnection& connection = link.connection;
     connection.window = nullptr;
     connection.windowSize = 0;
     connection.ramBase = 0;
-    CloseProcess(tracker);
-    tracker.attached = false;
-    tracker.identified = false;
+    CloseProcess(link);
+    link.attached = false;
+    link.identified = false;
 }

@@ -7,13 +7,13 @@
 // default; tests put a fake in its place to produce exact failures.
 //
 // [SECTION] ProcessApi
-// [SECTION] EmulatorConnection and Tracker
-// [SECTION] Attach, FindGame, ReadWindow, Disconnect
+// [SECTION] EmulatorConnection and EmulatorLink
+// [SECTION] Attach, FindGame, IdentifyGame, ReadWindow, Disconnect
 #pragma once
 
 #include <cstdint>
 
-#include "emulator/contract.h"
+#include "emulator/core_layout.h"
 #include "log/log_buffer.h"
 #include "platform/process_memory.h"
 
@@ -36,14 +36,14 @@ struct ProcessApi {
 // The platform backend.
 extern const ProcessApi kPlatformProcessApi;
 
-// [SECTION] EmulatorConnection and Tracker
+// [SECTION] EmulatorConnection and EmulatorLink
 
 inline constexpr int kModuleHandleCapacity = 1024;                // 8192 bytes of handles
 inline constexpr uint32_t kModulePathSize = 260;                   // MAX_PATH
 
 struct EmulatorConnection {
-    char processName[kProcessNameSize];   // "retroarch.exe"
-    char moduleName[kProcessNameSize];    // "genesis_plus_gx_libretro.dll"
+    const char* processName;              // kEmulatorProcessName, "retroarch.exe"
+    const char* moduleName;               // kCoreModuleName, "genesis_plus_gx_libretro.dll"
     ProcessHandle process;                // open exactly while attached
     uint64_t ramBase;                     // emulator address: work RAM once attached, the window once identified; 0 when detached
     uint8_t* window;                      // the RAM window copy while identified, else null
@@ -67,10 +67,11 @@ struct HeaderScanFigures {
     uint64_t bytesRead;       // bytes of the latest scan read successfully
 };
 
-// Everything the tracker thread keeps about the emulator between passes.
+// The tracker thread's link to the emulator: everything it keeps about the
+// emulator between passes, and the process calls it makes them with.
 // Connection states: Detached (neither flag), Attached (attached only),
 // Connected (both).
-struct Tracker {
+struct EmulatorLink {
     const ProcessApi* api;
     EmulatorConnection connection;
     bool attached;            // the process is open and the core module was found
@@ -84,22 +85,26 @@ enum class ReadWindowResult { ReadFailed, SignatureMismatch, WindowGood };
 
 // [SECTION] Attach, FindGame, ReadWindow, Disconnect
 
-// Zero-fills the connection and the flags and sets the process calls to use.
-void TrackerReset(Tracker& tracker, const ProcessApi& api);
+// Zero-fills the connection and the flags, sets the emulator's names and the
+// process calls to use.
+void EmulatorLinkReset(EmulatorLink& link, const ProcessApi& api);
 
-// Copies the emulator's process and module names into the connection.
-void TrackerSetNames(Tracker& tracker);
-
-// A Detached pass: finds the process and the core module, then calls FindGame
-// once. Leaves the tracker Detached, Attached or Connected.
-void Attach(Tracker& tracker, LogBuffer& log);
+// A Detached pass: finds the process and the core module, then identifies the
+// game once (IdentifyGame). Leaves the link Detached, Attached or Connected.
+void Attach(EmulatorLink& link, LogBuffer& log);
 
 // Makes sure the cartridge runs Sonic 2: the header scan (unless the header was
 // found before), then the RAM signature; on Found the window is set up.
-FindGameResult FindGame(Tracker& tracker, LogBuffer& log);
+FindGameResult FindGame(EmulatorLink& link, LogBuffer& log);
+
+// FindGame and what its outcome does to the link: Found makes it Connected,
+// NotIdentified forgets the header (the next try scans again: the cartridge
+// may have changed), LostConnection disconnects. The one place that acts on
+// FindGame's outcome, for Attach and for an Attached pass.
+void IdentifyGame(EmulatorLink& link, LogBuffer& log);
 
 // Reads the window in one read and checks the RAM signature in it.
-ReadWindowResult ReadWindow(Tracker& tracker, LogBuffer& log);
+ReadWindowResult ReadWindow(EmulatorLink& link, LogBuffer& log);
 
 // Drops the window and the process handle; headerFound stays.
-void Disconnect(Tracker& tracker);
+void Disconnect(EmulatorLink& link);

@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "emulator/contract.h"
+#include "emulator/core_layout.h"
 #include "emulator/header_search.h"
-#include "emulator/tracker_thread.h"
+#include "app/tracker_thread.h"
 #include "platform/clock.h"
 #include "platform/process_memory.h"
 

@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "emulator/game_snapshot.h"
-#include "tracking/classifier.h"
+#include "tracking/tracker_stats.h"
+#include "tracking/tracker_states.h"
 
 struct ExpectedRecord {
     uint32_t levelIndex;

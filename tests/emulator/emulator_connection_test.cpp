@@ -24,13 +24,12 @@ std::string Loaded() {
 
 struct Harness {
     FakeSystem system;
-    std::unique_ptr<Tracker> tracker = std::make_unique<Tracker>();
+    std::unique_ptr<EmulatorLink> tracker = std::make_unique<EmulatorLink>();
     std::unique_ptr<LogBuffer> log = std::make_unique<LogBuffer>();
 
     explicit Harness(const FakeEmulatorSetup& setup = {}) {
         FakeEmulator(system, setup);
-        TrackerReset(*tracker, FakeProcessApi(system));
-        TrackerSetNames(*tracker);
+        EmulatorLinkReset(*tracker, FakeProcessApi(system));
     }
     std::vector<std::string> TakeMessages() {
         std::vector<std::string> texts;

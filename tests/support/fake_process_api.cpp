@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "emulator/contract.h"
+#include "emulator/core_layout.h"
 
 namespace {
 

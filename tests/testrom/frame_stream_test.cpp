@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/contract.h"
+#include "emulator/core_layout.h"
 #include "tools/standin/scenario.h"
 #include "tools/testrom/frame_stream.h"
 

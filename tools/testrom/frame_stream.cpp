@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "emulator/contract.h"
+#include "emulator/core_layout.h"
 #include "emulator/ram_writer.h"
 #include "tools/standin/game_state.h"
 

@@ -19,7 +19,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "emulator/contract.h"
+#include "emulator/core_layout.h"
 
 extern char** environ;
 

@@ -21,7 +21,7 @@
 #include "e2e/e2e_support.h"
 #include "e2e/ground_truth.h"
 #include "e2e/real/retroarch.h"
-#include "emulator/contract.h"
+#include "emulator/core_layout.h"
 
 namespace {
 
