@@ -54,6 +54,7 @@ struct RealCase {
     const char* name;
     const char* cartridge;
     bool onlySwappedHeader;     // RetroArch's own copy of the file cleared before the tracker starts
+    bool onScreen;              // the whole program beside the tracker, its last screen the play-through's
     Then then;                  // done once the tracker is connected and the first say line passed (if any)
     const char* secondCartridge;     // KillAndStart: started after the kill
     int until;                  // the say line of the last cartridge to play up to, 0 for its end
@@ -94,16 +95,16 @@ void ReloadGroundTruth(const TrackerStats& stats) {
 }
 
 const RealCase kCases[] = {
-    {"PlayThroughFoundByTheCoresSwappedHeader", "playthrough", true, Then::Nothing, nullptr, 0,
+    {"PlayThroughFoundByTheCoresSwappedHeader", "playthrough", true, true, Then::Nothing, nullptr, 0,
      {kLoaded, kRamFound, kFound}, {kUnknown, kMenu, kSignatureGone, "Disconnecting"}, ExpectPlayThroughGroundTruth},
-    {"MenuAndGameAndBack", "switches", false, Then::Nothing, nullptr, 0,
+    {"MenuAndGameAndBack", "switches", false, false, Then::Nothing, nullptr, 0,
      {kRamFound, kFound, kSignatureGone, kMenu, kFound, kSignatureGone, kMenu, kFound}, {kUnknown, "Disconnecting"},
      SwitchesGroundTruth},
-    {"KilledAndStartedAgain", "restart_before", false, Then::KillAndStart, "restart_after", 0,
+    {"KilledAndStartedAgain", "restart_before", false, false, Then::KillAndStart, "restart_after", 0,
      {kRamFound, kFound, kReadFailed, kLoaded, kRamFound, kFound}, {kUnknown, kMenu}, ExpectRestartGroundTruth},
-    {"ContentClosedAndLoadedAgain", "restart_after", false, Then::CloseAndLoad, nullptr, 0,
+    {"ContentClosedAndLoadedAgain", "restart_after", false, false, Then::CloseAndLoad, nullptr, 0,
      {kRamFound, kFound, kReadFailed, kNoCore, kLoaded, kRamFound, kFound}, {kUnknown, kMenu}, ReloadGroundTruth},
-    {"AnotherCartridge", "other", false, Then::Nothing, nullptr, 0, {kLoaded, kUnknown, kUnknown},
+    {"AnotherCartridge", "other", false, false, Then::Nothing, nullptr, 0, {kLoaded, kUnknown, kUnknown},
      {"Game found", "Work RAM found"}, nullptr},
 };
 
@@ -177,6 +178,8 @@ TEST_P(RealEmulator, Plays) {
     // the RAM signature), so that its first attempt finds the game.
     ASSERT_TRUE(tracker.WaitUntil([&] { return Reached(kDoneMarker, 1); }, 10s)) << retroarch.LogTail();
     tracker.Start();
+    Terminal terminal;
+    if (c.onScreen) ASSERT_TRUE(terminal.Start(RINGWATCH_PROGRAM, 120, 40));
 
     if (c.then != Then::Nothing) {
         const bool says = VblankOf(c.cartridge, 1) != UINT32_MAX;
@@ -219,6 +222,17 @@ TEST_P(RealEmulator, Plays) {
     if (c.truth != nullptr) {
         EXPECT_TRUE(tracker.ready());
         c.truth(tracker.snapshot().stats);
+    }
+    if (c.onScreen) {
+        std::string screen;
+        auto shown = [&] {
+            screen = terminal.Capture();
+            for (const char* line : kPlayThroughFinalScreen) {
+                if (!HasLine(screen, line)) return false;
+            }
+            return true;
+        };
+        EXPECT_TRUE(tracker.WaitUntil(shown, 4s)) << "last screen:\n" << screen;
     }
 }
 
