@@ -67,6 +67,7 @@ BareReads ReadLikeTheScan(ProcessHandle process) {
     uint8_t* buffer = static_cast<uint8_t*>(std::calloc(kScanBufferSize, 1));
     if (buffer == nullptr) return result;
     const uint64_t start = ClockNow();
+    const uint64_t limit = ProcessAddressLimit(process);
     uint64_t address = 0;
     MemoryRegion region{};
     while (ProcessQueryRegion(process, address, &region)) {
@@ -75,7 +76,7 @@ BareReads ReadLikeTheScan(ProcessHandle process) {
             if (ProcessReadMemory(process, region.baseAddress, buffer, size)) result.bytes += size;
         }
         const uint64_t next = region.baseAddress + region.regionSize;
-        if (next <= address || next >= kScanAddressLimit) break;
+        if (next <= address || next >= limit) break;
         address = next;
     }
     result.seconds = Seconds(ClockNow() - start);

@@ -1,16 +1,28 @@
 #include "emulator/emulator_connection.h"
 
+#include <cinttypes>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "emulator/header_search.h"
+#include "emulator/work_ram_search.h"
 #include "platform/clock.h"
 
 const ProcessApi kPlatformProcessApi = {
-    ProcessSnapshotTake,     ProcessSnapshotFirst,     ProcessSnapshotNext, ProcessSnapshotClose,
-    ProcessOpen,             ProcessClose,             ProcessEnumModules,  ProcessModuleFileName,
-    ProcessModuleInformation, ProcessQueryRegion,      ProcessReadMemory,   ProcessLastError,
+    ProcessSnapshotTake,      ProcessSnapshotFirst, ProcessSnapshotNext, ProcessSnapshotClose,
+    ProcessOpen,              ProcessClose,         ProcessEnumModules,  ProcessModuleFileName,
+    ProcessModuleInformation, ProcessQueryRegion,   ProcessReadMemory,   ProcessLastError,
+    ProcessAddressLimit,
 };
+
+const EmulatorNames* EmulatorCandidates(int* count) {
+    static const EmulatorNames kWindows[] = {{kEmulatorProcessName, kCoreModuleName}};
+    static const EmulatorNames kLinux[] = {{kLinuxEmulatorProcessName, kLinuxCoreModuleName},
+                                           {kEmulatorProcessName, kCoreModuleName}};
+    *count = kWindowsProgramNames ? 1 : 2;
+    return kWindowsProgramNames ? kWindows : kLinux;
+}
 
 namespace {
 
@@ -38,12 +50,55 @@ void CloseProcess(EmulatorLink& link) {
 }
 
 void ReportFindFailure(EmulatorLink& link, LogBuffer& log) {
-    LogAppend(log, ClockNow(), "ERROR: Could not find process '%s'.", link.connection.processName);
+    LogAppend(log, ClockNow(), "ERROR: Could not find process '%s'.", link.connection.processNamesText);
 }
 
-// Walks the emulator's memory below 2^44, region by region, for the cartridge
-// header, reading at most the first 60 MiB of each committed, accessible region.
-ScanResult HeaderScan(EmulatorLink& link, LogBuffer& log) {
+// The OS refused to let this program read the emulator (on Linux: no ptrace
+// permission): said once per attempt, with what the player can do about it.
+void ReportAccessDenied(LogBuffer& log, const char* processName, int error) {
+    LogAppend(log, ClockNow(), "ERROR: Not allowed to read process '%s' (error %d). %s", processName, error,
+              ProcessAccessFixes());
+}
+
+// A read of the emulator's memory failed: the emulator is gone, or this
+// program may no longer read it.
+void ReportReadFailure(EmulatorLink& link, LogBuffer& log) {
+    const int error = link.api->lastError();
+    if (ProcessErrorIsAccessDenied(error)) {
+        ReportAccessDenied(log, link.connection.processName, error);
+    } else {
+        LogAppend(log, ClockNow(), "ReadProcessMemory failed with error code '%d' -- Disconnecting from %s", error,
+                  link.connection.processName);
+    }
+}
+
+// The 60 MiB buffer through which one identification reads the emulator's
+// memory, allocated on first use and released when FindGame returns.
+struct ScanBuffer {
+    uint8_t* bytes = nullptr;
+    bool failed = false;
+    ScanBuffer() = default;
+    ScanBuffer(const ScanBuffer&) = delete;
+    ScanBuffer& operator=(const ScanBuffer&) = delete;
+    ~ScanBuffer() { std::free(bytes); }
+};
+
+uint8_t* ScanBufferGet(ScanBuffer& buffer, LogBuffer& log) {
+    if (buffer.bytes == nullptr && !buffer.failed) {
+        // calloc: zero-filled pages that cost nothing until a read fills them.
+        buffer.bytes = static_cast<uint8_t*>(std::calloc(kScanBufferSize, 1));
+        buffer.failed = buffer.bytes == nullptr;
+        if (buffer.failed) {
+            LogAppend(log, ClockNow(), "ERROR: Could not allocate %u bytes for the header scan.", kScanBufferSize);
+        }
+    }
+    return buffer.bytes;
+}
+
+// Walks the emulator's memory up to the top of its user address space, region
+// by region, for the cartridge header, reading at most the first 60 MiB of
+// each committed, accessible region.
+ScanResult HeaderScan(EmulatorLink& link, LogBuffer& log, ScanBuffer& scanBuffer) {
     EmulatorConnection& connection = link.connection;
     HeaderScanFigures& figures = link.scanFigures;
     ++figures.scans;
@@ -51,19 +106,20 @@ ScanResult HeaderScan(EmulatorLink& link, LogBuffer& log) {
     figures.regionsRead = 0;
     figures.bytesRead = 0;
 
-    // calloc: zero-filled pages that cost nothing until a read fills them.
-    uint8_t* buffer = static_cast<uint8_t*>(std::calloc(kScanBufferSize, 1));
-    if (buffer == nullptr) {
-        LogAppend(log, ClockNow(), "ERROR: Could not allocate %u bytes for the header scan.", kScanBufferSize);
-        return ScanResult::Done;
-    }
+    uint8_t* buffer = ScanBufferGet(scanBuffer, log);
+    if (buffer == nullptr) return ScanResult::Done;
+    const uint64_t limit = link.api->addressLimit(connection.process);
     uint64_t address = 0;
     for (;;) {
         MemoryRegion region{};
         if (!link.api->queryRegion(connection.process, address, &region)) {
             if (address == 0) {
-                LogAppend(log, ClockNow(), "Lost connection to '%s' -- Disconnecting", connection.processName);
-                std::free(buffer);
+                const int error = link.api->lastError();
+                if (ProcessErrorIsAccessDenied(error)) {
+                    ReportAccessDenied(log, connection.processName, error);
+                } else {
+                    LogAppend(log, ClockNow(), "Lost connection to '%s' -- Disconnecting", connection.processName);
+                }
                 return ScanResult::LostConnection;
             }
             break;
@@ -83,11 +139,38 @@ ScanResult HeaderScan(EmulatorLink& link, LogBuffer& log) {
         }
         uint64_t next = region.baseAddress + region.regionSize;
         // A region that doesn't move the walk on (or wraps) would loop forever.
-        if (next <= address || next >= kScanAddressLimit) break;
+        if (next <= address || next >= limit) break;
         address = next;
     }
-    std::free(buffer);
     return ScanResult::Done;
+}
+
+// Where the signature lies: at the load address + 0x2A1060 + 65500 in the
+// builds long in use (read first, when that lies inside the core's image), or
+// else wherever in the image a build keeps work RAM. Sets ramBase to the work
+// RAM found.
+enum class SignatureResult { Found, Missing, ReadFailed };
+
+SignatureResult LocateSignature(EmulatorLink& link, LogBuffer& log, ScanBuffer& scanBuffer) {
+    EmulatorConnection& connection = link.connection;
+    const uint64_t imageEnd = connection.coreBase + connection.coreSize;
+    if (connection.ramBase + kSignatureRamOffset + kSignatureProbeSize <= imageEnd) {
+        uint8_t probe[kSignatureProbeSize];
+        if (!link.api->readMemory(connection.process, connection.ramBase + kSignatureRamOffset, probe, sizeof probe)) {
+            ReportReadFailure(link, log);
+            return SignatureResult::ReadFailed;
+        }
+        if (SignatureMatches(probe)) return SignatureResult::Found;
+    }
+    uint8_t* buffer = ScanBufferGet(scanBuffer, log);
+    uint64_t ramBase = 0;
+    if (buffer == nullptr || !SearchWorkRam(*link.api, connection.process, connection.coreBase, connection.coreSize,
+                                            buffer, kScanBufferSize, &ramBase)) {
+        return SignatureResult::Missing;
+    }
+    connection.ramBase = ramBase;
+    LogAppend(log, ClockNow(), "Work RAM found at core + 0x%" PRIX64, ramBase - connection.coreBase);
+    return SignatureResult::Found;
 }
 
 }  // namespace
@@ -99,8 +182,17 @@ void EmulatorLinkReset(EmulatorLink& link, const ProcessApi& api) {
     link.attached = false;
     link.identified = false;
     link.api = &api;
-    link.connection.processName = kEmulatorProcessName;
-    link.connection.moduleName = kCoreModuleName;
+    int count = 0;
+    const EmulatorNames* candidates = EmulatorCandidates(&count);
+    link.connection.processName = candidates[0].process;
+    link.connection.moduleName = candidates[0].module;
+    char* text = link.connection.processNamesText;
+    const size_t size = sizeof link.connection.processNamesText;
+    size_t used = 0;
+    for (int i = 0; i < count && used < size; ++i) {
+        const int wrote = std::snprintf(text + used, size - used, "%s%s", i == 0 ? "" : "' or '", candidates[i].process);
+        if (wrote > 0) used += static_cast<size_t>(wrote);
+    }
 }
 
 void Attach(EmulatorLink& link, LogBuffer& log) {
@@ -121,19 +213,31 @@ void Attach(EmulatorLink& link, LogBuffer& log) {
         ReportFindFailure(link, log);
         return;
     }
-    for (;;) {
+    int candidateCount = 0;
+    const EmulatorNames* candidates = EmulatorCandidates(&candidateCount);
+    const EmulatorNames* found = nullptr;
+    while (found == nullptr) {
         if (!api.snapshotNext(snapshot, &entry)) {
             api.snapshotClose(snapshot);
             ReportFindFailure(link, log);
             return;
         }
         entry.exeFile[kProcessNameSize - 1] = '\0';
-        if (std::strcmp(entry.exeFile, connection.processName) == 0) break;
+        for (int i = 0; i < candidateCount && found == nullptr; ++i) {
+            if (std::strcmp(entry.exeFile, candidates[i].process) == 0) found = &candidates[i];
+        }
     }
+    connection.processName = found->process;
+    connection.moduleName = found->module;
     connection.process = api.open(entry.processId);
+    const int openError = connection.process == nullptr ? api.lastError() : 0;
     api.snapshotClose(snapshot);
     if (connection.process == nullptr) {
-        ReportFindFailure(link, log);
+        if (ProcessErrorIsAccessDenied(openError)) {
+            ReportAccessDenied(log, connection.processName, openError);
+        } else {
+            ReportFindFailure(link, log);
+        }
         return;
     }
 
@@ -166,7 +270,9 @@ void Attach(EmulatorLink& link, LogBuffer& log) {
             return;
         }
         LogAppend(log, ClockNow(), "SUCCESS: Loaded %s in %s.", scratch.modulePath, connection.processName);
-        connection.ramBase = scratch.moduleInfo.baseOfDll + kWorkRamOffsetInModule;
+        connection.coreBase = scratch.moduleInfo.baseOfDll;
+        connection.coreSize = scratch.moduleInfo.sizeOfImage;
+        connection.ramBase = connection.coreBase + kWorkRamOffsetInModule;
         link.attached = true;
         IdentifyGame(link, log);
         return;
@@ -179,25 +285,24 @@ void Attach(EmulatorLink& link, LogBuffer& log) {
 
 FindGameResult FindGame(EmulatorLink& link, LogBuffer& log) {
     EmulatorConnection& connection = link.connection;
+    ScanBuffer scanBuffer;
     if (connection.headerFound == 0) {
-        if (HeaderScan(link, log) == ScanResult::LostConnection) return FindGameResult::LostConnection;
+        if (HeaderScan(link, log, scanBuffer) == ScanResult::LostConnection) return FindGameResult::LostConnection;
         if (connection.headerFound == 0) {
             LogAppend(log, ClockNow(), "Unknown game");
             return FindGameResult::NotIdentified;
         }
     }
 
-    uint8_t probe[kSignatureProbeSize];
-    if (!link.api->readMemory(connection.process, connection.ramBase + kSignatureRamOffset, probe, sizeof probe)) {
-        int error = link.api->lastError();
-        LogAppend(log, ClockNow(), "ReadProcessMemory failed with error code '%d' -- Disconnecting from %s", error,
-                  connection.processName);
+    switch (LocateSignature(link, log, scanBuffer)) {
+    case SignatureResult::ReadFailed:
         return FindGameResult::LostConnection;
-    }
-    if (!SignatureMatches(probe)) {
+    case SignatureResult::Missing:
         LogAppend(log, ClockNow(),
                   "Game found but checksum routine was incorrect. Please select a game in Sonic Compilation");
         return FindGameResult::NotIdentified;
+    case SignatureResult::Found:
+        break;
     }
     LogAppend(log, ClockNow(), "Game found: Sonic 2");
 
@@ -226,9 +331,7 @@ void IdentifyGame(EmulatorLink& link, LogBuffer& log) {
 ReadWindowResult ReadWindow(EmulatorLink& link, LogBuffer& log) {
     EmulatorConnection& connection = link.connection;
     if (!link.api->readMemory(connection.process, connection.ramBase, connection.window, connection.windowSize)) {
-        int error = link.api->lastError();
-        LogAppend(log, ClockNow(), "ReadProcessMemory failed with error code '%d' -- Disconnecting from %s", error,
-                  connection.processName);
+        ReportReadFailure(link, log);
         return ReadWindowResult::ReadFailed;
     }
     if (!SignatureMatches(connection.window + kSignatureWindowOffset)) {
@@ -243,6 +346,8 @@ void Disconnect(EmulatorLink& link) {
     connection.window = nullptr;
     connection.windowSize = 0;
     connection.ramBase = 0;
+    connection.coreBase = 0;
+    connection.coreSize = 0;
     CloseProcess(link);
     link.attached = false;
     link.identified = false;

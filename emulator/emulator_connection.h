@@ -31,6 +31,7 @@ struct ProcessApi {
     bool (*queryRegion)(ProcessHandle process, uint64_t address, MemoryRegion* region);
     bool (*readMemory)(ProcessHandle process, uint64_t address, void* buffer, size_t size);
     int (*lastError)();
+    uint64_t (*addressLimit)(ProcessHandle process);
 };
 
 // The platform backend.
@@ -41,16 +42,30 @@ extern const ProcessApi kPlatformProcessApi;
 inline constexpr int kModuleHandleCapacity = 1024;                // 8192 bytes of handles
 inline constexpr uint32_t kModulePathSize = 260;                   // MAX_PATH
 
+// A process name and the core module looked for in such a process.
+struct EmulatorNames {
+    const char* process;
+    const char* module;
+};
+
 struct EmulatorConnection {
-    const char* processName;              // kEmulatorProcessName, "retroarch.exe"
-    const char* moduleName;               // kCoreModuleName, "genesis_plus_gx_libretro.dll"
+    const char* processName;              // the process looked for or found: "retroarch.exe", "retroarch"
+    const char* moduleName;               // the core looked for in it: "genesis_plus_gx_libretro.dll", ".so"
+    char processNamesText[64];            // every process name looked for, for messages: "retroarch' or 'retroarch.exe"
     ProcessHandle process;                // open exactly while attached
+    uint64_t coreBase;                    // emulator address: the core's load address while attached
+    uint64_t coreSize;                    // bytes of the core's image from coreBase
     uint64_t ramBase;                     // emulator address: work RAM once attached, the window once identified; 0 when detached
     uint8_t* window;                      // the RAM window copy while identified, else null
     uint32_t windowSize;                  // bytes: kWindowSize while identified, else 0
     uint32_t headerFound;                 // 1 once a header scan succeeded; kept across disconnects
     uint8_t windowStorage[kWindowSize];   // where `window` points while identified
 };
+
+// The emulators looked for on this OS, `count` of them: RetroArch as the OS
+// builds it and, on Linux, also the Windows RetroArch under Wine. The first
+// process in the snapshot with any of the names is taken.
+const EmulatorNames* EmulatorCandidates(int* count);
 
 // Working storage of an attach attempt.
 struct AttachScratch {
@@ -94,7 +109,8 @@ void EmulatorLinkReset(EmulatorLink& link, const ProcessApi& api);
 void Attach(EmulatorLink& link, LogBuffer& log);
 
 // Makes sure the cartridge runs Sonic 2: the header scan (unless the header was
-// found before), then the RAM signature; on Found the window is set up.
+// found before), then the RAM signature, at the core's load address + 0x2A1060
+// or else wherever in the core's image it lies; on Found the window is set up.
 FindGameResult FindGame(EmulatorLink& link, LogBuffer& log);
 
 // FindGame and what its outcome does to the link: Found makes it Connected,

@@ -151,7 +151,7 @@ TEST(TrackerPass, EmulatorClosedWhileConnected) {
     EXPECT_EQ(p.state(), State::Detached);
     p.system.processes.erase(p.system.processes.begin() + 2);
     for (int pass = 0; pass < 3; ++pass) {
-        EXPECT_EQ(p.Pass(), Messages{"ERROR: Could not find process 'retroarch.exe'."});
+        EXPECT_EQ(p.Pass(), Messages{kNotFoundMessage});
         EXPECT_EQ(p.system.handlesOpen, 0);
     }
 }

@@ -17,7 +17,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::string kNotFound = "ERROR: Could not find process 'retroarch.exe'.";
+const std::string kNotFound = kWindowsProgramNames ? "ERROR: Could not find process 'retroarch.exe'."
+                               : "ERROR: Could not find process 'retroarch' or 'retroarch.exe'.";
 const std::string kChecksumIncorrect =
     "Game found but checksum routine was incorrect. Please select a game in Sonic Compilation";
 const std::string kGameFound = "Game found: Sonic 2";

@@ -41,7 +41,8 @@ const std::string kChecksumIncorrect =
 const std::string kUnknownChecksum = "Unknown checksum at end of RAM";
 const std::string kUnknownGame = "Unknown game";
 const std::string kLostConnection = "Lost connection to 'retroarch.exe' -- Disconnecting";
-const std::string kNotFound = "ERROR: Could not find process 'retroarch.exe'.";
+const std::string kNotFound = kWindowsProgramNames ? "ERROR: Could not find process 'retroarch.exe'."
+                               : "ERROR: Could not find process 'retroarch' or 'retroarch.exe'.";
 const std::regex kReadFailed("ReadProcessMemory failed with error code '-?[0-9]+' -- Disconnecting from retroarch.exe");
 
 constexpr double kRetrySeconds = 2.4;
@@ -275,6 +276,7 @@ const ProcessApi kHookedProcessApi = {
     ProcessSnapshotTake,     ProcessSnapshotFirst, ProcessSnapshotNext, ProcessSnapshotClose,
     ProcessOpen,             ProcessClose,         HookedEnumModules,   HookedModuleFileName,
     HookedModuleInformation, HookedQueryRegion,    HookedReadMemory,    ProcessLastError,
+    ProcessAddressLimit,
 };
 
 // The tracker's passes one after another, without the sleeps between them,
