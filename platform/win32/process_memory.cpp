@@ -106,7 +106,7 @@ uint64_t ProcessAddressLimit(ProcessHandle) {
 
 int ProcessLastError() { return static_cast<int>(GetLastError()); }
 
-bool ProcessErrorIsAccessDenied(int code) { return code == ERROR_ACCESS_DENIED; }
+bool ProcessErrorIsAccessDenied(int code, bool opening) { return opening && code == ERROR_ACCESS_DENIED; }
 
 const char* ProcessAccessFixes() {
     return "RetroArch runs at a higher level than this program (as administrator, say): start both the same way.";
