@@ -1,0 +1,271 @@
+// End-to-end tests against the real emulator: Debian's RetroArch, headless,
+// running the Genesis Plus GX core built from source and the test cartridges
+// (tools/testrom), which play the stand-in's scenarios into work RAM one frame
+// per vertical blank. The tracker thread runs as in the program. Without the
+// core the whole binary is skipped (exit status 77) with one line saying what
+// to set; with CI=true that is a failure.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "e2e/e2e_support.h"
+#include "e2e/ground_truth.h"
+#include "e2e/real/retroarch.h"
+#include "app/tracker_thread.h"
+#include "emulator/core_layout.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The cartridge's own markers in work RAM (tools/testrom/frame_stream.h).
+constexpr uint32_t kDoneMarker = 0xFFA000;   // vertical blanks whose writes are done
+constexpr uint32_t kSayMarker = 0xFFA002;    // say lines passed
+
+std::string Cartridge(const std::string& name) { return std::string(RINGWATCH_TESTROM_DIR) + "/" + name + ".md"; }
+
+// The vertical blank after which the cartridge has played its stream up to
+// say line `say` (0: to its end), from the table the build leaves beside it.
+uint32_t VblankOf(const std::string& name, int say) {
+    std::ifstream says(std::string(RINGWATCH_TESTROM_DIR) + "/" + name + ".says");
+    std::string line;
+    while (std::getline(says, line)) {
+        unsigned number = 0, vblank = 0;
+        if (say > 0 && std::sscanf(line.c_str(), "%u %u", &number, &vblank) == 2 && number == static_cast<unsigned>(say)) {
+            return vblank;
+        }
+        if (say == 0 && std::sscanf(line.c_str(), "# the stream ends after vertical blank %u", &vblank) == 1) return vblank;
+    }
+    return UINT32_MAX;
+}
+
+enum class Then { Nothing, KillAndStart, CloseAndLoad };
+
+struct RealCase {
+    const char* name;
+    const char* cartridge;
+    bool onlySwappedHeader;     // RetroArch's own copy of the file cleared before the tracker starts
+    bool onScreen;              // the whole program beside the tracker, its last screen the play-through's
+    Then then;                  // done once the tracker is connected and the first say line passed (if any)
+    const char* secondCartridge;     // KillAndStart: started after the kill, then played to its end
+    std::vector<const char*> messages;   // patterns the log shows in this order ({ram}: the RAM offset)
+    std::vector<const char*> never;      // patterns no message matches
+    void (*truth)(const TrackerStats&);
+};
+
+void PrintTo(const RealCase& c, std::ostream* out) { *out << c.name; }
+
+const char kLoaded[] = "SUCCESS: Loaded .*/genesis_plus_gx_libretro\\.so in retroarch\\.";
+const char kRamFound[] = "Work RAM found at core \\+ 0x0*{ram}";
+const char kFound[] = "Game found: Sonic 2";
+const char kMenu[] = "Game found but checksum routine was incorrect\\. Please select a game in Sonic Compilation";
+const char kSignatureGone[] = "Unknown checksum at end of RAM";
+const char kReadFailed[] = "ReadProcessMemory failed with error code '-?[0-9]+' -- Disconnecting from retroarch";
+const char kNoCore[] = "WARNING: retroarch did not have module genesis_plus_gx_libretro\\.so loaded\\. Retrying\\.";
+const char kUnknown[] = "Unknown game";
+
+void SwitchesGroundTruth(const TrackerStats& stats) {
+    ASSERT_EQ(stats.recordCount, 3);
+    for (uint32_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE("record " + std::to_string(i));
+        ExpectRecord(stats.records[i], {i, 0, static_cast<int32_t>(20 + 10 * i), 50.000004f, 0, 0, 1, 0, 0, 10 + 10 * i, 0});
+    }
+    EXPECT_EQ(stats.pauses, 3u);
+    EXPECT_EQ(stats.totalRings, 60u);
+    EXPECT_EQ(stats.trackerState, kStateLevelEnd);
+}
+
+// restart_after.txt, closed during its first frozen seconds and played to its
+// end once loaded again: the level that was running carries on.
+void ReloadGroundTruth(const TrackerStats& stats) {
+    ASSERT_EQ(stats.recordCount, 1);
+    ExpectRecord(stats.records[0], {0, 0, 30, 50.000004f, 0, 0, 1, 0, 0, 20, 0});
+    EXPECT_EQ(stats.pauses, 1u);
+    EXPECT_EQ(stats.trackerState, kStateLevelEnd);
+}
+
+const RealCase kCases[] = {
+    {"PlayThroughFoundByTheCoresSwappedHeader", "playthrough", true, true, Then::Nothing, nullptr,
+     {kLoaded, kRamFound, kFound}, {kUnknown, kMenu, kSignatureGone, "Disconnecting"}, ExpectPlayThroughGroundTruth},
+    {"MenuAndGameAndBack", "switches", false, false, Then::Nothing, nullptr,
+     {kRamFound, kFound, kSignatureGone, kMenu, kFound, kSignatureGone, kMenu, kFound}, {kUnknown, "Disconnecting"},
+     SwitchesGroundTruth},
+    {"KilledAndStartedAgain", "restart_before", false, false, Then::KillAndStart, "restart_after",
+     {kRamFound, kFound, kReadFailed, kLoaded, kRamFound, kFound}, {kUnknown}, ExpectRestartGroundTruth},
+    {"ContentClosedAndLoadedAgain", "restart_after", false, false, Then::CloseAndLoad, nullptr,
+     {kRamFound, kFound, kReadFailed, kNoCore, kLoaded, kRamFound, kFound}, {kUnknown}, ReloadGroundTruth},
+    {"AnotherCartridge", "other", false, false, Then::Nothing, nullptr, {kLoaded, kUnknown, kUnknown},
+     {"Game found", "Work RAM found"}, nullptr},
+};
+
+std::string LoadAverage() {
+    std::ifstream loadavg("/proc/loadavg");
+    std::string one;
+    loadavg >> one;
+    return one;
+}
+
+// Game frames that no pass of the tracker read: the global frame counter
+// moved on by more than one between two Connected passes. On a machine too
+// busy to run the tracker every frame, one-frame events (a lag frame, a hit)
+// go unseen; a failure says how many frames that was.
+std::atomic<uint64_t> g_unseenFrames{0};
+
+void CountUnseenFrames(void*, uint64_t, bool connected, const GameSnapshot& snapshot) {
+    static thread_local uint32_t last = 0;
+    const uint32_t frame = snapshot.ram.globalFrame;
+    if (connected && last != 0 && frame > last + 1 && frame - last < 1000) g_unseenFrames += frame - last - 1;
+    last = connected ? frame : 0;
+}
+
+class RealEmulator : public ::testing::TestWithParam<RealCase> {
+  protected:
+    // The tracker attaches to the first emulator it finds: these tests need
+    // the machine to themselves.
+    void SetUp() override {
+        std::string others = WaitForNoForeignEmulators(60s);
+        ASSERT_EQ(others, "") << "another emulator is running";
+        g_unseenFrames = 0;
+        TrackerSetPassObserver({CountUnseenFrames, nullptr});
+    }
+    void TearDown() override {
+        tracker.Stop();
+        TrackerSetPassObserver({nullptr, nullptr});
+    }
+
+    // The messages, one a line, for failure output.
+    std::string Log() const {
+        std::string text;
+        for (const Message& message : tracker.messages()) text += "  " + message.text + "\n";
+        return text;
+    }
+
+    // Whether the log shows the case's patterns in order.
+    bool ShowsInOrder(const std::vector<std::regex>& patterns) const {
+        size_t next = 0;
+        for (const Message& message : tracker.messages()) {
+            if (next < patterns.size() && std::regex_match(message.text, patterns[next])) ++next;
+        }
+        return next == patterns.size();
+    }
+
+    // Whether the cartridge's marker word at `address` has reached `value`.
+    // Waits poll the tracker meanwhile, as the program's main thread does:
+    // the tracker's log keeps a message for 20 seconds only.
+    bool Reached(uint32_t address, uint32_t value) const {
+        uint16_t now = 0;
+        return retroarch.ReadRamWord(address, &now) && now >= value;
+    }
+
+    RetroArch retroarch{RINGWATCH_REAL_CORE};
+    TrackerRun tracker;
+};
+
+TEST_P(RealEmulator, Plays) {
+    const RealCase& c = GetParam();
+    char ram[32];
+    std::snprintf(ram, sizeof ram, "%llX", static_cast<unsigned long long>(retroarch.workRamOffset()));
+    ASSERT_NE(retroarch.workRamOffset(), 0u) << "no work_ram symbol in " RINGWATCH_REAL_CORE;
+    ASSERT_NE(retroarch.workRamOffset(), kWorkRamOffsetInModule) << "this core build must need the signature search";
+    std::vector<std::regex> patterns;
+    for (const char* p : c.messages) patterns.emplace_back(std::regex_replace(p, std::regex("\\{ram\\}"), ram));
+
+    ASSERT_TRUE(retroarch.Start(Cartridge(c.cartridge))) << retroarch.error() << "\n" << retroarch.LogTail();
+    if (c.onlySwappedHeader) {
+        ASSERT_GE(retroarch.ClearFileOrderHeaders(), 1) << "RetroArch keeps a copy of the file";
+        RetroArch::HeaderCopies copies = retroarch.FindHeaderCopies();
+        ASSERT_EQ(copies.fileOrder.size(), 0u);
+        ASSERT_EQ(copies.swapped.size(), 1u) << "the core's cartridge";
+    }
+    // The tracker starts once the cartridge has written its first frame (and
+    // the RAM signature), so that its first attempt finds the game.
+    ASSERT_TRUE(tracker.WaitUntil([&] { return Reached(kDoneMarker, 1); }, 10s)) << retroarch.LogTail();
+    tracker.Start();
+    Terminal terminal;
+    if (c.onScreen) {
+        ASSERT_TRUE(terminal.Start(RINGWATCH_PROGRAM, 120, 40));
+    }
+
+    if (c.then != Then::Nothing) {
+        const bool says = VblankOf(c.cartridge, 1) != UINT32_MAX;
+        ASSERT_TRUE(tracker.WaitUntil([&] { return tracker.ready() && (!says || Reached(kSayMarker, 1)); }, 20s))
+            << Log() << retroarch.LogTail();
+        const TrackerStats kept = tracker.snapshot().stats;
+        const size_t before = tracker.messages().size();
+        if (c.then == Then::KillAndStart) {
+            retroarch.Kill();
+        } else {
+            ASSERT_TRUE(retroarch.CloseContent(5s)) << retroarch.LogTail();
+        }
+        ASSERT_TRUE(tracker.WaitUntil([&] { return !tracker.ready() && tracker.messages().size() > before; }, 3s)) << Log();
+        EXPECT_EQ(tracker.snapshot().stats.pauses, kept.pauses) << "statistics kept while the game is away";
+        EXPECT_EQ(tracker.snapshot().stats.trackerState, kept.trackerState);
+        if (c.then == Then::KillAndStart) {
+            ASSERT_TRUE(retroarch.Start(Cartridge(c.secondCartridge))) << retroarch.error();
+        } else {
+            // Loaded again once the tracker has found the process without the
+            // core, so that it finds the game during the cartridge's frozen start.
+            const std::regex noCore(kNoCore);
+            ASSERT_TRUE(tracker.WaitUntil([&] { return std::regex_match(tracker.messages().back().text, noCore); }, 6s))
+                << Log();
+            ASSERT_TRUE(retroarch.LoadLastContent(10s)) << "the menu's history did not load it\n" << retroarch.LogTail();
+        }
+    }
+
+    const std::string last = c.then == Then::KillAndStart ? c.secondCartridge : c.cartridge;
+    const uint32_t end = VblankOf(last, 0);
+    ASSERT_NE(end, UINT32_MAX) << "no stream end in " << last << ".says";
+    ASSERT_TRUE(tracker.WaitUntil([&] { return Reached(kDoneMarker, end); }, std::chrono::seconds(end / 60 + 20)))
+        << retroarch.LogTail();
+    // A few passes more, so the last frame is surely decoded and published;
+    // then the log must show what the case expects.
+    std::this_thread::sleep_for(200ms);
+    EXPECT_TRUE(tracker.WaitUntil([&] { return ShowsInOrder(patterns); }, 8s)) << "log:\n" << Log();
+    for (const char* pattern : c.never) {
+        for (const Message& m : tracker.messages()) EXPECT_FALSE(std::regex_search(m.text, std::regex(pattern))) << m.text;
+    }
+    SCOPED_TRACE(std::to_string(g_unseenFrames) + " game frames no pass read (load average " + LoadAverage() + ")");
+    if (c.truth != nullptr) {
+        EXPECT_TRUE(tracker.ready());
+        c.truth(tracker.snapshot().stats);
+    }
+    if (c.onScreen) {
+        std::string screen, missing;
+        auto shown = [&] {
+            screen = terminal.Capture();
+            missing.clear();
+            for (const char* line : kPlayThroughFinalScreen) {
+                if (!HasLine(screen, line)) missing += std::string("  \"") + line + "\"\n";
+            }
+            return missing.empty();
+        };
+        EXPECT_TRUE(tracker.WaitUntil(shown, 4s)) << "missing:\n" << missing << "last screen:\n" << screen;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RealEmulator, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<RealCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (!std::filesystem::exists(RINGWATCH_REAL_CORE) || !std::filesystem::exists(Cartridge("playthrough"))) {
+        std::printf("real-emulator tests skipped: no core or test cartridge built; set RINGWATCH_CORE_TARBALL to the "
+                    "genesis-plus-gx source tarball and build again\n");
+        const char* ci = std::getenv("CI");
+        return ci != nullptr && std::strcmp(ci, "true") == 0 ? 1 : 77;
+    }
+    return RUN_ALL_TESTS();
+}
