@@ -52,8 +52,9 @@ bool ProcessSnapshotNext(ProcessSnapshotHandle snapshot, ProcessEntry* entry);
 void ProcessSnapshotClose(ProcessSnapshotHandle snapshot);
 
 // Opens a process for querying and reading; null when it can't be opened
-// (OpenProcess with PROCESS_ALL_ACCESS; /proc/PID/mem read-only on Linux,
-// which needs ptrace permission but never stops the process).
+// (OpenProcess with PROCESS_QUERY_INFORMATION | PROCESS_VM_READ only, so the
+// handle can neither write to the process nor end it; /proc/PID/mem read-only
+// on Linux, which needs ptrace permission but never stops the process).
 ProcessHandle ProcessOpen(uint32_t processId);
 void ProcessClose(ProcessHandle process);
 
