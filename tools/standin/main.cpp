@@ -22,22 +22,13 @@
 #include <string>
 
 #include "emulator/contract.h"
-#include "emulator/ram_writer.h"
 #include "tools/standin/memory.h"
 #include "tools/standin/core.h"
+#include "tools/standin/game_state.h"
 #include "tools/standin/platform.h"
 #include "tools/standin/scenario.h"
 
 namespace {
-
-constexpr uint32_t kRamFirstAddress = 0xFF0000;
-constexpr uint32_t kGlobalFrameAddress = 0xFFFE0C;
-constexpr uint32_t kLevelFrameAddress = 0xFFFE04;
-constexpr uint32_t kTimerMinutesAddress = 0xFFFE23;
-constexpr uint32_t kTimerSecondsAddress = 0xFFFE24;
-constexpr uint32_t kTimerFrameAddress = 0xFFFE25;
-constexpr uint32_t kPauseAddress = 0xFFF63B;
-constexpr uint32_t kSignatureAddress = 0xFFFFDC;   // "init", 0x00020000, "SEGA"
 
 // Cues are taken synchronously while waiting for the next frame: nothing
 // changes the cartridge's state in the middle of a frame.
@@ -57,14 +48,8 @@ struct Options {
 // The emulated console as the scenario drives it: the RAM composed privately,
 // then copied into the core's RAM once per frame, the global frame counter last.
 struct Machine {
-    uint8_t image[kWorkRamSize];   // work RAM in the core's byte order
+    GameState game;                // the RAM composed privately, and the clocks
     uint8_t* coreRam;              // the RAM inside the core module's data
-    uint32_t globalFrame;
-    uint16_t levelFrame;
-    uint8_t timerMinutes;
-    uint8_t timerSeconds;
-    uint8_t timerFrame;
-    uint8_t pause;
     CartridgeMode mode;
     bool header;
     bool started;                  // the first frame is in the core's RAM: until then it holds zeros
@@ -167,74 +152,14 @@ uint8_t* LoadCore() {
     return ram;
 }
 
-// The game's own check at the end of RAM: there while Sonic 2 runs.
-void WriteSignature(Machine& machine) {
-    RamWriter ram{machine.image, kWorkRamSize, kRamFirstAddress};
-    const bool present = machine.mode == CartridgeMode::Game;
-    RamWriteLong(ram, kSignatureAddress, present ? 0x696E6974u : 0u);       // "init"
-    RamWriteLong(ram, kSignatureAddress + 4, present ? 0x00020000u : 0u);
-    RamWriteLong(ram, kSignatureAddress + 8, present ? 0x53454741u : 0u);   // "SEGA"
-}
-
 // A switch of cartridge or game shows at once, between two frames.
 void SetMode(Machine& machine, CartridgeMode mode) {
     machine.mode = mode;
     CartridgeSetHeader(machine.cartridge, mode == CartridgeMode::Other || !machine.header ? HeaderKind::Other
                                                                                           : HeaderKind::Compilation);
-    WriteSignature(machine);
+    GameWriteSignature(machine.game, mode == CartridgeMode::Game);
     if (machine.started) {
-        std::memcpy(machine.coreRam + kSignatureRamOffset, machine.image + kSignatureRamOffset, kSignatureSize);
-    }
-}
-
-// A value of the composed RAM by 68000 address, read back by the writer's rules.
-uint32_t ReadBack(const Machine& machine, uint32_t address, uint8_t width) {
-    const uint32_t offset = address - kRamFirstAddress;
-    auto word = [&](uint32_t at) { return static_cast<uint32_t>(machine.image[at] | machine.image[at + 1] << 8); };
-    if (width == 1) return machine.image[offset ^ 1];
-    if (width == 2) return word(offset);
-    return word(offset) << 16 | word(offset + 2);
-}
-
-void WriteMemory(Machine& machine, uint32_t address, uint8_t width, uint32_t value) {
-    RamWriter ram{machine.image, kWorkRamSize, kRamFirstAddress};
-    if (width == 1) RamWriteByte(ram, address, static_cast<uint8_t>(value));
-    if (width == 2) RamWriteWord(ram, address, static_cast<uint16_t>(value));
-    if (width == 4) RamWriteLong(ram, address, value);
-}
-
-void Apply(Machine& machine, const Assignment& assignment) {
-    if (assignment.everyFrame) {
-        uint32_t now = ReadBack(machine, assignment.address, assignment.width);
-        WriteMemory(machine, assignment.address, assignment.width, now + assignment.value);
-        return;
-    }
-    switch (assignment.target) {
-    case Target::GlobalFrame: machine.globalFrame = assignment.value; break;
-    case Target::LevelFrame: machine.levelFrame = static_cast<uint16_t>(assignment.value); break;
-    case Target::Timer:
-        machine.timerMinutes = static_cast<uint8_t>(assignment.value >> 16);
-        machine.timerSeconds = static_cast<uint8_t>(assignment.value >> 8);
-        machine.timerFrame = static_cast<uint8_t>(assignment.value);
-        break;
-    case Target::TimerMinutes: machine.timerMinutes = static_cast<uint8_t>(assignment.value); break;
-    case Target::TimerSeconds: machine.timerSeconds = static_cast<uint8_t>(assignment.value); break;
-    case Target::TimerFrame: machine.timerFrame = static_cast<uint8_t>(assignment.value); break;
-    case Target::Memory: WriteMemory(machine, assignment.address, assignment.width, assignment.value); break;
-    }
-}
-
-// The game's clocks for one frame of a step.
-void Advance(Machine& machine, StepKind kind) {
-    ++machine.globalFrame;
-    machine.pause = kind == StepKind::Pause ? 1 : 0;
-    if (kind == StepKind::Run || kind == StepKind::Hold) ++machine.levelFrame;
-    if (kind == StepKind::Run && ++machine.timerFrame >= 60) {
-        machine.timerFrame = 0;
-        if (++machine.timerSeconds >= 60) {
-            machine.timerSeconds = 0;
-            ++machine.timerMinutes;
-        }
+        std::memcpy(machine.coreRam + kSignatureRamOffset, machine.game.image + kSignatureRamOffset, kSignatureSize);
     }
 }
 
@@ -253,13 +178,7 @@ void Advance(Machine& machine, StepKind kind) {
 // that caught either without the other (the stand-in preempted between the
 // two stores) took the frame for a lag frame, one pass early or one late.
 void Commit(Machine& machine) {
-    RamWriter ram{machine.image, kWorkRamSize, kRamFirstAddress};
-    RamWriteWord(ram, kLevelFrameAddress, machine.levelFrame);
-    RamWriteByte(ram, kTimerMinutesAddress, machine.timerMinutes);
-    RamWriteByte(ram, kTimerSecondsAddress, machine.timerSeconds);
-    RamWriteByte(ram, kTimerFrameAddress, machine.timerFrame);
-    RamWriteByte(ram, kPauseAddress, machine.pause);
-    RamWriteLong(ram, kGlobalFrameAddress, machine.globalFrame);
+    GameWriteClocks(machine.game);
 
     // The 32-bit units that differ from the core's copy, the counters' block
     // aside, found block by block.
@@ -272,11 +191,11 @@ void Commit(Machine& machine) {
     static uint32_t values[kWorkRamSize / kUnit];
     uint32_t changes = 0;
     for (uint32_t block = 0; block < kWorkRamSize; block += kBlock) {
-        if (std::memcmp(machine.coreRam + block, machine.image + block, kBlock) == 0) continue;
+        if (std::memcmp(machine.coreRam + block, machine.game.image + block, kBlock) == 0) continue;
         for (uint32_t unit = block / kUnit; unit < (block + kBlock) / kUnit; ++unit) {
             uint32_t now, next;
             std::memcpy(&now, machine.coreRam + kUnit * unit, kUnit);
-            std::memcpy(&next, machine.image + kUnit * unit, kUnit);
+            std::memcpy(&next, machine.game.image + kUnit * unit, kUnit);
             if (unit * kUnit / 16 == kCounters / 16 || now == next) continue;
             units[changes] = unit;
             values[changes++] = next;
@@ -286,7 +205,7 @@ void Commit(Machine& machine) {
     for (uint32_t i = 0; i < changes; ++i) core[units[i]] = values[i];
     // An aligned 16-byte store is one access on processors with AVX, and one
     // instruction on any x86-64: the process can't be preempted half-way.
-    const __m128i counters = _mm_loadu_si128(reinterpret_cast<const __m128i*>(machine.image + kCounters));
+    const __m128i counters = _mm_loadu_si128(reinterpret_cast<const __m128i*>(machine.game.image + kCounters));
     std::atomic_thread_fence(std::memory_order_release);
     _mm_store_si128(reinterpret_cast<__m128i*>(machine.coreRam + kCounters), counters);
     machine.started = true;
@@ -392,7 +311,7 @@ int main(int argc, char** argv) {
                 continue;
             case StepKind::Set:
                 for (uint32_t i = 0; i < step.assignmentCount; ++i)
-                    Apply(machine, scenario.assignments[step.firstAssignment + i]);
+                    GameApply(machine.game, scenario.assignments[step.firstAssignment + i]);
                 continue;
             case StepKind::Freeze:
                 for (uint32_t frame = 0; frame < step.frames; ++frame) {
@@ -404,10 +323,10 @@ int main(int argc, char** argv) {
                 break;
             }
             for (uint32_t frame = 0; frame < step.frames; ++frame) {
-                Advance(machine, step.kind);
+                GameAdvance(machine.game, step.kind);
                 for (uint32_t i = 0; i < step.assignmentCount; ++i) {
                     const Assignment& assignment = scenario.assignments[step.firstAssignment + i];
-                    if (frame == 0 || assignment.everyFrame) Apply(machine, assignment);
+                    if (frame == 0 || assignment.everyFrame) GameApply(machine.game, assignment);
                 }
                 PacerWait(pacer);
                 HandleCues(machine);

@@ -1,0 +1,45 @@
+// The game's state as a scenario drives it, one frame at a time: the work RAM
+// composed privately in the core's byte order, and the clocks that each frame
+// advances. The stand-in copies the composed RAM into its core module; the test
+// cartridge's generator turns the frame-to-frame changes into 68000 writes.
+#pragma once
+
+#include <cstdint>
+
+#include "emulator/contract.h"
+#include "tools/standin/scenario.h"
+
+inline constexpr uint32_t kRamFirstAddress = 0xFF0000;
+inline constexpr uint32_t kGlobalFrameAddress = 0xFFFE0C;   // long
+inline constexpr uint32_t kLevelFrameAddress = 0xFFFE04;    // word
+inline constexpr uint32_t kTimerMinutesAddress = 0xFFFE23;  // bytes: minutes, seconds, sixtieths
+inline constexpr uint32_t kTimerSecondsAddress = 0xFFFE24;
+inline constexpr uint32_t kTimerFrameAddress = 0xFFFE25;
+inline constexpr uint32_t kPauseAddress = 0xFFF63B;         // byte
+inline constexpr uint32_t kGameModeAddress = 0xFFF600;      // byte
+inline constexpr uint32_t kSignatureAddress = 0xFFFFDC;     // "init", 0x00020000, "SEGA"
+
+struct GameState {
+    uint8_t image[kWorkRamSize];   // work RAM in the core's byte order
+    uint32_t globalFrame;
+    uint16_t levelFrame;
+    uint8_t timerMinutes;
+    uint8_t timerSeconds;
+    uint8_t timerFrame;
+    uint8_t pause;
+};
+
+// A step's setting (on its first frame) or NAME+=DELTA (on each frame).
+void GameApply(GameState& game, const Assignment& assignment);
+
+// The clocks of one frame of a step of this kind.
+void GameAdvance(GameState& game, StepKind kind);
+
+// The clocks into the composed RAM, as the frame shows them.
+void GameWriteClocks(GameState& game);
+
+// The game's own check at the end of RAM: there while Sonic 2 runs.
+void GameWriteSignature(GameState& game, bool present);
+
+// A value of the composed RAM by 68000 address (width 1, 2 or 4).
+uint32_t GameRead(const GameState& game, uint32_t address, uint8_t width);
