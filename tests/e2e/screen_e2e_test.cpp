@@ -8,39 +8,11 @@
 #include <thread>
 
 #include "e2e/e2e_support.h"
+#include "e2e/terminal.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-// A detached tmux session on a socket of its own. On Windows the test runs
-// under Wine, and tmux and the program's launcher are the host's.
-class Terminal {
-  public:
-    Terminal() : socket_(ProcessUniqueName("ringwatch-e2e-")) {}
-    ~Terminal() {
-        std::string ignored;
-        RunShell("tmux -L " + socket_ + " kill-server", &ignored);
-    }
-    static bool Available() {
-        std::string version;
-        return RunShell("tmux -V", &version);
-    }
-    bool Start(const std::string& command, int columns, int rows) {
-        std::string output;
-        return RunShell("tmux -L " + socket_ + " new-session -d -s screen -x " + std::to_string(columns) + " -y " +
-                            std::to_string(rows) + " '" + command + "'",
-                        &output);
-    }
-    std::string Capture() {
-        std::string screen;
-        RunShell("tmux -L " + socket_ + " capture-pane -p -t screen", &screen);
-        return screen;
-    }
-
-  private:
-    std::string socket_;
-};
 
 bool HasLine(const std::string& screen, const std::string& line) {
     return screen.find("\n" + line + "\n") != std::string::npos || screen.rfind(line + "\n", 0) == 0;

@@ -311,7 +311,7 @@ int main(int argc, char** argv) {
     const auto ram = reinterpret_cast<uint64_t>(core.getMemoryData(kMemorySystemRam));
     const auto base = reinterpret_cast<uint64_t>(core.module);
     if (ram == 0 || core.getMemorySize(kMemorySystemRam) != 0x10000) Die("the core shows no 64 KiB work RAM");
-    std::printf("ready pid=%lu core=0x%llx ram=0x%llx ram-offset=0x%llx rom=%s\n", GetCurrentProcessId(),
+    std::printf("ready pid=%lu core=0x%llx ram=0x%llx ram-offset=0x%llX rom=%s\n", GetCurrentProcessId(),
                 static_cast<unsigned long long>(base), static_cast<unsigned long long>(ram),
                 static_cast<unsigned long long>(ram - base), options.freeRom ? "freed" : "kept");
     std::fflush(stdout);
