@@ -45,7 +45,7 @@ public:
     Builder(const Scenario& scenario, const StreamOptions& options, FrameStream* stream,
             const RecordImageFunction& onRecord)
         : scenario_(scenario), options_(options), stream_(stream), onRecord_(onRecord),
-          game_(std::make_unique<GameState>()), shown_(kWorkRamSize, 0) {
+          game_(std::make_unique<GameState>()), shown_(kWorkRamSize, 0), standin_(kWorkRamSize, 0) {
         for (const Assignment& assignment : scenario.assignments) {
             if (assignment.target == Target::Memory) data_.push_back({assignment.address, assignment.width});
         }
@@ -94,6 +94,7 @@ private:
             // Before the first frame the change waits in the composed RAM, as in the stand-in.
             if (started_) {
                 for (uint32_t i = 0; i < kSignatureSize; i += 4) EmitIfChanged(kSignatureAddress + i, 4);
+                std::memcpy(standin_.data() + kSignatureRamOffset, game_->image + kSignatureRamOffset, kSignatureSize);
             }
             return true;
         case StepKind::Say: {
@@ -127,6 +128,7 @@ private:
                 *error = std::to_string(step.line) + ": the frame's writes don't compose its RAM";
                 return false;
             }
+            std::memcpy(standin_.data(), game_->image, kWorkRamSize);
             started_ = true;
         }
         return true;
@@ -149,7 +151,7 @@ private:
     }
 
     void Report() {
-        if (onRecord_ && !Current().empty()) onRecord_(static_cast<uint32_t>(stream_->records.size()), shown_.data());
+        if (onRecord_ && !Current().empty()) onRecord_(static_cast<uint32_t>(stream_->records.size()), standin_.data());
     }
 
     void Finish() {
@@ -229,6 +231,7 @@ private:
     const RecordImageFunction& onRecord_;
     std::unique_ptr<GameState> game_;
     std::vector<uint8_t> shown_;   // what the cartridge's RAM holds after the records so far
+    std::vector<uint8_t> standin_; // what the stand-in's core RAM holds: each frame whole, the signature at a switch
     std::vector<Variable> data_;   // the scenario's variables, by address
     uint32_t fps_ = 60;
     double slot_ = 0;              // the latest frame period, in vertical blanks from the first

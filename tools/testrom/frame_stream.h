@@ -57,9 +57,9 @@ struct StreamOptions {
     uint32_t passes = 1;     // the scenario played this many times over, as the stand-in's --loop
 };
 
-// Called with the composed work RAM (core byte order) at the end of each
-// record that has writes: what the RAM holds once that vertical blank's
-// handler is done.
+// Called at the end of each record that has writes with the work RAM (core
+// byte order) that the stand-in shows at that moment: what the cartridge's RAM
+// must hold once that vertical blank's handler is done.
 using RecordImageFunction = std::function<void(uint32_t vblank, const uint8_t* image)>;
 
 // Plays the scenario as the stand-in does. False with a message for what the
