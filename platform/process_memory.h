@@ -28,7 +28,7 @@ struct ProcessEntry {
 
 struct ModuleInfo {
     uint64_t baseOfDll;                 // lpBaseOfDll: load address
-    uint32_t sizeOfImage;               // SizeOfImage
+    uint32_t sizeOfImage;               // SizeOfImage: bytes from the load address to the image's end
     uint64_t entryPoint;                // EntryPoint (0 where unknown)
 };
 
@@ -69,6 +69,10 @@ bool ProcessEnumModules(ProcessHandle process, ModuleHandle* modules, uint32_t a
 // Returns the characters copied, 0 on failure (K32GetModuleFileNameExA).
 uint32_t ProcessModuleFileName(ProcessHandle process, ModuleHandle module, char* path, uint32_t size);
 
+// The module's load address and extent (K32GetModuleInformation). On Linux
+// the image runs from its first mapping through the last mapping of its file
+// and the anonymous mapping directly behind that, if any: the loader maps
+// the part of the writable data beyond the file (.bss) there, zero-filled.
 bool ProcessModuleInformation(ProcessHandle process, ModuleHandle module, ModuleInfo* info);
 
 // The region containing `address` (VirtualQueryEx): a committed mapping, or
@@ -77,9 +81,23 @@ bool ProcessModuleInformation(ProcessHandle process, ModuleHandle module, Module
 // region or the process is gone.
 bool ProcessQueryRegion(ProcessHandle process, uint64_t address, MemoryRegion* region);
 
+// The end of the process's user address space: every region a program can
+// have lies below it (lpMaximumApplicationAddress + 1 on Windows; on Linux
+// the start of the kernel's half, 2^63, as /proc/PID/maps also lists the
+// kernel's vsyscall page up there).
+uint64_t ProcessAddressLimit(ProcessHandle process);
+
 // Reads exactly `size` bytes: one system call; a short read is a failed read.
 // The error code of a failure is kept for ProcessLastError.
 bool ProcessReadMemory(ProcessHandle process, uint64_t address, void* buffer, size_t size);
 
 // The OS error code of the calling thread's last failed call (GetLastError / errno).
 int ProcessLastError();
+
+// True when `code` says that the OS refused access to the process (EPERM or
+// EACCES: no ptrace permission; ERROR_ACCESS_DENIED), not that it is gone.
+bool ProcessErrorIsAccessDenied(int code);
+
+// What the user can do to be allowed to read another user's or a more
+// privileged process, as one sentence for the log; names this program's path.
+const char* ProcessAccessFixes();

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs ringwatch in this terminal. When no emulator is
-# running, the bundled stand-in emulator plays the sample play-through beside
-# it and is stopped when ringwatch ends.
+# running (RetroArch natively or under Wine), the bundled stand-in emulator
+# plays the sample play-through beside it and is stopped when ringwatch ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,7 +12,7 @@ cmake --build --preset linux >/dev/null
 standin=build/linux/tools/standin/retroarch.exe
 scenario=tools/standin/scenarios/sample.txt
 standin_pid=""
-if ! pgrep -x retroarch.exe >/dev/null 2>&1 && [ -x "$standin" ] && [ -f "$scenario" ]; then
+if ! pgrep -x 'retroarch(\.exe)?' >/dev/null 2>&1 && [ -x "$standin" ] && [ -f "$scenario" ]; then
   "$standin" --loop "$scenario" >/dev/null 2>&1 &
   standin_pid=$!
   trap 'kill "$standin_pid" 2>/dev/null || true' EXIT

@@ -18,6 +18,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <new>
+#include <string>
 #include <sys/types.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -370,16 +371,23 @@ bool ProcessModuleInformation(ProcessHandle handle, ModuleHandle module, ModuleI
     MapsReader reader;
     if (!MapsOpen(ProcessOf(handle), &reader)) return false;
     bool found = false;
+    bool previousIsModule = false;   // the mapping just read was one of the module's file
     ModuleKey key{};
     uint64_t end = 0;
     Mapping mapping;
     while (MapsNext(&reader, &mapping)) {
-        if (!IsFileBacked(mapping)) continue;
-        if (!found && mapping.start == module) {
+        if (!found && mapping.start == module && IsFileBacked(mapping)) {
             found = true;
             key = {mapping.device, mapping.inode};
         }
-        if (found && mapping.device == key.device && mapping.inode == key.inode) end = mapping.end;
+        if (!found) continue;
+        const bool isModule = IsFileBacked(mapping) && mapping.device == key.device && mapping.inode == key.inode;
+        if (isModule) {
+            end = mapping.end;
+        } else if (previousIsModule && mapping.start == end && mapping.inode == 0 && mapping.path[0] == '\0') {
+            end = mapping.end;   // the zero-filled rest of the module's data
+        }
+        previousIsModule = isModule;
     }
     MapsClose(&reader);
     if (!found) return Fail(ENOENT);
@@ -436,4 +444,21 @@ bool ProcessReadMemory(ProcessHandle handle, uint64_t address, void* buffer, siz
     return true;
 }
 
+uint64_t ProcessAddressLimit(ProcessHandle) { return uint64_t{1} << 63; }
+
 int ProcessLastError() { return t_lastError; }
+
+bool ProcessErrorIsAccessDenied(int code) { return code == EPERM || code == EACCES; }
+
+const char* ProcessAccessFixes() {
+    // Built once, on first use, from where this program lies.
+    static const std::string fixes = [] {
+        char self[4096];
+        ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+        std::string path = length > 0 ? std::string(self, static_cast<size_t>(length)) : "ringwatch";
+        return "Reading another process needs ptrace permission: run as root, or allow this program once with "
+               "'sudo setcap cap_sys_ptrace=eip " + path +
+               "', or run it as the emulator's user with kernel.yama.ptrace_scope set to 0.";
+    }();
+    return fixes.c_str();
+}

@@ -101,4 +101,16 @@ bool ProcessReadMemory(ProcessHandle process, uint64_t address, void* buffer, si
     return true;
 }
 
+uint64_t ProcessAddressLimit(ProcessHandle) {
+    SYSTEM_INFO system{};
+    GetSystemInfo(&system);
+    return reinterpret_cast<uint64_t>(system.lpMaximumApplicationAddress) + 1;
+}
+
 int ProcessLastError() { return static_cast<int>(GetLastError()); }
+
+bool ProcessErrorIsAccessDenied(int code) { return code == ERROR_ACCESS_DENIED; }
+
+const char* ProcessAccessFixes() {
+    return "RetroArch runs at a higher level than this program (as administrator, say): start both the same way.";
+}

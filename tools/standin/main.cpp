@@ -4,7 +4,7 @@
 // game frame at a time. See README.md in this directory.
 //
 //   retroarch.exe [--mode game|menu|other] [--no-header] [--no-core] [--loop]
-//                 [--fps N] [--ballast-mib N] [SCENARIO]
+//                 [--fps N] [--ballast-mib N] [--ram-offset N] [SCENARIO]
 //   retroarch.exe --check SCENARIO
 //
 // A cue switches to the game (signature in place) or to the compilation's
@@ -41,6 +41,7 @@ struct Options {
     bool loop = false;
     uint32_t fpsOverride = 0;
     uint32_t ballastMib = 0;
+    uint64_t ramOffset = kWorkRamOffsetInModule;   // work RAM from the core's load address
     const char* scenarioPath = nullptr;
     const char* checkPath = nullptr;
 };
@@ -117,6 +118,15 @@ Options ParseOptions(int argc, char** argv) {
             const char* text = value();
             options.ballastMib = static_cast<uint32_t>(std::strtoul(text, nullptr, 10));
             if (options.ballastMib > kBallastMaxMib) Die("--ballast-mib is at most 1200, not %s", text);
+        } else if (arg == "--ram-offset") {
+            // Another build of the core keeps work RAM elsewhere in its data;
+            // always at an even address, as the 68000's words lie in it.
+            const char* text = value();
+            char* end = nullptr;
+            options.ramOffset = std::strtoull(text, &end, 0);
+            if (end == text || *end != '\0' || options.ramOffset % 2 != 0) {
+                Die("--ram-offset takes an even number of bytes, not %s", text);
+            }
         } else if (arg == "--check") {
             options.checkPath = value();
         } else if (!arg.empty() && arg[0] == '-') {
@@ -131,7 +141,7 @@ Options ParseOptions(int argc, char** argv) {
 }
 
 // The core module sits beside the executable, as RetroArch keeps its cores.
-uint8_t* LoadCore() {
+uint8_t* LoadCore(uint64_t ramOffset) {
     std::string directory;
     if (!StandinExecutableDirectory(&directory)) Die("can't find the executable's directory%s", "");
     const std::string path = directory + kCoreModuleName;
@@ -141,7 +151,7 @@ uint8_t* LoadCore() {
     if (workRam == nullptr) Die("%s", error.c_str());
     uint64_t loadAddress = 0;
     char reason[256] = "";
-    uint8_t* ram = workRam(&loadAddress, reason, sizeof reason);
+    uint8_t* ram = workRam(ramOffset, &loadAddress, reason, sizeof reason);
     if (ram == nullptr) Die("%s", reason);
 
     // A reader of this process finds the module where the process backend
@@ -279,7 +289,7 @@ int main(int argc, char** argv) {
     // The core last, so a reader that finds it finds everything else set up.
     // Without the core the emulator keeps its RAM elsewhere: no module to find.
     alignas(64) static uint8_t s_ramWithoutCore[kWorkRamSize + 64];
-    machine.coreRam = options.core ? LoadCore() : s_ramWithoutCore;
+    machine.coreRam = options.core ? LoadCore(options.ramOffset) : s_ramWithoutCore;
     // Like a booting emulator, the RAM holds zeros until the first frame (or,
     // without a scenario, until the idle loop below) commits the game's state.
     SetMode(machine, options.mode);

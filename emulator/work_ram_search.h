@@ -1,0 +1,28 @@
+// Finding work RAM by its signature inside the core module's image, for core
+// builds that keep it somewhere other than the load address + 0x2A1060.
+// Every build of the core puts it elsewhere in its data (today + 0x82A060 on
+// 64-bit Windows, + 0xBFE8C0 on Linux), but while Sonic 2 runs the game's
+// signature sits at RAM offset 65500 whatever the build.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "emulator/emulator_connection.h"
+
+inline constexpr ptrdiff_t kSignatureNotFound = -1;
+
+// The first position in data[0, size) holding the 12 stored bytes of the RAM
+// signature at an even emulator address, `address` being that of data[0]
+// (work RAM holds 16-bit words, so it starts at an even address), or
+// kSignatureNotFound.
+ptrdiff_t FindRamSignature(const uint8_t* data, size_t size, uint64_t address);
+
+// Searches the image [imageBase, imageBase + imageSize) region by region for
+// the signature, reading committed, accessible memory into `buffer` (larger
+// regions in pieces that overlap by a signature less one byte), and takes the
+// first hit whose whole work RAM (hit - 65500, 65536 bytes) lies inside the
+// image. Regions that can't be queried or read are passed over.
+// True with `ramBase` set when found.
+bool SearchWorkRam(const ProcessApi& api, ProcessHandle process, uint64_t imageBase, uint64_t imageSize,
+                   uint8_t* buffer, size_t bufferSize, uint64_t* ramBase);
