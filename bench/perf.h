@@ -25,6 +25,7 @@ int RunCadenceFloor(const FloorOptions& options);
 
 struct SamplingOptions {
     uint32_t minutes = 10;        // length of the generated play-through at 60 frames a second
+    bool real = false;            // played by the test cartridge in RetroArch, not by the stand-in
 };
 
 int RunSamplingFigures(const SamplingOptions& options);
@@ -45,3 +46,27 @@ struct SamplingScenario {
 };
 
 SamplingScenario BuildSamplingScenario(uint32_t minutes);
+
+// The real emulator (perf_real.cpp): Debian's RetroArch running the Genesis
+// Plus GX core built by scripts/build-core.sh and a test cartridge.
+struct Cartridge {
+    Cartridge() = default;
+    Cartridge(const Cartridge&) = delete;
+    Cartridge& operator=(const Cartridge&) = delete;
+    ~Cartridge();           // removes its directory
+    std::string dir;
+    std::string path;
+    uint32_t endVblank = 0;     // the vertical blank after which its stream has been played
+};
+
+// Builds the test cartridge of a scenario (or, `other`, of another game) in a
+// new temporary directory with tools/testrom/build.sh.
+bool MakeCartridge(const std::string& scenarioText, bool other, const std::string& name, Cartridge* cartridge);
+
+struct RetroArchHoldOptions {
+    std::string scenario;         // a scenario file
+    uint32_t passes = 1;          // played this many times over
+};
+
+int RunRetroArchHold(const RetroArchHoldOptions& options);
+int RunRealScanFigures(const ScanOptions& options);

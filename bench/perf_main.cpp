@@ -10,10 +10,14 @@
 //       (60 by default) of what a Connected tracker cannot leave out, one
 //       window read and a 6 ms sleep per pass, and the CPU time that costs;
 //       the baseline of ringwatch's own CPU share measured at the same time.
-//   ringwatch_perf sampling [--minutes M]
+//   ringwatch_perf sampling [--minutes M] [--real]
 //       a generated play-through of M minutes (10 by default) at 60 frames a
 //       second: every lag frame and pause counted and every level time equal
-//       to the script's, and the longest gap between two passes below a frame.
+//       to the script's, and the longest gap between two passes below a frame;
+//       with --real played by a test cartridge in RetroArch.
+//   ringwatch_perf real-scan [--repeat N]
+//   ringwatch_perf retroarch SCENARIO [--passes N]
+//       against the real emulator: see perf_real.cpp.
 //
 // scan and sampling start their own stand-in and need the machine to
 // themselves: no other process named retroarch.exe may run meanwhile.
@@ -29,7 +33,9 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: ringwatch_perf scan [--ballast-mib N] [--repeat N]\n"
                  "       ringwatch_perf floor [--seconds N]\n"
-                 "       ringwatch_perf sampling [--minutes M]\n");
+                 "       ringwatch_perf sampling [--minutes M] [--real]\n"
+                 "       ringwatch_perf real-scan [--repeat N]\n"
+                 "       ringwatch_perf retroarch SCENARIO [--passes N]\n");
     return 2;
 }
 
@@ -79,11 +85,32 @@ int main(int argc, char** argv) {
             unsigned long value = 0;
             if (OptionValue(argc, argv, i, "--minutes", &value) && value >= 1 && value <= 60) {
                 options.minutes = static_cast<uint32_t>(value);
+            } else if (std::strcmp(argv[i], "--real") == 0) {
+                options.real = true;
             } else {
                 return Usage();
             }
         }
         return RunSamplingFigures(options);
+    }
+    if (std::strcmp(command, "real-scan") == 0) {
+        ScanOptions options;
+        for (int i = 2; i < argc; ++i) {
+            unsigned long value = 0;
+            if (!OptionValue(argc, argv, i, "--repeat", &value) || value < 1 || value > 100) return Usage();
+            options.repeat = static_cast<uint32_t>(value);
+        }
+        return RunRealScanFigures(options);
+    }
+    if (std::strcmp(command, "retroarch") == 0 && argc >= 3) {
+        RetroArchHoldOptions options;
+        options.scenario = argv[2];
+        for (int i = 3; i < argc; ++i) {
+            unsigned long value = 0;
+            if (!OptionValue(argc, argv, i, "--passes", &value) || value < 1 || value > 20) return Usage();
+            options.passes = static_cast<uint32_t>(value);
+        }
+        return RunRetroArchHold(options);
     }
     return Usage();
 }

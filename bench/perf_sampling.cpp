@@ -27,6 +27,7 @@
 #include "bench/perf.h"
 #include "e2e/child_process.h"
 #include "e2e/e2e_support.h"
+#include "e2e/real/retroarch.h"
 #include "emulator/tracker_thread.h"
 #include "platform/clock.h"
 #include "tracking/classifier.h"
@@ -34,6 +35,7 @@
 namespace {
 
 constexpr uint32_t kFps = 60;
+constexpr uint32_t kCartridgeDoneMarker = 0xFFA000;   // tools/testrom: vertical blanks played
 constexpr double kFrameSeconds = 1.0 / kFps;
 
 // Levels of the play-through: zone, act and their row of the level names.
@@ -294,8 +296,23 @@ int RunSamplingFigures(const SamplingOptions& options) {
     TrackerSetPassObserver({AfterPass, timing.get()});
 
     Standin standin;
+    std::unique_ptr<RetroArch> retroarch;
+    Cartridge cartridge;
     TrackerRun tracker;
-    if (!standin.Start({path})) {
+    if (options.real) {
+        // The cartridge marks the vertical blanks it has played in a word of work RAM.
+        if (!MakeCartridge(scenario.text, false, "sampling", &cartridge) || cartridge.endVblank > 0xFFFF) {
+            std::fprintf(stderr, "no cartridge of the play-through (at most 65535 frames)\n");
+            unlink(path);
+            return 2;
+        }
+        retroarch = std::make_unique<RetroArch>(RINGWATCH_REAL_CORE);
+        if (!retroarch->Start(cartridge.path)) {
+            std::fprintf(stderr, "RetroArch did not start: %s\n", retroarch->error().c_str());
+            unlink(path);
+            return 2;
+        }
+    } else if (!standin.Start({path})) {
         std::fprintf(stderr, "the stand-in did not start\n");
         unlink(path);
         return 2;
@@ -306,8 +323,9 @@ int RunSamplingFigures(const SamplingOptions& options) {
     const uint64_t stealBefore = StealTicks();
     tracker.Start();
     const double seconds = static_cast<double>(scenario.frames) / kFps;
-    std::printf("sampling: %llu frames at %u frames a second (%.0f s), %u levels; load average %s\n",
-                static_cast<unsigned long long>(scenario.frames), kFps, seconds, kLevelCount, LoadAverages().c_str());
+    std::printf("sampling: %llu frames at %u frames a second (%.0f s), %u levels, played by %s; load average %s\n",
+                static_cast<unsigned long long>(scenario.frames), kFps, seconds, kLevelCount,
+                options.real ? "the test cartridge in RetroArch" : "the stand-in", LoadAverages().c_str());
     std::fflush(stdout);
 
     // The main thread's side, as the render loop does it at the default 5 Hz:
@@ -318,7 +336,9 @@ int RunSamplingFigures(const SamplingOptions& options) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds + 60);
     bool done = false;
     while (!done && std::chrono::steady_clock::now() < deadline) {
-        done = standin.WaitForLine("done", std::chrono::milliseconds(200));
+        done = options.real ? retroarch->WaitForRamWord(kCartridgeDoneMarker, static_cast<uint16_t>(cartridge.endVblank),
+                                                        std::chrono::milliseconds(200))
+                            : standin.WaitForLine("done", std::chrono::milliseconds(200));
         if (tracker.Poll()) {
             *copy = tracker.snapshot();
             ScreenFillBlank(screen);
@@ -333,6 +353,7 @@ int RunSamplingFigures(const SamplingOptions& options) {
     sleeper.join();
     const uint64_t stealTicks = StealTicks() - stealBefore;
     standin.Kill();
+    retroarch.reset();
     unlink(path);
     delete[] screen.cells;
     if (!done) {

@@ -16,14 +16,19 @@
 #             sleep per pass, nothing else) measured at the same time
 #   sampling  ringwatch_perf sampling: a 10-minute play-through at 60 frames a
 #             second, statistics against the script's and pass gaps against a frame
+#   real      the same against the real emulator, RetroArch with the Genesis
+#             Plus GX core (scripts/build-core.sh) and the test cartridges: the
+#             header scan of the RetroArch process against bare reads of the
+#             same regions, ringwatch's CPU at 5 Hz against the floor, and the
+#             sampling play-through (game frames no decode saw, target 0)
 #
-# Usage: scripts/perf.sh [micro] [scan] [cpu] [sampling]    (all four by default)
+# Usage: scripts/perf.sh [micro] [scan] [cpu] [sampling] [real]    (all five by default)
 # Environment: PERF_REPETITIONS (micro-benchmark repetitions, 5), PERF_RUNS
 # (runs of each cpu figure, 2), PERF_MINUTES (sampling length, 10).
 #
-# The stand-in emulator runs as a process named retroarch.exe, and ringwatch
-# attaches to the first such process: nothing else may run one meanwhile (the
-# end-to-end tests included).
+# The stand-in emulator runs as a process named retroarch.exe, RetroArch as
+# retroarch, and ringwatch attaches to the first such process: nothing else
+# may run one meanwhile (the end-to-end tests included).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -52,8 +57,8 @@ want() {
 }
 
 no_other_emulator() {
-  if pgrep -x retroarch.exe >/dev/null; then
-    echo "perf: another retroarch.exe is running; these measurements need the machine to themselves" >&2
+  if pgrep -x 'retroarch(\.exe)?' >/dev/null; then
+    echo "perf: another emulator (retroarch or retroarch.exe) is running; these measurements need the machine to themselves" >&2
     exit 2
   fi
 }
@@ -76,6 +81,20 @@ stop_standin() {
   standin_pid=""
 }
 
+# RetroArch playing a scenario's test cartridge, in the stand-in's place: it
+# ends when ringwatch_perf does (stop_standin).
+start_retroarch() {
+  "$build/bench/ringwatch_perf" retroarch "$@" >"$work/standin.out" 2>&1 &
+  standin_pid=$!
+  for _ in $(seq 1 300); do
+    grep -q '^ready' "$work/standin.out" && return 0
+    kill -0 "$standin_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "perf: RetroArch did not start: $(cat "$work/standin.out")" >&2
+  exit 2
+}
+
 # Runs ringwatch in a detached 200x60 tmux pane; prints its process id.
 start_ringwatch() {
   tmux -L "$socket" new-session -d -s perf -x 200 -y 60 "exec $ringwatch"
@@ -92,11 +111,39 @@ cpu_ticks() { sed 's/.*) //' "/proc/$1/stat" | awk '{ print $12 + $13 }'; }
 
 status_kib() { awk -v field="$2:" '$1 == field { print $2 }' "/proc/$1/status"; }
 
+# One CPU figure: ringwatch's CPU time over 60 s beside the emulator already
+# started, against the floor measured at the same time.
+#   measure_cpu RUN LABEL TARGET-PERCENT SCREEN-REGEX
+measure_cpu() {
+  local run=$1 mode=$2 target=$3 expect=$4
+  local ticks_per_second pid floor_pid ticks0 ticks1 wall0 wall1 floor
+  ticks_per_second=$(getconf CLK_TCK)
+  pid=$(start_ringwatch)
+  for _ in $(seq 1 50); do screen_shows "$expect" && break; sleep 0.2; done
+  screen_shows "$expect" || { echo "perf: ringwatch did not show \"$expect\"" >&2; exit 2; }
+  sleep 2
+  "$build/bench/ringwatch_perf" floor --seconds 60 >"$work/floor.out" 2>&1 &
+  floor_pid=$!
+  ticks0=$(cpu_ticks "$pid"); wall0=$(cut -d' ' -f1 /proc/uptime)
+  sleep 60
+  ticks1=$(cpu_ticks "$pid"); wall1=$(cut -d' ' -f1 /proc/uptime)
+  wait "$floor_pid" || { echo "perf: $(cat "$work/floor.out")" >&2; exit 2; }
+  screen_shows "$expect" || { echo "perf: ringwatch lost the game meanwhile" >&2; exit 2; }
+  stop_ringwatch
+  floor=$(sed -n 's/.*: \([0-9.]*\)% of one core.*/\1/p' "$work/floor.out")
+  awk -v t="$((ticks1 - ticks0))" -v hz="$ticks_per_second" -v w0="$wall0" -v w1="$wall1" -v mode="$mode" \
+    -v target="$target" -v run="$run" -v floor="$floor" 'BEGIN {
+    share = t / hz / (w1 - w0) * 100
+    printf "run %d, %-7s (%s): %.2f s of CPU in %.1f s: %.3f%% of one core, floor %.3f%%: %.2fx the floor; target <= %d%%: %s\n",
+      run, mode, mode == "debug" ? "60 Hz" : "5 Hz", t / hz, w1 - w0, share, floor, share / floor, target,
+      share <= target ? "met" : "MISSED" }'
+}
+
 selected=("$@")
 for item in "${selected[@]}"; do
   case "$item" in
-    micro | scan | cpu | sampling) ;;
-    *) echo "usage: scripts/perf.sh [micro] [scan] [cpu] [sampling]" >&2; exit 2 ;;
+    micro | scan | cpu | sampling | real) ;;
+    *) echo "usage: scripts/perf.sh [micro] [scan] [cpu] [sampling] [real]" >&2; exit 2 ;;
   esac
 done
 
@@ -147,7 +194,6 @@ if want cpu; then
   echo
   echo "== whole process: ringwatch's CPU time over 60 s beside the stand-in playing a level ($runs runs each)"
   echo "   baseline, at the same time: ringwatch_perf floor, one window read and a 6 ms sleep per pass and nothing else"
-  ticks_per_second=$(getconf CLK_TCK)
   printf 'set debug=1\n' | cat - bench/scenarios/level_loop.txt >"$work/level_debug.txt"
   for run in $(seq 1 "$runs"); do
     for mode in default debug; do
@@ -155,26 +201,8 @@ if want cpu; then
       scenario=bench/scenarios/level_loop.txt target=1 expect="^(Tracking active|Ready to track|Game End)"
       [ "$mode" = debug ] && scenario=$work/level_debug.txt target=3 expect="Debug Enabled"
       start_standin --loop "$scenario"
-      pid=$(start_ringwatch)
-      for _ in $(seq 1 50); do screen_shows "$expect" && break; sleep 0.2; done
-      screen_shows "$expect" || { echo "perf: ringwatch did not show \"$expect\"" >&2; exit 2; }
-      sleep 2
-      "$build/bench/ringwatch_perf" floor --seconds 60 >"$work/floor.out" 2>&1 &
-      floor_pid=$!
-      ticks0=$(cpu_ticks "$pid"); wall0=$(cut -d' ' -f1 /proc/uptime)
-      sleep 60
-      ticks1=$(cpu_ticks "$pid"); wall1=$(cut -d' ' -f1 /proc/uptime)
-      wait "$floor_pid" || { echo "perf: $(cat "$work/floor.out")" >&2; exit 2; }
-      screen_shows "$expect" || { echo "perf: ringwatch lost the game meanwhile" >&2; exit 2; }
-      stop_ringwatch
+      measure_cpu "$run" "$mode" "$target" "$expect"
       stop_standin
-      floor=$(sed -n 's/.*: \([0-9.]*\)% of one core.*/\1/p' "$work/floor.out")
-      awk -v t="$((ticks1 - ticks0))" -v hz="$ticks_per_second" -v w0="$wall0" -v w1="$wall1" -v mode="$mode" \
-        -v target="$target" -v run="$run" -v floor="$floor" 'BEGIN {
-        share = t / hz / (w1 - w0) * 100
-        printf "run %d, %-7s (%s): %.2f s of CPU in %.1f s: %.3f%% of one core, floor %.3f%%: %.2fx the floor; target <= %d%%: %s\n",
-          run, mode, mode == "debug" ? "60 Hz" : "5 Hz", t / hz, w1 - w0, share, floor, share / floor, target,
-          share <= target ? "met" : "MISSED" }'
     done
   done
 fi
@@ -184,4 +212,22 @@ if want sampling; then
   echo
   echo "== sampling ($minutes minutes)"
   "$build/bench/ringwatch_perf" sampling --minutes "$minutes" || true
+fi
+
+if want real; then
+  bash scripts/build-core.sh
+  no_other_emulator
+  echo
+  echo "== real emulator: RetroArch with the Genesis Plus GX core, headless"
+  "$build/bench/ringwatch_perf" real-scan --repeat 5 || true
+  echo
+  echo "-- ringwatch's CPU time over 60 s beside RetroArch playing a level ($runs runs), the floor at the same time"
+  for run in $(seq 1 "$runs"); do
+    start_retroarch bench/scenarios/level_loop.txt --passes 2
+    measure_cpu "$run" default 1 "^(Tracking active|Ready to track|Game End)"
+    stop_standin
+  done
+  echo
+  echo "-- sampling ($minutes minutes) in RetroArch"
+  "$build/bench/ringwatch_perf" sampling --real --minutes "$minutes" || true
 fi

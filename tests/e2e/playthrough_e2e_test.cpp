@@ -8,6 +8,7 @@
 #include <string>
 
 #include "e2e/e2e_support.h"
+#include "e2e/ground_truth.h"
 #include "e2e/standin_test.h"
 #include "tracking/classifier.h"
 
@@ -16,35 +17,6 @@ namespace {
 using namespace std::chrono_literals;
 
 class PlayThrough : public StandinTest {};
-
-struct ExpectedRecord {
-    uint32_t levelIndex;
-    int32_t minutes;
-    int32_t seconds;
-    float centiseconds;
-    uint32_t perfectSpindashes;
-    uint32_t p1Hits;
-    uint32_t pauses;
-    uint32_t deaths;
-    uint32_t lagFrames;
-    uint32_t rings;
-    uint32_t collected;
-};
-
-void ExpectRecord(const LevelRecord& record, const ExpectedRecord& expected) {
-    EXPECT_EQ(record.closed, 1);
-    EXPECT_EQ(record.levelIndex, expected.levelIndex);
-    EXPECT_EQ(record.minutes, expected.minutes);
-    EXPECT_EQ(record.seconds, expected.seconds);
-    EXPECT_NEAR(record.centiseconds, expected.centiseconds, 0.001);
-    EXPECT_EQ(record.perfectSpindashes, expected.perfectSpindashes);
-    EXPECT_EQ(record.p1Hits, expected.p1Hits);
-    EXPECT_EQ(record.pauses, expected.pauses);
-    EXPECT_EQ(record.deaths, expected.deaths);
-    EXPECT_EQ(record.lagFrames, expected.lagFrames);
-    EXPECT_EQ(record.rings, expected.rings);
-    EXPECT_EQ(record.collected, expected.collected);
-}
 
 TEST_F(PlayThrough, StatisticsEqualTheScriptsGroundTruth) {
     ASSERT_TRUE(standin.Start({ScenarioPath("playthrough.txt")}));
@@ -56,35 +28,7 @@ TEST_F(PlayThrough, StatisticsEqualTheScriptsGroundTruth) {
     tracker.Poll();
     ASSERT_TRUE(tracker.ready());
 
-    const TrackerStats& stats = tracker.snapshot().stats;
-    EXPECT_EQ(stats.trackerState, kStateEnding);
-    ASSERT_EQ(stats.recordCount, 3);
-    {
-        SCOPED_TRACE("EH1");
-        ExpectRecord(stats.records[0], {0, 0, 45, 50.000004f, 1, 1, 1, 0, 3, 37, 25});
-    }
-    {
-        SCOPED_TRACE("EH2 up to the special stage");
-        ExpectRecord(stats.records[1], {1, 0, 45, 73.333336f, 0, 0, 1, 1, 2, 12, 30});
-    }
-    {
-        SCOPED_TRACE("EH2 after the special stage");
-        ExpectRecord(stats.records[2], {1, 1, 2, 50.000004f, 0, 1, 0, 0, 1, 64, 32});
-    }
-    EXPECT_EQ(stats.pauses, 2u);
-    EXPECT_EQ(stats.deaths, 1u);
-    EXPECT_EQ(stats.lagFrames, 6u);
-    EXPECT_EQ(stats.p1Hits, 2u);
-    EXPECT_EQ(stats.p2Hits, 1u);
-    EXPECT_EQ(stats.perfectSpindashes, 1u);
-    EXPECT_EQ(stats.sixTapAttempts, 1u);
-    EXPECT_FLOAT_EQ(stats.chargeFractionSum, 1.0f);
-    EXPECT_FLOAT_EQ(stats.speedFractionSum, 1.0f);
-    EXPECT_EQ(stats.totalRings, 113u);
-    EXPECT_EQ(stats.totalCollected, 87u);
-    EXPECT_EQ(stats.totalMinutes, 1);
-    EXPECT_EQ(stats.totalSeconds, 92);
-    EXPECT_EQ(stats.totalTimerFrames, 104);
+    ExpectPlayThroughGroundTruth(tracker.snapshot().stats);
 
     // The connection held all the way: the only messages are the first pass's.
     ASSERT_EQ(tracker.messages().size(), 2u);
@@ -121,11 +65,7 @@ TEST_F(PlayThrough, EmulatorKilledAndStartedAgain) {
     ASSERT_TRUE(standin.WaitForLine("done", 10s));
     std::this_thread::sleep_for(200ms);
     tracker.Poll();
-    const TrackerStats& stats = tracker.snapshot().stats;
-    EXPECT_EQ(stats.pauses, 2u);
-    ASSERT_EQ(stats.recordCount, 1);
-    ExpectRecord(stats.records[0], {0, 0, 30, 50.000004f, 0, 0, 2, 0, 0, 20, 0});
-    EXPECT_EQ(stats.trackerState, kStateLevelEnd);
+    ExpectRestartGroundTruth(tracker.snapshot().stats);
 }
 
 }  // namespace

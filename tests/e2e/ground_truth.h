@@ -1,0 +1,79 @@
+// The ground truth that the scenarios of the stand-in (tools/standin/scenarios)
+// write by hand in their comments, as the tracker's statistics must show it
+// once the scenario has been played, by the stand-in or by the test cartridge
+// in the real emulator.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "emulator/game_snapshot.h"
+#include "tracking/classifier.h"
+
+struct ExpectedRecord {
+    uint32_t levelIndex;
+    int32_t minutes;
+    int32_t seconds;
+    float centiseconds;
+    uint32_t perfectSpindashes;
+    uint32_t p1Hits;
+    uint32_t pauses;
+    uint32_t deaths;
+    uint32_t lagFrames;
+    uint32_t rings;
+    uint32_t collected;
+};
+
+inline void ExpectRecord(const LevelRecord& record, const ExpectedRecord& expected) {
+    EXPECT_EQ(record.closed, 1);
+    EXPECT_EQ(record.levelIndex, expected.levelIndex);
+    EXPECT_EQ(record.minutes, expected.minutes);
+    EXPECT_EQ(record.seconds, expected.seconds);
+    EXPECT_NEAR(record.centiseconds, expected.centiseconds, 0.001);
+    EXPECT_EQ(record.perfectSpindashes, expected.perfectSpindashes);
+    EXPECT_EQ(record.p1Hits, expected.p1Hits);
+    EXPECT_EQ(record.pauses, expected.pauses);
+    EXPECT_EQ(record.deaths, expected.deaths);
+    EXPECT_EQ(record.lagFrames, expected.lagFrames);
+    EXPECT_EQ(record.rings, expected.rings);
+    EXPECT_EQ(record.collected, expected.collected);
+}
+
+// playthrough.txt, played to its end.
+inline void ExpectPlayThroughGroundTruth(const TrackerStats& stats) {
+    EXPECT_EQ(stats.trackerState, kStateEnding);
+    ASSERT_EQ(stats.recordCount, 3);
+    {
+        SCOPED_TRACE("EH1");
+        ExpectRecord(stats.records[0], {0, 0, 45, 50.000004f, 1, 1, 1, 0, 3, 37, 25});
+    }
+    {
+        SCOPED_TRACE("EH2 up to the special stage");
+        ExpectRecord(stats.records[1], {1, 0, 45, 73.333336f, 0, 0, 1, 1, 2, 12, 30});
+    }
+    {
+        SCOPED_TRACE("EH2 after the special stage");
+        ExpectRecord(stats.records[2], {1, 1, 2, 50.000004f, 0, 1, 0, 0, 1, 64, 32});
+    }
+    EXPECT_EQ(stats.pauses, 2u);
+    EXPECT_EQ(stats.deaths, 1u);
+    EXPECT_EQ(stats.lagFrames, 6u);
+    EXPECT_EQ(stats.p1Hits, 2u);
+    EXPECT_EQ(stats.p2Hits, 1u);
+    EXPECT_EQ(stats.perfectSpindashes, 1u);
+    EXPECT_EQ(stats.sixTapAttempts, 1u);
+    EXPECT_FLOAT_EQ(stats.chargeFractionSum, 1.0f);
+    EXPECT_FLOAT_EQ(stats.speedFractionSum, 1.0f);
+    EXPECT_EQ(stats.totalRings, 113u);
+    EXPECT_EQ(stats.totalCollected, 87u);
+    EXPECT_EQ(stats.totalMinutes, 1);
+    EXPECT_EQ(stats.totalSeconds, 92);
+    EXPECT_EQ(stats.totalTimerFrames, 104);
+}
+
+// restart_before.txt up to its say line, then restart_after.txt to its end.
+inline void ExpectRestartGroundTruth(const TrackerStats& stats) {
+    EXPECT_EQ(stats.pauses, 2u);
+    ASSERT_EQ(stats.recordCount, 1);
+    ExpectRecord(stats.records[0], {0, 0, 30, 50.000004f, 0, 0, 2, 0, 0, 20, 0});
+    EXPECT_EQ(stats.trackerState, kStateLevelEnd);
+}

@@ -1,0 +1,219 @@
+// End-to-end tests against the real emulator: Debian's RetroArch, headless,
+// running the Genesis Plus GX core built from source and the test cartridges
+// (tools/testrom), which play the stand-in's scenarios into work RAM one frame
+// per vertical blank. The tracker thread runs as in the program. Without the
+// core the whole binary is skipped (exit status 77) with one line saying what
+// to set; with CI=true that is a failure.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "e2e/e2e_support.h"
+#include "e2e/ground_truth.h"
+#include "e2e/real/retroarch.h"
+#include "emulator/contract.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The cartridge's own markers in work RAM (tools/testrom/frame_stream.h).
+constexpr uint32_t kDoneMarker = 0xFFA000;   // vertical blanks whose writes are done
+constexpr uint32_t kSayMarker = 0xFFA002;    // say lines passed
+
+std::string Cartridge(const std::string& name) { return std::string(RINGWATCH_TESTROM_DIR) + "/" + name + ".md"; }
+
+// The vertical blank after which the cartridge has played its stream up to
+// say line `say` (0: to its end), from the table the build leaves beside it.
+uint32_t VblankOf(const std::string& name, int say) {
+    std::ifstream says(std::string(RINGWATCH_TESTROM_DIR) + "/" + name + ".says");
+    std::string line;
+    while (std::getline(says, line)) {
+        unsigned number = 0, vblank = 0;
+        if (say > 0 && std::sscanf(line.c_str(), "%u %u", &number, &vblank) == 2 && number == static_cast<unsigned>(say)) {
+            return vblank;
+        }
+        if (say == 0 && std::sscanf(line.c_str(), "# the stream ends after vertical blank %u", &vblank) == 1) return vblank;
+    }
+    return UINT32_MAX;
+}
+
+enum class Then { Nothing, KillAndStart, CloseAndLoad };
+
+struct RealCase {
+    const char* name;
+    const char* cartridge;
+    bool onlySwappedHeader;     // RetroArch's own copy of the file cleared before the tracker starts
+    Then then;                  // done once the tracker has seen the first say line
+    const char* secondCartridge;     // KillAndStart: started after the kill
+    int until;                  // the say line of the last cartridge to play up to, 0 for its end
+    std::vector<const char*> messages;   // patterns the log shows in this order ({ram}: the RAM offset)
+    std::vector<const char*> never;      // patterns no message matches
+    void (*truth)(const TrackerStats&);
+};
+
+void PrintTo(const RealCase& c, std::ostream* out) { *out << c.name; }
+
+const char kLoaded[] = "SUCCESS: Loaded .*/genesis_plus_gx_libretro\\.so in retroarch\\.";
+const char kRamFound[] = "Work RAM found at core \\+ 0x0*{ram}";
+const char kFound[] = "Game found: Sonic 2";
+const char kMenu[] = "Game found but checksum routine was incorrect\\. Please select a game in Sonic Compilation";
+const char kSignatureGone[] = "Unknown checksum at end of RAM";
+const char kReadFailed[] = "ReadProcessMemory failed with error code '-?[0-9]+' -- Disconnecting from retroarch";
+const char kNoCore[] = "WARNING: retroarch did not have module genesis_plus_gx_libretro\\.so loaded\\. Retrying\\.";
+const char kUnknown[] = "Unknown game";
+
+void SwitchesGroundTruth(const TrackerStats& stats) {
+    ASSERT_EQ(stats.recordCount, 3);
+    for (uint32_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE("record " + std::to_string(i));
+        ExpectRecord(stats.records[i], {i, 0, static_cast<int32_t>(20 + 10 * i), 50.000004f, 0, 0, 1, 0, 0, 10 + 10 * i, 0});
+    }
+    EXPECT_EQ(stats.pauses, 3u);
+    EXPECT_EQ(stats.totalRings, 60u);
+    EXPECT_EQ(stats.trackerState, kStateLevelEnd);
+}
+
+// After the content was loaded again the game starts anew from the Sega
+// logo: a new run with its first pause.
+void NewRunGroundTruth(const TrackerStats& stats) {
+    EXPECT_EQ(stats.recordCount, 0);
+    EXPECT_EQ(stats.pauses, 1u);
+    EXPECT_EQ(stats.trackerState, kStateLevelActive);
+}
+
+const RealCase kCases[] = {
+    {"PlayThroughFoundByTheCoresSwappedHeader", "playthrough", true, Then::Nothing, nullptr, 0,
+     {kLoaded, kRamFound, kFound}, {kUnknown, kMenu, kSignatureGone, "Disconnecting"}, ExpectPlayThroughGroundTruth},
+    {"MenuAndGameAndBack", "switches", false, Then::Nothing, nullptr, 0,
+     {kRamFound, kFound, kSignatureGone, kMenu, kFound, kSignatureGone, kMenu, kFound}, {kUnknown, "Disconnecting"},
+     SwitchesGroundTruth},
+    {"KilledAndStartedAgain", "restart_before", false, Then::KillAndStart, "restart_after", 0,
+     {kRamFound, kFound, kReadFailed, kLoaded, kRamFound, kFound}, {kUnknown, kMenu}, ExpectRestartGroundTruth},
+    {"ContentClosedAndLoadedAgain", "restart_before", false, Then::CloseAndLoad, nullptr, 1,
+     {kRamFound, kFound, kReadFailed, kNoCore, kLoaded, kRamFound, kFound}, {kUnknown, kMenu}, NewRunGroundTruth},
+    {"AnotherCartridge", "other", false, Then::Nothing, nullptr, 0, {kLoaded, kUnknown, kUnknown},
+     {"Game found", "Work RAM found"}, nullptr},
+};
+
+// Processes of the emulator's names on the machine; the tracker attaches to
+// the first it finds, so the tests need the machine to themselves.
+std::string EmulatorsRunning() {
+    std::string found;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream comm(entry.path() / "comm");
+        std::string name;
+        if (std::getline(comm, name) && (name == "retroarch" || name == "retroarch.exe")) {
+            found += entry.path().filename().string() + " " + name + "\n";
+        }
+    }
+    return found;
+}
+
+class RealEmulator : public ::testing::TestWithParam<RealCase> {
+  protected:
+    void SetUp() override {
+        auto deadline = std::chrono::steady_clock::now() + 60s;
+        while (!EmulatorsRunning().empty() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(500ms);
+        ASSERT_EQ(EmulatorsRunning(), "") << "another emulator is running; these tests need the machine to themselves";
+    }
+
+    // The messages since `from`, one a line, for failure output.
+    std::string Log(size_t from = 0) const {
+        std::string text;
+        for (size_t i = from; i < tracker.messages().size(); ++i) text += "  " + tracker.messages()[i].text + "\n";
+        return text;
+    }
+
+    // Whether the log shows the case's patterns in order.
+    bool ShowsInOrder(const std::vector<std::regex>& patterns) const {
+        size_t next = 0;
+        for (const Message& message : tracker.messages()) {
+            if (next < patterns.size() && std::regex_match(message.text, patterns[next])) ++next;
+        }
+        return next == patterns.size();
+    }
+
+    RetroArch retroarch{RINGWATCH_REAL_CORE};
+    TrackerRun tracker;
+};
+
+TEST_P(RealEmulator, Plays) {
+    const RealCase& c = GetParam();
+    char ram[32];
+    std::snprintf(ram, sizeof ram, "%llX", static_cast<unsigned long long>(retroarch.workRamOffset()));
+    ASSERT_NE(retroarch.workRamOffset(), 0u) << "no work_ram symbol in " RINGWATCH_REAL_CORE;
+    ASSERT_NE(retroarch.workRamOffset(), kWorkRamOffsetInModule) << "this core build must need the signature search";
+    std::vector<std::regex> patterns;
+    for (const char* p : c.messages) patterns.emplace_back(std::regex_replace(p, std::regex("\\{ram\\}"), ram));
+
+    ASSERT_TRUE(retroarch.Start(Cartridge(c.cartridge))) << retroarch.error() << "\n" << retroarch.LogTail();
+    if (c.onlySwappedHeader) {
+        ASSERT_GE(retroarch.ClearFileOrderHeaders(), 1) << "RetroArch keeps a copy of the file";
+        RetroArch::HeaderCopies copies = retroarch.FindHeaderCopies();
+        ASSERT_EQ(copies.fileOrder.size(), 0u);
+        ASSERT_EQ(copies.swapped.size(), 1u) << "the core's cartridge";
+    }
+    tracker.Start();
+
+    if (c.then != Then::Nothing) {
+        ASSERT_TRUE(retroarch.WaitForRamWord(kSayMarker, 1, 20s)) << retroarch.LogTail();
+        ASSERT_TRUE(tracker.WaitUntil([&] { return tracker.ready() && tracker.snapshot().stats.pauses == 1; }, 3s)) << Log();
+        const size_t before = tracker.messages().size();
+        if (c.then == Then::KillAndStart) {
+            retroarch.Kill();
+        } else {
+            ASSERT_TRUE(retroarch.CloseContent(5s)) << retroarch.LogTail();
+        }
+        ASSERT_TRUE(tracker.WaitUntil([&] { return !tracker.ready() && tracker.messages().size() > before; }, 3s)) << Log();
+        EXPECT_EQ(tracker.snapshot().stats.pauses, 1u) << "statistics kept while the game is away";
+        if (c.then == Then::KillAndStart) {
+            ASSERT_TRUE(retroarch.Start(Cartridge(c.secondCartridge))) << retroarch.error();
+        } else {
+            ASSERT_TRUE(retroarch.LoadLastContent(10s)) << "the menu's history did not load it\n" << retroarch.LogTail();
+        }
+    }
+
+    const std::string last = c.then == Then::KillAndStart ? c.secondCartridge : c.cartridge;
+    const uint32_t end = VblankOf(last, c.until);
+    ASSERT_NE(end, UINT32_MAX) << "no say line " << c.until << " in " << last << ".says";
+    ASSERT_TRUE(retroarch.WaitForRamWord(kDoneMarker, static_cast<uint16_t>(end), std::chrono::seconds(end / 60 + 20)))
+        << retroarch.LogTail();
+    // A few passes more, so the last frame is surely decoded and published;
+    // then the log must show what the case expects.
+    std::this_thread::sleep_for(200ms);
+    EXPECT_TRUE(tracker.WaitUntil([&] { return ShowsInOrder(patterns); }, 8s)) << "log:\n" << Log();
+    for (const char* pattern : c.never) {
+        for (const Message& m : tracker.messages()) EXPECT_FALSE(std::regex_search(m.text, std::regex(pattern))) << m.text;
+    }
+    if (c.truth != nullptr) {
+        EXPECT_TRUE(tracker.ready());
+        c.truth(tracker.snapshot().stats);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RealEmulator, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<RealCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (!std::filesystem::exists(RINGWATCH_REAL_CORE) || !std::filesystem::exists(Cartridge("playthrough"))) {
+        std::printf("real-emulator tests skipped: no core or test cartridge built; set RINGWATCH_CORE_TARBALL to the "
+                    "genesis-plus-gx source tarball and build again\n");
+        const char* ci = std::getenv("CI");
+        return ci != nullptr && std::strcmp(ci, "true") == 0 ? 1 : 77;
+    }
+    return RUN_ALL_TESTS();
+}
