@@ -3,17 +3,20 @@
 // own directory, hands the core the cartridge's bytes and runs it at a steady
 // 60 frames a second with no picture, no sound and no buttons pressed.
 //
-//   retroarch.exe [--free-rom] [--fps N] [--frames N] ROM
+//   retroarch.exe [--free-rom] [--fps N] [--frames N] [--hold N] ROM
 //
 // --free-rom   clears and frees the frontend's copy of the ROM as soon as the
 //              core has loaded it, so the only copy left in the process is
 //              the core's own (its bytes swapped in pairs)
 // --fps N      frames per second (1 to 1000, 60 by default)
 // --frames N   end after N frames (by default it runs until it is ended)
+// --hold N     after N frames, stop (as a paused emulator does) until the
+//              named event Local\ringwatch-frontend-PID-resume is set
 //
 // Standard output: one line "ready pid=... core=... ram=... ram-offset=...
 // rom=kept|freed" once the core runs the cartridge (the work RAM as the core
-// reports it, and its distance from the core's load address), and with
+// reports it, and its distance from the core's load address), "holding" when
+// it stops for --hold, and with
 // --frames a line "done frames=... late=... longest-ms=..." before it ends:
 // `late` counts the frames that began a whole frame period or more after
 // their time, `longest-ms` is the longest time between two frames' starts.
@@ -46,6 +49,7 @@ struct Options {
     bool freeRom = false;
     unsigned fps = 60;
     unsigned long long frames = 0;   // 0: until ended
+    unsigned long long hold = 0;     // 0: no hold
     std::string rom;
 };
 
@@ -71,13 +75,16 @@ Options ParseOptions(int argc, char** argv) {
         } else if (arg == "--frames") {
             options.frames = NumberArgument("--frames", next, ~0ull);
             ++i;
+        } else if (arg == "--hold") {
+            options.hold = NumberArgument("--hold", next, ~0ull);
+            ++i;
         } else if (arg.rfind("--", 0) == 0 || !options.rom.empty()) {
-            Die("usage: retroarch.exe [--free-rom] [--fps N] [--frames N] ROM");
+            Die("usage: retroarch.exe [--free-rom] [--fps N] [--frames N] [--hold N] ROM");
         } else {
             options.rom = arg;
         }
     }
-    if (options.rom.empty()) Die("usage: retroarch.exe [--free-rom] [--fps N] [--frames N] ROM");
+    if (options.rom.empty()) Die("usage: retroarch.exe [--free-rom] [--fps N] [--frames N] [--hold N] ROM");
     return options;
 }
 
@@ -263,6 +270,9 @@ struct Pacer {
 
     uint64_t Due(uint64_t k) const { return start + k * ticksPerSecond / fps; }
 
+    // After a stop the schedule starts again from the next frame.
+    void Restart() { frame = 0; }
+
     void Wait() {
         if (frame == 0) {
             start = previous = Ticks();
@@ -316,10 +326,23 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(ram - base), options.freeRom ? "freed" : "kept");
     std::fflush(stdout);
 
+    HANDLE resume = nullptr;
+    if (options.hold != 0) {
+        const std::string name = "Local\\ringwatch-frontend-" + std::to_string(GetCurrentProcessId()) + "-resume";
+        resume = CreateEventA(nullptr, FALSE, FALSE, name.c_str());
+        if (resume == nullptr) Die("can't create the event %s: error %lu", name.c_str(), GetLastError());
+    }
+
     // Frames are paced by sleeps of a few milliseconds: ask for a 1 ms timer.
     timeBeginPeriod(1);
     Pacer pacer{TicksPerSecond(), options.fps, 0, 0, 0, 0, 0};
     for (unsigned long long frames = 0; options.frames == 0 || frames < options.frames; ++frames) {
+        if (frames == options.hold && resume != nullptr) {
+            std::printf("holding frame=%llu\n", frames);
+            std::fflush(stdout);
+            WaitForSingleObject(resume, INFINITE);
+            pacer.Restart();
+        }
         pacer.Wait();
         core.run();
     }

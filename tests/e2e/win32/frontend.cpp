@@ -69,6 +69,14 @@ bool Frontend::WaitForRamWord(uint32_t offset, uint16_t atLeast, int timeoutMs) 
     return true;
 }
 
+bool Frontend::Resume() const {
+    const std::string name = "Local\\ringwatch-frontend-" + std::to_string(pid()) + "-resume";
+    HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, name.c_str());
+    const bool set = event != nullptr && SetEvent(event);
+    if (event != nullptr) CloseHandle(event);
+    return set;
+}
+
 void Frontend::Kill() {
     ProcessClose(process_);
     process_ = nullptr;

@@ -32,6 +32,8 @@ class Frontend {
     uint16_t RamWord(uint32_t offset) const;
     // Waits until that word is at least `atLeast`.
     bool WaitForRamWord(uint32_t offset, uint16_t atLeast, int timeoutMs) const;
+    // Lets a frontend started with --hold go on.
+    bool Resume() const;
     void Kill();
 
     uint32_t pid() const { return child_ != nullptr ? ChildProcessId(child_) : 0; }
