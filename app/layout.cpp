@@ -2,24 +2,6 @@
 
 #include <cstdio>
 
-const char kTrackerStateNames[kTrackerStateCount][kNameSize] = {
-    "sega logo",             // 0
-    "title screen",          // 1
-    "level transition",      // 2
-    "post-death transition", // 3
-    "level active",          // 4
-    "special stage",         // 5
-    "continue screen",       // 6
-    "game starting",         // 7
-    "ending sequence",       // 8
-    "options menu",          // 9
-    "level select",          // 10
-    "paused",                // 11
-    "death",                 // 12
-    "level end",             // 13
-    "other/unknown",         // 14
-};
-
 const char kLevelNames[kLevelNameCount][kNameSize] = {
     "EH1", "EH2", "CP1", "CP2", "AR1", "AR2", "CN1",  // 0..6
     "CN2", "HT1", "HT2", "MC1", "MC2", "OO1", "OO2",  // 7..13
@@ -28,8 +10,6 @@ const char kLevelNames[kLevelNameCount][kNameSize] = {
 
 namespace {
 
-constexpr uint32_t kTrackingActiveMask = 0x38FC;  // states 2..7, 11, 12, 13
-constexpr uint32_t kStateGameEnd = 8;
 constexpr uint32_t kLastStatusState = 13;         // above it the status is always "Ready to track"
 constexpr double kHundredthsPerFrame = 1.6666666666666667;  // the game timer counts sixtieths
 
@@ -60,7 +40,7 @@ void PrintStatusLine(ScreenBuffer& screen, const TrackerStats& stats) {
     } else if (TrackingActive(state)) {
         ScreenPrintLine(screen, "Tracking active: %s - Game state: %s", LevelName(stats.levelIndex),
                         kTrackerStateNames[state]);
-    } else if (state == kStateGameEnd) {
+    } else if (state == kStateEnding) {
         ScreenPrintLine(screen, "Game End");
     } else {
         ScreenPrintLine(screen, "Ready to track");
@@ -114,7 +94,7 @@ void PrintLevelRecord(ScreenBuffer& screen, const LevelRecord& record) {
 
 void PrintStatistics(ScreenBuffer& screen, TrackerStats& stats, uint8_t debugFlag) {
     ScreenPrintLine(screen, "Statistics: ");
-    if (stats.trackerState != kStateGameEnd && debugFlag == 0) {
+    if (stats.trackerState != kStateEnding && debugFlag == 0) {
         ScreenPrintLine(screen, " - Spindash 6-tap attempts: %d", AsInt(stats.sixTapAttempts));
     } else {
         ScreenPrintLine(screen, " - P1 times hit: %d - P2 times hit %d", AsInt(stats.p1Hits), AsInt(stats.p2Hits));
@@ -166,11 +146,7 @@ void PrintDebugBlock(ScreenBuffer& screen, const GameSnapshot& snapshot) {
 }  // namespace
 
 const char* LevelName(uint32_t levelIndex) {
-    return kLevelNames[levelIndex < static_cast<uint32_t>(kLevelNameCount) ? levelIndex : kBlankLevelIndex];
-}
-
-bool TrackingActive(uint32_t trackerState) {
-    return trackerState < 32 && ((kTrackingActiveMask >> trackerState) & 1u) != 0;
+    return kLevelNames[levelIndex < static_cast<uint32_t>(kLevelNameCount) ? levelIndex : kLevelIndexBlank];
 }
 
 void ComposeScreenLayout(ScreenBuffer& screen, GameSnapshot& mainCopy) {
@@ -181,7 +157,7 @@ void ComposeScreenLayout(ScreenBuffer& screen, GameSnapshot& mainCopy) {
     PrintInputLine(screen, ram.p1HoldFrames);
     PrintInputLine(screen, ram.p2HoldFrames);
     BlankRows(screen, 1);
-    if (TrackingActive(stats.trackerState) || stats.trackerState == kStateGameEnd) {
+    if (TrackingActive(stats.trackerState) || stats.trackerState == kStateEnding) {
         PrintStatistics(screen, stats, ram.debugFlag);
     }
     if (ram.debugFlag != 0) PrintDebugBlock(screen, mainCopy);

@@ -8,15 +8,11 @@
 #include <cstdint>
 
 #include "app/screen_buffer.h"
-#include "emulator/game_snapshot.h"
+#include "tracking/game_snapshot.h"
+#include "tracking/tracker_states.h"
 
-inline constexpr int kTrackerStateCount = 15;      // tracker states 0..14
-inline constexpr int kLevelNameCount = 21;         // level indexes 0..20
+inline constexpr int kLevelNameCount = kLevelIndexCount;  // level indexes 0..20
 inline constexpr int kNameSize = 64;               // bytes of one name row, NUL included
-inline constexpr uint32_t kBlankLevelIndex = 20;   // the level without a name (two blanks)
-
-// Names of the tracker states, indexed by trackerState.
-extern const char kTrackerStateNames[kTrackerStateCount][kNameSize];
 
 // Short level names, indexed by levelIndex. The three single-act levels end
 // in a blank ("SC ", "WF ", "DE ") so that every name is three columns wide.
@@ -24,9 +20,6 @@ extern const char kLevelNames[kLevelNameCount][kNameSize];
 
 // The level's name; an index outside the table gives the blank name.
 const char* LevelName(uint32_t levelIndex);
-
-// True in the states that belong to playing a level (2..7, 11..13).
-bool TrackingActive(uint32_t trackerState);
 
 // Writes the whole layout from row `screen.row` on and leaves `row` where the
 // log lines start. The run's total seconds are normalised in `mainCopy` (whole

@@ -22,5 +22,3 @@ bool Collect(SharedState& shared, GameSnapshot& mainSnapshot, LogBuffer& mainLog
     if (shared.sharedLog->count > 0) LogMerge(mainLog, *shared.sharedLog);
     return shared.ready;
 }
-
-uint32_t PassSleepMs(bool attached, bool identified) { return attached && identified ? 6u : 2400u; }

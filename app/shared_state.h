@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "emulator/game_snapshot.h"
+#include "tracking/game_snapshot.h"
 #include "log/log_buffer.h"
 
 struct SharedState {
@@ -26,13 +26,10 @@ struct SharedState {
 // Tracker thread, end of every pass: copies the snapshot, hands over the
 // pass's messages (replacing an uncollected batch; the tracker log keeps its
 // number series), sets ready = attached && identified. Returns `running`.
-// The caller sleeps afterwards (PassSleepMs).
+// The caller sleeps afterwards (PassSleepMs, app/tracker_thread.h).
 bool Publish(SharedState& shared, const GameSnapshot& trackerSnapshot, LogBuffer& trackerLog,
              bool attached, bool identified);
 
 // Main thread, top of every frame: copies the snapshot, merges a waiting batch
 // into the main log and clears the shared log. Returns `ready`.
 bool Collect(SharedState& shared, GameSnapshot& mainSnapshot, LogBuffer& mainLog);
-
-// Milliseconds the tracker sleeps after a pass: 6 while connected, 2400 otherwise.
-uint32_t PassSleepMs(bool attached, bool identified);

@@ -8,7 +8,7 @@
 #include "app/render_loop.h"
 #include "app/screen_buffer.h"
 #include "app/shared_state.h"
-#include "emulator/tracker_thread.h"
+#include "app/tracker_thread.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 

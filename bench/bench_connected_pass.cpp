@@ -12,7 +12,7 @@
 #include "e2e/e2e_support.h"
 #include "emulator/emulator_connection.h"
 #include "emulator/ram_decode.h"
-#include "emulator/tracker_thread.h"
+#include "app/tracker_thread.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ Standin* SharedStandin(std::string* error) {
 
 // A tracker attached to the stand-in and Connected, as after its first pass.
 struct ConnectedTracker {
-    std::unique_ptr<Tracker> tracker = std::make_unique<Tracker>();
+    std::unique_ptr<EmulatorLink> tracker = std::make_unique<EmulatorLink>();
     std::unique_ptr<GameSnapshot> snapshot = std::make_unique<GameSnapshot>();
     std::unique_ptr<LogBuffer> log = std::make_unique<LogBuffer>();
 
@@ -45,9 +45,8 @@ struct ConnectedTracker {
             state.SkipWithError(error.c_str());
             return false;
         }
-        InitRamDecode(*snapshot);
-        TrackerReset(*tracker, kPlatformProcessApi);
-        TrackerSetNames(*tracker);
+        InitRamDecode(snapshot->ram);
+        EmulatorLinkReset(*tracker, kPlatformProcessApi);
         Attach(*tracker, *log);
         if (!tracker->identified) {
             state.SkipWithError("could not connect to the stand-in (ptrace permission?)");
@@ -86,7 +85,7 @@ void BM_ConnectedPass(benchmark::State& state) {
     shared.running = true;
     shared.sharedLog = sharedLog.get();
     shared.sharedSnapshot = sharedSnapshot.get();
-    Tracker& tracker = *connected.tracker;
+    EmulatorLink& tracker = *connected.tracker;
     for (auto _ : state) {
         TrackerPass(tracker, *connected.snapshot, *connected.log);
         Publish(shared, *connected.snapshot, *connected.log, tracker.attached, tracker.identified);

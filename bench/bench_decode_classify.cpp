@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "emulator/contract.h"
+#include "emulator/core_layout.h"
 #include "emulator/ram_decode.h"
 #include "emulator/ram_writer.h"
 #include "tracking/classifier.h"
@@ -44,10 +44,10 @@ void BM_DecodeAndClassify(benchmark::State& state) {
     // Two windows a frame apart, alternated, so every pass sees the game move.
     std::vector<uint8_t> windows[2] = {LevelWindow(100), LevelWindow(101)};
     auto snapshot = std::make_unique<GameSnapshot>();
-    InitRamDecode(*snapshot);
+    InitRamDecode(snapshot->ram);
     size_t i = 0;
     for (auto _ : state) {
-        DecodeRamWindow(windows[i & 1].data(), *snapshot);
+        DecodeRamWindow(windows[i & 1].data(), snapshot->ram);
         ClassifyTick(*snapshot);
         benchmark::DoNotOptimize(snapshot.get());
         ++i;

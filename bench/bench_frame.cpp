@@ -7,7 +7,7 @@
 
 #include "app/layout.h"
 #include "app/screen_buffer.h"
-#include "emulator/game_snapshot.h"
+#include "tracking/game_snapshot.h"
 #include "log/log_buffer.h"
 
 namespace {

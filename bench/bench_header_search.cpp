@@ -10,7 +10,7 @@
 #include <memory>
 #include <random>
 
-#include "emulator/contract.h"
+#include "emulator/core_layout.h"
 #include "emulator/header_search.h"
 
 namespace {

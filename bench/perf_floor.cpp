@@ -10,7 +10,7 @@
 #include "bench/perf.h"
 #include "emulator/emulator_connection.h"
 #include "app/shared_state.h"
-#include "emulator/tracker_thread.h"
+#include "app/tracker_thread.h"
 #include "platform/clock.h"
 
 namespace {
@@ -24,10 +24,9 @@ double ProcessCpuSeconds() {
 }  // namespace
 
 int RunCadenceFloor(const FloorOptions& options) {
-    auto tracker = std::make_unique<Tracker>();
+    auto tracker = std::make_unique<EmulatorLink>();
     auto log = std::make_unique<LogBuffer>();
-    TrackerReset(*tracker, kPlatformProcessApi);
-    TrackerSetNames(*tracker);
+    EmulatorLinkReset(*tracker, kPlatformProcessApi);
     Attach(*tracker, *log);
     if (!tracker->identified) {
         std::fprintf(stderr, "floor: no emulator running Sonic 2 to read (%s)\n",

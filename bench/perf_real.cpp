@@ -26,7 +26,7 @@
 #include "e2e/real/retroarch.h"
 #include "emulator/emulator_connection.h"
 #include "emulator/ram_decode.h"
-#include "emulator/tracker_thread.h"
+#include "app/tracker_thread.h"
 #include "platform/clock.h"
 
 namespace {
@@ -152,12 +152,11 @@ int RunRealScanFigures(const ScanOptions& options) {
         return 2;
     }
 
-    auto tracker = std::make_unique<Tracker>();
+    auto tracker = std::make_unique<EmulatorLink>();
     auto snapshot = std::make_unique<GameSnapshot>();
     auto log = std::make_unique<LogBuffer>();
-    InitRamDecode(*snapshot);
-    TrackerReset(*tracker, kPlatformProcessApi);
-    TrackerSetNames(*tracker);
+    InitRamDecode(snapshot->ram);
+    EmulatorLinkReset(*tracker, kPlatformProcessApi);
     Attach(*tracker, *log);   // the first scan, not measured
     if (!tracker->attached || log->count < 1 || std::strcmp(log->entries[log->count - 1].text, "Unknown game") != 0) {
         std::fprintf(stderr, "the tracker did not scan RetroArch running another cartridge (%s)\n",

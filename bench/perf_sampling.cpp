@@ -28,7 +28,7 @@
 #include "e2e/child_process.h"
 #include "e2e/e2e_support.h"
 #include "e2e/real/retroarch.h"
-#include "emulator/tracker_thread.h"
+#include "app/tracker_thread.h"
 #include "platform/clock.h"
 #include "tracking/classifier.h"
 

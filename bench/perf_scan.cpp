@@ -19,7 +19,7 @@
 #include "e2e/e2e_support.h"
 #include "emulator/emulator_connection.h"
 #include "emulator/ram_decode.h"
-#include "emulator/tracker_thread.h"
+#include "app/tracker_thread.h"
 #include "platform/clock.h"
 
 namespace {
@@ -67,6 +67,7 @@ BareReads ReadLikeTheScan(ProcessHandle process) {
     uint8_t* buffer = static_cast<uint8_t*>(std::calloc(kScanBufferSize, 1));
     if (buffer == nullptr) return result;
     const uint64_t start = ClockNow();
+    const uint64_t limit = ProcessAddressLimit(process);
     uint64_t address = 0;
     MemoryRegion region{};
     while (ProcessQueryRegion(process, address, &region)) {
@@ -75,7 +76,7 @@ BareReads ReadLikeTheScan(ProcessHandle process) {
             if (ProcessReadMemory(process, region.baseAddress, buffer, size)) result.bytes += size;
         }
         const uint64_t next = region.baseAddress + region.regionSize;
-        if (next <= address || next >= kScanAddressLimit) break;
+        if (next <= address || next >= limit) break;
         address = next;
     }
     result.seconds = Seconds(ClockNow() - start);
@@ -104,12 +105,11 @@ int RunScanFigures(const ScanOptions& options) {
         return 2;
     }
 
-    auto tracker = std::make_unique<Tracker>();
+    auto tracker = std::make_unique<EmulatorLink>();
     auto snapshot = std::make_unique<GameSnapshot>();
     auto log = std::make_unique<LogBuffer>();
-    InitRamDecode(*snapshot);
-    TrackerReset(*tracker, kPlatformProcessApi);
-    TrackerSetNames(*tracker);
+    InitRamDecode(snapshot->ram);
+    EmulatorLinkReset(*tracker, kPlatformProcessApi);
     Attach(*tracker, *log);   // the first scan, not measured
     if (!tracker->attached || tracker->identified || log->count < 1 ||
         std::strcmp(log->entries[log->count - 1].text, kChecksumIncorrect) != 0) {

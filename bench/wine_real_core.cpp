@@ -23,10 +23,10 @@
 
 #include "e2e/e2e_support.h"
 #include "e2e/win32/frontend.h"
-#include "emulator/contract.h"
+#include "emulator/core_layout.h"
 #include "emulator/emulator_connection.h"
 #include "emulator/ram_decode.h"
-#include "emulator/tracker_thread.h"
+#include "app/tracker_thread.h"
 #include "platform/clock.h"
 
 namespace {
@@ -97,12 +97,11 @@ BareReads ReadLikeTheScan(ProcessHandle process) {
 int RunScan(const std::string& cartridge, uint32_t repeat) {
     Frontend frontend;
     if (!StartFrontend(cartridge, {}, &frontend)) return 2;
-    auto tracker = std::make_unique<Tracker>();
+    auto tracker = std::make_unique<EmulatorLink>();
     auto snapshot = std::make_unique<GameSnapshot>();
     auto log = std::make_unique<LogBuffer>();
-    InitRamDecode(*snapshot);
-    TrackerReset(*tracker, kPlatformProcessApi);
-    TrackerSetNames(*tracker);
+    InitRamDecode(snapshot->ram);
+    EmulatorLinkReset(*tracker, kPlatformProcessApi);
     Attach(*tracker, *log);   // the first scan, not measured
     if (!tracker->attached || log->count < 1 || std::strcmp(log->entries[log->count - 1].text, "Unknown game") != 0) {
         std::fprintf(stderr, "the tracker did not scan the frontend running another cartridge (%s)\n",

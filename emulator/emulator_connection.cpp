@@ -1,16 +1,28 @@
 #include "emulator/emulator_connection.h"
 
+#include <cinttypes>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "emulator/header_search.h"
+#include "emulator/work_ram_search.h"
 #include "platform/clock.h"
 
 const ProcessApi kPlatformProcessApi = {
-    ProcessSnapshotTake,     ProcessSnapshotFirst,     ProcessSnapshotNext, ProcessSnapshotClose,
-    ProcessOpen,             ProcessClose,             ProcessEnumModules,  ProcessModuleFileName,
-    ProcessModuleInformation, ProcessQueryRegion,      ProcessReadMemory,   ProcessLastError,
+    ProcessSnapshotTake,      ProcessSnapshotFirst, ProcessSnapshotNext, ProcessSnapshotClose,
+    ProcessOpen,              ProcessClose,         ProcessEnumModules,  ProcessModuleFileName,
+    ProcessModuleInformation, ProcessQueryRegion,   ProcessReadMemory,   ProcessLastError,
+    ProcessAddressLimit,
 };
+
+const EmulatorNames* EmulatorCandidates(int* count) {
+    static const EmulatorNames kWindows[] = {{kEmulatorProcessName, kCoreModuleName}};
+    static const EmulatorNames kLinux[] = {{kLinuxEmulatorProcessName, kLinuxCoreModuleName},
+                                           {kEmulatorProcessName, kCoreModuleName}};
+    *count = kWindowsProgramNames ? 1 : 2;
+    return kWindowsProgramNames ? kWindows : kLinux;
+}
 
 namespace {
 
@@ -18,11 +30,6 @@ constexpr uint32_t kSignatureHeadSize = 8;   // "init" and 0x00020000, compared 
 constexpr uint32_t kWindowStartInRam = kWindowRamOffset;
 
 enum class ScanResult { Done, LostConnection };
-
-void CopyName(char (&to)[kProcessNameSize], const char* from) {
-    std::strncpy(to, from, kProcessNameSize - 1);
-    to[kProcessNameSize - 1] = '\0';
-}
 
 // The signature is compared in two pieces, as the game's own check does.
 bool SignatureMatches(const uint8_t* bytes) {
@@ -37,38 +44,82 @@ const char* FileNameOf(const char* path) {
     return separator != nullptr ? separator + 1 : path;
 }
 
-void CloseProcess(Tracker& tracker) {
-    if (tracker.connection.process != nullptr) tracker.api->close(tracker.connection.process);
-    tracker.connection.process = nullptr;
+void CloseProcess(EmulatorLink& link) {
+    if (link.connection.process != nullptr) link.api->close(link.connection.process);
+    link.connection.process = nullptr;
 }
 
-void ReportFindFailure(Tracker& tracker, LogBuffer& log) {
-    LogAppend(log, ClockNow(), "ERROR: Could not find process '%s'.", tracker.connection.processName);
+void ReportFindFailure(EmulatorLink& link, LogBuffer& log) {
+    LogAppend(log, ClockNow(), "ERROR: Could not find process '%s'.", link.connection.processNamesText);
 }
 
-// Walks the emulator's memory below 2^44, region by region, for the cartridge
-// header, reading at most the first 60 MiB of each committed, accessible region.
-ScanResult HeaderScan(Tracker& tracker, LogBuffer& log) {
-    EmulatorConnection& connection = tracker.connection;
-    HeaderScanFigures& figures = tracker.scanFigures;
+// The OS refused to let this program read the emulator (on Linux: no ptrace
+// permission): said once per attempt, with what the player can do about it.
+void ReportAccessDenied(LogBuffer& log, const char* processName, int error) {
+    LogAppend(log, ClockNow(), "ERROR: Not allowed to read process '%s' (error %d). %s", processName, error,
+              ProcessAccessFixes());
+}
+
+// A read of the emulator's memory failed: the emulator is gone, or this
+// program may no longer read it.
+void ReportReadFailure(EmulatorLink& link, LogBuffer& log) {
+    const int error = link.api->lastError();
+    if (ProcessErrorIsAccessDenied(error)) {
+        ReportAccessDenied(log, link.connection.processName, error);
+    } else {
+        LogAppend(log, ClockNow(), "ReadProcessMemory failed with error code '%d' -- Disconnecting from %s", error,
+                  link.connection.processName);
+    }
+}
+
+// The 60 MiB buffer through which one identification reads the emulator's
+// memory, allocated on first use and released when FindGame returns.
+struct ScanBuffer {
+    uint8_t* bytes = nullptr;
+    bool failed = false;
+    ScanBuffer() = default;
+    ScanBuffer(const ScanBuffer&) = delete;
+    ScanBuffer& operator=(const ScanBuffer&) = delete;
+    ~ScanBuffer() { std::free(bytes); }
+};
+
+uint8_t* ScanBufferGet(ScanBuffer& buffer, LogBuffer& log) {
+    if (buffer.bytes == nullptr && !buffer.failed) {
+        // calloc: zero-filled pages that cost nothing until a read fills them.
+        buffer.bytes = static_cast<uint8_t*>(std::calloc(kScanBufferSize, 1));
+        buffer.failed = buffer.bytes == nullptr;
+        if (buffer.failed) {
+            LogAppend(log, ClockNow(), "ERROR: Could not allocate %u bytes for the header scan.", kScanBufferSize);
+        }
+    }
+    return buffer.bytes;
+}
+
+// Walks the emulator's memory up to the top of its user address space, region
+// by region, for the cartridge header, reading at most the first 60 MiB of
+// each committed, accessible region.
+ScanResult HeaderScan(EmulatorLink& link, LogBuffer& log, ScanBuffer& scanBuffer) {
+    EmulatorConnection& connection = link.connection;
+    HeaderScanFigures& figures = link.scanFigures;
     ++figures.scans;
     figures.regionsQueried = 0;
     figures.regionsRead = 0;
     figures.bytesRead = 0;
 
-    // calloc: zero-filled pages that cost nothing until a read fills them.
-    uint8_t* buffer = static_cast<uint8_t*>(std::calloc(kScanBufferSize, 1));
-    if (buffer == nullptr) {
-        LogAppend(log, ClockNow(), "ERROR: Could not allocate %u bytes for the header scan.", kScanBufferSize);
-        return ScanResult::Done;
-    }
+    uint8_t* buffer = ScanBufferGet(scanBuffer, log);
+    if (buffer == nullptr) return ScanResult::Done;
+    const uint64_t limit = link.api->addressLimit(connection.process);
     uint64_t address = 0;
     for (;;) {
         MemoryRegion region{};
-        if (!tracker.api->queryRegion(connection.process, address, &region)) {
+        if (!link.api->queryRegion(connection.process, address, &region)) {
             if (address == 0) {
-                LogAppend(log, ClockNow(), "Lost connection to '%s' -- Disconnecting", connection.processName);
-                std::free(buffer);
+                const int error = link.api->lastError();
+                if (ProcessErrorIsAccessDenied(error)) {
+                    ReportAccessDenied(log, connection.processName, error);
+                } else {
+                    LogAppend(log, ClockNow(), "Lost connection to '%s' -- Disconnecting", connection.processName);
+                }
                 return ScanResult::LostConnection;
             }
             break;
@@ -77,7 +128,7 @@ ScanResult HeaderScan(Tracker& tracker, LogBuffer& log) {
         if (region.state == kMemCommit && region.protect != kPageNoAccess) {
             size_t size = region.regionSize < kScanBufferSize ? static_cast<size_t>(region.regionSize)
                                                                : size_t{kScanBufferSize};
-            if (tracker.api->readMemory(connection.process, region.baseAddress, buffer, size)) {
+            if (link.api->readMemory(connection.process, region.baseAddress, buffer, size)) {
                 ++figures.regionsRead;
                 figures.bytesRead += size;
                 if (FindHeaderPattern(buffer, size) != kHeaderNotFound) {
@@ -88,60 +139,105 @@ ScanResult HeaderScan(Tracker& tracker, LogBuffer& log) {
         }
         uint64_t next = region.baseAddress + region.regionSize;
         // A region that doesn't move the walk on (or wraps) would loop forever.
-        if (next <= address || next >= kScanAddressLimit) break;
+        if (next <= address || next >= limit) break;
         address = next;
     }
-    std::free(buffer);
     return ScanResult::Done;
+}
+
+// Where the signature lies: at the load address + 0x2A1060 + 65500 in the
+// builds long in use (read first, when that lies inside the core's image), or
+// else wherever in the image a build keeps work RAM. Sets ramBase to the work
+// RAM found.
+enum class SignatureResult { Found, Missing, ReadFailed };
+
+SignatureResult LocateSignature(EmulatorLink& link, LogBuffer& log, ScanBuffer& scanBuffer) {
+    EmulatorConnection& connection = link.connection;
+    const uint64_t imageEnd = connection.coreBase + connection.coreSize;
+    if (connection.ramBase + kSignatureRamOffset + kSignatureProbeSize <= imageEnd) {
+        uint8_t probe[kSignatureProbeSize];
+        if (!link.api->readMemory(connection.process, connection.ramBase + kSignatureRamOffset, probe, sizeof probe)) {
+            ReportReadFailure(link, log);
+            return SignatureResult::ReadFailed;
+        }
+        if (SignatureMatches(probe)) return SignatureResult::Found;
+    }
+    uint8_t* buffer = ScanBufferGet(scanBuffer, log);
+    uint64_t ramBase = 0;
+    if (buffer == nullptr || !SearchWorkRam(*link.api, connection.process, connection.coreBase, connection.coreSize,
+                                            buffer, kScanBufferSize, &ramBase)) {
+        return SignatureResult::Missing;
+    }
+    connection.ramBase = ramBase;
+    LogAppend(log, ClockNow(), "Work RAM found at core + 0x%" PRIX64, ramBase - connection.coreBase);
+    return SignatureResult::Found;
 }
 
 }  // namespace
 
-void TrackerReset(Tracker& tracker, const ProcessApi& api) {
-    std::memset(&tracker.connection, 0, sizeof tracker.connection);
-    std::memset(&tracker.scratch, 0, sizeof tracker.scratch);
-    tracker.scanFigures = {};
-    tracker.attached = false;
-    tracker.identified = false;
-    tracker.api = &api;
+void EmulatorLinkReset(EmulatorLink& link, const ProcessApi& api) {
+    std::memset(&link.connection, 0, sizeof link.connection);
+    std::memset(&link.scratch, 0, sizeof link.scratch);
+    link.scanFigures = {};
+    link.attached = false;
+    link.identified = false;
+    link.api = &api;
+    int count = 0;
+    const EmulatorNames* candidates = EmulatorCandidates(&count);
+    link.connection.processName = candidates[0].process;
+    link.connection.moduleName = candidates[0].module;
+    char* text = link.connection.processNamesText;
+    const size_t size = sizeof link.connection.processNamesText;
+    size_t used = 0;
+    for (int i = 0; i < count && used < size; ++i) {
+        const int wrote = std::snprintf(text + used, size - used, "%s%s", i == 0 ? "" : "' or '", candidates[i].process);
+        if (wrote > 0) used += static_cast<size_t>(wrote);
+    }
 }
 
-void TrackerSetNames(Tracker& tracker) {
-    CopyName(tracker.connection.processName, kEmulatorProcessName);
-    CopyName(tracker.connection.moduleName, kCoreModuleName);
-}
-
-void Attach(Tracker& tracker, LogBuffer& log) {
-    const ProcessApi& api = *tracker.api;
-    EmulatorConnection& connection = tracker.connection;
-    AttachScratch& scratch = tracker.scratch;
+void Attach(EmulatorLink& link, LogBuffer& log) {
+    const ProcessApi& api = *link.api;
+    EmulatorConnection& connection = link.connection;
+    AttachScratch& scratch = link.scratch;
 
     ProcessSnapshotHandle snapshot = api.snapshotTake();
     if (snapshot == nullptr) {
         LogAppend(log, ClockNow(), "Could not get handle snapshot.");
-        ReportFindFailure(tracker, log);
+        ReportFindFailure(link, log);
         return;
     }
     // The first entry is the system's own and is never compared.
     ProcessEntry entry{};
     if (!api.snapshotFirst(snapshot, &entry)) {
         api.snapshotClose(snapshot);
-        ReportFindFailure(tracker, log);
+        ReportFindFailure(link, log);
         return;
     }
-    for (;;) {
+    int candidateCount = 0;
+    const EmulatorNames* candidates = EmulatorCandidates(&candidateCount);
+    const EmulatorNames* found = nullptr;
+    while (found == nullptr) {
         if (!api.snapshotNext(snapshot, &entry)) {
             api.snapshotClose(snapshot);
-            ReportFindFailure(tracker, log);
+            ReportFindFailure(link, log);
             return;
         }
         entry.exeFile[kProcessNameSize - 1] = '\0';
-        if (std::strcmp(entry.exeFile, connection.processName) == 0) break;
+        for (int i = 0; i < candidateCount && found == nullptr; ++i) {
+            if (std::strcmp(entry.exeFile, candidates[i].process) == 0) found = &candidates[i];
+        }
     }
+    connection.processName = found->process;
+    connection.moduleName = found->module;
     connection.process = api.open(entry.processId);
+    const int openError = connection.process == nullptr ? api.lastError() : 0;
     api.snapshotClose(snapshot);
     if (connection.process == nullptr) {
-        ReportFindFailure(tracker, log);
+        if (ProcessErrorIsAccessDenied(openError)) {
+            ReportAccessDenied(log, connection.processName, openError);
+        } else {
+            ReportFindFailure(link, log);
+        }
         return;
     }
 
@@ -149,7 +245,7 @@ void Attach(Tracker& tracker, LogBuffer& log) {
     uint32_t bytesNeeded = 0;
     if (!api.enumModules(connection.process, scratch.modules, sizeof scratch.modules, &bytesNeeded)) {
         LogAppend(log, ClockNow(), "ERROR: Could not enumerate '%s' modules.", connection.processName);
-        CloseProcess(tracker);
+        CloseProcess(link);
         return;
     }
     uint32_t moduleCount = bytesNeeded / sizeof(ModuleHandle);
@@ -170,53 +266,43 @@ void Attach(Tracker& tracker, LogBuffer& log) {
 
         if (!api.moduleInformation(connection.process, scratch.modules[i], &scratch.moduleInfo)) {
             LogAppend(log, ClockNow(), "ERROR: Could not get module information for %s", fileName);
-            CloseProcess(tracker);
+            CloseProcess(link);
             return;
         }
         LogAppend(log, ClockNow(), "SUCCESS: Loaded %s in %s.", scratch.modulePath, connection.processName);
-        connection.ramBase = scratch.moduleInfo.baseOfDll + kWorkRamOffsetInModule;
-        FindGameResult found = FindGame(tracker, log);
-        tracker.attached = true;
-        switch (found) {
-        case FindGameResult::Found:
-            tracker.identified = true;
-            break;
-        case FindGameResult::NotIdentified:
-            connection.headerFound = 0;
-            break;
-        case FindGameResult::LostConnection:
-            Disconnect(tracker);
-            break;
-        }
+        connection.coreBase = scratch.moduleInfo.baseOfDll;
+        connection.coreSize = scratch.moduleInfo.sizeOfImage;
+        connection.ramBase = connection.coreBase + kWorkRamOffsetInModule;
+        link.attached = true;
+        IdentifyGame(link, log);
         return;
     }
 
     LogAppend(log, ClockNow(), "WARNING: %s did not have module %s loaded. Retrying.", connection.processName,
               connection.moduleName);
-    CloseProcess(tracker);
+    CloseProcess(link);
 }
 
-FindGameResult FindGame(Tracker& tracker, LogBuffer& log) {
-    EmulatorConnection& connection = tracker.connection;
+FindGameResult FindGame(EmulatorLink& link, LogBuffer& log) {
+    EmulatorConnection& connection = link.connection;
+    ScanBuffer scanBuffer;
     if (connection.headerFound == 0) {
-        if (HeaderScan(tracker, log) == ScanResult::LostConnection) return FindGameResult::LostConnection;
+        if (HeaderScan(link, log, scanBuffer) == ScanResult::LostConnection) return FindGameResult::LostConnection;
         if (connection.headerFound == 0) {
             LogAppend(log, ClockNow(), "Unknown game");
             return FindGameResult::NotIdentified;
         }
     }
 
-    uint8_t probe[kSignatureProbeSize];
-    if (!tracker.api->readMemory(connection.process, connection.ramBase + kSignatureRamOffset, probe, sizeof probe)) {
-        int error = tracker.api->lastError();
-        LogAppend(log, ClockNow(), "ReadProcessMemory failed with error code '%d' -- Disconnecting from %s", error,
-                  connection.processName);
+    switch (LocateSignature(link, log, scanBuffer)) {
+    case SignatureResult::ReadFailed:
         return FindGameResult::LostConnection;
-    }
-    if (!SignatureMatches(probe)) {
+    case SignatureResult::Missing:
         LogAppend(log, ClockNow(),
                   "Game found but checksum routine was incorrect. Please select a game in Sonic Compilation");
         return FindGameResult::NotIdentified;
+    case SignatureResult::Found:
+        break;
     }
     LogAppend(log, ClockNow(), "Game found: Sonic 2");
 
@@ -227,12 +313,25 @@ FindGameResult FindGame(Tracker& tracker, LogBuffer& log) {
     return FindGameResult::Found;
 }
 
-ReadWindowResult ReadWindow(Tracker& tracker, LogBuffer& log) {
-    EmulatorConnection& connection = tracker.connection;
-    if (!tracker.api->readMemory(connection.process, connection.ramBase, connection.window, connection.windowSize)) {
-        int error = tracker.api->lastError();
-        LogAppend(log, ClockNow(), "ReadProcessMemory failed with error code '%d' -- Disconnecting from %s", error,
-                  connection.processName);
+void IdentifyGame(EmulatorLink& link, LogBuffer& log) {
+    switch (FindGame(link, log)) {
+    case FindGameResult::Found:
+        link.identified = true;
+        break;
+    case FindGameResult::NotIdentified:
+        // Scan again on the next pass: the cartridge may have changed.
+        link.connection.headerFound = 0;
+        break;
+    case FindGameResult::LostConnection:
+        Disconnect(link);
+        break;
+    }
+}
+
+ReadWindowResult ReadWindow(EmulatorLink& link, LogBuffer& log) {
+    EmulatorConnection& connection = link.connection;
+    if (!link.api->readMemory(connection.process, connection.ramBase, connection.window, connection.windowSize)) {
+        ReportReadFailure(link, log);
         return ReadWindowResult::ReadFailed;
     }
     if (!SignatureMatches(connection.window + kSignatureWindowOffset)) {
@@ -242,12 +341,14 @@ ReadWindowResult ReadWindow(Tracker& tracker, LogBuffer& log) {
     return ReadWindowResult::WindowGood;
 }
 
-void Disconnect(Tracker& tracker) {
-    EmulatorConnection& connection = tracker.connection;
+void Disconnect(EmulatorLink& link) {
+    EmulatorConnection& connection = link.connection;
     connection.window = nullptr;
     connection.windowSize = 0;
     connection.ramBase = 0;
-    CloseProcess(tracker);
-    tracker.attached = false;
-    tracker.identified = false;
+    connection.coreBase = 0;
+    connection.coreSize = 0;
+    CloseProcess(link);
+    link.attached = false;
+    link.identified = false;
 }

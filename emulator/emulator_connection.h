@@ -7,13 +7,13 @@
 // default; tests put a fake in its place to produce exact failures.
 //
 // [SECTION] ProcessApi
-// [SECTION] EmulatorConnection and Tracker
-// [SECTION] Attach, FindGame, ReadWindow, Disconnect
+// [SECTION] EmulatorConnection and EmulatorLink
+// [SECTION] Attach, FindGame, IdentifyGame, ReadWindow, Disconnect
 #pragma once
 
 #include <cstdint>
 
-#include "emulator/contract.h"
+#include "emulator/core_layout.h"
 #include "log/log_buffer.h"
 #include "platform/process_memory.h"
 
@@ -31,26 +31,41 @@ struct ProcessApi {
     bool (*queryRegion)(ProcessHandle process, uint64_t address, MemoryRegion* region);
     bool (*readMemory)(ProcessHandle process, uint64_t address, void* buffer, size_t size);
     int (*lastError)();
+    uint64_t (*addressLimit)(ProcessHandle process);
 };
 
 // The platform backend.
 extern const ProcessApi kPlatformProcessApi;
 
-// [SECTION] EmulatorConnection and Tracker
+// [SECTION] EmulatorConnection and EmulatorLink
 
 inline constexpr int kModuleHandleCapacity = 1024;                // 8192 bytes of handles
 inline constexpr uint32_t kModulePathSize = 260;                   // MAX_PATH
 
+// A process name and the core module looked for in such a process.
+struct EmulatorNames {
+    const char* process;
+    const char* module;
+};
+
 struct EmulatorConnection {
-    char processName[kProcessNameSize];   // "retroarch.exe"
-    char moduleName[kProcessNameSize];    // "genesis_plus_gx_libretro.dll"
+    const char* processName;              // the process looked for or found: "retroarch.exe", "retroarch"
+    const char* moduleName;               // the core looked for in it: "genesis_plus_gx_libretro.dll", ".so"
+    char processNamesText[64];            // every process name looked for, for messages: "retroarch' or 'retroarch.exe"
     ProcessHandle process;                // open exactly while attached
+    uint64_t coreBase;                    // emulator address: the core's load address while attached
+    uint64_t coreSize;                    // bytes of the core's image from coreBase
     uint64_t ramBase;                     // emulator address: work RAM once attached, the window once identified; 0 when detached
     uint8_t* window;                      // the RAM window copy while identified, else null
     uint32_t windowSize;                  // bytes: kWindowSize while identified, else 0
     uint32_t headerFound;                 // 1 once a header scan succeeded; kept across disconnects
     uint8_t windowStorage[kWindowSize];   // where `window` points while identified
 };
+
+// The emulators looked for on this OS, `count` of them: RetroArch as the OS
+// builds it and, on Linux, also the Windows RetroArch under Wine. The first
+// process in the snapshot with any of the names is taken.
+const EmulatorNames* EmulatorCandidates(int* count);
 
 // Working storage of an attach attempt.
 struct AttachScratch {
@@ -67,10 +82,11 @@ struct HeaderScanFigures {
     uint64_t bytesRead;       // bytes of the latest scan read successfully
 };
 
-// Everything the tracker thread keeps about the emulator between passes.
+// The tracker thread's link to the emulator: everything it keeps about the
+// emulator between passes, and the process calls it makes them with.
 // Connection states: Detached (neither flag), Attached (attached only),
 // Connected (both).
-struct Tracker {
+struct EmulatorLink {
     const ProcessApi* api;
     EmulatorConnection connection;
     bool attached;            // the process is open and the core module was found
@@ -84,22 +100,27 @@ enum class ReadWindowResult { ReadFailed, SignatureMismatch, WindowGood };
 
 // [SECTION] Attach, FindGame, ReadWindow, Disconnect
 
-// Zero-fills the connection and the flags and sets the process calls to use.
-void TrackerReset(Tracker& tracker, const ProcessApi& api);
+// Zero-fills the connection and the flags, sets the emulator's names and the
+// process calls to use.
+void EmulatorLinkReset(EmulatorLink& link, const ProcessApi& api);
 
-// Copies the emulator's process and module names into the connection.
-void TrackerSetNames(Tracker& tracker);
-
-// A Detached pass: finds the process and the core module, then calls FindGame
-// once. Leaves the tracker Detached, Attached or Connected.
-void Attach(Tracker& tracker, LogBuffer& log);
+// A Detached pass: finds the process and the core module, then identifies the
+// game once (IdentifyGame). Leaves the link Detached, Attached or Connected.
+void Attach(EmulatorLink& link, LogBuffer& log);
 
 // Makes sure the cartridge runs Sonic 2: the header scan (unless the header was
-// found before), then the RAM signature; on Found the window is set up.
-FindGameResult FindGame(Tracker& tracker, LogBuffer& log);
+// found before), then the RAM signature, at the core's load address + 0x2A1060
+// or else wherever in the core's image it lies; on Found the window is set up.
+FindGameResult FindGame(EmulatorLink& link, LogBuffer& log);
+
+// FindGame and what its outcome does to the link: Found makes it Connected,
+// NotIdentified forgets the header (the next try scans again: the cartridge
+// may have changed), LostConnection disconnects. The one place that acts on
+// FindGame's outcome, for Attach and for an Attached pass.
+void IdentifyGame(EmulatorLink& link, LogBuffer& log);
 
 // Reads the window in one read and checks the RAM signature in it.
-ReadWindowResult ReadWindow(Tracker& tracker, LogBuffer& log);
+ReadWindowResult ReadWindow(EmulatorLink& link, LogBuffer& log);
 
 // Drops the window and the process handle; headerFound stays.
-void Disconnect(Tracker& tracker);
+void Disconnect(EmulatorLink& link);

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "emulator/contract.h"
+#include "emulator/core_layout.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

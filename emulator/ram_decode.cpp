@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "emulator/contract.h"
+#include "emulator/core_layout.h"
 
 namespace {
 
@@ -123,23 +123,31 @@ void CheckWindowOffsetsOrTrap(const WindowOffsetTable& table) {
     if (!InBounds(table)) __builtin_trap();  // a window offset reads past the RAM window: fix the table
 }
 
-void InitRamDecode(GameSnapshot& snapshot) {
+void InitRamDecode(RamMirror& ram) {
     CheckWindowOffsetsOrTrap(kTable);
-    std::memset(&snapshot, 0, sizeof(snapshot));
-    for (int k = 0; k < kSpeedTableSize; ++k) {
-        snapshot.stats.spindashSpeedTable[k] = 2048 + 128 * static_cast<uint32_t>(k);
-    }
-    snapshot.ram.objectCount = kObjectIdsSampled;
+    std::memset(&ram, 0, sizeof(ram));
+    ram.objectCount = kObjectIdsSampled;
 }
 
-void DecodeRamWindow(const uint8_t* w, GameSnapshot& snapshot) {
-    RamMirror& r = snapshot.ram;
+void ShiftPrevFields(RamMirror& r, const RamMirror& previous) {
+    r.levelFramePrev = previous.levelFrame;
+    r.timerFramePrev = previous.timerFrame;
+    r.globalFramePrev = previous.globalFrame;
+    r.livesPrev = previous.lives;
+    r.p1HitTimerPrev = previous.p1HitTimer;
+    r.p1SpindashFlagPrev = previous.p1SpindashFlag;
+    r.p1SpindashCountPrev = previous.p1SpindashCount;
+    r.p2HitTimerPrev = previous.p2HitTimer;
+    r.p2SpindashFlagPrev = previous.p2SpindashFlag;
+}
 
-    r.levelFramePrev = r.levelFrame;
+void ShiftPrevFields(RamMirror& r) { ShiftPrevFields(r, r); }
+
+void DecodeRamWindow(const uint8_t* w, RamMirror& r) {
+    ShiftPrevFields(r);
+
     r.levelFrame = Word<kOffsetLevelFrame>(w);
-    r.timerFramePrev = r.timerFrame;
     r.timerFrame = Byte<kOffsetTimerFrame>(w);
-    r.globalFramePrev = r.globalFrame;
     r.globalFrame = Long<kOffsetGlobalFrame>(w);
     r.timerSeconds = Byte<kOffsetTimerSeconds>(w);
     r.timerMinutes = Byte<kOffsetTimerMinutes>(w);
@@ -148,7 +156,6 @@ void DecodeRamWindow(const uint8_t* w, GameSnapshot& snapshot) {
     r.rings = Word<kOffsetRings>(w);
     r.collectedA = Byte<kOffsetCollectedA>(w);
     r.collectedB = Byte<kOffsetCollectedB>(w);
-    r.livesPrev = r.lives;
     r.lives = Byte<kOffsetLives>(w);
     r.continues = Byte<kOffsetContinues>(w);
     r.gameMode = Byte<kOffsetGameMode>(w);
@@ -160,11 +167,8 @@ void DecodeRamWindow(const uint8_t* w, GameSnapshot& snapshot) {
     r.p1VelX = SignedWord<kOffsetP1VelX>(w);
     r.p1VelY = SignedWord<kOffsetP1VelY>(w);
     r.p1Inertia = SignedWord<kOffsetP1Inertia>(w);
-    r.p1HitTimerPrev = r.p1HitTimer;
     r.p1HitTimer = Word<kOffsetP1HitTimer>(w);
-    r.p1SpindashFlagPrev = r.p1SpindashFlag;
     r.p1SpindashFlag = Byte<kOffsetP1SpindashFlag>(w);
-    r.p1SpindashCountPrev = r.p1SpindashCount;
     r.p1SpindashCount = Word<kOffsetP1SpindashCount>(w);
 
     r.p2PosX = Word<kOffsetP2PosX>(w);
@@ -175,9 +179,7 @@ void DecodeRamWindow(const uint8_t* w, GameSnapshot& snapshot) {
     r.p2VelY = SignedWord<kOffsetP2VelY>(w);
     // The game keeps P2's inertia as a word like P1's, but only its low byte is read.
     r.p2Inertia = SignedByte<kOffsetP2Inertia>(w);
-    r.p2HitTimerPrev = r.p2HitTimer;
     r.p2HitTimer = Word<kOffsetP2HitTimer>(w);
-    r.p2SpindashFlagPrev = r.p2SpindashFlag;
     r.p2SpindashFlag = Byte<kOffsetP2SpindashFlag>(w);
     r.p2SpindashCount = Word<kOffsetP2SpindashCount>(w);
 
@@ -195,19 +197,6 @@ void DecodeRamWindow(const uint8_t* w, GameSnapshot& snapshot) {
     const uint32_t step = r.levelFrame - r.levelFramePrev;
     UpdateHoldCounters(static_cast<uint8_t>(Byte<kOffsetP1Buttons>(w)), step, r.p1HoldFrames);
     UpdateHoldCounters(static_cast<uint8_t>(Byte<kOffsetP2Buttons>(w)), step, r.p2HoldFrames);
-}
-
-void RepeatPreviousDecode(GameSnapshot& snapshot) {
-    RamMirror& r = snapshot.ram;
-    r.levelFramePrev = r.levelFrame;
-    r.timerFramePrev = r.timerFrame;
-    r.globalFramePrev = r.globalFrame;
-    r.livesPrev = r.lives;
-    r.p1HitTimerPrev = r.p1HitTimer;
-    r.p1SpindashFlagPrev = r.p1SpindashFlag;
-    r.p1SpindashCountPrev = r.p1SpindashCount;
-    r.p2HitTimerPrev = r.p2HitTimer;
-    r.p2SpindashFlagPrev = r.p2SpindashFlag;
 }
 
 void UpdateHoldCounters(uint8_t buttons, uint32_t levelFrameStep, uint32_t counters[kButtonCount]) {

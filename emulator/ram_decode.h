@@ -1,4 +1,4 @@
-// Turning the RAM window into the RamMirror half of a GameSnapshot.
+// Turning the RAM window into a RamMirror (emulator/ram_mirror.h).
 //
 // The window is a copy of 68000 work RAM 0xFFA000..0xFFFFFF as the emulator
 // core keeps it: 16-bit words in the host's little-endian order. So the word at
@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-#include "emulator/game_snapshot.h"
+#include "emulator/ram_mirror.h"
 
 // [SECTION] WindowOffsetTable: every window offset the tracker reads, one entry
 // per decoded source, the object ids as one entry (the first id), and the RAM
@@ -81,24 +81,28 @@ void CheckWindowOffsetsOrTrap(const WindowOffsetTable& table);
 
 // [SECTION] Creating the snapshot, decoding, hold counters
 
-// Sets up the tracker thread's snapshot once, before the first attach: the whole
-// record zero-filled, the spindash speed table (2048 + 128 k) and objectCount
-// (150) set, and the offset table checked (a bad table halts the program).
-void InitRamDecode(GameSnapshot& snapshot);
+// Sets up the tracker thread's RamMirror once, before the first attach: zero-
+// filled with objectCount (150) set, and the offset table checked (a bad table
+// halts the program).
+void InitRamDecode(RamMirror& ram);
 
-// Decodes one RAM window copy (kWindowSize bytes) into snapshot.ram: every Prev
-// field takes its partner's value just before the partner is read again, then
-// the flags, the object ids and both controllers' hold counters. Reads only the
-// window; no allocation, no system call, cannot fail.
-void DecodeRamWindow(const uint8_t* window, GameSnapshot& snapshot);
+// Every Prev field takes its partner's value. The first step of every decode;
+// alone, it is the previous decode seen once more, as a decode of the same
+// window would give it (the values, the object ids and the hold counters stay,
+// and the level frame step of a repeated window is 0): the pass whose window
+// lost the RAM signature classifies that, and must not find the changes of the
+// previous pass (a death, a hit, a release, a lag frame) a second time.
+void ShiftPrevFields(RamMirror& ram);
 
-// The previous decode seen once more, as a decode of the same window would give
-// it: every Prev field takes its partner's value; the values themselves, the
-// object ids and the hold counters stay (the level frame step of a repeated
-// window is 0). For the pass whose window lost the RAM signature: the classifier
-// runs once more on the values decoded before, and must not find the changes of
-// the previous pass (a death, a hit, a release, a lag frame) a second time.
-void RepeatPreviousDecode(GameSnapshot& snapshot);
+// The same shift from one record to another: every Prev field of `ram` takes
+// the value of its partner in `previous` (the other fields stay). For builders
+// of RamMirror sequences that set the values themselves (tests).
+void ShiftPrevFields(RamMirror& ram, const RamMirror& previous);
+
+// Decodes one RAM window copy (kWindowSize bytes) into `ram`: ShiftPrevFields,
+// then every value, the flags, the object ids and both controllers' hold
+// counters. Reads only the window; no allocation, no system call, cannot fail.
+void DecodeRamWindow(const uint8_t* window, RamMirror& ram);
 
 // One controller's hold counters: for each set bit k of `buttons`, counter k
 // advances by `levelFrameStep` (level frames since the previous decode, modulo

@@ -42,6 +42,11 @@ struct MemoryRegion {
 // The separator before a module's file name in its path: '\\' on Windows, '/' on POSIX.
 extern const char kModulePathSeparator;
 
+// True where programs and libraries carry Windows names (.exe, .dll) as this
+// OS's own; false on Linux, where they have ELF names and Windows programs
+// may run beside them under Wine.
+extern const bool kWindowsProgramNames;
+
 // A snapshot of the running processes (CreateToolhelp32Snapshot), in the OS's
 // order (ascending process id on Linux). Ended processes are left out (on
 // Linux: zombies). The first entry is the system's own (the idle process on

@@ -22,7 +22,7 @@ void EndCheck(GameSnapshot& snapshot) {
 }
 
 bool ResultsObjectPresent(const RamMirror& ram) {
-    const uint32_t count = std::min<uint32_t>(ram.objectCount, kObjectIdSlots);
+    const uint32_t count = std::min<uint32_t>(ram.objectCount, kObjectIdsSampled);
     for (uint32_t i = 0; i < count; ++i) {
         if (ram.objectIds[i] == kResultsObjectId) return true;
     }

@@ -4,24 +4,8 @@
 
 #include <cstdint>
 
-#include "emulator/game_snapshot.h"
-
-// Tracker states: the rows of the state name table on the screen.
-inline constexpr uint32_t kStateSegaLogo = 0;
-inline constexpr uint32_t kStateTitleScreen = 1;        // named only; nothing leads to it
-inline constexpr uint32_t kStateLevelTransition = 2;
-inline constexpr uint32_t kStatePostDeathTransition = 3;
-inline constexpr uint32_t kStateLevelActive = 4;
-inline constexpr uint32_t kStateSpecialStage = 5;
-inline constexpr uint32_t kStateContinueScreen = 6;
-inline constexpr uint32_t kStateGameStarting = 7;
-inline constexpr uint32_t kStateEnding = 8;
-inline constexpr uint32_t kStateOptionsMenu = 9;
-inline constexpr uint32_t kStateLevelSelect = 10;
-inline constexpr uint32_t kStatePaused = 11;
-inline constexpr uint32_t kStateDeath = 12;
-inline constexpr uint32_t kStateLevelEnd = 13;
-inline constexpr uint32_t kStateOther = 14;
+#include "tracking/game_snapshot.h"
+#include "tracking/tracker_states.h"
 
 // Values of the game's main mode byte (0xFFF600) that the classifier knows.
 inline constexpr uint32_t kModeSegaLogo = 0;
@@ -37,9 +21,6 @@ inline constexpr uint32_t kModePreLevel = 140;  // level mode with the title-car
 // Id of the level results object; its presence among the sampled objects marks
 // the end of a level.
 inline constexpr uint32_t kResultsObjectId = 58;
-
-// Level index of the blank name: unknown zones and indexes past the table.
-inline constexpr uint32_t kLevelIndexBlank = 20;
 
 // Classifies one pass. Call once per decoded pass, after the decode and before
 // the snapshot is published; also on a pass that decoded nothing (the previous

@@ -5,7 +5,7 @@
 // totals move.
 #pragma once
 
-#include "emulator/game_snapshot.h"
+#include "tracking/game_snapshot.h"
 
 // Hundredths of a second in one timer sixtieth (100/60), single precision: the
 // screen shows exactly what the float arithmetic leaves in the records.

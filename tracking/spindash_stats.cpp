@@ -10,16 +10,16 @@ constexpr uint32_t kTapCountFloor = 150;
 
 // The game's release speed for a charge count: the speed table indexed by the
 // count's high byte. False for counts past the table's last charge level.
-bool ReleaseSpeedFor(const TrackerStats& stats, uint32_t chargeCount, uint32_t* speed) {
+bool ReleaseSpeedFor(uint32_t chargeCount, uint32_t* speed) {
     const uint32_t level = chargeCount >> 8;
     if (level >= static_cast<uint32_t>(kSpeedTableSize)) return false;
-    *speed = stats.spindashSpeedTable[level];
+    *speed = kSpindashSpeedTable[level];
     return true;
 }
 
 // Where a release speed lies between the slowest and the fastest entry, 0 to 1.
-float SpeedFraction(const TrackerStats& stats, uint32_t speed) {
-    const uint32_t* table = stats.spindashSpeedTable;
+float SpeedFraction(uint32_t speed) {
+    const uint32_t* table = kSpindashSpeedTable;
     const int32_t above = static_cast<int32_t>(speed - table[0]);
     const int32_t range = static_cast<int32_t>(table[kSpeedTableSize - 1] - table[0]);
     return static_cast<float>(above) / static_cast<float>(range);
@@ -34,17 +34,17 @@ void CountHit(uint32_t timer, uint32_t timerPrev, uint32_t* hits) {
 void ActiveTickStatistics(GameSnapshot& snapshot) {
     TrackerStats& stats = snapshot.stats;
     const RamMirror& ram = snapshot.ram;
-    const uint32_t* table = stats.spindashSpeedTable;
+    const uint32_t* table = kSpindashSpeedTable;
 
     CountHit(ram.p1HitTimer, ram.p1HitTimerPrev, &stats.p1Hits);
     CountHit(ram.p2HitTimer, ram.p2HitTimerPrev, &stats.p2Hits);
 
     uint32_t speed = 0;
     if (ram.p1SpindashFlagPrev == 1 && ram.p1SpindashFlag == 0 &&
-        ReleaseSpeedFor(stats, ram.p1SpindashCount, &speed)) {
+        ReleaseSpeedFor(ram.p1SpindashCount, &speed)) {
         stats.p1ReleaseSpeed = speed;
         if (speed == table[kSpeedTableSize - 1]) ++stats.perfectSpindashes;
-        stats.p1SpeedFraction = SpeedFraction(stats, speed);
+        stats.p1SpeedFraction = SpeedFraction(speed);
         if (stats.p1TapCount >= kCountedTapCount) {
             stats.chargeFractionSum +=
                 static_cast<float>(ram.p1SpindashCount) / static_cast<float>(table[0]);
@@ -70,8 +70,8 @@ void ActiveTickStatistics(GameSnapshot& snapshot) {
     }
 
     if (ram.p2SpindashFlagPrev == 1 && ram.p2SpindashFlag == 0 &&
-        ReleaseSpeedFor(stats, ram.p2SpindashCount, &speed)) {
+        ReleaseSpeedFor(ram.p2SpindashCount, &speed)) {
         stats.p2ReleaseSpeed = speed;
-        stats.p2SpeedFraction = SpeedFraction(stats, speed);
+        stats.p2SpeedFraction = SpeedFraction(speed);
     }
 }

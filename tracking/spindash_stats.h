@@ -1,7 +1,15 @@
 // Spindash quality and hits of both players, judged on active level passes.
 #pragma once
 
-#include "emulator/game_snapshot.h"
+#include <cstdint>
+
+#include "tracking/game_snapshot.h"
+
+inline constexpr int kSpeedTableSize = 9;         // spindash charge levels 0..8
+
+// The game's spindash release speed by charge level: 2048 + 128 k.
+inline constexpr uint32_t kSpindashSpeedTable[kSpeedTableSize] = {2048, 2176, 2304, 2432, 2560,
+                                                                 2688, 2816, 2944, 3072};
 
 // Hit timer value on the frame a player is hit.
 inline constexpr uint32_t kHitTimerOnHit = 120;
@@ -11,5 +19,5 @@ inline constexpr int32_t kCountedTapCount = 5;
 
 // Runs on every active level pass (mode 12, not paused, global frame counter
 // advanced, level frame and timer sixtieths both changed): counts hits, judges
-// releases of both players against spindashSpeedTable and counts P1's taps.
+// releases of both players against kSpindashSpeedTable and counts P1's taps.
 void ActiveTickStatistics(GameSnapshot& snapshot);

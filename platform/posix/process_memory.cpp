@@ -24,6 +24,7 @@
 #include <unistd.h>
 #include <vector>
 
+const bool kWindowsProgramNames = false;
 const char kModulePathSeparator = '/';
 
 namespace {

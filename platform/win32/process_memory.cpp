@@ -10,6 +10,7 @@
 
 #include <cstring>
 
+const bool kWindowsProgramNames = true;
 const char kModulePathSeparator = '\\';
 
 static_assert(sizeof(HMODULE) == sizeof(ModuleHandle), "a module handle is its 64-bit load address");

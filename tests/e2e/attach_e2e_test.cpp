@@ -17,7 +17,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::string kNotFound = "ERROR: Could not find process 'retroarch.exe'.";
+const std::string kNotFound = kWindowsProgramNames ? "ERROR: Could not find process 'retroarch.exe'."
+                               : "ERROR: Could not find process 'retroarch' or 'retroarch.exe'.";
 const std::string kChecksumIncorrect =
     "Game found but checksum routine was incorrect. Please select a game in Sonic Compilation";
 const std::string kGameFound = "Game found: Sonic 2";
@@ -120,10 +121,9 @@ TEST_F(Emulator, EndedEmulatorWaitingForItsParentIsSkipped) {
     ASSERT_TRUE(ended.Start({}));
     ended.KillLeavingUnreaped();
     ASSERT_TRUE(standin.Start({}));
-    auto scanner = std::make_unique<Tracker>();
+    auto scanner = std::make_unique<EmulatorLink>();
     auto log = std::make_unique<LogBuffer>();
-    TrackerReset(*scanner, kPlatformProcessApi);
-    TrackerSetNames(*scanner);
+    EmulatorLinkReset(*scanner, kPlatformProcessApi);
     Attach(*scanner, *log);
     ASSERT_EQ(log->count, 2) << log->entries[0].text;
     EXPECT_STREQ(log->entries[1].text, kGameFound.c_str());
@@ -147,10 +147,9 @@ TEST_F(Emulator, FilesReplacedWhileRunning) {
                                    file);
     }
 
-    auto scanner = std::make_unique<Tracker>();
+    auto scanner = std::make_unique<EmulatorLink>();
     auto log = std::make_unique<LogBuffer>();
-    TrackerReset(*scanner, kPlatformProcessApi);
-    TrackerSetNames(*scanner);
+    EmulatorLinkReset(*scanner, kPlatformProcessApi);
     Attach(*scanner, *log);
     ASSERT_EQ(log->count, 2) << log->entries[0].text;
     EXPECT_EQ(std::string(log->entries[0].text), "SUCCESS: Loaded " + core + " in retroarch.exe.");
@@ -168,10 +167,9 @@ TEST_F(Emulator, HeaderScanFigures) {
     const std::vector<uint64_t> copies = HeaderCopiesIn(standin.pid());
     ASSERT_EQ(copies.size(), 1u) << "one copy, in the cartridge ROM";
 
-    auto scanner = std::make_unique<Tracker>();
+    auto scanner = std::make_unique<EmulatorLink>();
     auto log = std::make_unique<LogBuffer>();
-    TrackerReset(*scanner, kPlatformProcessApi);
-    TrackerSetNames(*scanner);
+    EmulatorLinkReset(*scanner, kPlatformProcessApi);
     const uint64_t start = ClockNow();
     Attach(*scanner, *log);
     const double seconds = static_cast<double>(ClockNow() - start) / static_cast<double>(ClockFrequency());

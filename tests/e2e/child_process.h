@@ -37,7 +37,8 @@ void ChildKill(ChildProcess* child);
 // Handles (descriptors on POSIX) open in this process; -1 when unknown.
 int OpenHandleCount();
 
-// Processes named retroarch.exe that this process did not start, as
+// Emulators this process did not start (retroarch.exe, and on Linux also a
+// native retroarch), which a tracker could take for its own, as
 // "pid name (parent pid)" lines; empty when none.
 std::string ForeignEmulators();
 

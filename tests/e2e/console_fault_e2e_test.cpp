@@ -101,7 +101,7 @@ TEST(ConsoleFaults, OutputToAFileLogsOnceAFrameAndDrawsNothing) {
     shared->sharedSnapshot = sharedSnapshot.get();
     // A tracked game with every block of the layout on: composing it must
     // not touch the grid that does not exist.
-    InitRamDecode(*sharedSnapshot);
+    InitRamDecode(sharedSnapshot->ram);
     sharedSnapshot->stats.trackerState = kStateLevelActive;
     sharedSnapshot->stats.recordCount = kLevelRecordCapacity;
     sharedSnapshot->ram.debugFlag = 1;

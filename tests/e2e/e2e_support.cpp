@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "emulator/contract.h"
+#include "emulator/core_layout.h"
 #include "emulator/header_search.h"
-#include "emulator/tracker_thread.h"
+#include "app/tracker_thread.h"
 #include "platform/clock.h"
 #include "platform/process_memory.h"
 
@@ -176,4 +176,35 @@ std::vector<uint64_t> HeaderCopiesIn(uint32_t pid) {
     }
     ProcessClose(process);
     return copies;
+}
+
+// [SECTION] Terminal
+
+Terminal::Terminal() : socket_(ProcessUniqueName("ringwatch-e2e-")) {}
+
+Terminal::~Terminal() {
+    std::string ignored;
+    RunShell("tmux -L " + socket_ + " kill-server", &ignored);
+}
+
+bool Terminal::Available() {
+    std::string version;
+    return RunShell("tmux -V", &version);
+}
+
+bool Terminal::Start(const std::string& command, int columns, int rows) {
+    std::string output;
+    return RunShell("tmux -L " + socket_ + " new-session -d -s screen -x " + std::to_string(columns) + " -y " +
+                        std::to_string(rows) + " '" + command + "'",
+                    &output);
+}
+
+std::string Terminal::Capture() {
+    std::string screen;
+    RunShell("tmux -L " + socket_ + " capture-pane -p -t screen", &screen);
+    return screen;
+}
+
+bool HasLine(const std::string& screen, const std::string& line) {
+    return screen.find("\n" + line + "\n") != std::string::npos || screen.rfind(line + "\n", 0) == 0;
 }

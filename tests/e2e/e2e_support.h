@@ -94,3 +94,21 @@ std::string WaitForNoForeignEmulators(std::chrono::milliseconds timeout);
 // address, the first 64 MiB of each) for the cartridge header pattern;
 // returns the addresses.
 std::vector<uint64_t> HeaderCopiesIn(uint32_t pid);
+
+// A detached tmux session on a socket of its own, for the whole program on a
+// terminal. On Windows the test runs under Wine, and tmux and the program's
+// launcher are the host's.
+class Terminal {
+  public:
+    Terminal();
+    ~Terminal();
+    static bool Available();
+    bool Start(const std::string& command, int columns, int rows);
+    std::string Capture();
+
+  private:
+    std::string socket_;
+};
+
+// Whether the captured screen has `line` as a whole line.
+bool HasLine(const std::string& screen, const std::string& line);

@@ -24,10 +24,10 @@
 
 #include "e2e/e2e_support.h"
 #include "e2e/standin_test.h"
-#include "emulator/contract.h"
+#include "emulator/core_layout.h"
 #include "emulator/emulator_connection.h"
 #include "emulator/ram_decode.h"
-#include "emulator/tracker_thread.h"
+#include "app/tracker_thread.h"
 #include "platform/process_memory.h"
 #include "tracking/classifier.h"
 
@@ -41,7 +41,8 @@ const std::string kChecksumIncorrect =
 const std::string kUnknownChecksum = "Unknown checksum at end of RAM";
 const std::string kUnknownGame = "Unknown game";
 const std::string kLostConnection = "Lost connection to 'retroarch.exe' -- Disconnecting";
-const std::string kNotFound = "ERROR: Could not find process 'retroarch.exe'.";
+const std::string kNotFound = kWindowsProgramNames ? "ERROR: Could not find process 'retroarch.exe'."
+                               : "ERROR: Could not find process 'retroarch' or 'retroarch.exe'.";
 const std::regex kReadFailed("ReadProcessMemory failed with error code '-?[0-9]+' -- Disconnecting from retroarch.exe");
 
 constexpr double kRetrySeconds = 2.4;
@@ -275,21 +276,21 @@ const ProcessApi kHookedProcessApi = {
     ProcessSnapshotTake,     ProcessSnapshotFirst, ProcessSnapshotNext, ProcessSnapshotClose,
     ProcessOpen,             ProcessClose,         HookedEnumModules,   HookedModuleFileName,
     HookedModuleInformation, HookedQueryRegion,    HookedReadMemory,    ProcessLastError,
+    ProcessAddressLimit,
 };
 
 // The tracker's passes one after another, without the sleeps between them,
 // with the real backend behind the hook; the messages of each pass are added
 // to `texts` until there are `count` of them (at most six passes).
 struct DirectPasses {
-    std::unique_ptr<Tracker> tracker = std::make_unique<Tracker>();
+    std::unique_ptr<EmulatorLink> tracker = std::make_unique<EmulatorLink>();
     std::unique_ptr<GameSnapshot> snapshot = std::make_unique<GameSnapshot>();
     std::unique_ptr<LogBuffer> log = std::make_unique<LogBuffer>();
     std::vector<std::string> texts;
 
     DirectPasses() {
-        InitRamDecode(*snapshot);
-        TrackerReset(*tracker, kHookedProcessApi);
-        TrackerSetNames(*tracker);
+        InitRamDecode(snapshot->ram);
+        EmulatorLinkReset(*tracker, kHookedProcessApi);
     }
     void RunUntil(size_t count) {
         for (int pass = 0; pass < 6 && texts.size() < count; ++pass) Pass();

@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "emulator/game_snapshot.h"
-#include "tracking/classifier.h"
+#include "tracking/tracker_stats.h"
+#include "tracking/tracker_states.h"
 
 struct ExpectedRecord {
     uint32_t levelIndex;
@@ -69,6 +69,20 @@ inline void ExpectPlayThroughGroundTruth(const TrackerStats& stats) {
     EXPECT_EQ(stats.totalSeconds, 92);
     EXPECT_EQ(stats.totalTimerFrames, 104);
 }
+
+// playthrough.txt's end on the whole program's screen: the statistics and one
+// line per level record.
+inline const char* const kPlayThroughFinalScreen[] = {
+    "Game End",
+    "Statistics:",   // tmux drops the trailing blank
+    " - P1 times hit: 2 - P2 times hit 1",
+    " - Average spindash speed 100.00% - Average actual speed: 100.00%",
+    " - Spindash 6-tap attempts: 1 - Perfect spindashes: 1",
+    " Total IGT: 02:32, Adjusted: 02:33.73 - Pauses  2, Deaths 1, Lag  6, Rings  113 (87)",
+    " EH1 - IGT: 00:45.50 - PerfectS  1, P1 Hurt  1, Pauses  1, Deaths  0, Lag   3 - Rings  37 (25)",
+    " EH2 - IGT: 00:45.73 - PerfectS  0, P1 Hurt  0, Pauses  1, Deaths  1, Lag   2 - Rings  12 (30)",
+    " EH2 - IGT: 01:02.50 - PerfectS  0, P1 Hurt  1, Pauses  0, Deaths  0, Lag   1 - Rings  64 (32)",
+};
 
 // restart_before.txt up to its say line, then restart_after.txt to its end.
 inline void ExpectRestartGroundTruth(const TrackerStats& stats) {

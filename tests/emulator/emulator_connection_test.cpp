@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -11,7 +12,7 @@
 
 namespace {
 
-const std::string kNotFound = "ERROR: Could not find process 'retroarch.exe'.";
+const std::string kNotFound = kNotFoundMessage;
 const std::string kNoModule =
     "WARNING: retroarch.exe did not have module genesis_plus_gx_libretro.dll loaded. Retrying.";
 const std::string kChecksumIncorrect =
@@ -24,13 +25,12 @@ std::string Loaded() {
 
 struct Harness {
     FakeSystem system;
-    std::unique_ptr<Tracker> tracker = std::make_unique<Tracker>();
+    std::unique_ptr<EmulatorLink> tracker = std::make_unique<EmulatorLink>();
     std::unique_ptr<LogBuffer> log = std::make_unique<LogBuffer>();
 
     explicit Harness(const FakeEmulatorSetup& setup = {}) {
         FakeEmulator(system, setup);
-        TrackerReset(*tracker, FakeProcessApi(system));
-        TrackerSetNames(*tracker);
+        EmulatorLinkReset(*tracker, FakeProcessApi(system));
     }
     std::vector<std::string> TakeMessages() {
         std::vector<std::string> texts;
@@ -45,8 +45,9 @@ using Messages = std::vector<std::string>;
 
 TEST(Tracker, StartsDetachedWithTheEmulatorsNames) {
     Harness h;
-    EXPECT_STREQ(h.connection().processName, "retroarch.exe");
-    EXPECT_STREQ(h.connection().moduleName, "genesis_plus_gx_libretro.dll");
+    EXPECT_STREQ(h.connection().processName, kWindowsProgramNames ? "retroarch.exe" : "retroarch");
+    EXPECT_STREQ(h.connection().moduleName,
+                 kWindowsProgramNames ? "genesis_plus_gx_libretro.dll" : "genesis_plus_gx_libretro.so");
     EXPECT_FALSE(h.tracker->attached);
     EXPECT_FALSE(h.tracker->identified);
     EXPECT_EQ(h.connection().headerFound, 0u);
@@ -73,6 +74,15 @@ const AttachFailure kAttachFailures[] = {
      [](FakeSystem& s) { s.processes.erase(s.processes.begin(), s.processes.begin() + 2); },
      [] { return Messages{kNotFound}; }},
     {"process can't be opened", [](FakeSystem& s) { s.openFails = true; }, [] { return Messages{kNotFound}; }},
+    {"process may not be read by this user",
+     [](FakeSystem& s) {
+         s.openFails = true;
+         s.readError = kFakeAccessDenied;
+     },
+     [] {
+         return Messages{"ERROR: Not allowed to read process 'retroarch.exe' (error " +
+                         std::to_string(kFakeAccessDenied) + "). " + ProcessAccessFixes()};
+     }},
     {"module list fails", [](FakeSystem& s) { s.enumFails = true; },
      [] { return Messages{"ERROR: Could not enumerate 'retroarch.exe' modules."}; }},
     {"no modules at all", [](FakeSystem& s) { s.modules.clear(); }, [] { return Messages{kNoModule}; }},
@@ -109,6 +119,39 @@ TEST(Attach, FailuresLeaveTheTrackerDetachedWithTheirMessages) {
         EXPECT_EQ(h.connection().process, nullptr);
         EXPECT_EQ(h.system.handlesOpen, 0) << "no process handle outlives a failed attempt";
         EXPECT_EQ(h.system.snapshotsOpen, 0) << "the snapshot never outlives its pass";
+    }
+}
+
+// RetroArch by either name, each with its own core: on Linux a native one and
+// the Windows one under Wine, on Windows only the latter.
+TEST(Attach, TheEmulatorsNamesWithTheirCores) {
+    struct NameCase {
+        const char* process;
+        const char* core;
+        bool linuxOnly;          // on Windows nothing of this name is looked for
+        std::string expected;    // the pass's last message
+    };
+    const std::string windowsCoreMissing =
+        "WARNING: retroarch.exe did not have module genesis_plus_gx_libretro.dll loaded. Retrying.";
+    const NameCase cases[] = {
+        {"retroarch", "genesis_plus_gx_libretro.so", true, kGameFound},
+        {"retroarch.exe", "genesis_plus_gx_libretro.dll", false, kGameFound},
+        {"retroarch", "genesis_plus_gx_libretro.dll", true,
+         "WARNING: retroarch did not have module genesis_plus_gx_libretro.so loaded. Retrying."},
+        {"retroarch.exe", "genesis_plus_gx_libretro.so", false, windowsCoreMissing},
+    };
+    for (const NameCase& row : cases) {
+        SCOPED_TRACE(std::string(row.process) + " with " + row.core);
+        Harness h;
+        std::strcpy(h.system.processes[2].exeFile, row.process);
+        h.system.modules.back().path = FakeModulePath(row.core);
+        Attach(*h.tracker, *h.log);
+        const Messages messages = h.TakeMessages();
+        ASSERT_FALSE(messages.empty());
+        EXPECT_EQ(messages.back(), row.linuxOnly && kWindowsProgramNames ? kNotFound : row.expected);
+        if (h.tracker->attached) {
+            EXPECT_EQ(messages[0], "SUCCESS: Loaded " + FakeModulePath(row.core) + " in " + row.process + ".");
+        }
     }
 }
 
@@ -163,6 +206,53 @@ TEST(Attach, CoreFoundThenFindGameDecidesTheState) {
         EXPECT_EQ(h.system.handlesOpen, row.attached ? 1 : 0);
         EXPECT_EQ(h.connection().process != nullptr, row.attached);
         if (row.attached && !row.identified) EXPECT_EQ(h.connection().headerFound, 0u) << "scan again next pass";
+    }
+}
+
+// Where the core keeps work RAM and the cartridge: the messages of the attach
+// pass, and the window that the next pass reads (0 when not identified).
+struct PlacementCase {
+    const char* name;
+    FakeEmulatorSetup setup;
+    void (*arrange)(FakeSystem&);
+    Messages expected;
+    uint64_t windowOffset;   // of the window from the core's load address
+};
+
+TEST(Attach, IdentifiesTheGameWhereverTheCoreKeepsIt) {
+    const uint64_t core = FakeEmulatorSetup{}.coreBase;
+    const PlacementCase cases[] = {
+        {"work RAM where the builds long in use keep it", {}, [](FakeSystem&) {}, {Loaded(), kGameFound},
+         0x2A1060 + 0xA000},
+        {"work RAM elsewhere in the image", {.ramOffset = 0x82A060}, [](FakeSystem&) {},
+         {Loaded(), "Work RAM found at core + 0x82A060", kGameFound}, 0x82A060 + 0xA000},
+        {"an image too small for + 0x2A1060 is not read there", {.ramOffset = 0x100000},
+         [](FakeSystem& s) {
+             s.imageSize = 0x200000;
+             s.regions.back().size = 0x200000;
+         },
+         {Loaded(), "Work RAM found at core + 0x100000", kGameFound}, 0x100000 + 0xA000},
+        {"work RAM running past the image's end", {.ramOffset = 0x82A060},
+         [](FakeSystem& s) { s.imageSize = 0x82A060 + 0xFFF0; }, {Loaded(), kChecksumIncorrect}, 0},
+        {"signature nowhere", {.signature = false, .ramOffset = 0x82A060}, [](FakeSystem&) {},
+         {Loaded(), kChecksumIncorrect}, 0},
+        {"the cartridge only as the core keeps it, byte pairs swapped", {.header = false},
+         [](FakeSystem& s) { s.regions.front() = FakeRomRegion(0x20000000, 0x10000, 0x100, true); },
+         {Loaded(), kGameFound}, 0x2A1060 + 0xA000},
+    };
+    for (const PlacementCase& row : cases) {
+        SCOPED_TRACE(row.name);
+        Harness h(row.setup);
+        row.arrange(h.system);
+        Attach(*h.tracker, *h.log);
+        EXPECT_EQ(h.TakeMessages(), row.expected);
+        ASSERT_EQ(h.tracker->identified, row.windowOffset != 0);
+        if (row.windowOffset == 0) continue;
+        EXPECT_EQ(h.connection().ramBase, core + row.windowOffset);
+        uint8_t* ram = h.system.regions.back().bytes.data() + row.windowOffset - 0xA000;
+        ram[0xA000] = 0x5A;
+        EXPECT_EQ(ReadWindow(*h.tracker, *h.log), ReadWindowResult::WindowGood);
+        EXPECT_EQ(h.connection().window[0], 0x5A);
     }
 }
 
@@ -286,10 +376,12 @@ const ScanCase kScanCases[] = {
          return std::vector<FakeRegion>{FakeRomRegion(0x40000000, kScanBufferSize + 0x1000, kScanBufferSize - 100)};
      },
      false},
-    {"header at or above 2^44",
-     [] { return std::vector<FakeRegion>{FakeRomRegion(kScanAddressLimit, 0x10000, 0x100)}; }, false},
-    {"header in the last region below 2^44",
-     [] { return std::vector<FakeRegion>{FakeRomRegion(kScanAddressLimit - 0x10000, 0x10000, 0x100)}; }, true},
+    {"header above 2^44, where Linux keeps a process's memory",
+     [] { return std::vector<FakeRegion>{FakeRomRegion(0x55D0C0000000ull, 0x10000, 0x100)}; }, true},
+    {"header at or above the top of the user address space (the fake's 2^47)",
+     [] { return std::vector<FakeRegion>{FakeRomRegion(1ull << 47, 0x10000, 0x100)}; }, false},
+    {"header in the last region below the top",
+     [] { return std::vector<FakeRegion>{FakeRomRegion((1ull << 47) - 0x10000, 0x10000, 0x100)}; }, true},
 };
 
 TEST(HeaderScan, WalksCommittedAccessibleRegionsBelowTheLimit) {
@@ -298,6 +390,8 @@ TEST(HeaderScan, WalksCommittedAccessibleRegionsBelowTheLimit) {
         Harness h;
         h.system.regions = row.regions();
         h.system.regions.push_back(FakeCoreRegion(0x7FF600000000ull, true));
+        std::sort(h.system.regions.begin(), h.system.regions.end(),
+                  [](const FakeRegion& a, const FakeRegion& b) { return a.base < b.base; });
         Attach(*h.tracker, *h.log);
         EXPECT_EQ(h.tracker->identified, row.found);
         EXPECT_EQ(h.TakeMessages().back(), row.found ? kGameFound : "Unknown game");
@@ -317,8 +411,8 @@ TEST(HeaderScan, ReadsAtMost60MiBOfARegion) {
     Harness h;
     h.system.regions = {FakeRomRegion(0x10000000, kScanBufferSize + 0x10000, -1), FakeCoreRegion(0x7FF600000000ull, true)};
     Attach(*h.tracker, *h.log);
-    EXPECT_EQ(h.tracker->scanFigures.regionsRead, 1u) << "the core's region lies above 2^44";
-    EXPECT_EQ(h.tracker->scanFigures.bytesRead, uint64_t{kScanBufferSize});
+    EXPECT_EQ(h.tracker->scanFigures.regionsRead, 2u);
+    EXPECT_EQ(h.tracker->scanFigures.bytesRead, uint64_t{kScanBufferSize} + h.system.regions[1].size);
 }
 
 TEST(HeaderScan, AFailedQueryAfterTheFirstEndsTheWalkQuietly) {
@@ -372,12 +466,17 @@ TEST(ReadWindow, SignatureGoneIsAMismatch) {
 }
 
 TEST(ReadWindow, FailedReadReportsTheErrorCode) {
-    WindowHarness h;
-    h.system.readFails = true;
-    h.system.readError = 5;
-    EXPECT_EQ(ReadWindow(*h.tracker, *h.log), ReadWindowResult::ReadFailed);
-    EXPECT_EQ(h.TakeMessages(),
-              Messages{"ReadProcessMemory failed with error code '5' -- Disconnecting from retroarch.exe"});
+    for (int error : {6, kFakeAccessDenied}) {
+        WindowHarness h;
+        h.system.readFails = true;
+        h.system.readError = error;
+        EXPECT_EQ(ReadWindow(*h.tracker, *h.log), ReadWindowResult::ReadFailed);
+        const std::string code = std::to_string(error);
+        EXPECT_EQ(h.TakeMessages(),
+                  Messages{error == 6 ? "ReadProcessMemory failed with error code '6' -- Disconnecting from retroarch.exe"
+                                      : "ERROR: Not allowed to read process 'retroarch.exe' (error " + code + "). " +
+                                            ProcessAccessFixes()});
+    }
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "emulator/contract.h"
+#include "emulator/core_layout.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "emulator/contract.h"
+#include "emulator/core_layout.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "emulator/contract.h"
+#include "emulator/core_layout.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ void SnapshotClose(ProcessSnapshotHandle) { --g_system->snapshotsOpen; }
 
 ProcessHandle Open(uint32_t processId) {
     g_system->openedProcessIds.push_back(processId);
-    if (g_system->openFails) return nullptr;
+    if (g_system->openFails) return nullptr;   // with readError as the reason
     ++g_system->handlesOpen;
     return &g_processToken;
 }
@@ -68,7 +68,7 @@ uint32_t ModuleFileName(ProcessHandle, ModuleHandle module, char* path, uint32_t
 
 bool ModuleInformation(ProcessHandle, ModuleHandle module, ModuleInfo* info) {
     if (g_system->moduleInfoFails || ModuleAt(module) == nullptr) return false;
-    *info = {module, 0x400000, module + 0x1000};
+    *info = {module, g_system->imageSize, module + 0x1000};
     return true;
 }
 
@@ -112,9 +112,12 @@ bool ReadMemory(ProcessHandle, uint64_t address, void* buffer, size_t size) {
 
 int LastError() { return g_system->readError; }
 
+uint64_t AddressLimit(ProcessHandle) { return g_system->addressLimit; }
+
 const ProcessApi kFakeApi = {SnapshotTake, SnapshotFirst, SnapshotNext,      SnapshotClose,
                              Open,         Close,         EnumModules,       ModuleFileName,
-                             ModuleInformation, QueryRegion, ReadMemory,     LastError};
+                             ModuleInformation, QueryRegion, ReadMemory,     LastError,
+                             AddressLimit};
 
 ProcessEntry Entry(uint32_t processId, const char* name) {
     ProcessEntry entry{};
@@ -139,21 +142,26 @@ std::string FakeModulePath(const char* fileName) {
     return path + kModulePathSeparator + fileName;
 }
 
-FakeRegion FakeCoreRegion(uint64_t base, bool signature) {
-    FakeRegion region{base, 0x300000, kMemCommit, kPageReadWrite, false, {}};
-    region.bytes.assign(kWorkRamOffsetInModule + kWorkRamSize + 0x1000, 0);
+FakeRegion FakeCoreRegion(uint64_t base, bool signature, uint64_t ramOffset) {
+    FakeRegion region{base, std::max<uint64_t>(0x300000, ramOffset + kWorkRamSize + 0x1000), kMemCommit,
+                      kPageReadWrite, false, {}};
+    region.bytes.assign(ramOffset + kWorkRamSize + 0x1000, 0);
     if (signature) {
-        std::memcpy(region.bytes.data() + kWorkRamOffsetInModule + kSignatureRamOffset, kRamSignature,
-                    kSignatureSize);
+        std::memcpy(region.bytes.data() + ramOffset + kSignatureRamOffset, kRamSignature, kSignatureSize);
     }
     return region;
 }
 
-FakeRegion FakeRomRegion(uint64_t base, uint64_t size, int64_t offset) {
+FakeRegion FakeRomRegion(uint64_t base, uint64_t size, int64_t offset, bool swapped) {
     FakeRegion region{base, size, kMemCommit, kPageReadOnly, false, {}};
     region.bytes.assign(size, 'S');
     for (uint64_t i = 0; i < size; i += 7) region.bytes[i] = static_cast<uint8_t>(i);
-    if (offset >= 0) std::memcpy(region.bytes.data() + offset, kHeaderPattern, kHeaderPatternSize);
+    if (offset >= 0) {
+        std::memcpy(region.bytes.data() + offset, kHeaderPattern, kHeaderPatternSize);
+        // The core swaps every byte pair of the cartridge, the header's at 0x100 (even) included.
+        for (int64_t i = offset; swapped && i < offset + kHeaderPatternSize; i += 2)
+            std::swap(region.bytes[i], region.bytes[i + 1]);
+    }
     return region;
 }
 
@@ -164,5 +172,6 @@ void FakeEmulator(FakeSystem& system, const FakeEmulatorSetup& setup) {
                       {0x7FFA10000000ull, FakeModulePath("kernel32.dll"), false},
                       {setup.coreBase, FakeModulePath(kCoreModuleName), false}};
     system.regions = {FakeRomRegion(setup.romBase, 0x10000, setup.header ? 0x100 : -1),
-                      FakeCoreRegion(setup.coreBase, setup.signature)};
+                      FakeCoreRegion(setup.coreBase, setup.signature, setup.ramOffset)};
+    system.imageSize = static_cast<uint32_t>(std::max<uint64_t>(0x400000, system.regions.back().size));
 }

@@ -37,11 +37,13 @@ struct FakeSystem {
     uint32_t extraBytesNeeded = 0;        // added to what the module list needs
     std::vector<FakeModule> modules;
     bool moduleInfoFails = false;
+    uint32_t imageSize = 0x400000;        // every module's SizeOfImage
     std::vector<FakeRegion> regions;      // ascending, not overlapping
     bool queryFails = false;              // every query fails
     uint64_t queryFailsFrom = UINT64_MAX; // queries at or above this address fail
     bool readFails = false;               // every read fails
-    int readError = 299;                  // ERROR_PARTIAL_COPY
+    int readError = 299;                  // ERROR_PARTIAL_COPY; also the reason a failed open gives
+    uint64_t addressLimit = 1ull << 47;   // the top of the user address space
 
     // What the tracker did.
     int snapshotsOpen = 0;
@@ -53,19 +55,27 @@ struct FakeSystem {
     uint64_t bytesRead = 0;
 };
 
+// What a pass logs when no emulator runs: every process name looked for.
+inline const std::string kNotFoundMessage = kWindowsProgramNames ? "ERROR: Could not find process 'retroarch.exe'."
+                                                  : "ERROR: Could not find process 'retroarch' or 'retroarch.exe'.";
+
 // Makes `system` the active fake and returns the call table that uses it.
 const ProcessApi& FakeProcessApi(FakeSystem& system);
 
 // A path ending in `fileName`, with the platform's module path separator.
 std::string FakeModulePath(const char* fileName);
 
-// The region of a core module at `base` with the work RAM at base + 0x2A1060,
+// The error code of a refused access on this OS (EACCES, ERROR_ACCESS_DENIED).
+inline const int kFakeAccessDenied = kWindowsProgramNames ? 5 : 13;
+
+// The region of a core module at `base` with the work RAM at base + `ramOffset`,
 // the RAM signature in place or not.
-FakeRegion FakeCoreRegion(uint64_t base, bool signature);
+FakeRegion FakeCoreRegion(uint64_t base, bool signature, uint64_t ramOffset = kWorkRamOffsetInModule);
 
 // A region holding the cartridge header pattern at `offset` (or none when
-// offset is negative), the rest filled with 'S' and other bytes.
-FakeRegion FakeRomRegion(uint64_t base, uint64_t size, int64_t offset);
+// offset is negative), in the file's byte order or as the core keeps the
+// cartridge (every byte pair swapped), the rest filled with 'S' and other bytes.
+FakeRegion FakeRomRegion(uint64_t base, uint64_t size, int64_t offset, bool swapped = false);
 
 // The emulator as found on a player's machine: the system entry, another
 // program, retroarch.exe (pid 4242) with two modules and the core, its memory
@@ -75,5 +85,6 @@ struct FakeEmulatorSetup {
     uint64_t romBase = 0x20000000ull;
     bool header = true;
     bool signature = true;
+    uint64_t ramOffset = kWorkRamOffsetInModule;   // work RAM in the core's image, which is made large enough
 };
 void FakeEmulator(FakeSystem& system, const FakeEmulatorSetup& setup = {});

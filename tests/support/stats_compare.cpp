@@ -80,12 +80,6 @@ std::string StatsDifferences(const TrackerStats& a, const TrackerStats& b, Stats
     FIELD(specialStageSeen);
     FIELD(levelIndex);
     FIELD(recordCount);
-    for (int k = 0; k < kSpeedTableSize; ++k) {
-        if (a.spindashSpeedTable[k] != b.spindashSpeedTable[k]) {
-            d.Field(("spindashSpeedTable[" + std::to_string(k) + "]").c_str(), a.spindashSpeedTable[k],
-                    b.spindashSpeedTable[k]);
-        }
-    }
 #undef FIELD
     for (int i = 0; i < kLevelRecordCapacity; ++i) {
         if (!options.openRecord && (i == a.recordCount || i == b.recordCount)) continue;

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "emulator/game_snapshot.h"
+#include "tracking/game_snapshot.h"
 
 struct StatsCompareOptions {
     // Compare the state and the level-end latch too. Both may trail by one pass

@@ -1,11 +1,9 @@
 #include "support/tick_builder.h"
 
+#include "emulator/ram_decode.h"
 #include "tracking/classifier.h"
 
 TickBuilder::TickBuilder() {
-    for (int k = 0; k < kSpeedTableSize; ++k) {
-        snapshot.stats.spindashSpeedTable[k] = 2048 + 128 * static_cast<uint32_t>(k);
-    }
     snapshot.ram.objectCount = kObjectIdsSampled;
     game.objectCount = kObjectIdsSampled;
 }
@@ -77,18 +75,9 @@ TickBuilder& TickBuilder::LagFrame() {
 
 TickBuilder& TickBuilder::Sample(int times) {
     for (int i = 0; i < times; ++i) {
-        const RamMirror before = snapshot.ram;
-        RamMirror& ram = snapshot.ram;
-        ram = game;
-        ram.levelFramePrev = before.levelFrame;
-        ram.timerFramePrev = before.timerFrame;
-        ram.globalFramePrev = before.globalFrame;
-        ram.livesPrev = before.lives;
-        ram.p1HitTimerPrev = before.p1HitTimer;
-        ram.p1SpindashFlagPrev = before.p1SpindashFlag;
-        ram.p1SpindashCountPrev = before.p1SpindashCount;
-        ram.p2HitTimerPrev = before.p2HitTimer;
-        ram.p2SpindashFlagPrev = before.p2SpindashFlag;
+        RamMirror next = game;
+        ShiftPrevFields(next, snapshot.ram);
+        snapshot.ram = next;
         ClassifyTick(snapshot);
     }
     return *this;

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "emulator/game_snapshot.h"
+#include "tracking/game_snapshot.h"
 
 class TickBuilder {
 public:

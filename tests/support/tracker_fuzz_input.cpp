@@ -4,7 +4,7 @@
 
 #include "app/layout.h"
 #include "app/screen_buffer.h"
-#include "emulator/contract.h"
+#include "emulator/core_layout.h"
 #include "emulator/ram_decode.h"
 #include "tracking/classifier.h"
 
@@ -20,9 +20,6 @@ bool InvariantsHold(const GameSnapshot& snapshot) {
     if (stats.recordCount < 0 || stats.recordCount > kLevelRecordCapacity) return false;
     for (int i = 0; i < stats.recordCount; ++i) {
         if (stats.records[i].levelIndex >= static_cast<uint32_t>(kLevelNameCount)) return false;
-    }
-    for (int i = 0; i < kSpeedTableSize; ++i) {
-        if (stats.spindashSpeedTable[i] != 2048u + 128u * static_cast<uint32_t>(i)) return false;
     }
     return true;
 }
@@ -90,14 +87,14 @@ struct Player {
     }
     bool Pass() {
         const TrackerStats before = snapshot.stats;
-        DecodeRamWindow(window, snapshot);
+        DecodeRamWindow(window, snapshot.ram);
         ClassifyTick(snapshot);
         Note(before);
         return InvariantsHold(snapshot);
     }
     bool SignatureLost() {
         const TrackerStats before = snapshot.stats;
-        RepeatPreviousDecode(snapshot);
+        ShiftPrevFields(snapshot.ram);
         ClassifyTick(snapshot);
         Note(before);
         return InvariantsHold(snapshot);
@@ -114,7 +111,8 @@ bool PlayTrackerInput(const uint8_t* data, size_t size, TrackerFuzzReach* reach)
 
     std::memset(window, 0, sizeof(window));
     std::memcpy(window + kSignatureWindowOffset, kRamSignature, kSignatureSize);
-    InitRamDecode(snapshot);
+    snapshot = GameSnapshot{};
+    InitRamDecode(snapshot.ram);
     const WindowOffsetTable& table = WindowOffsets();
     const Clocks clocks{window, table};
     Player player{window, snapshot, reach};

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/contract.h"
+#include "emulator/core_layout.h"
 #include "tools/standin/scenario.h"
 #include "tools/testrom/frame_stream.h"
 
@@ -30,30 +30,63 @@ std::string ReadScenario(const std::string& name) {
     return text.str();
 }
 
-// The cartridge's player: applies the stream's records to RAM in the core's
-// byte order and calls `record` after each with its number (from 1).
+// The 68000 running the records: the stores of each into RAM in the core's
+// byte order (the say marker aside), then `record` with its number (from 1).
 template <typename F>
-void Play(const std::vector<uint8_t>& bytes, uint8_t* ram, F record) {
-    size_t at = 0;
-    auto next = [&] { at += 2; return static_cast<uint32_t>(bytes.at(at - 2) << 8 | bytes.at(at - 1)); };
-    auto put = [&](uint32_t offset, uint32_t word) { ram[offset] = static_cast<uint8_t>(word); ram[offset + 1] = static_cast<uint8_t>(word >> 8); };
-    for (uint32_t number = 1;; ++number) {
-        for (uint32_t op = next(); op != kOpEndOfRecord; op = next()) {
-            if (op == kOpEndOfStream) return;
-            if (op == kOpByte) { const uint32_t offset = next(); ram[offset ^ 1] = static_cast<uint8_t>(next()); }
-            if (op == kOpWord) { const uint32_t offset = next(); put(offset, next()); }
-            if (op == kOpLong) { const uint32_t offset = next(); put(offset, next()); put(offset + 2, next()); }
-            if (op == kOpCounters) for (uint32_t i = 0; i < kCountersSize; i += 2) put(kCountersAddress - 0xFF0000 + i, next());
-            if (op == kOpSay) next();
+void Play(const std::vector<uint8_t>& code, uint8_t* ram, F record) {
+    auto word = [&](size_t at) { return static_cast<uint32_t>(code.at(at) << 8 | code.at(at + 1)); };
+    auto put = [&](uint32_t address, uint32_t value) {
+        ASSERT_GE(address, 0xFF0000u);
+        if (address != kSayMarkerAddress) { ram[address - 0xFF0000] = static_cast<uint8_t>(value); ram[address - 0xFF0000 + 1] = static_cast<uint8_t>(value >> 8); }
+    };
+    // An absolute short address is sign-extended onto the 24-bit bus.
+    auto Short = [](uint32_t w) { return static_cast<uint32_t>(static_cast<int16_t>(w)) & 0xFFFFFF; };
+    uint32_t d[3] = {};
+    for (size_t pc = 0, number = 1;; ++number) {
+        for (;;) {
+            const uint32_t op = word(pc);
+            if (op == 0x4E75) return;   // the last record: a6 stays
+            if (op == 0x4DFA) {         // lea next(pc),a6 and rts
+                ASSERT_EQ(word(pc + 4), 0x4E75u);
+                pc = pc + 2 + word(pc + 2);
+                break;
+            }
+            const bool isLong = (op & 0x0200) != 0;   // (xxx).l, else (xxx).w
+            const bool isLongValue = (op & ~0x0200u) == 0x21FC;
+            const uint32_t immediate = isLongValue ? word(pc + 2) << 16 | word(pc + 4) : word(pc + 2);
+            const size_t at = pc + (isLongValue ? 6 : 4);
+            const size_t after = at + (isLong ? 4 : 2);
+            const uint32_t address = op == 0x4CFA || op == 0x48F8 ? 0
+                                     : isLong ? (word(at) << 16 | word(at + 2)) & 0xFFFFFF : Short(word(at));
+            if (op == 0x4CFA) {
+                for (int i = 0; i < 3; ++i) d[i] = word(pc + 4 + word(pc + 4) + 4 * i) << 16 | word(pc + 6 + word(pc + 4) + 4 * i);
+                pc += 6;
+            } else if (op == 0x48F8) {
+                for (int i = 0; i < 3; ++i) { put(Short(word(pc + 4)) + 4 * i, d[i] >> 16); put(Short(word(pc + 4)) + 4 * i + 2, d[i]); }
+                pc += 6;
+            } else if ((op & ~0x0200u) == 0x11FC) {
+                ASSERT_GE(address, 0xFF0000u);
+                ram[(address - 0xFF0000) ^ 1] = static_cast<uint8_t>(immediate);
+                pc = after;
+            } else if ((op & ~0x0200u) == 0x31FC) {
+                put(address, immediate);
+                pc = after;
+            } else if ((op & ~0x0200u) == 0x21FC) {
+                put(address, immediate >> 16);
+                put(address + 2, immediate);
+                pc = after;
+            } else {
+                FAIL() << "unexpected instruction " << std::hex << op;
+            }
         }
-        record(number);
+        record(static_cast<uint32_t>(number));
     }
 }
 
 TEST(TestCartridgeStream, PlaysTheStandInsFramesRecordByRecord) {
     const std::string inline_scenarios[] = {
-        "hold 3 gameMode=4 rings=7\nfps 20\nrun 4 p1PosX+=3 byte@0xFFC123=9\nset rings=1\nmode menu\nsay a\nfreeze 2\n"
-        "mode game\nfps 45\nlag 5 word@0xFF8000=0x1234\npause 2\nexit\nhold 9",
+        "hold 3 gameMode=4 rings=7 long@0xFF4000=0x12345678\nfps 20\nrun 4 p1PosX+=3 byte@0xFFC123=9\nset rings=1\nmode menu\nsay a\nfreeze 2\n"
+        "mode game\nfps 45\nlag 5 word@0xFF7FFE=0x1234 word@0xFF8000=0x4321\npause 2\nexit\nhold 9",
     };
     std::vector<std::string> texts(std::begin(inline_scenarios), std::end(inline_scenarios));
     for (const char* name : {"playthrough.txt", "switches.txt", "signature_blink.txt"}) texts.push_back(ReadScenario(name));

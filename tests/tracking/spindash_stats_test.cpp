@@ -19,6 +19,11 @@ void ChargeAndRelease(TickBuilder& play, std::initializer_list<uint32_t> counts)
     play.P1Spindash(0, count).Active();
 }
 
+TEST(SpindashSpeedTable, Is2048Plus128PerChargeLevel) {
+    const uint32_t speeds[kSpeedTableSize] = {2048, 2176, 2304, 2432, 2560, 2688, 2816, 2944, 3072};
+    for (int k = 0; k < kSpeedTableSize; ++k) EXPECT_EQ(kSpindashSpeedTable[k], speeds[k]) << "charge level " << k;
+}
+
 TEST(SpindashRelease, SpeedFromTheChargeLevelAndPerfectAtTheTop) {
     struct Case {
         uint32_t count, speed;

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/layout.h"
-#include "emulator/game_snapshot.h"
+#include "tracking/game_snapshot.h"
 #include "support/tracker_fuzz_input.h"
 #include "tracking/classifier.h"
 

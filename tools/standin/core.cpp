@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "emulator/contract.h"
+#include "emulator/core_layout.h"
 #include "tools/standin/platform.h"
 
 namespace {

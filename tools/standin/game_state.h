@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "emulator/contract.h"
+#include "emulator/core_layout.h"
 #include "tools/standin/scenario.h"
 
 inline constexpr uint32_t kRamFirstAddress = 0xFF0000;

@@ -21,7 +21,8 @@
 #include <sstream>
 #include <string>
 
-#include "emulator/contract.h"
+#include "emulator/core_layout.h"
+#include "emulator/ram_writer.h"
 #include "tools/standin/memory.h"
 #include "tools/standin/core.h"
 #include "tools/standin/game_state.h"

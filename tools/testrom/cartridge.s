@@ -1,12 +1,12 @@
 | The test cartridge: a Mega Drive program that plays a frame stream into work
 | RAM, one record per vertical blank, the way Sonic 2 keeps its variables. The
 | stream (stream.bin, found on the assembler's include path) is made from a
-| scenario of the stand-in by testrom_stream; README.md describes it.
+| scenario of the stand-in by testrom_stream: each record is a short routine
+| of stores; README.md describes it.
 |
 | Registers the vertical-blank handler keeps between interrupts (the program
 | outside it only waits):
-|   a6  the next operation of the stream
-|   a5  0xFF0000, the start of work RAM
+|   a6  the next record of the stream
 |   d7  vertical blanks begun
 |
 | Assembled with --defsym OTHER_CARTRIDGE=1 it carries another game's header.
@@ -16,16 +16,8 @@
         .equ    VERSION,        0x00A10001
         .equ    TMSS,           0x00A14000
         .equ    DONE_MARKER,    0xA000          | 0xFFA000, word: the handler's last write
-        .equ    SAY_MARKER,     0xA002          | 0xFFA002, word: say lines passed
         .equ    BEGUN_MARKER,   0xFFFE          | 0xFFFFFE, word: the handler's first write
-        .equ    COUNTERS,       0xFE04          | 0xFFFE04..0xFFFE0F: level and global frame counters
 
-        .equ    OP_END_OF_RECORD, 0x0000
-        .equ    OP_BYTE,        0x0001
-        .equ    OP_WORD,        0x0002
-        .equ    OP_LONG,        0x0004
-        .equ    OP_COUNTERS,    0x0010
-        .equ    OP_SAY,         0x0020
 
         .text
         .globl  start
@@ -96,7 +88,6 @@ start:
         dbra    %d1, 3b
 
         lea     stream, %a6
-        lea     0x00FF0000, %a5
         moveq   #0, %d7
         move.w  #0x2500, %sr            | level 6 and above
 idle:
@@ -111,51 +102,15 @@ vdp_setup:
         .equ    vdp_setup_count, (. - vdp_setup) / 2
 
 | --- vertical blank: one record of the stream ---------------------------------
+| A record is code: it stores the frame's changes with immediates, points a6
+| at the next record and returns (README.md).
 vblank:
-        movem.l %d0-%d4, -(%sp)
+        movem.l %d2-%d4, -(%sp)
         addq.w  #1, %d7
         move.w  %d7, (BEGUN_MARKER).w
-next:
-        move.w  (%a6)+, %d0
-        beq.s   done
-        moveq   #0, %d1
-        cmpi.w  #OP_BYTE, %d0
-        beq.s   byte
-        cmpi.w  #OP_WORD, %d0
-        beq.s   word
-        cmpi.w  #OP_LONG, %d0
-        beq.s   long
-        cmpi.w  #OP_COUNTERS, %d0
-        beq.s   counters
-        cmpi.w  #OP_SAY, %d0
-        beq.s   say
-        | The end of the stream: the RAM stays on the last frame.
-        subq.l  #2, %a6
-        bra.s   done
-byte:
-        move.w  (%a6)+, %d1
-        move.w  (%a6)+, %d0
-        move.b  %d0, (0, %a5, %d1.l)
-        bra.s   next
-word:
-        move.w  (%a6)+, %d1
-        move.w  (%a6)+, (0, %a5, %d1.l)
-        bra.s   next
-long:
-        move.w  (%a6)+, %d1
-        move.l  (%a6)+, (0, %a5, %d1.l)
-        bra.s   next
-counters:
-        | Both frame counters in one instruction.
-        movem.l (%a6)+, %d2-%d4
-        movem.l %d2-%d4, (COUNTERS).w
-        bra.s   next
-say:
-        move.w  (%a6)+, (SAY_MARKER).w
-        bra.s   next
-done:
+        jsr     (%a6)
         move.w  %d7, (DONE_MARKER).w
-        movem.l (%sp)+, %d0-%d4
+        movem.l (%sp)+, %d2-%d4
         rte
 
 ignore:

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "emulator/contract.h"
+#include "emulator/core_layout.h"
 #include "emulator/ram_writer.h"
 #include "tools/standin/game_state.h"
 
@@ -244,6 +244,71 @@ void PutWord(std::vector<uint8_t>& bytes, uint32_t word) {
     bytes.push_back(static_cast<uint8_t>(word));
 }
 
+// 68000 instructions of the records.
+constexpr uint16_t kMoveByteShort = 0x11FC;   // move.b #imm,(xxx).w
+constexpr uint16_t kMoveWordShort = 0x31FC;   // move.w #imm,(xxx).w
+constexpr uint16_t kMoveLongShort = 0x21FC;   // move.l #imm,(xxx).w
+constexpr uint16_t kToLongAddress = 0x0200;   // the same with (xxx).l
+constexpr uint16_t kMovemLoadPc = 0x4CFA;     // movem.l (d16,pc),regs
+constexpr uint16_t kMovemStoreShort = 0x48F8; // movem.l regs,(xxx).w
+constexpr uint16_t kD2ToD4 = 0x001C;
+constexpr uint16_t kLeaPcA6 = 0x4DFA;         // lea (d16,pc),a6
+constexpr uint16_t kRts = 0x4E75;
+
+// An immediate into an address: absolute short reaches 0xFF8000 and up.
+void PutMove(std::vector<uint8_t>& bytes, uint16_t shortForm, uint32_t value, uint8_t width, uint32_t address) {
+    const bool isShort = address >= 0xFF8000;
+    PutWord(bytes, isShort ? shortForm : shortForm | kToLongAddress);
+    if (width == 4) PutWord(bytes, value >> 16);
+    PutWord(bytes, width == 1 ? value & 0xFFu : value & 0xFFFFu);
+    if (!isShort) PutWord(bytes, address >> 16);
+    PutWord(bytes, address & 0xFFFFu);
+}
+
+void PutRecord(std::vector<uint8_t>& bytes, const std::vector<StreamWrite>& record) {
+    const StreamWrite* counters = nullptr;
+    for (const StreamWrite& write : record) {
+        if (write.op == kOpCounters) counters = &write;
+    }
+    // The counters' words are loaded into registers before the first store.
+    size_t loadDisplacement = 0;
+    if (counters != nullptr) {
+        PutWord(bytes, kMovemLoadPc);
+        PutWord(bytes, kD2ToD4);
+        loadDisplacement = bytes.size();
+        PutWord(bytes, 0);
+    }
+    for (const StreamWrite& write : record) {
+        switch (write.op) {
+        case kOpByte: PutMove(bytes, kMoveByteShort, write.value, 1, write.address); break;
+        case kOpWord: PutMove(bytes, kMoveWordShort, write.value, 2, write.address); break;
+        case kOpLong: PutMove(bytes, kMoveLongShort, write.value, 4, write.address); break;
+        case kOpSay: PutMove(bytes, kMoveWordShort, write.value, 2, kSayMarkerAddress); break;
+        case kOpCounters:
+            PutWord(bytes, kMovemStoreShort);
+            PutWord(bytes, kD2ToD4);
+            PutWord(bytes, kCountersAddress & 0xFFFFu);
+            break;
+        default: break;
+        }
+    }
+    // The next record follows this one's data.
+    PutWord(bytes, kLeaPcA6);
+    const size_t leaDisplacement = bytes.size();
+    PutWord(bytes, 0);
+    PutWord(bytes, kRts);
+    if (counters != nullptr) {
+        const size_t data = bytes.size();
+        for (uint16_t word : counters->counters) PutWord(bytes, word);
+        const size_t displacement = data - loadDisplacement;
+        bytes[loadDisplacement] = static_cast<uint8_t>(displacement >> 8);
+        bytes[loadDisplacement + 1] = static_cast<uint8_t>(displacement);
+    }
+    const size_t displacement = bytes.size() - leaDisplacement;
+    bytes[leaDisplacement] = static_cast<uint8_t>(displacement >> 8);
+    bytes[leaDisplacement + 1] = static_cast<uint8_t>(displacement);
+}
+
 }  // namespace
 
 bool BuildFrameStream(const Scenario& scenario, const StreamOptions& options, FrameStream* stream,
@@ -255,29 +320,7 @@ bool BuildFrameStream(const Scenario& scenario, const StreamOptions& options, Fr
 
 std::vector<uint8_t> EncodeFrameStream(const FrameStream& stream) {
     std::vector<uint8_t> bytes;
-    for (const std::vector<StreamWrite>& record : stream.records) {
-        for (const StreamWrite& write : record) {
-            PutWord(bytes, write.op);
-            switch (write.op) {
-            case kOpByte:
-            case kOpWord:
-                PutWord(bytes, write.address - kRamFirstAddress);
-                PutWord(bytes, write.value & (write.op == kOpByte ? 0xFFu : 0xFFFFu));
-                break;
-            case kOpLong:
-                PutWord(bytes, write.address - kRamFirstAddress);
-                PutWord(bytes, write.value >> 16);
-                PutWord(bytes, write.value & 0xFFFFu);
-                break;
-            case kOpCounters:
-                for (uint16_t word : write.counters) PutWord(bytes, word);
-                break;
-            case kOpSay: PutWord(bytes, write.value); break;
-            default: break;
-            }
-        }
-        PutWord(bytes, kOpEndOfRecord);
-    }
-    PutWord(bytes, kOpEndOfStream);
+    for (const std::vector<StreamWrite>& record : stream.records) PutRecord(bytes, record);
+    PutWord(bytes, kRts);   // the end: a record that leaves a6 on itself
     return bytes;
 }

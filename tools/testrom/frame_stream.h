@@ -1,6 +1,6 @@
 // The frame stream of the test cartridge: a scenario of the stand-in turned
 // into the 68000 writes that the cartridge's vertical-blank handler makes, one
-// record per vertical blank. The frames are the stand-in's own (GameState);
+// record of code per vertical blank. The frames are the stand-in's own (GameState);
 // the stream holds only the changes from one frame to the next, in the order
 // described in README.md.
 #pragma once
@@ -12,16 +12,13 @@
 
 #include "tools/standin/scenario.h"
 
-// Operations of a record, each a 16-bit code followed by its operands (16-bit
-// words, big-endian in the ROM). The RAM offset is the 68000 address - 0xFF0000.
+// What a record does, in order.
 enum StreamOp : uint16_t {
-    kOpEndOfRecord = 0x0000,   // the handler returns until the next vertical blank
-    kOpByte = 0x0001,          // offset, value (low byte)
-    kOpWord = 0x0002,          // offset, value
-    kOpLong = 0x0004,          // offset, value high word, value low word
-    kOpCounters = 0x0010,      // six words for 0xFFFE04..0xFFFE0F, stored by one instruction
-    kOpSay = 0x0020,           // number of the say line (from 1), stored at kSayMarkerAddress
-    kOpEndOfStream = 0xFFFF,   // the scenario is over: the RAM stays as it is
+    kOpByte,       // a byte, word or long into `address`
+    kOpWord,
+    kOpLong,
+    kOpCounters,   // the words of 0xFFFE04..0xFFFE0F, stored by one instruction
+    kOpSay,        // the say line's number `value` (from 1) into kSayMarkerAddress
 };
 
 // The cartridge's own RAM, which no scenario may write.
@@ -67,6 +64,8 @@ using RecordImageFunction = std::function<void(uint32_t vblank, const uint8_t* i
 bool BuildFrameStream(const Scenario& scenario, const StreamOptions& options, FrameStream* stream,
                       std::string* error, const RecordImageFunction& onRecord = {});
 
-// The bytes the cartridge plays: the records one after another, each ended by
-// kOpEndOfRecord, then kOpEndOfStream.
+// The records as the 68000 code the cartridge calls, one after another: each
+// stores its writes with immediates, points a6 at the next one and returns.
+// The last returns without moving a6, so every later vertical blank finds it
+// again and writes nothing. README.md lists the instructions.
 std::vector<uint8_t> EncodeFrameStream(const FrameStream& stream);

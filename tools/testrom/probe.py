@@ -49,31 +49,48 @@ def work_ram_address(pid, core):
 
 
 def records_of(stream):
-    """The stores of each record, as the core makes them (a long is two words):
-    lists of (core offset, bytes in core order)."""
-    words = [stream[i] << 8 | stream[i + 1] for i in range(0, len(stream) - 1, 2)]
-    records, current, i = [], [], 0
-    while i < len(words):
-        op = words[i]
-        i += 1
-        if op == 0x0000:
-            records.append(current)
-            current = []
-        elif op in (0x0001, 0x0002):
-            offset, value = words[i], words[i + 1]
-            i += 2
-            current.append((offset ^ 1, bytes([value & 0xFF])) if op == 1 else (offset, value.to_bytes(2, "little")))
-        elif op == 0x0004:
-            offset, high, low = words[i:i + 3]
-            i += 3
-            current += [(offset, high.to_bytes(2, "little")), (offset + 2, low.to_bytes(2, "little"))]
-        elif op == 0x0010:
-            current += [(0xFE04 + 2 * k, words[i + k].to_bytes(2, "little")) for k in range(6)]
-            i += 6
-        elif op == 0x0020:
-            i += 1
+    """The stores of each record, as the core makes them (a long is two words),
+    the say marker aside: lists of (core offset, bytes in core order)."""
+    def word(at):
+        return stream[at] << 8 | stream[at + 1]
+
+    def short(w):   # absolute short: sign-extended onto the 24-bit bus
+        return (w - 0x10000 if w & 0x8000 else w) & 0xFFFFFF
+
+    def store(current, address, width, value):
+        if address in (SAY,):
+            return
+        offset = address - 0xFF0000
+        if width == 1:
+            current.append((offset ^ 1, bytes([value & 0xFF])))
         else:
-            break
+            for k in range(width // 2):
+                current.append((offset + 2 * k, ((value >> (16 * (width // 2 - 1 - k))) & 0xFFFF).to_bytes(2, "little")))
+
+    records, pc = [], 0
+    while word(pc) != 0x4E75:          # the last record only returns
+        current, counters = [], []
+        while word(pc) != 0x4DFA:      # lea next(pc),a6; rts
+            op = word(pc)
+            if op == 0x4CFA:           # movem.l data(pc),d2-d4
+                data = pc + 4 + word(pc + 4)
+                counters = [word(data + 2 * k) for k in range(6)]
+                pc += 6
+            elif op == 0x48F8:         # movem.l d2-d4,(xxx).w
+                for k in range(6):
+                    store(current, short(word(pc + 4)) + 2 * k, 2, counters[k])
+                pc += 6
+            else:                      # move.b/w/l #imm,(xxx).w or .l
+                width = {0x11FC: 1, 0x31FC: 2, 0x21FC: 4}[op & ~0x0200]
+                value = word(pc + 2) << 16 | word(pc + 4) if width == 4 else word(pc + 2)
+                at = pc + (6 if width == 4 else 4)
+                if op & 0x0200:
+                    address, pc = (word(at) << 16 | word(at + 2)) & 0xFFFFFF, at + 4
+                else:
+                    address, pc = short(word(at)), at + 2
+                store(current, address, width, value)
+        records.append(current)
+        pc = pc + 2 + word(pc + 2)
     return records
 
 
@@ -191,8 +208,11 @@ def main():
         print(f"reads outside the handler's writes compared with the stream: {compared}, {mismatched} differ"
               + (f" (the first at vertical blank {first_mismatch})" if first_mismatch else ""))
         shown = [p for p in prefixes if p is not None]
+        part = [(k, n) for k, n in shown if 0 < k < n]
         print(f"reads in the middle that show the record's first k stores: {len(shown)} of {len(prefixes)}; "
-              f"k/stores: {' '.join(f'{k}/{n}' for k, n in shown[:20])}")
+              f"of them some but not all of a record's stores: {len(part)}"
+              + (f" (1 in {reads / (len(part) + len(unshown)):.0f} reads with the others)" if part or unshown else ""))
+        print(f"  k/stores: {' '.join(f'{k}/{n}' for k, n in (part + shown)[:24])}")
         for begun, count, stores in unshown[:10]:
             print(f"  vertical blank {begun}: shows stores {stores} of {count}")
     print(f"this reader paused over 20 ms {len(gaps)} times, {sum(gaps):.2f} s in all, the longest {max(gaps, default=0) * 1000:.0f} ms")

@@ -19,7 +19,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "emulator/contract.h"
+#include "emulator/core_layout.h"
 
 extern char** environ;
 
@@ -115,7 +115,8 @@ std::string ForeignEmulators() {
         std::istringstream rest(line.substr(close + 4));
         long parent = 0;
         rest >> parent;
-        if (name == kEmulatorProcessName && state != 'Z' && parent != getpid()) {
+        const bool emulator = name == kEmulatorProcessName || name == kLinuxEmulatorProcessName;
+        if (emulator && state != 'Z' && parent != getpid()) {
             found += std::to_string(pid) + " " + name + " (parent " + std::to_string(parent) + ")\n";
         }
     }

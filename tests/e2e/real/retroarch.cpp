@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "e2e/child_process.h"
-#include "emulator/contract.h"
+#include "emulator/core_layout.h"
 
 extern char** environ;
 

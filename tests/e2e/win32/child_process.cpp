@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "emulator/contract.h"
+#include "emulator/core_layout.h"
 #include "tools/standin/platform.h"
 
 struct ChildProcess {

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <regex>
 
-#include "emulator/contract.h"
+#include "emulator/core_layout.h"
 
 std::string FrontendDirectory(const std::string& coreDll) {
     const std::string directory = MakeTemporaryDirectory();

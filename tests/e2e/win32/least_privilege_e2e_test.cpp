@@ -10,7 +10,7 @@
 
 #include "e2e/e2e_support.h"
 #include "e2e/standin_test.h"
-#include "emulator/contract.h"
+#include "emulator/core_layout.h"
 #include "platform/process_memory.h"
 
 namespace {

@@ -1,12 +1,15 @@
 // The tracker thread: passes that attach to the emulator, identify the game,
-// read and decode the RAM window and classify it, each ending with Publish.
+// read and decode the RAM window and classify it, each ending with Publish and
+// the pass's sleep. The loop that ties the layers below together: the link to
+// the emulator and the decode (emulator/), the classifier (tracking/) and the
+// hand-off (app/shared_state.h).
 #pragma once
 
 #include <cstdint>
 
 #include "emulator/emulator_connection.h"
-#include "emulator/game_snapshot.h"
 #include "log/log_buffer.h"
+#include "tracking/game_snapshot.h"
 
 struct SharedState;
 
@@ -14,7 +17,10 @@ struct SharedState;
 // start: Detached attaches; Attached identifies the game; Connected reads the
 // window, then decodes it and classifies the game (a window without the RAM
 // signature disconnects, and the classifier sees the previous values once more).
-void TrackerPass(Tracker& tracker, GameSnapshot& snapshot, LogBuffer& log);
+void TrackerPass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log);
+
+// Milliseconds the tracker sleeps after a pass: 6 while connected, 2400 otherwise.
+uint32_t PassSleepMs(bool attached, bool identified);
 
 // Measurement hook for the benchmarks: when set, the tracker thread calls it
 // after every pass (before Publish) with the counter value taken at the start

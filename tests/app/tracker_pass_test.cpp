@@ -1,4 +1,4 @@
-#include "emulator/tracker_thread.h"
+#include "app/tracker_thread.h"
 
 #include <gtest/gtest.h>
 
@@ -29,15 +29,14 @@ enum class State { Detached, Attached, Connected };
 // tracker's own snapshot and log, and the state each pass ends in.
 struct Passes {
     FakeSystem system;
-    std::unique_ptr<Tracker> tracker = std::make_unique<Tracker>();
+    std::unique_ptr<EmulatorLink> tracker = std::make_unique<EmulatorLink>();
     std::unique_ptr<GameSnapshot> snapshot = std::make_unique<GameSnapshot>();
     std::unique_ptr<LogBuffer> log = std::make_unique<LogBuffer>();
 
     explicit Passes(const FakeEmulatorSetup& setup = {}) {
         FakeEmulator(system, setup);
-        InitRamDecode(*snapshot);
-        TrackerReset(*tracker, FakeProcessApi(system));
-        TrackerSetNames(*tracker);
+        InitRamDecode(snapshot->ram);
+        EmulatorLinkReset(*tracker, FakeProcessApi(system));
     }
     // One pass; returns its messages.
     Messages Pass() {
@@ -63,6 +62,12 @@ struct Passes {
         }
     }
 };
+
+TEST(TrackerPass, SleepsSixMillisecondsAfterAConnectedPassElse2400) {
+    EXPECT_EQ(PassSleepMs(true, true), 6u);
+    EXPECT_EQ(PassSleepMs(true, false), 2400u);
+    EXPECT_EQ(PassSleepMs(false, false), 2400u);
+}
 
 TEST(TrackerPass, ThePassThatIdentifiesTheGameDecodesNothing) {
     Passes p;
@@ -146,7 +151,7 @@ TEST(TrackerPass, EmulatorClosedWhileConnected) {
     EXPECT_EQ(p.state(), State::Detached);
     p.system.processes.erase(p.system.processes.begin() + 2);
     for (int pass = 0; pass < 3; ++pass) {
-        EXPECT_EQ(p.Pass(), Messages{"ERROR: Could not find process 'retroarch.exe'."});
+        EXPECT_EQ(p.Pass(), Messages{kNotFoundMessage});
         EXPECT_EQ(p.system.handlesOpen, 0);
     }
 }

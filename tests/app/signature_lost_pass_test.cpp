@@ -9,7 +9,7 @@
 
 #include "emulator/ram_decode.h"
 #include "emulator/ram_writer.h"
-#include "emulator/tracker_thread.h"
+#include "app/tracker_thread.h"
 #include "support/fake_process_api.h"
 #include "support/stats_compare.h"
 #include "tracking/classifier.h"
@@ -30,7 +30,7 @@ constexpr uint32_t kFirstObjectId = 0xFFB080;
 
 struct Emulator {
     FakeSystem system;
-    std::unique_ptr<Tracker> tracker = std::make_unique<Tracker>();
+    std::unique_ptr<EmulatorLink> tracker = std::make_unique<EmulatorLink>();
     std::unique_ptr<GameSnapshot> snapshot = std::make_unique<GameSnapshot>();
     std::unique_ptr<LogBuffer> log = std::make_unique<LogBuffer>();
     uint32_t globalFrame = 1000;
@@ -39,9 +39,8 @@ struct Emulator {
 
     Emulator() {
         FakeEmulator(system);
-        InitRamDecode(*snapshot);
-        TrackerReset(*tracker, FakeProcessApi(system));
-        TrackerSetNames(*tracker);
+        InitRamDecode(snapshot->ram);
+        EmulatorLinkReset(*tracker, FakeProcessApi(system));
     }
     RamWriter Ram() {
         return RamWriter{system.regions.back().bytes.data() + kWorkRamOffsetInModule, kWorkRamSize, 0xFF0000};
@@ -115,7 +114,7 @@ TEST(SignatureLostPass, CountsNoEventOfThePassBeforeAgain) {
 
         // What a pass that read the same window once more would make of it.
         auto expected = std::make_unique<GameSnapshot>(*e.snapshot);
-        DecodeRamWindow(e.tracker->connection.window, *expected);
+        DecodeRamWindow(e.tracker->connection.window, expected->ram);
         ClassifyTick(*expected);
 
         e.SignatureGone();

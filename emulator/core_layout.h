@@ -1,15 +1,21 @@
 // What Ringwatch relies on of the emulator: RetroArch running the Genesis Plus
 // GX core, which keeps the Mega Drive's 64 KiB 68000 work RAM inside the core
-// module's data, at a fixed distance from the module's load address, as 16-bit
-// words in the host's little-endian order.
+// module's data, as 16-bit words in the host's little-endian order.
 #pragma once
 
 #include <cstdint>
 
+// RetroArch and the core as built for Windows (also what Wine runs on Linux).
 inline constexpr const char* kEmulatorProcessName = "retroarch.exe";
 inline constexpr const char* kCoreModuleName = "genesis_plus_gx_libretro.dll";
+// RetroArch and the core as Linux distributions build them.
+inline constexpr const char* kLinuxEmulatorProcessName = "retroarch";
+inline constexpr const char* kLinuxCoreModuleName = "genesis_plus_gx_libretro.so";
 
-// Work RAM (68000 addresses 0xFF0000..0xFFFFFF) from the core module's load address.
+// Work RAM (68000 addresses 0xFF0000..0xFFFFFF) from the core module's load
+// address, where the builds of the core long in use keep it. Other builds keep
+// it elsewhere in their data (today's: + 0x82A060 on 64-bit Windows, + 0xBFE8C0
+// on Linux); it is then found by its signature.
 inline constexpr uint64_t kWorkRamOffsetInModule = 0x2A1060;
 inline constexpr uint32_t kWorkRamSize = 0x10000;
 
@@ -28,8 +34,9 @@ inline constexpr uint8_t kRamSignature[kSignatureSize] = {0x6E, 0x69, 0x74, 0x69
 // Bytes read at identification, starting at the signature.
 inline constexpr uint32_t kSignatureProbeSize = 64;
 
-// The cartridge header of SONIC COMPILATION from the system name on, as the
-// core keeps the ROM (in its own byte order): system name, maker and date,
+// The cartridge header of SONIC COMPILATION from the system name on, in the
+// ROM file's byte order (the core's own copy has every byte pair swapped, see
+// header_search.cpp): system name, maker and date,
 // domestic and overseas names, serial, checksum 0x795A and the first I/O byte.
 inline constexpr uint32_t kHeaderPatternSize = 145;
 inline constexpr char kHeaderPattern[kHeaderPatternSize + 1] =
@@ -37,6 +44,6 @@ inline constexpr char kHeaderPattern[kHeaderPatternSize + 1] =
     "SONIC COMPILATION                               GM MK-1190 -01yZJ";
 static_assert(sizeof(kHeaderPattern) == kHeaderPatternSize + 1, "header pattern is 145 bytes");
 
-// The header scan: at most this much of each region, below this address.
+// The header scan: at most this much of each region, up to the top of the
+// process's user address space. The work RAM search reads through the same buffer.
 inline constexpr uint32_t kScanBufferSize = 62914560;           // 60 MiB
-inline constexpr uint64_t kScanAddressLimit = 0x100000000000ull; // 2^44

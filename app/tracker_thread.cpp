@@ -1,4 +1,4 @@
-#include "emulator/tracker_thread.h"
+#include "app/tracker_thread.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,54 +17,45 @@ PassObserver g_passObserver{};
 
 void TrackerSetPassObserver(const PassObserver& observer) { g_passObserver = observer; }
 
-void TrackerPass(Tracker& tracker, GameSnapshot& snapshot, LogBuffer& log) {
-    if (!tracker.attached) {
-        Attach(tracker, log);
+void TrackerPass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log) {
+    if (!link.attached) {
+        Attach(link, log);
         return;
     }
-    if (!tracker.identified) {
-        switch (FindGame(tracker, log)) {
-        case FindGameResult::Found:
-            tracker.identified = true;
-            break;
-        case FindGameResult::NotIdentified:
-            // Scan again on the next pass: the cartridge may have changed.
-            tracker.connection.headerFound = 0;
-            break;
-        case FindGameResult::LostConnection:
-            Disconnect(tracker);
-            break;
-        }
+    if (!link.identified) {
+        IdentifyGame(link, log);
         return;
     }
-    switch (ReadWindow(tracker, log)) {
+    switch (ReadWindow(link, log)) {
     case ReadWindowResult::ReadFailed:
-        Disconnect(tracker);
+        Disconnect(link);
         break;
     case ReadWindowResult::SignatureMismatch:
         // The classifier still sees this pass, on the values decoded before,
         // as a pass that read the same window again would see them: what
         // changed on the previous pass is not counted a second time.
-        Disconnect(tracker);
-        RepeatPreviousDecode(snapshot);
+        Disconnect(link);
+        ShiftPrevFields(snapshot.ram);
         ClassifyTick(snapshot);
         break;
     case ReadWindowResult::WindowGood:
-        DecodeRamWindow(tracker.connection.window, snapshot);
+        DecodeRamWindow(link.connection.window, snapshot.ram);
         ClassifyTick(snapshot);
         break;
     }
 }
 
+uint32_t PassSleepMs(bool attached, bool identified) { return attached && identified ? 6u : 2400u; }
+
 int TrackerThreadMain(SharedState* shared) {
     GameSnapshot* snapshot = new (std::nothrow) GameSnapshot();
-    Tracker* tracker = new (std::nothrow) Tracker();
-    if (snapshot == nullptr || tracker == nullptr) {
+    EmulatorLink* link = new (std::nothrow) EmulatorLink();
+    if (snapshot == nullptr || link == nullptr) {
         std::fputs("ringwatch: out of memory for the tracker's buffers\n", stderr);
         std::exit(1);
     }
-    InitRamDecode(*snapshot);
-    TrackerReset(*tracker, kPlatformProcessApi);
+    InitRamDecode(snapshot->ram);
+    EmulatorLinkReset(*link, kPlatformProcessApi);
     bool running;
     {
         std::lock_guard<std::mutex> guard(shared->lock);
@@ -75,21 +66,20 @@ int TrackerThreadMain(SharedState* shared) {
         std::fputs("ringwatch: out of memory for the tracker's buffers\n", stderr);
         std::exit(1);
     }
-    TrackerSetNames(*tracker);
 
     const PassObserver observer = g_passObserver;
     while (running) {
         const uint64_t passStart = observer.afterPass != nullptr ? ClockNow() : 0;
-        const bool connected = tracker->identified;
-        TrackerPass(*tracker, *snapshot, *log);
+        const bool connected = link->identified;
+        TrackerPass(*link, *snapshot, *log);
         if (observer.afterPass != nullptr) observer.afterPass(observer.context, passStart, connected, *snapshot);
-        running = Publish(*shared, *snapshot, *log, tracker->attached, tracker->identified);
-        ClockSleepMs(PassSleepMs(tracker->attached, tracker->identified));
+        running = Publish(*shared, *snapshot, *log, link->attached, link->identified);
+        ClockSleepMs(PassSleepMs(link->attached, link->identified));
     }
     // Only tests end the thread; leave nothing open behind it.
-    if (tracker->attached) Disconnect(*tracker);
+    if (link->attached) Disconnect(*link);
     delete log;
-    delete tracker;
+    delete link;
     delete snapshot;
     return 0;
 }

@@ -1,0 +1,66 @@
+// The tracker's own half of the GameSnapshot: the classifier's state, the
+// run's statistics and the level records. Plain data only.
+//
+// [SECTION] LevelRecord
+// [SECTION] TrackerStats   (state, counters, run totals, level records)
+#pragma once
+
+#include <cstdint>
+
+inline constexpr int kLevelRecordCapacity = 21;   // records shown on the screen at most
+
+// Level indexes: rows of the level name table, 0..20.
+inline constexpr int kLevelIndexCount = 21;
+// Level index of the blank name: unknown zones and indexes past the table.
+inline constexpr uint32_t kLevelIndexBlank = 20;
+
+// [SECTION] LevelRecord: one level of the run.
+struct LevelRecord {
+    uint32_t levelIndex;         // row of the level name table, taken at the close
+    int32_t minutes;             // level time, minutes (may end negative after odd restarts)
+    int32_t seconds;             // level time, seconds; 0..59 once closed
+    float centiseconds;          // level time, hundredths; below 100 once closed
+    uint32_t perfectSpindashes;  // open: running total at the opening; closed: this level's share
+    uint32_t rings;              // ring count at the close
+    uint32_t collected;          // open: totalCollected at the opening; closed: this level's share
+    uint32_t p1Hits;             // like perfectSpindashes
+    uint32_t deaths;             // like perfectSpindashes
+    uint32_t pauses;             // like perfectSpindashes
+    uint32_t lagFrames;          // like perfectSpindashes
+    uint8_t closed;              // 1 once the record is complete
+};
+
+// [SECTION] TrackerStats: the classifier's state and the run's statistics.
+struct TrackerStats {
+    uint32_t trackerState;       // 0..14, tracking/tracker_states.h
+    int32_t p1TapCount;          // taps seen in P1's current spindash
+    uint32_t p1ReleaseSpeed;     // table speed of P1's last release
+    float p1ChargeFraction;      // P1 charge count / 2048
+    float p1SpeedFraction;       // (P1 release speed - 2048) / 1024
+    uint32_t p2ReleaseSpeed;     // table speed of P2's last release
+    float p2ChargeFraction;      // P2 charge count / 2048
+    float p2SpeedFraction;       // (P2 release speed - 2048) / 1024
+    float chargeFractionSum;     // sum of charge fractions over counted P1 releases
+    float speedFractionSum;      // sum of speed fractions over counted P1 releases
+    uint32_t sixTapAttempts;     // counted P1 releases
+    uint32_t perfectSpindashes;  // P1 releases at top speed (3072)
+    uint8_t levelClosed;         // the current level's record has been closed
+    uint32_t pauses;             // pauses counted
+    uint32_t specialPauseStamp;  // globalFrame when a special-stage pause was counted
+    uint8_t pauseLatch;          // a counted pause is still held
+    uint32_t deaths;             // deaths counted
+    uint32_t p1Hits;             // times P1 was hit
+    uint32_t p2Hits;             // times P2 was hit
+    uint32_t totalRings;         // rings summed over closed levels
+    uint32_t totalCollected;     // collected count summed at closes, deaths, special stages
+    int32_t totalMinutes;        // timer minutes summed
+    int32_t totalSeconds;        // timer seconds summed, not normalised (may be <0 or >59)
+    int32_t totalTimerFrames;    // timer sixtieths summed
+    uint32_t lagFrames;          // lag frames counted
+    int32_t levelEndTicks;       // ticks since the last active tick with one level counter moving
+    uint8_t levelEndSeen;        // the level end was recognised for the current level
+    uint8_t specialStageSeen;    // the current special-stage entry has been accounted
+    uint32_t levelIndex;         // 0..20, row of the level name table
+    int32_t recordCount;         // closed records; the current record is records[recordCount]
+    LevelRecord records[kLevelRecordCapacity];
+};
