@@ -101,6 +101,8 @@ int ProcessLastError();
 
 // True when `code` says that the OS refused access to the process (EPERM or
 // EACCES: no ptrace permission; ERROR_ACCESS_DENIED), not that it is gone.
+// On Windows a read or query of a process that has ended fails with
+// ERROR_ACCESS_DENIED as well: after such a failure of this thread it is false.
 bool ProcessErrorIsAccessDenied(int code);
 
 // What the user can do to be allowed to read another user's or a more

@@ -178,7 +178,9 @@ void PlayCase(const Case& test, const std::string& core, const std::string& cart
             frontend.Kill();
         }
     }
-    for (const std::string& line : test.screen) EXPECT_TRUE(HasLine(screen, line)) << "missing: \"" << line << "\"";
+    std::string missing;
+    for (const std::string& line : test.screen) missing += HasLine(screen, line) ? "" : "  " + line + "\n";
+    EXPECT_EQ(missing, "") << "last screen:\n" << screen;
 
     // The log, a run of one message counted once; a kill may leave the
     // tracker looking for the emulator before it is started again.
