@@ -23,6 +23,7 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -255,15 +256,16 @@ uint64_t TicksPerSecond() {
 }
 
 // Frame k is due at start + k periods, whatever the frames before it took, so
-// late frames don't shift the ones after them. A frame a whole period late or
-// more counts as late; after five periods behind (the process was stopped),
-// the schedule starts again from now rather than running the missed frames in
-// a burst.
+// a frame a little late doesn't shift the ones after it. No frame starts
+// sooner than half a period after the one before it: a frame that no reader
+// could see is not one a console would show. A frame that starts a whole
+// period or more after its time counts as late, and the schedule then starts
+// again from it rather than running the missed frames in a burst.
 struct Pacer {
     uint64_t ticksPerSecond;
     unsigned fps;
     uint64_t start;
-    uint64_t frame;          // frames paced so far
+    uint64_t frame;          // frames paced since the schedule started
     uint64_t previous;       // when the previous frame began
     uint64_t longest;        // ticks between two frames' starts
     uint64_t late;
@@ -280,7 +282,7 @@ struct Pacer {
             return;
         }
         const uint64_t period = ticksPerSecond / fps;
-        uint64_t due = Due(frame);
+        const uint64_t due = std::max(Due(frame), previous + period / 2);
         uint64_t now = Ticks();
         while (now < due) {
             // Whole milliseconds, rounded down; the last one in short sleeps.
@@ -288,13 +290,14 @@ struct Pacer {
             Sleep(left > 1 ? static_cast<DWORD>(left - 1) : (left == 1 ? 1 : 0));
             now = Ticks();
         }
-        if (now - due >= period) ++late;
-        if (now - due >= 5 * period) {
-            start = now;
-            frame = 0;
-        }
         if (now - previous > longest) longest = now - previous;
         previous = now;
+        if (now - Due(frame) >= period) {
+            ++late;
+            start = now;
+            frame = 1;
+            return;
+        }
         ++frame;
     }
 };
