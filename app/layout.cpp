@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "tracking/level_records.h"
+
 const char kLevelNames[kLevelNameCount][kNameSize] = {
     "EH1", "EH2", "CP1", "CP2", "AR1", "AR2", "CN1",  // 0..6
     "CN2", "HT1", "HT2", "MC1", "MC2", "OO1", "OO2",  // 7..13
@@ -11,7 +13,6 @@ const char kLevelNames[kLevelNameCount][kNameSize] = {
 namespace {
 
 constexpr uint32_t kLastStatusState = 13;         // above it the status is always "Ready to track"
-constexpr double kHundredthsPerFrame = 1.6666666666666667;  // the game timer counts sixtieths
 
 // The screen shows the buttons as up, down, left, right, A, B, C, start; the
 // controller byte has them as up, down, left, right, B, C, A, start.
@@ -58,24 +59,14 @@ void PrintInputLine(ScreenBuffer& screen, const uint32_t (&holdFrames)[kButtonCo
     ScreenPrintLine(screen, "%s", text);
 }
 
-// The tracker sums seconds without carrying, so after a restart took time off
-// they can be negative: borrow whole minutes until they are not.
-void NormaliseTotalTime(TrackerStats& stats) {
-    if (stats.totalSeconds >= 0) return;
-    const int64_t seconds = stats.totalSeconds;
-    const int64_t borrowed = (-seconds + 59) / 60;
-    stats.totalSeconds = static_cast<int32_t>(seconds + borrowed * 60);
-    stats.totalMinutes = Wrap32(int64_t{stats.totalMinutes} - borrowed);
-}
-
-void PrintTotalLine(ScreenBuffer& screen, TrackerStats& stats) {
-    NormaliseTotalTime(stats);
-    const int32_t minutes = stats.totalMinutes;
-    const int32_t seconds = stats.totalSeconds;
+void PrintTotalLine(ScreenBuffer& screen, const TrackerStats& stats) {
+    const TotalTime total = NormalisedTotalTime(stats);
+    const int32_t minutes = total.minutes;
+    const int32_t seconds = total.seconds;
     const int32_t frames = stats.totalTimerFrames;
     // In-game time ignores the leftover sixtieths; the adjusted time adds them.
     const int32_t adjusted = Wrap32(int64_t{seconds} + frames / 60);
-    const double hundredths = (frames % 60) * kHundredthsPerFrame;
+    const double hundredths = (frames % 60) * kHundredthsPerTimerFrame;
     ScreenPrintLine(screen,
                     " Total IGT: %02d:%02d, Adjusted: %02d:%02d.%02.0f - Pauses %2d, Deaths %d, Lag %2d, Rings %4d (%d)",
                     Wrap32(int64_t{minutes} + seconds / 60), seconds % 60, Wrap32(int64_t{minutes} + adjusted / 60),
@@ -92,7 +83,7 @@ void PrintLevelRecord(ScreenBuffer& screen, const LevelRecord& record) {
                     AsInt(record.lagFrames), AsInt(record.rings), AsInt(record.collected));
 }
 
-void PrintStatistics(ScreenBuffer& screen, TrackerStats& stats, uint8_t debugFlag) {
+void PrintStatistics(ScreenBuffer& screen, const TrackerStats& stats, uint8_t debugFlag) {
     ScreenPrintLine(screen, "Statistics: ");
     if (stats.trackerState != kStateEnding && debugFlag == 0) {
         ScreenPrintLine(screen, " - Spindash 6-tap attempts: %d", AsInt(stats.sixTapAttempts));
@@ -122,7 +113,7 @@ void PrintDebugBlock(ScreenBuffer& screen, const GameSnapshot& snapshot) {
     ScreenPrintLine(screen, "Debug Enabled");
     // "%.05d" and "%.08u" are precisions: at least 5 and 8 digits, zero-padded.
     ScreenPrintLine(screen, "Time %02d:%02d.%02.0f - Lag %4d - Level frame %.05d - Global frame %.08u",
-                    AsInt(ram.timerMinutes), AsInt(ram.timerSeconds), ram.timerFrame * kHundredthsPerFrame,
+                    AsInt(ram.timerMinutes), AsInt(ram.timerSeconds), ram.timerFrame * kHundredthsPerTimerFrame,
                     AsInt(stats.lagFrames), AsInt(ram.levelFrame), static_cast<unsigned>(ram.globalFrame));
     ScreenPrintLine(screen, "Rings % 3d, Collected %5d - Lives: %2d, Continues: %2d", AsInt(ram.rings),
                     AsInt(ram.collectedA + ram.collectedB), AsInt(ram.lives), AsInt(ram.continues));
@@ -149,9 +140,9 @@ const char* LevelName(uint32_t levelIndex) {
     return kLevelNames[levelIndex < static_cast<uint32_t>(kLevelNameCount) ? levelIndex : kLevelIndexBlank];
 }
 
-void ComposeScreenLayout(ScreenBuffer& screen, GameSnapshot& mainCopy) {
-    TrackerStats& stats = mainCopy.stats;
-    const RamMirror& ram = mainCopy.ram;
+void ComposeScreenLayout(ScreenBuffer& screen, const GameSnapshot& snapshot) {
+    const TrackerStats& stats = snapshot.stats;
+    const RamMirror& ram = snapshot.ram;
     PrintStatusLine(screen, stats);
     BlankRows(screen, 1);
     PrintInputLine(screen, ram.p1HoldFrames);
@@ -160,6 +151,15 @@ void ComposeScreenLayout(ScreenBuffer& screen, GameSnapshot& mainCopy) {
     if (TrackingActive(stats.trackerState) || stats.trackerState == kStateEnding) {
         PrintStatistics(screen, stats, ram.debugFlag);
     }
-    if (ram.debugFlag != 0) PrintDebugBlock(screen, mainCopy);
+    if (ram.debugFlag != 0) PrintDebugBlock(screen, snapshot);
     BlankRows(screen, 2);
+}
+
+void ComposeLogLines(ScreenBuffer& screen, const LogBuffer& log, uint64_t startStamp, double counterFrequency) {
+    char line[kLogTextSize];
+    for (int i = log.count - 1; i >= 0 && screen.row < screen.height; --i) {
+        int length = LogFormatLine(line, sizeof(line), log.entries[i], startStamp, counterFrequency);
+        if (length < 0) continue;
+        ScreenPutRow(screen, line);
+    }
 }

@@ -16,50 +16,49 @@ uint32_t FrameSleepMs(double period, double elapsed) {
     return static_cast<uint32_t>((period - elapsed) * 1000.0);
 }
 
-bool RenderFrameOutput(RenderContext& context) {
+bool DrawFrame(RenderContext& context) {
     ScreenBuffer& screen = *context.screen;
-    SharedState& shared = *context.shared;
+    const FrameTiming& timing = context.timing;
 
-    const bool ready = Collect(shared, *context.mainSnapshot, *context.mainLog);
+    const bool ready = Collect(*context.shared, *context.mainSnapshot, *context.mainLog);
 
     int32_t width = 0;
     int32_t height = 0;
-    if (ConsoleQuerySize(screen.output, &width, &height)) {
+    if (ConsoleQuerySize(context.output, &width, &height)) {
         if (width != screen.width || height != screen.height || screen.cells == nullptr) {
-            ConsoleClear(screen.output);
+            ConsoleClear(context.output);
             ScreenResize(screen, width, height);
         }
         ScreenFillBlank(screen);
-        ConsoleHideCursor(screen.output);
     } else {
         LogAppend(*context.mainLog, ClockNow(), "Could not get console buffer info.");
     }
 
     screen.row = 0;
     if (ready) ComposeScreenLayout(screen, *context.mainSnapshot);
-    LogExpire(*context.mainLog, ClockNow(), shared.counterFrequency);
-    LogDrawLines(*context.mainLog, screen, shared.startStamp, shared.counterFrequency);
+    LogExpire(*context.mainLog, ClockNow(), timing.counterFrequency);
+    ComposeLogLines(screen, *context.mainLog, timing.startStamp, timing.counterFrequency);
 
-    ConsoleWriteGrid(screen.output, screen.cells, screen.cells != nullptr ? screen.size : 0, screen.width);
-    ConsoleHideCursor(screen.output);
+    ConsoleWriteGrid(context.output, screen.cells, screen.cells != nullptr ? screen.size : 0, screen.width);
+    ConsoleHideCursor(context.output);
     screen.row = 0;
     return ready;
 }
 
 void RenderFrame(RenderContext& context) {
-    SharedState& shared = *context.shared;
-    const bool ready = RenderFrameOutput(context);
+    FrameTiming& timing = context.timing;
+    const bool ready = DrawFrame(context);
 
-    shared.frameEnd = ClockNow();
-    const double period = ChooseFramePeriod(context.refreshExplicit, ready, context.mainSnapshot->ram.debugFlag,
-                                            shared.framePeriod, shared.debugFramePeriod);
-    const double elapsed = static_cast<double>(shared.frameEnd - shared.frameStart) / shared.counterFrequency;
+    timing.frameEnd = ClockNow();
+    const double period = ChooseFramePeriod(timing.refreshExplicit, ready, context.mainSnapshot->ram.debugFlag,
+                                            timing.framePeriod, timing.debugFramePeriod);
+    const double elapsed = static_cast<double>(timing.frameEnd - timing.frameStart) / timing.counterFrequency;
     const uint32_t sleepMs = FrameSleepMs(period, elapsed);
     if (elapsed < period) {
         ClockSleepMs(sleepMs);
-        shared.frameEnd = ClockNow();
+        timing.frameEnd = ClockNow();
     }
-    shared.frameStart = shared.frameEnd;
+    timing.frameStart = timing.frameEnd;
 }
 
 void RunRenderLoop(RenderContext& context) {

@@ -6,13 +6,27 @@
 
 #include "app/screen_buffer.h"
 #include "app/shared_state.h"
+#include "platform/console.h"
 
+// The main thread's time base and frame pacing.
+struct FrameTiming {
+    uint64_t startStamp;          // counter ticks at start-up
+    double counterFrequency;      // counter ticks per second
+    double framePeriod;           // seconds, 1 / refresh rate
+    double debugFramePeriod;      // seconds, 1/60
+    bool refreshExplicit;         // the command line gave the rate
+    uint64_t frameStart;          // counter ticks when this frame began; 0 in the first frame
+    uint64_t frameEnd;            // counter ticks after output, and again after the sleep
+};
+
+// Everything the main thread's frames work with.
 struct RenderContext {
     ScreenBuffer* screen;
+    ConsoleHandle output;         // the console's standard output, where frames go
     LogBuffer* mainLog;
     GameSnapshot* mainSnapshot;
     SharedState* shared;
-    bool refreshExplicit;
+    FrameTiming timing;
 };
 
 // The period of the next frame: the command line's rate when one was given,
@@ -24,8 +38,10 @@ double ChooseFramePeriod(bool refreshExplicit, bool ready, uint8_t debugFlag, do
 // 0 when the work took the whole period or longer.
 uint32_t FrameSleepMs(double period, double elapsed);
 
-// Everything of one frame up to and including the output; returns `ready`.
-bool RenderFrameOutput(RenderContext& context);
+// Everything of one frame up to and including the output: collect, size the
+// grid, compose, draw the log and write the grid. Returns whether the game was
+// tracked (the collected `ready`), which paces the frame.
+bool DrawFrame(RenderContext& context);
 
 // One whole frame, pacing included.
 void RenderFrame(RenderContext& context);

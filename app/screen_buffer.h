@@ -4,13 +4,9 @@
 
 #include <cstdint>
 
-#include "platform/console.h"
-
 inline constexpr int kScreenLineBufferSize = 1024;
 
 struct ScreenBuffer {
-    ConsoleHandle output;   // standard output
-    ConsoleHandle input;    // standard input
     int32_t width;          // columns: the console buffer's width
     int32_t height;         // rows: the console window's height
     int32_t row;            // next row to write, 0 at the start of every frame

@@ -1,21 +1,16 @@
-// The one block both threads reach. The tracker publishes its snapshot and its
-// pending messages at the end of every pass; the main thread collects them at
-// the top of every frame. Both touch the shared buffers only under `lock`.
+// The one block both threads reach, holding only what crosses between them.
+// The tracker publishes its snapshot and its pending messages at the end of
+// every pass; the main thread collects them at the top of every frame. Both
+// touch the shared buffers only under `lock`.
 #pragma once
 
 #include <cstdint>
 #include <mutex>
 
-#include "tracking/game_snapshot.h"
 #include "log/log_buffer.h"
+#include "tracking/game_snapshot.h"
 
 struct SharedState {
-    uint64_t startStamp;          // counter ticks at start-up (main thread only)
-    double counterFrequency;      // counter ticks per second (main thread only)
-    uint64_t frameStart;          // counter ticks when this frame began; 0 in the first frame
-    uint64_t frameEnd;            // counter ticks after output, and again after the sleep
-    double framePeriod;           // seconds, 1 / refresh rate
-    double debugFramePeriod;      // seconds, 1/60
     std::mutex lock;              // guards running, ready, sharedLog, sharedSnapshot
     bool running;                 // the tracker thread continues while set
     bool ready;                   // tracker attached and game identified

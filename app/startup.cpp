@@ -27,20 +27,20 @@ int RunProgram(int argc, char** argv) {
     }
 
     ScreenBuffer screen{};
-    ConsoleStdHandles handles = ConsoleGetStdHandles();
-    screen.output = handles.output;
-    screen.input = handles.input;
-    ConsolePrepare(screen.input, screen.output);
+    const ConsoleStdHandles console = ConsoleGetStdHandles();
+    ConsolePrepare(console.input, console.output);
     ConsoleSetTitle(kConsoleTitle);
 
-    shared->startStamp = ClockNow();
-    shared->counterFrequency = static_cast<double>(ClockFrequency());
-    shared->debugFramePeriod = 1.0 / 60.0;
+    FrameTiming timing{};
+    timing.startStamp = ClockNow();
+    timing.counterFrequency = static_cast<double>(ClockFrequency());
+    timing.debugFramePeriod = 1.0 / 60.0;
 
     CommandLineResult commandLine = ParseCommandLine(argc, argv);
     for (int i = 0; i < commandLine.messageCount; ++i)
         LogAppend(*mainLog, ClockNow(), "%s", commandLine.messages[i]);
-    shared->framePeriod = 1.0 / commandLine.refreshRate;
+    timing.framePeriod = 1.0 / commandLine.refreshRate;
+    timing.refreshExplicit = commandLine.refreshExplicit;
 
     shared->running = true;
     shared->ready = false;
@@ -48,6 +48,6 @@ int RunProgram(int argc, char** argv) {
     shared->sharedSnapshot = sharedSnapshot;
     std::thread(TrackerThreadMain, shared).detach();
 
-    RenderContext context{&screen, mainLog, mainSnapshot, shared, commandLine.refreshExplicit};
+    RenderContext context{&screen, console.output, mainLog, mainSnapshot, shared, timing};
     RunRenderLoop(context);
 }

@@ -40,7 +40,7 @@ void BM_ComposeFrame(benchmark::State& state) {
         ScreenFillBlank(screen);
         screen.row = 0;
         ComposeScreenLayout(screen, *copy);
-        LogDrawLines(*log, screen, 0, 1e9);
+        ComposeLogLines(screen, *log, 0, 1e9);
         benchmark::DoNotOptimize(screen.cells);
     }
     delete[] screen.cells;

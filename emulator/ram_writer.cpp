@@ -17,6 +17,11 @@ void PutWord(const RamWriter& ram, uint32_t address, uint16_t value) {
     ram.bytes[offset + 1] = static_cast<uint8_t>(value >> 8);
 }
 
+uint16_t GetWord(const RamWriter& ram, uint32_t address) {
+    const uint32_t offset = address - ram.firstAddress;
+    return static_cast<uint16_t>(ram.bytes[offset] | ram.bytes[offset + 1] << 8);
+}
+
 }  // namespace
 
 bool RamWriteByte(const RamWriter& ram, uint32_t address, uint8_t value) {
@@ -38,5 +43,25 @@ bool RamWriteLong(const RamWriter& ram, uint32_t address, uint32_t value) {
     if ((address & 1u) != 0 || !Covers(ram, address, 4)) return false;
     PutWord(ram, address, static_cast<uint16_t>(value >> 16));
     PutWord(ram, address + 2, static_cast<uint16_t>(value));
+    return true;
+}
+
+bool RamReadByte(const RamWriter& ram, uint32_t address, uint8_t* value) {
+    if (!Covers(ram, address, 1)) return false;
+    const uint32_t swapped = (address - ram.firstAddress) ^ 1u;
+    if (swapped >= ram.size) return false;
+    *value = ram.bytes[swapped];
+    return true;
+}
+
+bool RamReadWord(const RamWriter& ram, uint32_t address, uint16_t* value) {
+    if ((address & 1u) != 0 || !Covers(ram, address, 2)) return false;
+    *value = GetWord(ram, address);
+    return true;
+}
+
+bool RamReadLong(const RamWriter& ram, uint32_t address, uint32_t* value) {
+    if ((address & 1u) != 0 || !Covers(ram, address, 4)) return false;
+    *value = uint32_t{GetWord(ram, address)} << 16 | GetWord(ram, address + 2);
     return true;
 }

@@ -1,6 +1,7 @@
-// Writing values into a copy of 68000 work RAM laid out as the emulator core
-// keeps it: 16-bit words in the host's little-endian order. Used to build RAM
-// contents by the game's own addresses (the stand-in emulator, tests).
+// Writing and reading values in a copy of 68000 work RAM laid out as the
+// emulator core keeps it: 16-bit words in the host's little-endian order. Used
+// to build RAM contents by the game's own addresses (the stand-in emulator,
+// tests, the fuzz input); the decode reads the same layout at fixed offsets.
 #pragma once
 
 #include <cstdint>
@@ -22,3 +23,9 @@ bool RamWriteWord(const RamWriter& ram, uint32_t address, uint16_t value);
 // The long at even A is two words, the high one at A: in the buffer its halves
 // come out exchanged.
 bool RamWriteLong(const RamWriter& ram, uint32_t address, uint32_t value);
+
+// The readers of the same layout: each returns false and leaves `value` alone
+// where the writer of its width would write nothing.
+bool RamReadByte(const RamWriter& ram, uint32_t address, uint8_t* value);
+bool RamReadWord(const RamWriter& ram, uint32_t address, uint16_t* value);
+bool RamReadLong(const RamWriter& ram, uint32_t address, uint32_t* value);

@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/screen_buffer.h"
-
 void LogClear(LogBuffer& log) { std::memset(&log, 0, sizeof(log)); }
 
 void LogAppend(LogBuffer& log, uint64_t now, const char* format, ...) {
@@ -60,14 +58,4 @@ int LogFormatLine(char* out, size_t outSize, const LogEntry& entry, uint64_t sta
     int32_t milliseconds = static_cast<int32_t>((t2 - seconds) * 1000.0);
     return std::snprintf(out, outSize, "[%.03d - %.02d:%.02d:%.02d.%.03d] %s", entry.sequence, hours,
                          minutes, seconds, milliseconds, entry.text);
-}
-
-void LogDrawLines(const LogBuffer& log, ScreenBuffer& screen, uint64_t startStamp,
-                  double counterFrequency) {
-    char line[kLogTextSize];
-    for (int i = log.count - 1; i >= 0 && screen.row < screen.height; --i) {
-        int length = LogFormatLine(line, sizeof(line), log.entries[i], startStamp, counterFrequency);
-        if (length < 0) continue;
-        ScreenPutRow(screen, line);
-    }
 }

@@ -6,8 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 
-struct ScreenBuffer;
-
 inline constexpr int kLogCapacity = 218;        // entries per buffer
 inline constexpr int kLogTextSize = 520;        // bytes per message, terminator included
 inline constexpr double kLogLifetimeSeconds = 20.0;
@@ -47,8 +45,4 @@ int LogExpire(LogBuffer& log, uint64_t now, double counterFrequency);
 // Formats one log line, "[NNN - HH:MM:SS.mmm] text", with snprintf semantics
 // into `out` of `outSize` bytes; returns snprintf's result.
 int LogFormatLine(char* out, size_t outSize, const LogEntry& entry, uint64_t startStamp,
-                  double counterFrequency);
-
-// Draws the entries newest first from screen.row down while rows remain.
-void LogDrawLines(const LogBuffer& log, ScreenBuffer& screen, uint64_t startStamp,
                   double counterFrequency);

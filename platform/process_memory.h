@@ -9,7 +9,6 @@
 
 inline constexpr int kProcessNameSize = 260;         // MAX_PATH, as szExeFile
 inline constexpr uint32_t kMemCommit = 0x1000;       // MEM_COMMIT
-inline constexpr uint32_t kMemReserve = 0x2000;      // MEM_RESERVE
 inline constexpr uint32_t kMemFree = 0x10000;        // MEM_FREE
 inline constexpr uint32_t kPageNoAccess = 0x01;      // PAGE_NOACCESS
 inline constexpr uint32_t kPageReadOnly = 0x02;      // PAGE_READONLY

@@ -57,7 +57,7 @@ want() {
 }
 
 no_other_emulator() {
-  if pgrep -x 'retroarch(\.exe)?' >/dev/null; then
+  if pgrep -x retroarch >/dev/null || pgrep -x retroarch.exe >/dev/null; then
     echo "perf: another emulator (retroarch or retroarch.exe) is running; these measurements need the machine to themselves" >&2
     exit 2
   fi

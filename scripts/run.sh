@@ -12,7 +12,8 @@ cmake --build --preset linux >/dev/null
 standin=build/linux/tools/standin/retroarch.exe
 scenario=tools/standin/scenarios/sample.txt
 standin_pid=""
-if ! pgrep -x 'retroarch(\.exe)?' >/dev/null 2>&1 && [ -x "$standin" ] && [ -f "$scenario" ]; then
+running() { pgrep -x retroarch.exe >/dev/null 2>&1 || pgrep -x retroarch >/dev/null 2>&1; }
+if ! running && [ -x "$standin" ] && [ -f "$scenario" ]; then
   "$standin" --loop "$scenario" >/dev/null 2>&1 &
   standin_pid=$!
   trap 'kill "$standin_pid" 2>/dev/null || true' EXIT

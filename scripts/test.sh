@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the Linux build natively, under
+# Sets up, checks that every include of the program points down its stack of
+# layers, builds and runs every test: the Linux build natively, under
 # AddressSanitizer+UndefinedBehaviorSanitizer and under ThreadSanitizer, the
 # fuzz targets for a bounded time, the Windows release build (its imports
 # checked), then the Windows build under Wine.
@@ -7,6 +8,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
+
+echo "== layers"
+bash scripts/check_includes.sh
 
 for preset in linux asan tsan; do
   echo "== $preset"

@@ -22,6 +22,16 @@ float TimerCentiseconds(const RamMirror& ram) {
 
 }  // namespace
 
+TotalTime NormalisedTotalTime(const TrackerStats& stats) {
+    if (stats.totalSeconds >= 0) return {stats.totalMinutes, stats.totalSeconds};
+    const int64_t seconds = stats.totalSeconds;
+    const int64_t borrowed = (-seconds + 59) / 60;
+    // Wrap-around to 32 bits without signed overflow.
+    const int64_t minutes = int64_t{stats.totalMinutes} - borrowed;
+    return {static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(minutes))),
+            static_cast<int32_t>(seconds + borrowed * 60)};
+}
+
 void ResetStatistics(GameSnapshot& snapshot) {
     TrackerStats& stats = snapshot.stats;
     stats.pauses = 0;

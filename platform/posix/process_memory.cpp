@@ -41,12 +41,15 @@ struct PosixSnapshot {
     size_t next;                        // index of the next id to report
 };
 
+struct RegionWalk;
+
 struct PosixProcess {
     int directoryFd;   // /proc/PID
     int memFd;         // /proc/PID/mem, read-only
     pid_t processId;   // for process_vm_readv: Linux hands ids out in turn, so
                        // the id of an ended process returns only after all others
     bool vmReadv;      // process_vm_readv is allowed; cleared when the kernel refuses it
+    RegionWalk* walk;  // the maps file as region queries walk up through it; null until the first
 };
 
 PosixSnapshot* SnapshotOf(ProcessSnapshotHandle handle) { return static_cast<PosixSnapshot*>(handle); }
@@ -98,7 +101,9 @@ bool ReadProcessEntry(uint32_t processId, ProcessEntry* entry) {
     }
 
     // The image name: the file name of the executable, or the command name
-    // where the link can't be read (kernel threads, other users' processes).
+    // where the link can't be read (kernel threads, other users' processes)
+    // or where the executable is Wine's loader (wine64, wine64-preloader, ...),
+    // which names its process after the Windows program it runs.
     char target[4096];
     ssize_t linkLength = ::readlinkat(directoryFd, "exe", target, sizeof target - 1);
     const char* name = nullptr;
@@ -107,7 +112,9 @@ bool ReadProcessEntry(uint32_t processId, ProcessEntry* entry) {
         StripDeleted(target);
         const char* slash = std::strrchr(target, '/');
         name = slash != nullptr ? slash + 1 : target;
-    } else if (ReadSmallFile(directoryFd, "comm", target, sizeof target) > 0) {
+        if (std::strncmp(name, "wine", 4) == 0) name = nullptr;
+    }
+    if (name == nullptr && ReadSmallFile(directoryFd, "comm", target, sizeof target) > 0) {
         target[std::strcspn(target, "\n")] = '\0';
         name = target;
     }
@@ -252,6 +259,23 @@ struct ModuleKey {
     uint64_t inode;
 };
 
+// Region queries come in rising order, one region after the other (the
+// header scan walks the whole address space so): each query reads on in the
+// maps file where the last one stopped, so that a walk reads the file once,
+// not once per region (a thousand mappings, a thousand times, took seconds).
+// A query below the last one opens the file afresh.
+struct RegionWalk {
+    MapsReader reader;
+    uint64_t lastPage;    // of the last query
+    bool hasAhead;        // `ahead` is the mapping read but not yet passed
+    Mapping ahead;        // its path is not kept
+};
+
+void RegionWalkEnd(RegionWalk* walk) {
+    MapsClose(&walk->reader);
+    walk->hasAhead = false;
+}
+
 }  // namespace
 
 ProcessSnapshotHandle ProcessSnapshotTake() {
@@ -305,7 +329,7 @@ ProcessHandle ProcessOpen(uint32_t processId) {
         return nullptr;
     }
     PosixProcess* process =
-        new (std::nothrow) PosixProcess{directoryFd, memFd, static_cast<pid_t>(processId), true};
+        new (std::nothrow) PosixProcess{directoryFd, memFd, static_cast<pid_t>(processId), true, nullptr};
     if (process == nullptr) {
         Fail(ENOMEM);
         ::close(memFd);
@@ -317,6 +341,8 @@ ProcessHandle ProcessOpen(uint32_t processId) {
 void ProcessClose(ProcessHandle handle) {
     PosixProcess* process = ProcessOf(handle);
     if (process == nullptr) return;
+    if (process->walk != nullptr) RegionWalkEnd(process->walk);
+    delete process->walk;
     ::close(process->memFd);
     ::close(process->directoryFd);
     delete process;
@@ -399,24 +425,37 @@ bool ProcessModuleInformation(ProcessHandle handle, ModuleHandle module, ModuleI
 }
 
 bool ProcessQueryRegion(ProcessHandle handle, uint64_t address, MemoryRegion* region) {
-    MapsReader reader;
-    if (!MapsOpen(ProcessOf(handle), &reader)) return false;
-    uint64_t page = address & ~uint64_t{0xFFF};
-    bool found = false;
-    Mapping mapping;
-    while (MapsNext(&reader, &mapping)) {
-        if (mapping.end <= page) continue;
-        found = true;
+    PosixProcess* process = ProcessOf(handle);
+    if (process->walk == nullptr) {
+        process->walk = new (std::nothrow) RegionWalk();
+        if (process->walk == nullptr) return Fail(ENOMEM);
+        process->walk->reader.fd = -1;
+    }
+    RegionWalk* walk = process->walk;
+    const uint64_t page = address & ~uint64_t{0xFFF};
+    if (walk->reader.fd < 0 || page < walk->lastPage) {
+        RegionWalkEnd(walk);
+        if (!MapsOpen(process, &walk->reader)) return false;
+    }
+    walk->lastPage = page;
+    for (;;) {
+        if (!walk->hasAhead && !MapsNext(&walk->reader, &walk->ahead)) break;
+        walk->hasAhead = true;
+        const Mapping& mapping = walk->ahead;
+        if (mapping.end <= page) {
+            walk->hasAhead = false;
+            continue;
+        }
         if (mapping.start <= page) {
             *region = {page, mapping.end - page, kMemCommit, ProtectionOf(mapping)};
         } else {
             *region = {page, mapping.start - page, kMemFree, 0};
         }
-        break;
+        return true;
     }
-    MapsClose(&reader);
     // Past the last mapping, or no mappings at all: the process has ended.
-    return found || Fail(EINVAL);
+    RegionWalkEnd(walk);
+    return Fail(EINVAL);
 }
 
 bool ProcessReadMemory(ProcessHandle handle, uint64_t address, void* buffer, size_t size) {

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "tracking/level_records.h"
 
 namespace {
 
@@ -16,15 +19,16 @@ constexpr char kUnwritten = '~';
 struct Composed {
     std::vector<std::string> rows;  // every row of the grid, unwritten cells cut off
     int32_t logRow;                 // where the log lines would start
-    GameSnapshot after;             // the copy as the layout left it
 };
 
 Composed Compose(const GameSnapshot& snapshot, int width = 160, int height = 60) {
     ScreenBuffer screen{};
     EXPECT_TRUE(ScreenResize(screen, width, height));
     std::memset(screen.cells, kUnwritten, static_cast<size_t>(screen.size));
-    Composed result{{}, 0, snapshot};
-    ComposeScreenLayout(screen, result.after);
+    Composed result{{}, 0};
+    const GameSnapshot before = snapshot;
+    ComposeScreenLayout(screen, snapshot);
+    EXPECT_EQ(std::memcmp(&before, &snapshot, sizeof(GameSnapshot)), 0) << "drawing only reads the snapshot";
     for (int row = 0; row < height; ++row) {
         std::string text(screen.cells + row * width, static_cast<size_t>(width));
         result.rows.push_back(text.substr(0, text.find(kUnwritten)));
@@ -205,9 +209,10 @@ TEST(ComposeScreenLayout, TrackingWithDebugAndClosedRecords) {
                      "",
                      "",
                  });
-    // The borrowed minute stays in the copy that was composed.
-    EXPECT_EQ(composed.after.stats.totalMinutes, 2);
-    EXPECT_EQ(composed.after.stats.totalSeconds, 55);
+    // The line shows the total with a minute borrowed.
+    const TotalTime total = NormalisedTotalTime(DebugSnapshot().stats);
+    EXPECT_EQ(total.minutes, 2);
+    EXPECT_EQ(total.seconds, 55);
 }
 
 TEST(ComposeScreenLayout, DebugWithoutTrackingHasNoStatistics) {
@@ -218,7 +223,6 @@ TEST(ComposeScreenLayout, DebugWithoutTrackingHasNoStatistics) {
     EXPECT_EQ(composed.rows[5], "Debug Enabled");
     EXPECT_EQ(composed.rows[6], "Time 01:07.50 - Lag  100 - Level frame 00042 - Global frame 00000005");
     EXPECT_EQ(composed.logRow, 17);
-    EXPECT_EQ(composed.after.stats.totalSeconds, -5) << "totals are only normalised where they are shown";
 }
 
 TEST(ComposeScreenLayout, RecordCountIsBoundedByTheRecordTable) {
@@ -296,8 +300,9 @@ TEST(ComposeScreenLayout, TotalLineBorrowsMinutesAndAddsLeftoverSixtieths) {
         snapshot.stats.totalTimerFrames = c.frames;
         const Composed composed = Compose(snapshot);
         EXPECT_EQ(composed.rows[8], std::string(c.times) + " - Pauses  0, Deaths 0, Lag  0, Rings    0 (0)");
-        EXPECT_EQ(composed.after.stats.totalMinutes, c.minutesAfter);
-        EXPECT_EQ(composed.after.stats.totalSeconds, c.secondsAfter);
+        const TotalTime total = NormalisedTotalTime(snapshot.stats);
+        EXPECT_EQ(total.minutes, c.minutesAfter);
+        EXPECT_EQ(total.seconds, c.secondsAfter);
     }
 }
 
@@ -323,6 +328,25 @@ TEST(LevelName, OutOfRangeGivesTheBlankName) {
     EXPECT_STREQ(LevelName(20), "  ");
     EXPECT_STREQ(LevelName(21), "  ");
     EXPECT_STREQ(LevelName(0xFFFFFFFFu), "  ");
+}
+
+TEST(ComposeLogLines, NewestFirstWhileRowsRemainAndCutAtWidth) {
+    auto log = std::make_unique<LogBuffer>();
+    LogAppend(*log, 0, "first");
+    LogAppend(*log, 0, "second");
+    LogAppend(*log, 0, "third");
+    char cells[2 * 24];
+    ScreenBuffer screen{};
+    screen.width = 24;
+    screen.height = 2;
+    screen.size = 48;
+    screen.cells = cells;
+    ScreenFillBlank(screen);
+    ComposeLogLines(screen, *log, 0, 1000.0);  // one tick per millisecond
+    EXPECT_EQ(std::string(cells, 24), "[003 - 00:00:00.000] thi");
+    EXPECT_EQ(std::string(cells + 24, 24), "[002 - 00:00:00.000] sec");
+    EXPECT_EQ(screen.row, 2);
+    EXPECT_EQ(log->count, 3) << "entries not shown stay in the log";
 }
 
 }  // namespace

@@ -98,13 +98,26 @@ TEST_F(Emulator, GameThenMenu) {
     EXPECT_EQ(tracker.messages()[static_cast<size_t>(mismatch) + 1].text, Loaded());
 }
 
+// A core build that keeps work RAM elsewhere in its data: found by the
+// signature inside the core's image, and the game decoded from there.
+TEST_F(Emulator, WorkRamElsewhereInTheCore) {
+    ASSERT_TRUE(standin.Start({"--ram-offset", "0x312340", ScenarioPath("restart_before.txt")}));
+    tracker.Start();
+    ASSERT_TRUE(standin.WaitForLine("paused-once", 10s));
+    ASSERT_TRUE(tracker.WaitUntil([&] { return tracker.snapshot().stats.pauses == 1 && tracker.ready(); }, 2s));
+    ASSERT_EQ(tracker.messages().size(), 3u);
+    EXPECT_EQ(tracker.messages()[0].text, Loaded());
+    EXPECT_EQ(tracker.messages()[1].text, "Work RAM found at core + 0x312340");
+    EXPECT_EQ(tracker.messages()[2].text, kGameFound);
+}
+
 // Another cartridge: no copy of the header anywhere in the emulator's memory.
 TEST_F(Emulator, AnotherCartridge) {
     ASSERT_TRUE(standin.Start({"--mode", "other"}));
     EXPECT_TRUE(HeaderCopiesIn(standin.pid()).empty()) << "the stand-in must hold no copy of the header";
     tracker.Start();
-    // Each pass reads all of the emulator's memory below 2^44: in sanitizer
-    // builds that includes hundreds of MiB of the stand-in's shadow memory.
+    // Each pass reads all of the emulator's memory: in sanitizer builds that
+    // includes hundreds of MiB of the stand-in's shadow memory.
     ASSERT_TRUE(tracker.WaitUntil([&] { return tracker.messages().size() >= 3; }, 20s));
     EXPECT_EQ(tracker.messages()[0].text, Loaded());
     EXPECT_EQ(tracker.messages()[1].text, "Unknown game");

@@ -92,10 +92,6 @@ TEST(ConsoleFaults, OutputToAFileLogsOnceAFrameAndDrawsNothing) {
     auto sharedSnapshot = std::make_unique<GameSnapshot>();
     auto mainLog = std::make_unique<LogBuffer>();
     auto mainSnapshot = std::make_unique<GameSnapshot>();
-    shared->startStamp = ClockNow();
-    shared->counterFrequency = static_cast<double>(ClockFrequency());
-    shared->framePeriod = 0.2;
-    shared->debugFramePeriod = 1.0 / 60.0;
     shared->running = true;
     shared->sharedLog = sharedLog.get();
     shared->sharedSnapshot = sharedSnapshot.get();
@@ -108,11 +104,16 @@ TEST(ConsoleFaults, OutputToAFileLogsOnceAFrameAndDrawsNothing) {
     shared->ready = true;
 
     ScreenBuffer screen{};
-    screen.output = reinterpret_cast<ConsoleHandle>(static_cast<intptr_t>(fd));
-    RenderContext context{&screen, mainLog.get(), mainSnapshot.get(), shared.get(), false};
+    FrameTiming timing{};
+    timing.startStamp = ClockNow();
+    timing.counterFrequency = static_cast<double>(ClockFrequency());
+    timing.framePeriod = 0.2;
+    timing.debugFramePeriod = 1.0 / 60.0;
+    RenderContext context{&screen, reinterpret_cast<ConsoleHandle>(static_cast<intptr_t>(fd)), mainLog.get(),
+                          mainSnapshot.get(), shared.get(), timing};
 
     for (int frame = 1; frame <= 100; ++frame) {
-        EXPECT_TRUE(RenderFrameOutput(context));
+        EXPECT_TRUE(DrawFrame(context));
         ASSERT_EQ(mainLog->count, frame) << "one message per frame";
         ASSERT_STREQ(mainLog->entries[frame - 1].text, kNoConsole);
     }
@@ -121,10 +122,10 @@ TEST(ConsoleFaults, OutputToAFileLogsOnceAFrameAndDrawsNothing) {
     // Many more frames than the log holds: it stays full, nothing grows. (The
     // kernel's resident count lags by up to 64 pages a thread, hence frames
     // enough that 16 bytes a frame would show.)
-    for (int frame = 0; frame < kLogCapacity; ++frame) RenderFrameOutput(context);
+    for (int frame = 0; frame < kLogCapacity; ++frame) DrawFrame(context);
     EXPECT_EQ(mainLog->count, kLogCapacity);
     const uint64_t resident = ResidentKib(getpid());
-    for (int frame = 0; frame < 50000; ++frame) RenderFrameOutput(context);
+    for (int frame = 0; frame < 50000; ++frame) DrawFrame(context);
     EXPECT_EQ(mainLog->count, kLogCapacity);
     EXPECT_LE(ResidentKib(getpid()), resident + 512);
     EXPECT_EQ(FileSize(path), 0u) << "a frame without a grid writes nothing";
@@ -302,6 +303,66 @@ TEST(ConsoleFaults, ResizeStormInTmux) {
     std::printf("resize storm: whole screen %.3f s after the last resize; resident %llu KiB before, %llu KiB after\n",
                 seconds, static_cast<unsigned long long>(residentBefore),
                 static_cast<unsigned long long>(residentAfter));
+}
+
+// The program run as an unprivileged user (CI runs as root): it reads an
+// emulator of its own user, then one that root started again in its place,
+// which it may not read, then its own user's again. Meanwhile it says so once
+// per attempt with the fixes, keeps running, and the run's statistics carry on.
+TEST(ConsoleFaults, EmulatorOfAnotherUserInTmux) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root, to start an emulator that another user may not read";
+    if (std::system("tmux -V >/dev/null 2>&1 && setpriv --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no tmux or setpriv";
+    std::string others = ForeignEmulators();
+    ASSERT_TRUE(others.empty()) << "another emulator is running:\n" << others;
+    const std::string nobody = "--reuid=65534 --regid=65534 --clear-groups";
+    auto startAsNobody = [&](Standin& standin, const char* scenario) {
+        return standin.StartProgram("/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                                         StandinPath("retroarch.exe"), ScenarioPath(scenario)});
+    };
+    const std::string tmux = "tmux -L ringwatch-unprivileged-" + std::to_string(getpid()) + " ";
+    struct Server {
+        std::string tmux;
+        ~Server() { Shell(tmux + "kill-server 2>/dev/null"); }
+    } server{tmux};
+    auto screen = [&] { return Shell(tmux + "capture-pane -p -t unprivileged"); };
+    auto waitForScreen = [&](const std::string& text) {
+        for (int i = 0; i < 50 && screen().find(text) == std::string::npos; ++i) std::this_thread::sleep_for(100ms);
+        return screen().find(text) != std::string::npos;
+    };
+
+    Standin standin;
+    ASSERT_TRUE(startAsNobody(standin, "restart_before.txt"));
+    ASSERT_EQ(std::system((tmux + "new-session -d -s unprivileged -x 400 -y 60 'exec setpriv " + nobody + " " +
+                           RINGWATCH_PROGRAM + "'").c_str()), 0);
+    const pid_t program = static_cast<pid_t>(std::atoi(Shell(tmux + "list-panes -F '#{pane_pid}'").c_str()));
+    ASSERT_TRUE(standin.WaitForLine("paused-once", 10s));
+    ASSERT_TRUE(waitForScreen("Pauses  1")) << screen();
+
+    standin.Kill();
+    ASSERT_TRUE(standin.Start({}));   // as root
+    const std::string refused = "ERROR: Not allowed to read process 'retroarch.exe' (error 13). Reading another "
+                                "process needs ptrace permission: run as root, or allow this program once with "
+                                "'sudo setcap cap_sys_ptrace=eip " + CanonicalPath(RINGWATCH_PROGRAM) + "'";
+    std::vector<double> stamps;   // seconds since the program started, of each refusal shown, newest first
+    for (int i = 0; i < 100 && stamps.size() < 3; ++i) {
+        std::this_thread::sleep_for(100ms);
+        stamps.clear();
+        for (const std::string& row : Lines(screen())) {
+            int hours = 0, minutes = 0;
+            double seconds = 0;
+            if (row.find(refused) == std::string::npos) continue;
+            ASSERT_EQ(std::sscanf(row.c_str(), "[%*d - %d:%d:%lf]", &hours, &minutes, &seconds), 3) << row;
+            stamps.push_back(hours * 3600.0 + minutes * 60.0 + seconds);
+        }
+    }
+    ASSERT_EQ(stamps.size(), 3u) << screen();
+    for (size_t i = 1; i < stamps.size(); ++i) EXPECT_GT(stamps[i - 1] - stamps[i], 2.3) << "once per attempt";
+    ASSERT_EQ(kill(program, 0), 0) << "the program ended";
+
+    standin.Kill();
+    ASSERT_TRUE(startAsNobody(standin, "restart_after.txt"));
+    ASSERT_TRUE(standin.WaitForLine("done", 15s));
+    EXPECT_TRUE(waitForScreen("Pauses  2")) << "the statistics carried on:\n" << screen();
 }
 
 }  // namespace

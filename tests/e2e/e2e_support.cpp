@@ -73,10 +73,6 @@ TrackerRun::TrackerRun()
       sharedSnapshot_(std::make_unique<GameSnapshot>()),
       mainLog_(std::make_unique<LogBuffer>()),
       mainSnapshot_(std::make_unique<GameSnapshot>()) {
-    shared_->startStamp = ClockNow();
-    shared_->counterFrequency = static_cast<double>(ClockFrequency());
-    shared_->framePeriod = 0.2;
-    shared_->debugFramePeriod = 1.0 / 60.0;
     shared_->running = true;
     shared_->ready = false;
     shared_->sharedLog = sharedLog_.get();
@@ -129,7 +125,7 @@ int TrackerRun::WaitForMessage(const std::string& text, size_t from, std::chrono
     return found;
 }
 
-double TrackerRun::Seconds(uint64_t ticks) const { return static_cast<double>(ticks) / shared_->counterFrequency; }
+double TrackerRun::Seconds(uint64_t ticks) const { return static_cast<double>(ticks) / static_cast<double>(ClockFrequency()); }
 
 // [SECTION] Processes and memory
 

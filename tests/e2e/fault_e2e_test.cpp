@@ -164,7 +164,9 @@ TEST_F(Faults, KilledAndStartedAgainFiftyTimes) {
                 "slowest reconnect %.3f s\n",
                 kCycles, descriptors, residentAtStart / 1024.0, residentAtEnd / 1024.0, kCycles, growthKib, slowest);
     RecordProperty("resident_growth_kib", std::to_string(growthKib));
-    if (!kSanitizerBuild) EXPECT_LT(growthKib, 512.0) << "resident memory grows with the cycles";
+    if (!kSanitizerBuild) {
+        EXPECT_LT(growthKib, 512.0) << "resident memory grows with the cycles";
+    }
 }
 
 // Mid-run, the compilation's menu and back, then another cartridge and back.

@@ -125,33 +125,23 @@ TEST(Attach, FailuresLeaveTheTrackerDetachedWithTheirMessages) {
 // RetroArch by either name, each with its own core: on Linux a native one and
 // the Windows one under Wine, on Windows only the latter.
 TEST(Attach, TheEmulatorsNamesWithTheirCores) {
-    struct NameCase {
-        const char* process;
-        const char* core;
-        bool linuxOnly;          // on Windows nothing of this name is looked for
-        std::string expected;    // the pass's last message
-    };
-    const std::string windowsCoreMissing =
-        "WARNING: retroarch.exe did not have module genesis_plus_gx_libretro.dll loaded. Retrying.";
-    const NameCase cases[] = {
-        {"retroarch", "genesis_plus_gx_libretro.so", true, kGameFound},
-        {"retroarch.exe", "genesis_plus_gx_libretro.dll", false, kGameFound},
-        {"retroarch", "genesis_plus_gx_libretro.dll", true,
-         "WARNING: retroarch did not have module genesis_plus_gx_libretro.so loaded. Retrying."},
-        {"retroarch.exe", "genesis_plus_gx_libretro.so", false, windowsCoreMissing},
-    };
-    for (const NameCase& row : cases) {
+    const char* const so = "genesis_plus_gx_libretro.so";
+    const char* const dll = "genesis_plus_gx_libretro.dll";
+    const struct {
+        const char *process, *core, *missing;   // missing: the core looked for in vain, or null
+    } cases[] = {{"retroarch", so, nullptr}, {"retroarch.exe", dll, nullptr}, {"retroarch", dll, so}, {"retroarch.exe", so, dll}};
+    for (const auto& row : cases) {
         SCOPED_TRACE(std::string(row.process) + " with " + row.core);
         Harness h;
         std::strcpy(h.system.processes[2].exeFile, row.process);
         h.system.modules.back().path = FakeModulePath(row.core);
         Attach(*h.tracker, *h.log);
-        const Messages messages = h.TakeMessages();
-        ASSERT_FALSE(messages.empty());
-        EXPECT_EQ(messages.back(), row.linuxOnly && kWindowsProgramNames ? kNotFound : row.expected);
-        if (h.tracker->attached) {
-            EXPECT_EQ(messages[0], "SUCCESS: Loaded " + FakeModulePath(row.core) + " in " + row.process + ".");
-        }
+        const std::string process = row.process;
+        const Messages expected =
+            kWindowsProgramNames && process == "retroarch" ? Messages{kNotFound}
+            : row.missing != nullptr ? Messages{"WARNING: " + process + " did not have module " + row.missing + " loaded. Retrying."}
+                                     : Messages{"SUCCESS: Loaded " + FakeModulePath(row.core) + " in " + process + ".", kGameFound};
+        EXPECT_EQ(h.TakeMessages(), expected);
     }
 }
 
@@ -205,54 +195,41 @@ TEST(Attach, CoreFoundThenFindGameDecidesTheState) {
         EXPECT_EQ(h.tracker->identified, row.identified);
         EXPECT_EQ(h.system.handlesOpen, row.attached ? 1 : 0);
         EXPECT_EQ(h.connection().process != nullptr, row.attached);
-        if (row.attached && !row.identified) EXPECT_EQ(h.connection().headerFound, 0u) << "scan again next pass";
+        if (row.attached && !row.identified) {
+            EXPECT_EQ(h.connection().headerFound, 0u) << "scan again next pass";
+        }
     }
 }
 
-// Where the core keeps work RAM and the cartridge: the messages of the attach
-// pass, and the window that the next pass reads (0 when not identified).
-struct PlacementCase {
-    const char* name;
-    FakeEmulatorSetup setup;
-    void (*arrange)(FakeSystem&);
-    Messages expected;
-    uint64_t windowOffset;   // of the window from the core's load address
-};
-
+// Where the core keeps work RAM and the cartridge: the attach pass's messages,
+// and the window the next pass reads.
 TEST(Attach, IdentifiesTheGameWhereverTheCoreKeepsIt) {
-    const uint64_t core = FakeEmulatorSetup{}.coreBase;
-    const PlacementCase cases[] = {
-        {"work RAM where the builds long in use keep it", {}, [](FakeSystem&) {}, {Loaded(), kGameFound},
-         0x2A1060 + 0xA000},
-        {"work RAM elsewhere in the image", {.ramOffset = 0x82A060}, [](FakeSystem&) {},
-         {Loaded(), "Work RAM found at core + 0x82A060", kGameFound}, 0x82A060 + 0xA000},
-        {"an image too small for + 0x2A1060 is not read there", {.ramOffset = 0x100000},
-         [](FakeSystem& s) {
-             s.imageSize = 0x200000;
-             s.regions.back().size = 0x200000;
-         },
-         {Loaded(), "Work RAM found at core + 0x100000", kGameFound}, 0x100000 + 0xA000},
-        {"work RAM running past the image's end", {.ramOffset = 0x82A060},
-         [](FakeSystem& s) { s.imageSize = 0x82A060 + 0xFFF0; }, {Loaded(), kChecksumIncorrect}, 0},
-        {"signature nowhere", {.signature = false, .ramOffset = 0x82A060}, [](FakeSystem&) {},
-         {Loaded(), kChecksumIncorrect}, 0},
-        {"the cartridge only as the core keeps it, byte pairs swapped", {.header = false},
-         [](FakeSystem& s) { s.regions.front() = FakeRomRegion(0x20000000, 0x10000, 0x100, true); },
-         {Loaded(), kGameFound}, 0x2A1060 + 0xA000},
+    const struct {
+        const char* name;
+        FakeEmulatorSetup setup;
+        uint32_t imageSize;   // 0: as the fake makes it
+        bool swappedHeader;
+        uint64_t ramOffset;
+    } cases[] = {
+        {"work RAM elsewhere in the image", {.ramOffset = 0x82A060}, 0, false, 0x82A060},
+        {"an image too small for + 0x2A1060 is not read there", {.ramOffset = 0x100000}, 0x200000, false, 0x100000},
+        {"the cartridge only as the core keeps it", {.header = false}, 0, true, 0x2A1060},
     };
-    for (const PlacementCase& row : cases) {
+    for (const auto& row : cases) {
         SCOPED_TRACE(row.name);
         Harness h(row.setup);
-        row.arrange(h.system);
+        if (row.imageSize != 0) h.system.imageSize = static_cast<uint32_t>(h.system.regions.back().size = row.imageSize);
+        if (row.swappedHeader) h.system.regions.front() = FakeRomRegion(0x20000000, 0x10000, 0x100, true);
         Attach(*h.tracker, *h.log);
-        EXPECT_EQ(h.TakeMessages(), row.expected);
-        ASSERT_EQ(h.tracker->identified, row.windowOffset != 0);
-        if (row.windowOffset == 0) continue;
-        EXPECT_EQ(h.connection().ramBase, core + row.windowOffset);
-        uint8_t* ram = h.system.regions.back().bytes.data() + row.windowOffset - 0xA000;
-        ram[0xA000] = 0x5A;
+        char found[64];
+        std::snprintf(found, sizeof found, "Work RAM found at core + 0x%llX", static_cast<unsigned long long>(row.ramOffset));
+        const Messages expected =
+            row.ramOffset == 0x2A1060 ? Messages{Loaded(), kGameFound} : Messages{Loaded(), found, kGameFound};
+        EXPECT_EQ(h.TakeMessages(), expected);
+        ASSERT_TRUE(h.tracker->identified);
+        h.system.regions.back().bytes[row.ramOffset + 0xA000] = 0x5A;
         EXPECT_EQ(ReadWindow(*h.tracker, *h.log), ReadWindowResult::WindowGood);
-        EXPECT_EQ(h.connection().window[0], 0x5A);
+        EXPECT_EQ(h.connection().window[0], 0x5A) << "the window read where the RAM was found";
     }
 }
 
@@ -358,7 +335,7 @@ const ScanCase kScanCases[] = {
     {"header in a reserved region",
      [] {
          FakeRegion rom = FakeRomRegion(0x40000000, 0x20000, 0x100);
-         rom.state = kMemReserve;
+         rom.state = kFakeMemReserve;
          return std::vector<FakeRegion>{rom};
      },
      false},

@@ -28,6 +28,18 @@ TEST(RamWriter, PutsBytesWordsAndLongsWhereTheCoreKeepsThem) {
 
     ASSERT_TRUE(RamWriteByte(w, 0xFFFFFF, 0x77));  // the window's last address
     EXPECT_EQ(window[kWindowSize - 2], 0x77);
+
+    // The readers give back what was written, by the same addresses.
+    uint8_t byte = 0;
+    uint16_t word = 0;
+    uint32_t value = 0;
+    EXPECT_TRUE(RamReadWord(w, 0xFFA000, &word) && word == 0x1234);
+    EXPECT_TRUE(RamReadByte(w, 0xFFA002, &byte) && byte == 0xAB);
+    EXPECT_TRUE(RamReadByte(w, 0xFFA003, &byte) && byte == 0xCD);
+    EXPECT_TRUE(RamReadLong(w, 0xFFA004, &value) && value == 0x11223344u);
+    EXPECT_TRUE(RamReadByte(w, 0xFFFFFF, &byte) && byte == 0x77);
+    EXPECT_FALSE(RamReadWord(w, 0xFFA001, &word)) << "odd word address";
+    EXPECT_FALSE(RamReadLong(w, 0xFFFFFE, &value)) << "past the end";
 }
 
 TEST(RamWriter, WholeWorkRamAndWindowAgreeOnEveryAddress) {

@@ -5,8 +5,6 @@
 #include <memory>
 #include <string>
 
-#include "app/screen_buffer.h"
-
 namespace {
 
 constexpr double kFreq = 1000.0;  // one tick per millisecond keeps stamps readable
@@ -100,25 +98,6 @@ TEST(LogMerge, BatchThatDoesNotFitKeepsWhatFitsInOrder) {
     EXPECT_STREQ(mainLog->entries[216].text, "t0");
     EXPECT_STREQ(mainLog->entries[217].text, "t1");
     EXPECT_EQ(shared->count, 0);
-}
-
-TEST(LogDrawLines, NewestFirstWhileRowsRemainAndCutAtWidth) {
-    auto log = NewLog();
-    LogAppend(*log, 0, "first");
-    LogAppend(*log, 0, "second");
-    LogAppend(*log, 0, "third");
-    char cells[2 * 24];
-    ScreenBuffer screen{};
-    screen.width = 24;
-    screen.height = 2;
-    screen.size = 48;
-    screen.cells = cells;
-    ScreenFillBlank(screen);
-    LogDrawLines(*log, screen, 0, kFreq);
-    EXPECT_EQ(std::string(cells, 24), "[003 - 00:00:00.000] thi");
-    EXPECT_EQ(std::string(cells + 24, 24), "[002 - 00:00:00.000] sec");
-    EXPECT_EQ(screen.row, 2);
-    EXPECT_EQ(log->count, 3) << "entries not shown stay in the log";
 }
 
 }  // namespace

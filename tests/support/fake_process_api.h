@@ -16,10 +16,14 @@ struct FakeModule {
     bool nameFails;          // K32GetModuleFileNameExA returns 0
 };
 
+// A region's state that the program never looks for, only past: reserved
+// address space (MEM_RESERVE).
+inline constexpr uint32_t kFakeMemReserve = 0x2000;
+
 struct FakeRegion {
     uint64_t base;
     uint64_t size;
-    uint32_t state;          // kMemCommit, kMemReserve
+    uint32_t state;          // kMemCommit, kFakeMemReserve
     uint32_t protect;        // kPageReadWrite, kPageNoAccess, ...
     bool readFails;          // reads fail (a guard page, memory gone)
     std::vector<uint8_t> bytes;   // contents from base; shorter than size means zeros follow

@@ -6,6 +6,7 @@
 #include "app/screen_buffer.h"
 #include "emulator/core_layout.h"
 #include "emulator/ram_decode.h"
+#include "emulator/ram_writer.h"
 #include "tracking/classifier.h"
 
 namespace {
@@ -24,34 +25,33 @@ bool InvariantsHold(const GameSnapshot& snapshot) {
     return true;
 }
 
-// The window's clocks, read and written where the decode finds them.
+// The window's clocks, read and written by the game's addresses with the
+// program's own RAM writer, where the decode finds them.
 struct Clocks {
-    uint8_t* window;
+    RamWriter ram;
     const WindowOffsetTable& table;
 
+    // The 68000 address of a table entry: window offsets of bytes have the
+    // byte swap applied, words and longs start at an even address.
+    uint32_t Address(int entry, bool byte) const {
+        const uint32_t offset = table.offset[entry];
+        return kWindowFirstAddress + (byte ? offset ^ 1u : offset);
+    }
     uint32_t Word(int entry) const {
-        const uint32_t o = table.offset[entry];
-        return uint32_t{window[o]} | uint32_t{window[o + 1]} << 8;
+        uint16_t value = 0;
+        RamReadWord(ram, Address(entry, false), &value);
+        return value;
     }
     void SetWord(int entry, uint32_t value) const {
-        const uint32_t o = table.offset[entry];
-        window[o] = static_cast<uint8_t>(value);
-        window[o + 1] = static_cast<uint8_t>(value >> 8);
+        RamWriteWord(ram, Address(entry, false), static_cast<uint16_t>(value));
     }
-    // A 68000 long: two words, the high one first.
     uint32_t Long(int entry) const {
-        const uint32_t o = table.offset[entry];
-        return (uint32_t{window[o]} | uint32_t{window[o + 1]} << 8) << 16 |
-               (uint32_t{window[o + 2]} | uint32_t{window[o + 3]} << 8);
+        uint32_t value = 0;
+        RamReadLong(ram, Address(entry, false), &value);
+        return value;
     }
-    void SetLong(int entry, uint32_t value) const {
-        const uint32_t o = table.offset[entry];
-        window[o] = static_cast<uint8_t>(value >> 16);
-        window[o + 1] = static_cast<uint8_t>(value >> 24);
-        window[o + 2] = static_cast<uint8_t>(value);
-        window[o + 3] = static_cast<uint8_t>(value >> 8);
-    }
-    uint8_t& Byte(int entry) const { return window[table.offset[entry]]; }
+    void SetLong(int entry, uint32_t value) const { RamWriteLong(ram, Address(entry, false), value); }
+    uint8_t& Byte(int entry) const { return ram.bytes[table.offset[entry]]; }
 
     // One frame of the game: the global counter always moves on.
     void Advance(uint8_t kind) const {
@@ -114,7 +114,7 @@ bool PlayTrackerInput(const uint8_t* data, size_t size, TrackerFuzzReach* reach)
     snapshot = GameSnapshot{};
     InitRamDecode(snapshot.ram);
     const WindowOffsetTable& table = WindowOffsets();
-    const Clocks clocks{window, table};
+    const Clocks clocks{RamWriter{window, kWindowSize, kWindowFirstAddress}, table};
     Player player{window, snapshot, reach};
 
     for (size_t i = 0; i + 4 <= size; i += 4) {

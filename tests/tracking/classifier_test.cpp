@@ -95,7 +95,9 @@ TEST(ClassifyTick, PauseHeldCountsOnceAndIsReleasedByMode) {
         play.StartGame().Mode(c.mode).Active(2);
         play.Pause(true).Lag(20).Sample(3);
         EXPECT_EQ(play.stats().pauses, 1u) << "mode " << c.mode;
-        if (c.mode == 12) EXPECT_EQ(play.state(), 11u);
+        if (c.mode == 12) {
+            EXPECT_EQ(play.state(), 11u);
+        }
         play.Pause(false).Lag();
 
         play.Pause(true).Lag().Pause(false).Sample().Pause(true).Sample();

@@ -27,15 +27,14 @@ class ConsoleFrame : public ::testing::Test {
             << "standard output is not a console: run this in a terminal (tests/console/run_in_tmux.sh)";
         original_ = info;
 
-        shared_.startStamp = ClockNow();
-        shared_.counterFrequency = static_cast<double>(ClockFrequency());
-        shared_.framePeriod = 0.2;
-        shared_.debugFramePeriod = 1.0 / 60.0;
         shared_.sharedLog = sharedLog_.get();
         shared_.sharedSnapshot = sharedSnapshot_.get();
-        screen_.output = output_;
-        screen_.input = GetStdHandle(STD_INPUT_HANDLE);
-        context_ = RenderContext{&screen_, mainLog_.get(), mainSnapshot_.get(), &shared_, false};
+        FrameTiming timing{};
+        timing.startStamp = ClockNow();
+        timing.counterFrequency = static_cast<double>(ClockFrequency());
+        timing.framePeriod = 0.2;
+        timing.debugFramePeriod = 1.0 / 60.0;
+        context_ = RenderContext{&screen_, output_, mainLog_.get(), mainSnapshot_.get(), &shared_, timing};
 
         // Newest last: the frame draws it on the top row. The long one is
         // longer than any width used here.
@@ -106,7 +105,7 @@ TEST_F(ConsoleFrame, FollowsTheConsoleAsItShrinksAndGrows) {
                                                                     static_cast<SHORT>(size.rows - 1)}, &written);
         }
 
-        RenderFrameOutput(context_);
+        DrawFrame(context_);
 
         EXPECT_EQ(screen_.width, size.columns);
         EXPECT_EQ(screen_.height, size.rows);
@@ -131,9 +130,9 @@ TEST_F(ConsoleFrame, FollowsTheConsoleAsItShrinksAndGrows) {
 // The same size twice: the grid is kept, not allocated again.
 TEST_F(ConsoleFrame, KeepsItsGridWhileTheSizeStays) {
     ASSERT_TRUE(Resize(80, 25));
-    RenderFrameOutput(context_);
+    DrawFrame(context_);
     const char* cells = screen_.cells;
-    RenderFrameOutput(context_);
+    DrawFrame(context_);
     EXPECT_EQ(screen_.cells, cells);
     EXPECT_EQ(screen_.width, 80);
     EXPECT_EQ(screen_.height, 25);
