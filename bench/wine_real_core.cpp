@@ -9,10 +9,12 @@
 //   ringwatch_wine_figures sampling CARTRIDGE FRAMES
 //       the tracker thread as the program runs it beside the frontend playing
 //       FRAMES frames of CARTRIDGE at 60 a second: the game frames that no
-//       decode saw (target 0) and the gaps between passes
+//       decode saw (target 0) and the gaps between passes, beside those of a
+//       thread that only sleeps 6 ms
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -183,13 +185,32 @@ int RunSampling(const std::string& cartridge, uint64_t frames) {
     TrackerSetPassObserver({AfterPass, &sampling});
     Frontend frontend;
     if (!StartFrontend(cartridge, {"--free-rom", "--frames", std::to_string(frames)}, &frontend)) return 2;
+    // The baseline, beside the tracker: a thread that only sleeps 6 ms a
+    // pass, as the tracker does between reads, and times its gaps.
+    std::atomic<bool> baselineRunning{true};
+    uint64_t baselineLongest = 0, baselineOverFrame = 0;
+    std::thread baseline([&] {
+        uint64_t previous = ClockNow();
+        while (baselineRunning.load()) {
+            Sleep(6);
+            const uint64_t now = ClockNow();
+            baselineLongest = std::max(baselineLongest, now - previous);
+            baselineOverFrame += now - previous >= sampling.frameTicks;
+            previous = now;
+        }
+    });
     TrackerRun tracker;
     tracker.Start();
-    const int timeoutMs = static_cast<int>(frames * 1000 / 60) + 120000;
-    const std::string done = frontend.WaitForLine("done ", timeoutMs);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    tracker.Poll();
+    // Polled as the main thread does, so that no message ages out unseen.
+    const uint64_t deadline = GetTickCount64() + frames * 1000 / 60 + 120000;
+    std::string done;
+    while (done.empty() && GetTickCount64() < deadline) {
+        done = frontend.WaitForLine("done ", 1000);
+        tracker.Poll();
+    }
     tracker.Stop();
+    baselineRunning = false;
+    baseline.join();
     if (done.empty()) {
         std::fprintf(stderr, "the frontend did not finish its %llu frames\n", static_cast<unsigned long long>(frames));
         return 2;
@@ -206,6 +227,8 @@ int RunSampling(const std::string& cartridge, uint64_t frames) {
                 sampling.lastFrame, static_cast<unsigned long long>(sampling.framesSkipped));
     std::printf("  longest gap between passes %.2f ms; gaps of a frame or more %llu\n",
                 Seconds(sampling.longestGap) * 1e3, static_cast<unsigned long long>(sampling.gapsOverFrame));
+    std::printf("  baseline, a thread that only sleeps 6 ms: longest gap %.2f ms; gaps of a frame or more %llu\n",
+                Seconds(baselineLongest) * 1e3, static_cast<unsigned long long>(baselineOverFrame));
     for (const Message& message : tracker.messages()) std::printf("  log: %s\n", message.text.c_str());
     return sampling.framesSkipped == 0 ? 0 : 1;
 }

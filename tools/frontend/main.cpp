@@ -23,7 +23,6 @@
 #include <windows.h>
 #include <mmsystem.h>
 
-#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -256,11 +255,11 @@ uint64_t TicksPerSecond() {
 }
 
 // Frame k is due at start + k periods, whatever the frames before it took, so
-// a frame a little late doesn't shift the ones after it. No frame starts
-// sooner than half a period after the one before it: a frame that no reader
-// could see is not one a console would show. A frame that starts a whole
-// period or more after its time counts as late, and the schedule then starts
-// again from it rather than running the missed frames in a burst.
+// sleeps that end a little late don't add up. A frame that starts more than a
+// quarter period after its time starts the schedule again from itself instead
+// of running the next frames sooner to catch up: every frame lasts at least
+// three quarters of a period, as long as a reader has on a console. A frame a
+// whole period or more after its time counts as late.
 struct Pacer {
     uint64_t ticksPerSecond;
     unsigned fps;
@@ -282,7 +281,7 @@ struct Pacer {
             return;
         }
         const uint64_t period = ticksPerSecond / fps;
-        const uint64_t due = std::max(Due(frame), previous + period / 2);
+        const uint64_t due = Due(frame);
         uint64_t now = Ticks();
         while (now < due) {
             // Whole milliseconds, rounded down; the last one in short sleeps.
@@ -292,8 +291,8 @@ struct Pacer {
         }
         if (now - previous > longest) longest = now - previous;
         previous = now;
-        if (now - Due(frame) >= period) {
-            ++late;
+        if (now - due >= period) ++late;
+        if (now - due > period / 4) {
             start = now;
             frame = 1;
             return;
