@@ -64,7 +64,7 @@ void ReportAccessDenied(LogBuffer& log, const char* processName, int error) {
 // program may no longer read it.
 void ReportReadFailure(EmulatorLink& link, LogBuffer& log) {
     const int error = link.api->lastError();
-    if (ProcessErrorIsAccessDenied(error)) {
+    if (ProcessErrorIsAccessDenied(error, false)) {
         ReportAccessDenied(log, link.connection.processName, error);
     } else {
         LogAppend(log, ClockNow(), "ReadProcessMemory failed with error code '%d' -- Disconnecting from %s", error,
@@ -115,7 +115,7 @@ ScanResult HeaderScan(EmulatorLink& link, LogBuffer& log, ScanBuffer& scanBuffer
         if (!link.api->queryRegion(connection.process, address, &region)) {
             if (address == 0) {
                 const int error = link.api->lastError();
-                if (ProcessErrorIsAccessDenied(error)) {
+                if (ProcessErrorIsAccessDenied(error, false)) {
                     ReportAccessDenied(log, connection.processName, error);
                 } else {
                     LogAppend(log, ClockNow(), "Lost connection to '%s' -- Disconnecting", connection.processName);
@@ -233,7 +233,7 @@ void Attach(EmulatorLink& link, LogBuffer& log) {
     const int openError = connection.process == nullptr ? api.lastError() : 0;
     api.snapshotClose(snapshot);
     if (connection.process == nullptr) {
-        if (ProcessErrorIsAccessDenied(openError)) {
+        if (ProcessErrorIsAccessDenied(openError, true)) {
             ReportAccessDenied(log, connection.processName, openError);
         } else {
             ReportFindFailure(link, log);

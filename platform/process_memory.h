@@ -98,11 +98,13 @@ bool ProcessReadMemory(ProcessHandle process, uint64_t address, void* buffer, si
 // The OS error code of the calling thread's last failed call (GetLastError / errno).
 int ProcessLastError();
 
-// True when `code` says that the OS refused access to the process (EPERM or
-// EACCES: no ptrace permission; ERROR_ACCESS_DENIED), not that it is gone.
-// On Windows a read or query of a process that has ended fails with
-// ERROR_ACCESS_DENIED as well: after such a failure of this thread it is false.
-bool ProcessErrorIsAccessDenied(int code);
+// True when `code`, from a failed ProcessOpen (`opening`) or a failed query or
+// read of an open process, says that the OS refused this program access to
+// the process, not that the process is gone: on Linux EPERM or EACCES (no
+// ptrace permission, checked at every call); on Windows ERROR_ACCESS_DENIED
+// from OpenProcess only, as a process once opened for reading can't refuse
+// a read: a read then fails so only because the process has ended.
+bool ProcessErrorIsAccessDenied(int code, bool opening);
 
 // What the user can do to be allowed to read another user's or a more
 // privileged process, as one sentence for the log; names this program's path.

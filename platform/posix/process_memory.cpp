@@ -488,7 +488,7 @@ uint64_t ProcessAddressLimit(ProcessHandle) { return uint64_t{1} << 63; }
 
 int ProcessLastError() { return t_lastError; }
 
-bool ProcessErrorIsAccessDenied(int code) { return code == EPERM || code == EACCES; }
+bool ProcessErrorIsAccessDenied(int code, bool) { return code == EPERM || code == EACCES; }
 
 const char* ProcessAccessFixes() {
     // Built once, on first use, from where this program lies.

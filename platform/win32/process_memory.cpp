@@ -27,21 +27,6 @@ namespace {
 constexpr DWORD kProcessReadAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
 constexpr DWORD kListModulesAll = 3;   // LIST_MODULES_ALL
 
-// Reading or querying a process that is ending or has ended fails with
-// ERROR_ACCESS_DENIED too (STATUS_PROCESS_IS_TERMINATING; under Wine always
-// once it has ended): such a failure is the emulator gone, not a refusal.
-// Kept per thread beside GetLastError's code, for ProcessErrorIsAccessDenied.
-thread_local bool t_failedOnEndedProcess = false;
-
-bool NoteFailure(HANDLE process) {
-    const DWORD code = GetLastError();
-    DWORD exitCode = 0;
-    t_failedOnEndedProcess =
-        code == ERROR_ACCESS_DENIED && GetExitCodeProcess(process, &exitCode) && exitCode != STILL_ACTIVE;
-    SetLastError(code);
-    return false;
-}
-
 bool CopyEntry(const PROCESSENTRY32& from, ProcessEntry* to) {
     to->processId = from.th32ProcessID;
     std::memcpy(to->exeFile, from.szExeFile, sizeof to->exeFile);
@@ -70,10 +55,7 @@ bool ProcessSnapshotNext(ProcessSnapshotHandle snapshot, ProcessEntry* entry) {
 
 void ProcessSnapshotClose(ProcessSnapshotHandle snapshot) { CloseHandle(snapshot); }
 
-ProcessHandle ProcessOpen(uint32_t processId) {
-    t_failedOnEndedProcess = false;
-    return OpenProcess(kProcessReadAccess, FALSE, processId);
-}
+ProcessHandle ProcessOpen(uint32_t processId) { return OpenProcess(kProcessReadAccess, FALSE, processId); }
 
 void ProcessClose(ProcessHandle process) {
     if (process != nullptr) CloseHandle(process);
@@ -102,9 +84,7 @@ bool ProcessModuleInformation(ProcessHandle process, ModuleHandle module, Module
 
 bool ProcessQueryRegion(ProcessHandle process, uint64_t address, MemoryRegion* region) {
     MEMORY_BASIC_INFORMATION found{};
-    if (VirtualQueryEx(process, reinterpret_cast<LPCVOID>(address), &found, sizeof found) == 0) {
-        return NoteFailure(process);
-    }
+    if (VirtualQueryEx(process, reinterpret_cast<LPCVOID>(address), &found, sizeof found) == 0) return false;
     region->baseAddress = reinterpret_cast<uint64_t>(found.BaseAddress);
     region->regionSize = found.RegionSize;
     region->state = found.State;
@@ -114,9 +94,7 @@ bool ProcessQueryRegion(ProcessHandle process, uint64_t address, MemoryRegion* r
 
 bool ProcessReadMemory(ProcessHandle process, uint64_t address, void* buffer, size_t size) {
     SIZE_T read = 0;
-    if (!ReadProcessMemory(process, reinterpret_cast<LPCVOID>(address), buffer, size, &read)) {
-        return NoteFailure(process);
-    }
+    if (!ReadProcessMemory(process, reinterpret_cast<LPCVOID>(address), buffer, size, &read)) return false;
     if (read != size) {
         SetLastError(ERROR_PARTIAL_COPY);
         return false;
@@ -132,7 +110,7 @@ uint64_t ProcessAddressLimit(ProcessHandle) {
 
 int ProcessLastError() { return static_cast<int>(GetLastError()); }
 
-bool ProcessErrorIsAccessDenied(int code) { return code == ERROR_ACCESS_DENIED && !t_failedOnEndedProcess; }
+bool ProcessErrorIsAccessDenied(int code, bool opening) { return opening && code == ERROR_ACCESS_DENIED; }
 
 const char* ProcessAccessFixes() {
     return "RetroArch runs at a higher level than this program (as administrator, say): start both the same way.";
