@@ -333,7 +333,8 @@ int RunSamplingFigures(const SamplingOptions& options) {
     ScreenBuffer screen{};
     ScreenResize(screen, 200, 60);
     auto copy = std::make_unique<GameSnapshot>();
-    // RetroArch headless keeps 53 to 57 frames a second here, not 60.
+    // RetroArch headless falls behind on a busy machine (53 to 57 frames a
+    // second here) rather than catching up.
     const auto started = std::chrono::steady_clock::now();
     const auto deadline = started + std::chrono::duration<double>((options.real ? seconds * 1.3 : seconds) + 60);
     bool done = false;

@@ -193,7 +193,9 @@ TEST_P(RealEmulator, Plays) {
     ASSERT_TRUE(tracker.WaitUntil([&] { return Reached(kDoneMarker, 1); }, 10s)) << retroarch.LogTail();
     tracker.Start();
     Terminal terminal;
-    if (c.onScreen) ASSERT_TRUE(terminal.Start(RINGWATCH_PROGRAM, 120, 40));
+    if (c.onScreen) {
+        ASSERT_TRUE(terminal.Start(RINGWATCH_PROGRAM, 120, 40));
+    }
 
     if (c.then != Then::Nothing) {
         const bool says = VblankOf(c.cartridge, 1) != UINT32_MAX;

@@ -210,6 +210,8 @@ void RetroArch::Kill() {
             std::this_thread::sleep_for(10ms);
         }
         if (session_ > 0) {
+            // Ended by force, it would leave its bus behind.
+            if (uint32_t bus = ChildNamed(session_, "dbus-daemon")) kill(static_cast<pid_t>(bus), SIGKILL);
             kill(session_, SIGKILL);
             waitpid(session_, &status, 0);
             session_ = -1;
