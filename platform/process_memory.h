@@ -56,8 +56,9 @@ bool ProcessSnapshotNext(ProcessSnapshotHandle snapshot, ProcessEntry* entry);
 void ProcessSnapshotClose(ProcessSnapshotHandle snapshot);
 
 // Opens a process for querying and reading; null when it can't be opened
-// (OpenProcess with PROCESS_ALL_ACCESS; /proc/PID/mem read-only on Linux,
-// which needs ptrace permission but never stops the process).
+// (OpenProcess with PROCESS_QUERY_INFORMATION | PROCESS_VM_READ only, so the
+// handle can neither write to the process nor end it; /proc/PID/mem read-only
+// on Linux, which needs ptrace permission but never stops the process).
 ProcessHandle ProcessOpen(uint32_t processId);
 void ProcessClose(ProcessHandle process);
 
@@ -101,8 +102,8 @@ int ProcessLastError();
 // read of an open process, says that the OS refused this program access to
 // the process, not that the process is gone: on Linux EPERM or EACCES (no
 // ptrace permission, checked at every call); on Windows ERROR_ACCESS_DENIED
-// from OpenProcess only, as a process once opened with full access can't
-// refuse a read: a read then fails so only because the process has ended.
+// from OpenProcess only, as a process once opened for reading can't refuse
+// a read: a read then fails so only because the process has ended.
 bool ProcessErrorIsAccessDenied(int code, bool opening);
 
 // What the user can do to be allowed to read another user's or a more

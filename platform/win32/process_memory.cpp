@@ -20,7 +20,11 @@ static_assert(sizeof(MEMORY_BASIC_INFORMATION) == 48, "MEMORY_BASIC_INFORMATION 
 
 namespace {
 
-constexpr DWORD kProcessAllAccess = 0x1FFFFF;
+// Ringwatch only queries and reads the emulator: the module list, names and
+// information and VirtualQueryEx need PROCESS_QUERY_INFORMATION, reads need
+// PROCESS_VM_READ. Without write, terminate or thread rights a fault here can
+// neither change the emulator's memory nor end it.
+constexpr DWORD kProcessReadAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
 constexpr DWORD kListModulesAll = 3;   // LIST_MODULES_ALL
 
 bool CopyEntry(const PROCESSENTRY32& from, ProcessEntry* to) {
@@ -51,7 +55,7 @@ bool ProcessSnapshotNext(ProcessSnapshotHandle snapshot, ProcessEntry* entry) {
 
 void ProcessSnapshotClose(ProcessSnapshotHandle snapshot) { CloseHandle(snapshot); }
 
-ProcessHandle ProcessOpen(uint32_t processId) { return OpenProcess(kProcessAllAccess, FALSE, processId); }
+ProcessHandle ProcessOpen(uint32_t processId) { return OpenProcess(kProcessReadAccess, FALSE, processId); }
 
 void ProcessClose(ProcessHandle process) {
     if (process != nullptr) CloseHandle(process);

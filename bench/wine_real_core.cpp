@@ -1,0 +1,252 @@
+// Figures of the Windows build under Wine against the real core, run by the
+// frontend of tools/frontend on a test cartridge (scripts/wine-figures.sh
+// builds everything and runs both):
+//
+//   ringwatch_wine_figures scan CARTRIDGE [--repeat N]
+//       the header scan of the frontend's process running CARTRIDGE, another
+//       game's (no header anywhere, so every identification walks the whole
+//       address space), against bare reads of the same regions
+//   ringwatch_wine_figures sampling CARTRIDGE FRAMES
+//       the tracker thread as the program runs it beside the frontend playing
+//       FRAMES frames of CARTRIDGE at 60 a second: the game frames that no
+//       decode saw (target 0) and the gaps between passes, beside those of a
+//       thread that only sleeps 6 ms
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "e2e/e2e_support.h"
+#include "e2e/win32/frontend.h"
+#include "emulator/core_layout.h"
+#include "emulator/emulator_connection.h"
+#include "emulator/ram_decode.h"
+#include "app/tracker_thread.h"
+#include "platform/clock.h"
+
+namespace {
+
+constexpr double kMib = 1024.0 * 1024.0;
+
+double Seconds(uint64_t ticks) { return static_cast<double>(ticks) / static_cast<double>(ClockFrequency()); }
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+bool StartFrontend(const std::string& cartridge, const std::vector<std::string>& options, Frontend* frontend) {
+    const std::string others = ForeignEmulators();
+    if (!others.empty()) {
+        std::fprintf(stderr, "another retroarch.exe is running:\n%s", others.c_str());
+        return false;
+    }
+    const std::string directory = FrontendDirectory(RINGWATCH_REAL_CORE_DLL);
+    if (directory.empty()) {
+        std::fprintf(stderr, "can't copy the frontend and %s\n", RINGWATCH_REAL_CORE_DLL);
+        return false;
+    }
+    std::vector<std::string> args = options;
+    args.push_back(CanonicalPath(cartridge));
+    if (!frontend->Start(directory, args)) {
+        std::fprintf(stderr, "the frontend did not start: %s\n", frontend->error().c_str());
+        return false;
+    }
+    return true;
+}
+
+struct BareReads {
+    uint32_t regions = 0;
+    uint64_t bytes = 0;
+    double seconds = 0;
+};
+
+// The scan's walk and reads without the search: every readable region up to
+// the top of the process's address space, each up to the scan buffer's size.
+BareReads ReadLikeTheScan(ProcessHandle process) {
+    BareReads result;
+    uint8_t* buffer = static_cast<uint8_t*>(std::calloc(kScanBufferSize, 1));
+    if (buffer == nullptr) return result;
+    const uint64_t limit = ProcessAddressLimit(process);
+    const uint64_t start = ClockNow();
+    uint64_t address = 0;
+    MemoryRegion region{};
+    while (ProcessQueryRegion(process, address, &region)) {
+        if (region.state == kMemCommit && region.protect != kPageNoAccess) {
+            const size_t size = static_cast<size_t>(std::min<uint64_t>(region.regionSize, kScanBufferSize));
+            if (ProcessReadMemory(process, region.baseAddress, buffer, size)) {
+                ++result.regions;
+                result.bytes += size;
+            }
+        }
+        const uint64_t next = region.baseAddress + region.regionSize;
+        if (next <= address || next >= limit) break;
+        address = next;
+    }
+    result.seconds = Seconds(ClockNow() - start);
+    std::free(buffer);
+    return result;
+}
+
+int RunScan(const std::string& cartridge, uint32_t repeat) {
+    Frontend frontend;
+    if (!StartFrontend(cartridge, {}, &frontend)) return 2;
+    auto tracker = std::make_unique<EmulatorLink>();
+    auto snapshot = std::make_unique<GameSnapshot>();
+    auto log = std::make_unique<LogBuffer>();
+    InitRamDecode(snapshot->ram);
+    EmulatorLinkReset(*tracker, kPlatformProcessApi);
+    Attach(*tracker, *log);   // the first scan, not measured
+    if (!tracker->attached || log->count < 1 || std::strcmp(log->entries[log->count - 1].text, "Unknown game") != 0) {
+        std::fprintf(stderr, "the tracker did not scan the frontend running another cartridge (%s)\n",
+                     log->count > 0 ? log->entries[log->count - 1].text : "no message");
+        return 2;
+    }
+    std::printf("header scan: the frontend (pid %u) running another cartridge, every identification a whole walk\n",
+                frontend.pid());
+    std::printf("%4s %10s %8s %10s %12s %12s %10s %9s\n", "scan", "wall ms", "regions", "MiB read", "bare ms",
+                "bare regions", "bare MiB", "ratio");
+    std::vector<double> scans, ratios;
+    for (uint32_t round = 0; round < repeat; ++round) {
+        // Alternate the order, so that neither always finds the memory warmer.
+        BareReads bare;
+        if (round % 2 == 0) bare = ReadLikeTheScan(tracker->connection.process);
+        LogClear(*log);
+        const uint64_t start = ClockNow();
+        TrackerPass(*tracker, *snapshot, *log);   // Attached: FindGame, whose scan walks everything
+        const double seconds = Seconds(ClockNow() - start);
+        if (round % 2 == 1) bare = ReadLikeTheScan(tracker->connection.process);
+        if (!tracker->attached || log->count != 1 || std::strcmp(log->entries[0].text, "Unknown game") != 0) {
+            std::fprintf(stderr, "the scan did not end with \"Unknown game\": %s\n",
+                         log->count > 0 ? log->entries[0].text : "no message");
+            return 2;
+        }
+        const HeaderScanFigures& figures = tracker->scanFigures;
+        std::printf("%4u %10.2f %8u %10.1f %12.2f %12u %10.1f %9.3f\n", round + 1, seconds * 1e3, figures.regionsRead,
+                    static_cast<double>(figures.bytesRead) / kMib, bare.seconds * 1e3, bare.regions,
+                    static_cast<double>(bare.bytes) / kMib, seconds / bare.seconds);
+        scans.push_back(seconds);
+        ratios.push_back(seconds / bare.seconds);
+    }
+    if (tracker->attached) Disconnect(*tracker);
+    std::printf("scan: %.2f ms for %.1f MiB (median of %u), %.3fx the bare reads of the same regions (%.3f..%.3f)\n",
+                Median(scans) * 1e3, static_cast<double>(tracker->scanFigures.bytesRead) / kMib, repeat,
+                Median(ratios), *std::min_element(ratios.begin(), ratios.end()),
+                *std::max_element(ratios.begin(), ratios.end()));
+    return 0;
+}
+
+// Filled on the tracker thread through its pass hook, read after it ended.
+struct Sampling {
+    uint64_t passes = 0;            // Connected passes
+    uint64_t previousStart = 0;     // counter ticks; 0 after a pass that was not Connected
+    uint64_t longestGap = 0;        // counter ticks between two Connected passes' starts
+    uint64_t gapsOverFrame = 0;
+    uint64_t frameTicks = 0;
+    bool sawFrame = false;
+    uint32_t firstFrame = 0;
+    uint32_t lastFrame = 0;         // global frame counter of the latest decode
+    uint64_t framesSkipped = 0;     // frames between two decodes that no decode saw
+};
+
+void AfterPass(void* context, uint64_t passStart, bool connected, const GameSnapshot& snapshot) {
+    Sampling& sampling = *static_cast<Sampling*>(context);
+    if (!connected) {
+        sampling.previousStart = 0;
+        return;
+    }
+    ++sampling.passes;
+    if (sampling.previousStart != 0) {
+        const uint64_t gap = passStart - sampling.previousStart;
+        sampling.longestGap = std::max(sampling.longestGap, gap);
+        if (gap >= sampling.frameTicks) ++sampling.gapsOverFrame;
+    }
+    sampling.previousStart = passStart;
+    const uint32_t frame = snapshot.ram.globalFrame;
+    if (sampling.sawFrame && frame > sampling.lastFrame) sampling.framesSkipped += frame - sampling.lastFrame - 1;
+    if (frame != 0) {
+        if (!sampling.sawFrame) sampling.firstFrame = frame;
+        sampling.sawFrame = true;
+        sampling.lastFrame = frame;
+    }
+}
+
+int RunSampling(const std::string& cartridge, uint64_t frames) {
+    Sampling sampling;
+    sampling.frameTicks = ClockFrequency() / 60;
+    TrackerSetPassObserver({AfterPass, &sampling});
+    Frontend frontend;
+    if (!StartFrontend(cartridge, {"--free-rom", "--frames", std::to_string(frames)}, &frontend)) return 2;
+    // The baseline, beside the tracker: a thread that only sleeps 6 ms a
+    // pass, as the tracker does between reads, and times its gaps.
+    std::atomic<bool> baselineRunning{true};
+    uint64_t baselineLongest = 0, baselineOverFrame = 0;
+    std::thread baseline([&] {
+        uint64_t previous = ClockNow();
+        while (baselineRunning.load()) {
+            Sleep(6);
+            const uint64_t now = ClockNow();
+            baselineLongest = std::max(baselineLongest, now - previous);
+            baselineOverFrame += now - previous >= sampling.frameTicks;
+            previous = now;
+        }
+    });
+    TrackerRun tracker;
+    tracker.Start();
+    // Polled as the main thread does, so that no message ages out unseen.
+    const uint64_t deadline = GetTickCount64() + frames * 1000 / 60 + 120000;
+    std::string done;
+    while (done.empty() && GetTickCount64() < deadline) {
+        done = frontend.WaitForLine("done ", 1000);
+        tracker.Poll();
+    }
+    tracker.Stop();
+    baselineRunning = false;
+    baseline.join();
+    if (done.empty()) {
+        std::fprintf(stderr, "the frontend did not finish its %llu frames\n", static_cast<unsigned long long>(frames));
+        return 2;
+    }
+    int identifications = 0;
+    for (const Message& message : tracker.messages()) {
+        if (message.text == std::string("Game found: Sonic 2")) ++identifications;
+    }
+    std::printf("sampling: %llu frames of %s at 60 a second, the frontend's ROM freed\n",
+                static_cast<unsigned long long>(frames), cartridge.c_str());
+    std::printf("  frontend: %s\n", done.c_str());
+    std::printf("  identifications %d; Connected passes %llu; game frames %u..%u; game frames no decode saw %llu\n",
+                identifications, static_cast<unsigned long long>(sampling.passes), sampling.firstFrame,
+                sampling.lastFrame, static_cast<unsigned long long>(sampling.framesSkipped));
+    std::printf("  longest gap between passes %.2f ms; gaps of a frame or more %llu\n",
+                Seconds(sampling.longestGap) * 1e3, static_cast<unsigned long long>(sampling.gapsOverFrame));
+    std::printf("  baseline, a thread that only sleeps 6 ms: longest gap %.2f ms; gaps of a frame or more %llu\n",
+                Seconds(baselineLongest) * 1e3, static_cast<unsigned long long>(baselineOverFrame));
+    for (const Message& message : tracker.messages()) std::printf("  log: %s\n", message.text.c_str());
+    return sampling.framesSkipped == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string command = argc > 1 ? argv[1] : "";
+    if (command == "scan" && (argc == 3 || (argc == 5 && std::strcmp(argv[3], "--repeat") == 0))) {
+        const uint32_t repeat = argc == 5 ? static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10)) : 5;
+        return RunScan(argv[2], std::max<uint32_t>(repeat, 1));
+    }
+    if (command == "sampling" && argc == 4) {
+        const uint64_t frames = std::strtoull(argv[3], nullptr, 10);
+        if (frames > 0) return RunSampling(argv[2], frames);
+    }
+    std::fprintf(stderr,
+                 "usage: ringwatch_wine_figures scan CARTRIDGE [--repeat N]\n"
+                 "       ringwatch_wine_figures sampling CARTRIDGE FRAMES\n");
+    return 2;
+}
