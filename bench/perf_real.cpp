@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bare_reads.h"
 #include "bench/perf.h"
 #include "e2e/child_process.h"
 #include "e2e/real/retroarch.h"
@@ -33,52 +34,11 @@ namespace {
 
 constexpr double kMib = 1024.0 * 1024.0;
 
-double Seconds(uint64_t ticks) { return static_cast<double>(ticks) / static_cast<double>(ClockFrequency()); }
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 bool CoreBuilt() {
     if (std::filesystem::exists(RINGWATCH_REAL_CORE)) return true;
     std::fprintf(stderr, "no core at %s: run scripts/build-core.sh (RINGWATCH_CORE_TARBALL names its source)\n",
                  RINGWATCH_REAL_CORE);
     return false;
-}
-
-struct BareReads {
-    uint32_t regions = 0;
-    uint64_t bytes = 0;
-    double seconds = 0;
-};
-
-// The scan's walk and reads, without the search: every readable region up to
-// the end of the process's address space, each up to the scan buffer's size.
-BareReads ReadLikeTheScan(ProcessHandle process) {
-    BareReads result;
-    uint8_t* buffer = static_cast<uint8_t*>(std::calloc(kScanBufferSize, 1));
-    if (buffer == nullptr) return result;
-    const uint64_t limit = ProcessAddressLimit(process);
-    const uint64_t start = ClockNow();
-    uint64_t address = 0;
-    MemoryRegion region{};
-    while (ProcessQueryRegion(process, address, &region)) {
-        if (region.state == kMemCommit && region.protect != kPageNoAccess) {
-            const size_t size = static_cast<size_t>(std::min<uint64_t>(region.regionSize, kScanBufferSize));
-            if (ProcessReadMemory(process, region.baseAddress, buffer, size)) {
-                ++result.regions;
-                result.bytes += size;
-            }
-        }
-        const uint64_t next = region.baseAddress + region.regionSize;
-        if (next <= address || next >= limit) break;
-        address = next;
-    }
-    result.seconds = Seconds(ClockNow() - start);
-    std::free(buffer);
-    return result;
 }
 
 }  // namespace

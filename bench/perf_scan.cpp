@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bare_reads.h"
 #include "bench/perf.h"
 #include "e2e/child_process.h"
 #include "e2e/e2e_support.h"
@@ -27,8 +28,6 @@ namespace {
 constexpr double kMib = 1024.0 * 1024.0;
 const char kChecksumIncorrect[] =
     "Game found but checksum routine was incorrect. Please select a game in Sonic Compilation";
-
-double Seconds(uint64_t ticks) { return static_cast<double>(ticks) / static_cast<double>(ClockFrequency()); }
 
 // A "Vm..." line of /proc/self/status, in KiB; 0 when missing.
 uint64_t StatusKib(const char* field) {
@@ -54,40 +53,6 @@ bool ResetPeakResident() {
     const bool written = ::write(fd, "5", 1) == 1;
     ::close(fd);
     return written;
-}
-
-struct BareReads {
-    uint64_t bytes;
-    double seconds;
-};
-
-// The scan's walk and reads, without the search.
-BareReads ReadLikeTheScan(ProcessHandle process) {
-    BareReads result{0, 0};
-    uint8_t* buffer = static_cast<uint8_t*>(std::calloc(kScanBufferSize, 1));
-    if (buffer == nullptr) return result;
-    const uint64_t start = ClockNow();
-    const uint64_t limit = ProcessAddressLimit(process);
-    uint64_t address = 0;
-    MemoryRegion region{};
-    while (ProcessQueryRegion(process, address, &region)) {
-        if (region.state == kMemCommit && region.protect != kPageNoAccess) {
-            const size_t size = static_cast<size_t>(std::min<uint64_t>(region.regionSize, kScanBufferSize));
-            if (ProcessReadMemory(process, region.baseAddress, buffer, size)) result.bytes += size;
-        }
-        const uint64_t next = region.baseAddress + region.regionSize;
-        if (next <= address || next >= limit) break;
-        address = next;
-    }
-    result.seconds = Seconds(ClockNow() - start);
-    std::free(buffer);
-    return result;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 }  // namespace
