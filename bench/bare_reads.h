@@ -17,6 +17,13 @@ struct BareReads {
 // address space, each read up to the scan buffer's size into one buffer.
 BareReads ReadLikeTheScan(ProcessHandle process);
 
+// Attaches a tracker to `who` (process `pid`), an emulator running another
+// cartridge, so that every identification walks its whole memory; then times
+// `repeat` header scans, each beside bare reads of the same regions (taken
+// before and after it in turn), and prints a row per scan and the medians.
+// 0 when measured; 2 when the tracker did not scan as expected.
+int MeasureHeaderScans(const char* who, uint32_t pid, uint32_t repeat);
+
 // Clock ticks as seconds.
 double Seconds(uint64_t ticks);
 

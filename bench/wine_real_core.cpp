@@ -59,49 +59,7 @@ bool StartFrontend(const std::string& cartridge, const std::vector<std::string>&
 int RunScan(const std::string& cartridge, uint32_t repeat) {
     Frontend frontend;
     if (!StartFrontend(cartridge, {}, &frontend)) return 2;
-    auto tracker = std::make_unique<EmulatorLink>();
-    auto snapshot = std::make_unique<GameSnapshot>();
-    auto log = std::make_unique<LogBuffer>();
-    InitRamDecode(snapshot->ram);
-    EmulatorLinkReset(*tracker, kPlatformProcessApi);
-    Attach(*tracker, *log);   // the first scan, not measured
-    if (!tracker->attached || log->count < 1 || std::strcmp(log->entries[log->count - 1].text, "Unknown game") != 0) {
-        std::fprintf(stderr, "the tracker did not scan the frontend running another cartridge (%s)\n",
-                     log->count > 0 ? log->entries[log->count - 1].text : "no message");
-        return 2;
-    }
-    std::printf("header scan: the frontend (pid %u) running another cartridge, every identification a whole walk\n",
-                frontend.pid());
-    std::printf("%4s %10s %8s %10s %12s %12s %10s %9s\n", "scan", "wall ms", "regions", "MiB read", "bare ms",
-                "bare regions", "bare MiB", "ratio");
-    std::vector<double> scans, ratios;
-    for (uint32_t round = 0; round < repeat; ++round) {
-        // Alternate the order, so that neither always finds the memory warmer.
-        BareReads bare;
-        if (round % 2 == 0) bare = ReadLikeTheScan(tracker->connection.process);
-        LogClear(*log);
-        const uint64_t start = ClockNow();
-        TrackerPass(*tracker, *snapshot, *log);   // Attached: FindGame, whose scan walks everything
-        const double seconds = Seconds(ClockNow() - start);
-        if (round % 2 == 1) bare = ReadLikeTheScan(tracker->connection.process);
-        if (!tracker->attached || log->count != 1 || std::strcmp(log->entries[0].text, "Unknown game") != 0) {
-            std::fprintf(stderr, "the scan did not end with \"Unknown game\": %s\n",
-                         log->count > 0 ? log->entries[0].text : "no message");
-            return 2;
-        }
-        const HeaderScanFigures& figures = tracker->scanFigures;
-        std::printf("%4u %10.2f %8u %10.1f %12.2f %12u %10.1f %9.3f\n", round + 1, seconds * 1e3, figures.regionsRead,
-                    static_cast<double>(figures.bytesRead) / kMib, bare.seconds * 1e3, bare.regions,
-                    static_cast<double>(bare.bytes) / kMib, seconds / bare.seconds);
-        scans.push_back(seconds);
-        ratios.push_back(seconds / bare.seconds);
-    }
-    if (tracker->attached) Disconnect(*tracker);
-    std::printf("scan: %.2f ms for %.1f MiB (median of %u), %.3fx the bare reads of the same regions (%.3f..%.3f)\n",
-                Median(scans) * 1e3, static_cast<double>(tracker->scanFigures.bytesRead) / kMib, repeat,
-                Median(ratios), *std::min_element(ratios.begin(), ratios.end()),
-                *std::max_element(ratios.begin(), ratios.end()));
-    return 0;
+    return MeasureHeaderScans("the frontend", frontend.pid(), repeat);
 }
 
 // Filled on the tracker thread through its pass hook, read after it ended.
