@@ -172,10 +172,13 @@ const AttachOutcome kAttachOutcomes[] = {
      [] { return Messages{Loaded(), "Unknown game"}; }, true, false},
     {"emulator gone before the scan", [](FakeSystem& s) { s.queryFails = true; },
      [] { return Messages{Loaded(), "Lost connection to 'retroarch.exe' -- Disconnecting"}; }, false, false},
-    {"signature read fails",
+    {"signature can't be read: searched for, not there",
+     [](FakeSystem& s) { s.regions.back().readFails = true; }, [] { return Messages{Loaded(), kChecksumIncorrect}; },
+     true, false},
+    {"emulator gone at the signature",
      [](FakeSystem& s) {
-         // Only the signature probe fails: the core's region can be queried but not read.
          s.regions.back().readFails = true;
+         s.queryFailsFrom = s.modules.back().base;
          s.readError = 998;
      },
      [] {
@@ -212,13 +215,18 @@ TEST(Attach, IdentifiesTheGameWhereverTheCoreKeepsIt) {
         uint64_t ramOffset;
     } cases[] = {
         {"work RAM elsewhere in the image", {.ramOffset = 0x82A060}, 0, false, 0x82A060},
-        {"an image too small for + 0x2A1060 is not read there", {.ramOffset = 0x100000}, 0x200000, false, 0x100000},
+        {"nothing to read at + 0x2A1060 past a small image", {.ramOffset = 0x100000}, 0x200000, false, 0x100000},
+        // The core's data in three pieces, work RAM's the second; the image
+        // as it was taken once, ending at the first piece.
+        {"split data, + 0x2A1060 past the image", {.splitData = true}, 0x2A1000, false, 0x2A1060},
+        {"split data, work RAM elsewhere", {.ramOffset = 0x82A060, .splitData = true}, 0, false, 0x82A060},
         {"the cartridge only as the core keeps it", {.header = false}, 0, true, 0x2A1060},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.name);
         Harness h(row.setup);
-        if (row.imageSize != 0) h.system.imageSize = static_cast<uint32_t>(h.system.regions.back().size = row.imageSize);
+        if (row.imageSize != 0) h.system.imageSize = row.imageSize;
+        if (row.imageSize != 0 && !row.setup.splitData) h.system.regions.back().size = row.imageSize;
         if (row.swappedHeader) h.system.regions.front() = FakeRomRegion(0x20000000, 0x10000, 0x100, true);
         Attach(*h.tracker, *h.log);
         char found[64];
