@@ -160,10 +160,9 @@ SignatureResult LocateSignature(EmulatorLink& link, LogBuffer& log, ScanBuffer& 
     } else {
         const int error = link.api->lastError();
         MemoryRegion region{};
-        // A live process answers a query of any address below its top (the
-        // core's, even once the core is gone); one that has ended doesn't.
-        if (ProcessErrorIsAccessDenied(error, false) ||
-            !link.api->queryRegion(connection.process, connection.coreBase, &region)) {
+        // As in the header scan, a process that answers no query of address
+        // 0 has ended.
+        if (ProcessErrorIsAccessDenied(error, false) || !link.api->queryRegion(connection.process, 0, &region)) {
             ReportReadFailure(link, log, error);
             return SignatureResult::ReadFailed;
         }

@@ -83,10 +83,7 @@ bool QueryRegion(ProcessHandle, uint64_t address, MemoryRegion* region) {
         }
         if (candidate.base + candidate.size <= page) continue;
         if (candidate.base <= page) {
-            uint64_t end = candidate.base + candidate.size;
-            for (uint64_t split : g_system->regionSplits)
-                if (split > page && split < end) end = split;
-            *region = {page, end - page, candidate.state, candidate.protect};
+            *region = {page, candidate.base + candidate.size - page, candidate.state, candidate.protect};
         } else {
             *region = {page, candidate.base - page, kMemFree, 0};
         }
@@ -177,8 +174,4 @@ void FakeEmulator(FakeSystem& system, const FakeEmulatorSetup& setup) {
     system.regions = {FakeRomRegion(setup.romBase, 0x10000, setup.header ? 0x100 : -1),
                       FakeCoreRegion(setup.coreBase, setup.signature, setup.ramOffset)};
     system.imageSize = static_cast<uint32_t>(std::max<uint64_t>(0x400000, system.regions.back().size));
-    if (setup.splitData) {
-        const uint64_t ram = setup.coreBase + setup.ramOffset;
-        system.regionSplits = {ram & ~uint64_t{0xFFF}, (ram + kWorkRamSize + 0xFFF) & ~uint64_t{0xFFF}};
-    }
 }

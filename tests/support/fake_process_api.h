@@ -43,7 +43,6 @@ struct FakeSystem {
     bool moduleInfoFails = false;
     uint32_t imageSize = 0x400000;        // every module's SizeOfImage
     std::vector<FakeRegion> regions;      // ascending, not overlapping
-    std::vector<uint64_t> regionSplits;   // where a query sees a new region begin inside one (a mapping in pieces)
     bool queryFails = false;              // every query fails
     uint64_t queryFailsFrom = UINT64_MAX; // queries at or above this address fail
     bool readFails = false;               // every read fails
@@ -91,6 +90,5 @@ struct FakeEmulatorSetup {
     bool header = true;
     bool signature = true;
     uint64_t ramOffset = kWorkRamOffsetInModule;   // work RAM in the core's image, which is made large enough
-    bool splitData = false;                        // the core's data in three regions, work RAM's pages the second
 };
 void FakeEmulator(FakeSystem& system, const FakeEmulatorSetup& setup = {});

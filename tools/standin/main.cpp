@@ -168,8 +168,9 @@ uint8_t* LoadCore(uint64_t ramOffset, bool splitData) {
     // their own, between the data before and after them.
     if (splitData) {
         constexpr uint64_t kPage = 4096;
-        const uint64_t first = reinterpret_cast<uint64_t>(ram) & ~(kPage - 1);
-        const uint64_t end = (reinterpret_cast<uint64_t>(ram) + kWorkRamSize + kSignatureProbeSize + kPage - 1) & ~(kPage - 1);
+        const uint64_t start = reinterpret_cast<uint64_t>(ram);
+        const uint64_t first = start & ~(kPage - 1);
+        const uint64_t end = (start + kWorkRamSize + kSignatureProbeSize + kPage - 1) & ~(kPage - 1);
         if (!StandinSplitMapping(reinterpret_cast<void*>(first), end - first)) Die("can't split the core's data%s", "");
     }
     return ram;
