@@ -62,8 +62,7 @@ void ReportAccessDenied(LogBuffer& log, const char* processName, int error) {
 
 // A read of the emulator's memory failed: the emulator is gone, or this
 // program may no longer read it.
-void ReportReadFailure(EmulatorLink& link, LogBuffer& log) {
-    const int error = link.api->lastError();
+void ReportReadFailure(EmulatorLink& link, LogBuffer& log, int error) {
     if (ProcessErrorIsAccessDenied(error, false)) {
         ReportAccessDenied(log, link.connection.processName, error);
     } else {
@@ -146,21 +145,27 @@ ScanResult HeaderScan(EmulatorLink& link, LogBuffer& log, ScanBuffer& scanBuffer
 }
 
 // Where the signature lies: at the load address + 0x2A1060 + 65500 in the
-// builds long in use (read first, when that lies inside the core's image), or
-// else wherever in the image a build keeps work RAM. Sets ramBase to the work
-// RAM found.
+// builds long in use, read first whatever the image's extent says (the core's
+// zero-filled data may be in several mappings, and the extent can end before
+// it), or else wherever in the image a build keeps work RAM. Sets ramBase to
+// the work RAM found. A probe that can't be read only means that nothing is
+// there; ReadFailed is kept for an emulator that is gone or refuses reads.
 enum class SignatureResult { Found, Missing, ReadFailed };
 
 SignatureResult LocateSignature(EmulatorLink& link, LogBuffer& log, ScanBuffer& scanBuffer) {
     EmulatorConnection& connection = link.connection;
-    const uint64_t imageEnd = connection.coreBase + connection.coreSize;
-    if (connection.ramBase + kSignatureRamOffset + kSignatureProbeSize <= imageEnd) {
-        uint8_t probe[kSignatureProbeSize];
-        if (!link.api->readMemory(connection.process, connection.ramBase + kSignatureRamOffset, probe, sizeof probe)) {
-            ReportReadFailure(link, log);
+    uint8_t probe[kSignatureProbeSize];
+    if (link.api->readMemory(connection.process, connection.ramBase + kSignatureRamOffset, probe, sizeof probe)) {
+        if (SignatureMatches(probe)) return SignatureResult::Found;
+    } else {
+        const int error = link.api->lastError();
+        MemoryRegion region{};
+        // As in the header scan, a process that answers no query of address
+        // 0 has ended.
+        if (ProcessErrorIsAccessDenied(error, false) || !link.api->queryRegion(connection.process, 0, &region)) {
+            ReportReadFailure(link, log, error);
             return SignatureResult::ReadFailed;
         }
-        if (SignatureMatches(probe)) return SignatureResult::Found;
     }
     uint8_t* buffer = ScanBufferGet(scanBuffer, log);
     uint64_t ramBase = 0;
@@ -169,7 +174,9 @@ SignatureResult LocateSignature(EmulatorLink& link, LogBuffer& log, ScanBuffer& 
         return SignatureResult::Missing;
     }
     connection.ramBase = ramBase;
-    LogAppend(log, ClockNow(), "Work RAM found at core + 0x%" PRIX64, ramBase - connection.coreBase);
+    if (ramBase - connection.coreBase != kWorkRamOffsetInModule) {
+        LogAppend(log, ClockNow(), "Work RAM found at core + 0x%" PRIX64, ramBase - connection.coreBase);
+    }
     return SignatureResult::Found;
 }
 
@@ -331,7 +338,7 @@ void IdentifyGame(EmulatorLink& link, LogBuffer& log) {
 ReadWindowResult ReadWindow(EmulatorLink& link, LogBuffer& log) {
     EmulatorConnection& connection = link.connection;
     if (!link.api->readMemory(connection.process, connection.ramBase, connection.window, connection.windowSize)) {
-        ReportReadFailure(link, log);
+        ReportReadFailure(link, log, link.api->lastError());
         return ReadWindowResult::ReadFailed;
     }
     if (!SignatureMatches(connection.window + kSignatureWindowOffset)) {

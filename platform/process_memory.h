@@ -75,8 +75,9 @@ uint32_t ProcessModuleFileName(ProcessHandle process, ModuleHandle module, char*
 
 // The module's load address and extent (K32GetModuleInformation). On Linux
 // the image runs from its first mapping through the last mapping of its file
-// and the anonymous mapping directly behind that, if any: the loader maps
-// the part of the writable data beyond the file (.bss) there, zero-filled.
+// and every anonymous mapping that follows that without a gap: the loader maps
+// the part of the writable data beyond the file (.bss) there, zero-filled, and
+// a change of protection or advice on part of it splits it into several.
 bool ProcessModuleInformation(ProcessHandle process, ModuleHandle module, ModuleInfo* info);
 
 // The region containing `address` (VirtualQueryEx): a committed mapping, or

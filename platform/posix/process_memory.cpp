@@ -398,7 +398,7 @@ bool ProcessModuleInformation(ProcessHandle handle, ModuleHandle module, ModuleI
     MapsReader reader;
     if (!MapsOpen(ProcessOf(handle), &reader)) return false;
     bool found = false;
-    bool previousIsModule = false;   // the mapping just read was one of the module's file
+    bool extending = false;   // the mappings read so far run on from one of the module's file without a gap
     ModuleKey key{};
     uint64_t end = 0;
     Mapping mapping;
@@ -409,12 +409,17 @@ bool ProcessModuleInformation(ProcessHandle handle, ModuleHandle module, ModuleI
         }
         if (!found) continue;
         const bool isModule = IsFileBacked(mapping) && mapping.device == key.device && mapping.inode == key.inode;
+        const bool anonymous = mapping.inode == 0 && mapping.path[0] == '\0';
         if (isModule) {
             end = mapping.end;
-        } else if (previousIsModule && mapping.start == end && mapping.inode == 0 && mapping.path[0] == '\0') {
-            end = mapping.end;   // the zero-filled rest of the module's data
+            extending = true;
+        } else if (extending && anonymous && mapping.start == end) {
+            // The zero-filled rest of the module's data, in as many pieces as
+            // mprotect, madvise or mremap on parts of it have made.
+            end = mapping.end;
+        } else {
+            extending = false;
         }
-        previousIsModule = isModule;
     }
     MapsClose(&reader);
     if (!found) return Fail(ENOENT);

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <memory>
 #include <regex>
+#include <string>
+#include <vector>
 
 #include "e2e/e2e_support.h"
 #include "e2e/standin_test.h"
@@ -99,16 +101,24 @@ TEST_F(Emulator, GameThenMenu) {
 }
 
 // A core build that keeps work RAM elsewhere in its data: found by the
-// signature inside the core's image, and the game decoded from there.
-TEST_F(Emulator, WorkRamElsewhereInTheCore) {
-    ASSERT_TRUE(standin.Start({"--ram-offset", "0x312340", ScenarioPath("restart_before.txt")}));
-    tracker.Start();
-    ASSERT_TRUE(standin.WaitForLine("paused-once", 10s));
-    ASSERT_TRUE(tracker.WaitUntil([&] { return tracker.snapshot().stats.pauses == 1 && tracker.ready(); }, 2s));
-    ASSERT_EQ(tracker.messages().size(), 3u);
-    EXPECT_EQ(tracker.messages()[0].text, Loaded());
-    EXPECT_EQ(tracker.messages()[1].text, "Work RAM found at core + 0x312340");
-    EXPECT_EQ(tracker.messages()[2].text, kGameFound);
+// signature inside the core's image, and the game decoded from there. Also
+// with the core's zero-filled data in three mappings, work RAM's the second.
+TEST_F(Emulator, WorkRamWhereverTheCoreKeepsIt) {
+    const std::string kElsewhere = "Work RAM found at core + 0x312340";
+    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+             {"--ram-offset", "0x312340"}, {"--split-data"}, {"--split-data", "--ram-offset", "0x312340"}}) {
+        const bool elsewhere = args.back() == "0x312340";
+        SCOPED_TRACE(args.front() + " " + args.back());
+        Standin emulator;
+        TrackerRun run;
+        args.push_back(ScenarioPath("restart_before.txt"));
+        ASSERT_TRUE(emulator.Start(args));
+        run.Start();
+        ASSERT_TRUE(emulator.WaitForLine("paused-once", 10s));
+        ASSERT_TRUE(run.WaitUntil([&] { return run.snapshot().stats.pauses == 1 && run.ready(); }, 2s));
+        ASSERT_EQ(run.messages().size(), elsewhere ? 3u : 2u);
+        EXPECT_EQ(run.messages()[1].text, elsewhere ? kElsewhere : kGameFound);
+    }
 }
 
 // Another cartridge: no copy of the header anywhere in the emulator's memory.

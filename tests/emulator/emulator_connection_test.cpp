@@ -172,16 +172,9 @@ const AttachOutcome kAttachOutcomes[] = {
      [] { return Messages{Loaded(), "Unknown game"}; }, true, false},
     {"emulator gone before the scan", [](FakeSystem& s) { s.queryFails = true; },
      [] { return Messages{Loaded(), "Lost connection to 'retroarch.exe' -- Disconnecting"}; }, false, false},
-    {"signature read fails",
-     [](FakeSystem& s) {
-         // Only the signature probe fails: the core's region can be queried but not read.
-         s.regions.back().readFails = true;
-         s.readError = 998;
-     },
-     [] {
-         return Messages{Loaded(), "ReadProcessMemory failed with error code '998' -- Disconnecting from retroarch.exe"};
-     },
-     false, false},
+    {"signature can't be read: searched for, not there",
+     [](FakeSystem& s) { s.regions.back().readFails = true; }, [] { return Messages{Loaded(), kChecksumIncorrect}; },
+     true, false},
 };
 
 TEST(Attach, CoreFoundThenFindGameDecidesTheState) {
@@ -207,18 +200,21 @@ TEST(Attach, IdentifiesTheGameWhereverTheCoreKeepsIt) {
     const struct {
         const char* name;
         FakeEmulatorSetup setup;
-        uint32_t imageSize;   // 0: as the fake makes it
+        uint32_t imageSize, coreRegionSize;   // 0: as the fake makes them
         bool swappedHeader;
         uint64_t ramOffset;
     } cases[] = {
-        {"work RAM elsewhere in the image", {.ramOffset = 0x82A060}, 0, false, 0x82A060},
-        {"an image too small for + 0x2A1060 is not read there", {.ramOffset = 0x100000}, 0x200000, false, 0x100000},
-        {"the cartridge only as the core keeps it", {.header = false}, 0, true, 0x2A1060},
+        {"work RAM elsewhere in the image", {.ramOffset = 0x82A060}, 0, 0, false, 0x82A060},
+        {"nothing to read at + 0x2A1060 past a small image", {.ramOffset = 0x100000}, 0x200000, 0x200000, false,
+         0x100000},
+        {"+ 0x2A1060 past an image that ends at the first piece of the core's data", {}, 0x2A1000, 0, false, 0x2A1060},
+        {"the cartridge only as the core keeps it", {.header = false}, 0, 0, true, 0x2A1060},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.name);
         Harness h(row.setup);
-        if (row.imageSize != 0) h.system.imageSize = static_cast<uint32_t>(h.system.regions.back().size = row.imageSize);
+        if (row.imageSize != 0) h.system.imageSize = row.imageSize;
+        if (row.coreRegionSize != 0) h.system.regions.back().size = row.coreRegionSize;
         if (row.swappedHeader) h.system.regions.front() = FakeRomRegion(0x20000000, 0x10000, 0x100, true);
         Attach(*h.tracker, *h.log);
         char found[64];

@@ -4,7 +4,8 @@
 // game frame at a time. See README.md in this directory.
 //
 //   retroarch.exe [--mode game|menu|other] [--no-header] [--no-core] [--loop]
-//                 [--fps N] [--ballast-mib N] [--ram-offset N] [SCENARIO]
+//                 [--fps N] [--ballast-mib N] [--ram-offset N] [--split-data]
+//                 [SCENARIO]
 //   retroarch.exe --check SCENARIO
 //
 // A cue switches to the game (signature in place) or to the compilation's
@@ -43,6 +44,7 @@ struct Options {
     uint32_t fpsOverride = 0;
     uint32_t ballastMib = 0;
     uint64_t ramOffset = kWorkRamOffsetInModule;   // work RAM from the core's load address
+    bool splitData = false;                        // the core's data in three mappings, work RAM in the second
     const char* scenarioPath = nullptr;
     const char* checkPath = nullptr;
 };
@@ -128,6 +130,8 @@ Options ParseOptions(int argc, char** argv) {
             if (end == text || *end != '\0' || options.ramOffset % 2 != 0) {
                 Die("--ram-offset takes an even number of bytes, not %s", text);
             }
+        } else if (arg == "--split-data") {
+            options.splitData = true;
         } else if (arg == "--check") {
             options.checkPath = value();
         } else if (!arg.empty() && arg[0] == '-') {
@@ -142,7 +146,7 @@ Options ParseOptions(int argc, char** argv) {
 }
 
 // The core module sits beside the executable, as RetroArch keeps its cores.
-uint8_t* LoadCore(uint64_t ramOffset) {
+uint8_t* LoadCore(uint64_t ramOffset, bool splitData) {
     std::string directory;
     if (!StandinExecutableDirectory(&directory)) Die("can't find the executable's directory%s", "");
     const std::string path = directory + kCoreModuleName;
@@ -159,6 +163,15 @@ uint8_t* LoadCore(uint64_t ramOffset) {
     // says it begins: that must be the load address the RAM offset counts from.
     if (StandinModuleBaseSeenByReaders(path) != loadAddress) {
         Die("readers don't see the core at its load address (%s)", path.c_str());
+    }
+    // The pages of work RAM (and the bytes read after it) become a mapping of
+    // their own, between the data before and after them.
+    if (splitData) {
+        constexpr uint64_t kPage = 4096;
+        const uint64_t start = reinterpret_cast<uint64_t>(ram);
+        const uint64_t first = start & ~(kPage - 1);
+        const uint64_t end = (start + kWorkRamSize + kSignatureProbeSize + kPage - 1) & ~(kPage - 1);
+        if (!StandinSplitMapping(reinterpret_cast<void*>(first), end - first)) Die("can't split the core's data%s", "");
     }
     return ram;
 }
@@ -290,7 +303,7 @@ int main(int argc, char** argv) {
     // The core last, so a reader that finds it finds everything else set up.
     // Without the core the emulator keeps its RAM elsewhere: no module to find.
     alignas(64) static uint8_t s_ramWithoutCore[kWorkRamSize + 64];
-    machine.coreRam = options.core ? LoadCore(options.ramOffset) : s_ramWithoutCore;
+    machine.coreRam = options.core ? LoadCore(options.ramOffset, options.splitData) : s_ramWithoutCore;
     // Like a booting emulator, the RAM holds zeros until the first frame (or,
     // without a scenario, until the idle loop below) commits the game's state.
     SetMode(machine, options.mode);

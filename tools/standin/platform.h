@@ -23,6 +23,12 @@ void* StandinMapAt(uint64_t address, size_t size);
 // False when it can't be found.
 bool StandinExecutableDirectory(std::string* directory);
 
+// Makes the pages [start, start + size) of an anonymous mapping a mapping of
+// their own, as a change of protection or advice on part of an emulator's
+// memory does, without changing what they hold or who may write them. False
+// when the OS refuses.
+bool StandinSplitMapping(void* start, size_t size);
+
 // Loads the module at `path` and returns the address of its exported
 // `symbol`; null, with the reason in `error`, on failure.
 void* StandinLoadModuleSymbol(const std::string& path, const char* symbol, std::string* error);

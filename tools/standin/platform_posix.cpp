@@ -43,6 +43,12 @@ void* StandinMapAt(uint64_t address, size_t size) {
     return got;
 }
 
+bool StandinSplitMapping(void* start, size_t size) {
+    // Advice that only keeps the pages out of core dumps: the kernel keeps
+    // them in a mapping of their own.
+    return madvise(start, size, MADV_DONTDUMP) == 0;
+}
+
 bool StandinExecutableDirectory(std::string* directory) {
     char self[4096];
     ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);

@@ -30,6 +30,12 @@ void* StandinMapAt(uint64_t address, size_t size) {
     return got;
 }
 
+bool StandinSplitMapping(void* start, size_t size) {
+    // Pages of another protection are a region of their own.
+    DWORD previous = 0;
+    return VirtualProtect(start, size, PAGE_EXECUTE_READWRITE, &previous) != 0;
+}
+
 bool StandinExecutableDirectory(std::string* directory) {
     char self[MAX_PATH];
     DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
