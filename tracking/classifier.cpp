@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "emulator/ram_decode.h"
 #include "tracking/level_records.h"
 #include "tracking/spindash_stats.h"
 
@@ -157,9 +158,8 @@ void SpecialStageTick(GameSnapshot& snapshot) {
     EndCheck(snapshot);
 }
 
-}  // namespace
-
-void ClassifyTick(GameSnapshot& snapshot) {
+// One read of the RAM as the rules take it.
+void ClassifyRead(GameSnapshot& snapshot) {
     TrackerStats& stats = snapshot.stats;
     switch (snapshot.ram.gameMode) {
         case kModeSegaLogo:
@@ -200,6 +200,33 @@ void ClassifyTick(GameSnapshot& snapshot) {
             stats.trackerState = kStateOther;
             return;
     }
+}
+
+// Reads of one frame that can each still move the state: a pre-level frame
+// closes the open record, then opens the next; an ending frame closes the last
+// record, then shows the ending. The second read settles it (a third finds
+// nothing left to do); the bound only guards against a loop.
+constexpr int kSettleReadsMax = 4;
+
+}  // namespace
+
+void ClassifyTick(GameSnapshot& snapshot) {
+    uint32_t before = snapshot.stats.trackerState;
+    ClassifyRead(snapshot);
+    if (snapshot.stats.trackerState == before) return;
+
+    // Some steps of the rules finish only on a second read of the same frame,
+    // which a tracker slowed down (a coarse timer, a busy machine, fast-
+    // forward) may never make. Those reads are made here, so a frame read once
+    // leaves what a frame read many times leaves: the frame seen again, every
+    // value equal to its Prev partner, for as long as that moves the state.
+    const RamMirror seen = snapshot.ram;
+    ShiftPrevFields(snapshot.ram);
+    for (int read = 1; read < kSettleReadsMax && snapshot.stats.trackerState != before; ++read) {
+        before = snapshot.stats.trackerState;
+        ClassifyRead(snapshot);
+    }
+    snapshot.ram = seen;
 }
 
 uint32_t LevelIndexFor(uint32_t zone, uint32_t act) {

@@ -24,7 +24,11 @@ inline constexpr uint32_t kResultsObjectId = 58;
 
 // Classifies one pass. Call once per decoded pass, after the decode and before
 // the snapshot is published; also on a pass that decoded nothing (the previous
-// values are seen again, which changes no counter). Updates snapshot.stats only.
+// values are seen again, which changes no counter). A frame leaves the same
+// statistics and state whether it is classified once or many times: where the
+// rules take a further step on a second read of the same frame (a record
+// closed, then the next opened or the ending shown), the pass takes it too.
+// Updates snapshot.stats only.
 void ClassifyTick(GameSnapshot& snapshot);
 
 // Row of the level name table for the game's zone and act bytes: 0..20, where

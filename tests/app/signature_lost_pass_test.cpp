@@ -135,9 +135,9 @@ TEST(SignatureLostPass, CountsNoEventOfThePassBeforeAgain) {
     }
 }
 
-// The pass still takes the classifier one step on where the game needs two
-// passes in one mode: the ending closes the last record, then shows the ending.
-TEST(SignatureLostPass, StillCompletesTheEndingAfterTheLastRecordCloses) {
+// The ending's frame closes the last record and shows the ending on its one
+// pass; the pass that lost the signature leaves both as they are.
+TEST(SignatureLostPass, KeepsTheEndingAfterTheLastRecordCloses) {
     Emulator e;
     RamWriteByte(e.Ram(), kGameMode, kModeLevel);
     RamWriteByte(e.Ram(), kLives, 3);
@@ -146,7 +146,7 @@ TEST(SignatureLostPass, StillCompletesTheEndingAfterTheLastRecordCloses) {
     RamWriteByte(e.Ram(), kGameMode, kModeEnding);
     e.Frame(true, false);
     e.Pass();
-    ASSERT_EQ(e.snapshot->stats.trackerState, kStateLevelEnd);
+    ASSERT_EQ(e.snapshot->stats.trackerState, kStateEnding);
     ASSERT_EQ(e.snapshot->stats.recordCount, 1);
 
     e.SignatureGone();
