@@ -1,6 +1,6 @@
-// The test cartridge's frame stream: decoded as the cartridge plays it, it
-// composes the stand-in's RAM after every record, and each frame's writes come
-// in the order that keeps a read in the middle from looking like another event.
+// The test cartridge's frame stream: played as the cartridge's handlers and
+// main loop run it, it composes the stand-in's RAM before every frame, and each
+// frame's writes come in the game's order and parts.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -30,8 +30,10 @@ std::string ReadScenario(const std::string& name) {
     return text.str();
 }
 
-// The 68000 running the records: the stores of each into RAM in the core's
-// byte order (the say marker aside), then `record` with its number (from 1).
+// The cartridge running the stream: its vertical-blank handler, horizontal
+// interrupt and main loop, in the order the console runs them. The stores go
+// into RAM in the core's byte order (the say marker aside); `record` gets the
+// vertical blank's number (from 1) when the main loop waits for the next one.
 template <typename F>
 void Play(const std::vector<uint8_t>& code, uint8_t* ram, F record) {
     auto word = [&](size_t at) { return static_cast<uint32_t>(code.at(at) << 8 | code.at(at + 1)); };
@@ -41,45 +43,55 @@ void Play(const std::vector<uint8_t>& code, uint8_t* ram, F record) {
     };
     // An absolute short address is sign-extended onto the 24-bit bus.
     auto Short = [](uint32_t w) { return static_cast<uint32_t>(static_cast<int16_t>(w)) & 0xFFFFFF; };
-    uint32_t d[3] = {};
-    for (size_t pc = 0, number = 1;; ++number) {
+    size_t a4 = 0, a5 = 0, a6 = 0;
+    enum { kFrame, kLag, kBlank } waiting = kFrame;   // the main loop's d6
+    // Runs from pc to an rts, or in the main loop to a wait for a vertical blank.
+    auto run = [&](size_t pc) {
         for (;;) {
             const uint32_t op = word(pc);
-            if (op == 0x4E75) return;   // the last record: a6 stays
-            if (op == 0x4DFA) {         // lea next(pc),a6 and rts
-                ASSERT_EQ(word(pc + 4), 0x4E75u);
-                pc = pc + 2 + word(pc + 2);
-                break;
+            if (op == 0x4E75) return;
+            if (op == 0x4E91 || op == 0x4E92) { waiting = op == 0x4E91 ? kBlank : kLag; a6 = pc + 2; return; }
+            if ((op & 0xF1FF) == 0x41FA) {   // lea d16(pc),An
+                const size_t target = pc + 2 + static_cast<int16_t>(word(pc + 2));
+                (op == 0x49FA ? a4 : op == 0x4BFA ? a5 : a6) = target;
+                if (op == 0x4BFA) waiting = kFrame;
+                pc += 4;
+                continue;
             }
+            if (op == 0x303C) { pc += word(pc + 4) == 0x51C8 ? 8 : 6; continue; }   // a delay or a wait for a line
             const bool isLong = (op & 0x0200) != 0;   // (xxx).l, else (xxx).w
             const bool isLongValue = (op & ~0x0200u) == 0x21FC;
             const uint32_t immediate = isLongValue ? word(pc + 2) << 16 | word(pc + 4) : word(pc + 2);
             const size_t at = pc + (isLongValue ? 6 : 4);
-            const size_t after = at + (isLong ? 4 : 2);
-            const uint32_t address = op == 0x4CFA || op == 0x48F8 ? 0
-                                     : isLong ? (word(at) << 16 | word(at + 2)) & 0xFFFFFF : Short(word(at));
-            if (op == 0x4CFA) {
-                for (int i = 0; i < 3; ++i) d[i] = word(pc + 4 + word(pc + 4) + 4 * i) << 16 | word(pc + 6 + word(pc + 4) + 4 * i);
-                pc += 6;
-            } else if (op == 0x48F8) {
-                for (int i = 0; i < 3; ++i) { put(Short(word(pc + 4)) + 4 * i, d[i] >> 16); put(Short(word(pc + 4)) + 4 * i + 2, d[i]); }
-                pc += 6;
-            } else if ((op & ~0x0200u) == 0x11FC) {
-                ASSERT_GE(address, 0xFF0000u);
+            const uint32_t address = isLong ? (word(at) << 16 | word(at + 2)) & 0xFFFFFF : Short(word(at));
+            pc = at + (isLong ? 4 : 2);
+            if ((op & ~0x0200u) == 0x11FC) {
                 ram[(address - 0xFF0000) ^ 1] = static_cast<uint8_t>(immediate);
-                pc = after;
             } else if ((op & ~0x0200u) == 0x31FC) {
                 put(address, immediate);
-                pc = after;
             } else if ((op & ~0x0200u) == 0x21FC) {
                 put(address, immediate >> 16);
                 put(address + 2, immediate);
-                pc = after;
             } else {
                 FAIL() << "unexpected instruction " << std::hex << op;
             }
         }
-        record(static_cast<uint32_t>(number));
+    };
+    const size_t end = code.size() - 12;   // the two parts that point at each other
+    for (uint32_t vblank = 1;; ++vblank) {
+        if (waiting == kFrame && a5 == end) return;
+        if (waiting == kFrame) {
+            run(a5);
+        } else if (waiting == kLag) {   // the handler: the global frame counter only
+            uint32_t global = ram[0xFE0C] | ram[0xFE0D] << 8;
+            global = (global << 16 | (ram[0xFE0E] | ram[0xFE0F] << 8)) + 1;
+            put(0xFFFE0C, global >> 16);
+            put(0xFFFE0E, global);
+        }
+        if (a4 != 0) run(a4);
+        a4 = 0;
+        run(a6);
+        record(vblank);
     }
 }
 
@@ -87,6 +99,7 @@ TEST(TestCartridgeStream, PlaysTheStandInsFramesRecordByRecord) {
     const std::string inline_scenarios[] = {
         "hold 3 gameMode=4 rings=7 long@0xFF4000=0x12345678\nfps 20\nrun 4 p1PosX+=3 byte@0xFFC123=9\nset rings=1\nmode menu\nsay a\nfreeze 2\n"
         "mode game\nfps 45\nlag 5 word@0xFF7FFE=0x1234 word@0xFF8000=0x4321\npause 2\nexit\nhold 9",
+        "fps 60\nrun 3 zone=15 p1PosX+=2\nlag 2 rings=4\nrun 2 object5=3\nlag 1\npause 2\nrun 1",
     };
     std::vector<std::string> texts(std::begin(inline_scenarios), std::end(inline_scenarios));
     for (const char* name : {"playthrough.txt", "switches.txt", "signature_blink.txt"}) texts.push_back(ReadScenario(name));
@@ -113,16 +126,20 @@ TEST(TestCartridgeStream, PlaysTheStandInsFramesRecordByRecord) {
     }
 }
 
-// One record's operations, written out: "byte FFF600" etc.
-std::string Ops(const std::vector<StreamWrite>& record) {
-    std::string text;
-    char item[32];
-    for (const StreamWrite& write : record) {
-        const char* name = write.op == kOpByte ? "byte" : write.op == kOpWord ? "word" : write.op == kOpLong ? "long" : "";
-        if (write.op == kOpCounters) std::snprintf(item, sizeof item, "counters");
-        else if (write.op == kOpSay) std::snprintf(item, sizeof item, "say %u", write.value);
-        else std::snprintf(item, sizeof item, "%s %X", name, write.address);
-        text += (text.empty() ? "" : ", ") + std::string(item);
+// One record's parts (vertical blank | horizontal interrupt | main loop), written out.
+std::string Ops(const StreamRecord& record) {
+    std::string text = record.kind == kRecordFrame ? "frame" : record.kind == kRecordLag ? "lag" : "blank";
+    for (const std::vector<StreamWrite>* part : {&record.vblank, &record.hblank, &record.main}) {
+        text += " |";
+        char item[32];
+        for (const StreamWrite& write : *part) {
+            const char* name = write.op == kOpByte ? "byte" : write.op == kOpWord ? "word" : "long";
+            if (write.op == kOpSay) std::snprintf(item, sizeof item, "say %u", write.value);
+            else if (write.op == kOpWaitLine) std::snprintf(item, sizeof item, "wait %u", write.value);
+            else if (write.op == kOpDelay) std::snprintf(item, sizeof item, "delay");
+            else std::snprintf(item, sizeof item, "%s %X", name, write.address);
+            text += (text.back() == '|' ? " " : ", ") + std::string(item);
+        }
     }
     return text;
 }
@@ -133,27 +150,38 @@ TEST(TestCartridgeStream, OrdersEachFramesWrites) {
         size_t record;   // from 1
         const char* ops;
     } cases[] = {
-        // The level ends: the title card's mode first, so the record closes with the level's values.
+        // A running frame: the handler's controllers, timer and global frame
+        // counter; the main loop's level frame counter, players, rings and lives.
+        {"run 1\nrun 1 p1Buttons=R p1PosX=5 rings=3 lives=2 object5=9", 2,
+         "frame | byte FFF604, delay, byte FFFE25, delay, long FFFE0C | | word FFFE04, delay, word FFB008, wait 60, "
+         "byte FFFE12, word FFFE20, wait 140, byte FFB1C0"},
+        // In a level with water the timer comes from the horizontal interrupt.
+        {"run 1 zone=15\nrun 1", 2, "frame | delay, delay, long FFFE0C | byte FFFE25 | word FFFE04, delay, wait 60, wait 140"},
+        // The level ends: its mode first, so the record closes with the level's values.
         {"run 1 gameMode=12 rings=5\nhold 1 gameMode=140 rings=0 timer=0:00:00", 2,
-         "byte FFF600, word FFFE20, byte FFFE25, counters"},
+         "frame | delay, delay, long FFFE0C | | byte FFF600, word FFFE04, delay, wait 60, word FFFE20, wait 140, "
+         "byte FFFE25"},
         // A checkpoint restart: the timer is in place before the level's mode.
         {"hold 1 gameMode=140 timer=0:25:20\nrun 1 gameMode=12 timer=0:10:00 rings=3", 2,
-         "word FFFE20, byte FFFE24, byte FFFE25, byte FFF600, counters"},
-        // A pause: the flag before the frame counters; the clocks stand.
-        {"run 1\npause 1 p1Buttons=S", 2, "byte FFF604, byte FFF63B, counters"},
-        // A lag frame: the frame counters alone.
-        {"run 1\nlag 1", 2, "counters"},
-        // The first frame brings the signature; a switch to the menu and a say
-        // line come right after the frame, in its record.
+         "frame | delay, delay, long FFFE0C | | word FFFE04, delay, wait 60, word FFFE20, wait 140, byte FFFE25, "
+         "byte FFFE24, byte FFF600"},
+        // A pause: the flag before the frame's vertical blank, at the end of the frame before.
+        {"run 1\npause 1 p1Buttons=S", 1,
+         "frame | delay, byte FFFE25, delay, long FFFE0C | | word FFFE04, delay, wait 60, wait 140, long FFFFDC, "
+         "long FFFFE0, long FFFFE4, byte FFF63B"},
+        // A lag frame: the frame before overruns; its object table comes after the lag's vertical blank.
+        {"run 1\nrun 1 object5=1\nlag 1\nrun 1", 2,
+         "frame | delay, byte FFFE25, delay, long FFFE0C | | word FFFE04, delay, wait 60"},
+        {"run 1\nrun 1 object5=1\nlag 1\nrun 1", 3, "lag | | | wait 140, byte FFB1C0"},
+        // A switch to the menu and a say line come right after the frame, in its main loop's part.
         {"hold 1\nmode menu\nsay gone\nhold 1", 1,
-         "long FFFFDC, long FFFFE0, long FFFFE4, counters, long FFFFDC, long FFFFE0, long FFFFE4, say 1"},
+         "frame | delay, delay, long FFFE0C | | word FFFE04, delay, wait 60, wait 140, long FFFFDC, long FFFFE0, "
+         "long FFFFE4, long FFFFDC, long FFFFE0, long FFFFE4, say 1"},
         // 30 frames a second: a frame every other vertical blank; a freeze writes nothing.
-        {"fps 30\nhold 1\nhold 1\nfreeze 1\nhold 1", 2, ""},
-        {"fps 30\nhold 1\nhold 1\nfreeze 1\nhold 1", 3, "counters"},
-        {"fps 30\nhold 1\nhold 1\nfreeze 1\nhold 1", 7, "counters"},
+        {"fps 30\nhold 1\nhold 1\nfreeze 1\nhold 1", 2, "blank | | |"},
+        {"fps 30\nhold 1\nhold 1\nfreeze 1\nhold 1", 7, "frame | delay, delay, long FFFE0C | | word FFFE04, delay, wait 60, wait 140"},
         // 45 frames a second: frame periods of 4/3 vertical blanks, each on the nearest one.
-        {"fps 45\nhold 4", 3, ""},
-        {"fps 45\nhold 4", 4, "counters"},
+        {"fps 45\nhold 4", 3, "blank | | |"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.scenario);

@@ -13,6 +13,27 @@ namespace {
 
 constexpr uint8_t kLevelMode = 12;   // gameMode while a level runs
 
+// Where the game keeps what the parts write (68000 addresses).
+constexpr uint32_t kControllersFirst = 0xFFF604;   // Ctrl_1 and Ctrl_2: held and pressed bytes
+constexpr uint32_t kControllersEnd = 0xFFF608;
+constexpr uint32_t kPlayersFirst = 0xFFB000;       // the main character's and the sidekick's object records
+constexpr uint32_t kPlayersEnd = 0xFFB080;
+constexpr uint32_t kZoneAddress = 0xFFFE10;        // Current_Zone, then the act
+constexpr uint32_t kActAddress = 0xFFFE11;
+
+// The main loop's lines: the players run a few lines after the vertical
+// blank; the rings and lives follow later in the objects' run; the object
+// table (the objects manager) and everything else near the end of the loop.
+constexpr uint32_t kPlayersDelayLines = 8;
+constexpr uint32_t kHudLine = 60;
+constexpr uint32_t kObjectTableLine = 140;
+
+// The handler's lines: the palette, scroll and sprite transfers between the
+// controllers and the timer; the pattern loads and the sound driver between
+// the timer and the global frame counter.
+constexpr uint32_t kTransferLines = 6;
+constexpr uint32_t kAfterTimerLines = 2;
+
 struct Variable {
     uint32_t address;
     uint8_t width;
@@ -32,13 +53,41 @@ bool InCartridgeRam(uint32_t address, uint32_t width) {
            Overlaps(address, width, kBegunMarkerAddress, kBegunMarkerAddress + 2);
 }
 
-// Bytes with a place of their own in a frame's order: the counters' block, the
-// timer, the game mode and the pause flag.
+// The groups of a frame's writes, in the order the game makes them.
+enum Group { kGroupControllers, kGroupPlayers, kGroupHud, kGroupRest, kGroupOwn };
+
+// Bytes with a place of their own: the frame counters, the timer, the game
+// mode and the pause flag.
 bool HasOwnPlace(uint32_t address) {
-    return (address >= kCountersAddress && address < kCountersAddress + kCountersSize) ||
+    return (address >= kLevelFrameAddress && address < kLevelFrameAddress + 2) ||
+           (address >= kGlobalFrameAddress && address < kGlobalFrameAddress + 4) ||
            (address >= kTimerMinutesAddress && address <= kTimerFrameAddress) || address == kGameModeAddress ||
            address == kPauseAddress;
 }
+
+Group GroupOf(uint32_t address) {
+    if (HasOwnPlace(address)) return kGroupOwn;
+    if (address >= kControllersFirst && address < kControllersEnd) return kGroupControllers;
+    if (address >= kPlayersFirst && address < kPlayersEnd) return kGroupPlayers;
+    // Ring_count, Life_count, Continue_count and the two collected counters.
+    if (address == 0xFFFE20 || address == 0xFFFE21 || address == 0xFFFE12 || address == 0xFFFE18 ||
+        (address >= 0xFFFEF0 && address < 0xFFFEF4)) {
+        return kGroupHud;
+    }
+    return kGroupRest;
+}
+
+Group GroupOf(const Variable& variable) {
+    Group group = GroupOf(variable.address);
+    for (uint32_t i = 1; i < variable.width; ++i) {
+        if (GroupOf(variable.address + i) != group) return kGroupOwn;   // straddles: written with the rest
+    }
+    return group;
+}
+
+// The levels whose water makes the game hand its HUD update (the timer) to
+// the horizontal interrupt: Chemical Plant 2, Aquatic Ruin, Hidden Palace.
+bool HasWater(uint32_t zone, uint32_t act) { return (zone == 13 && act == 1) || zone == 15 || zone == 8; }
 
 class Builder {
 public:
@@ -93,14 +142,13 @@ private:
             GameWriteSignature(*game_, options_.signature && step.argument == static_cast<uint32_t>(CartridgeMode::Game));
             // Before the first frame the change waits in the composed RAM, as in the stand-in.
             if (started_) {
-                for (uint32_t i = 0; i < kSignatureSize; i += 4) EmitIfChanged(kSignatureAddress + i, 4);
+                for (uint32_t i = 0; i < kSignatureSize; i += 4) EmitIfChanged(Tail(), kSignatureAddress + i, 4);
                 std::memcpy(standin_.data() + kSignatureRamOffset, game_->image + kSignatureRamOffset, kSignatureSize);
             }
             return true;
         case StepKind::Say: {
-            if (stream_->records.empty()) stream_->records.emplace_back();
             const uint32_t number = static_cast<uint32_t>(stream_->says.size()) + 1;
-            Current().push_back({kOpSay, 0, number, {}});
+            Tail().push_back({kOpSay, 0, number});
             stream_->says.push_back({number, static_cast<uint32_t>(stream_->records.size()), game_->globalFrame,
                                      scenario_.texts[step.argument]});
             return true;
@@ -111,7 +159,7 @@ private:
                 GameApply(*game_, scenario_.assignments[step.firstAssignment + i]);
             return true;
         case StepKind::Freeze:
-            for (uint32_t frame = 0; frame < step.frames; ++frame) NextSlot();
+            for (uint32_t frame = 0; frame < step.frames; ++frame) NextSlot(kRecordBlank);
             return true;
         default: break;
         }
@@ -122,8 +170,20 @@ private:
                 if (frame == 0 || assignment.everyFrame) GameApply(*game_, assignment);
             }
             GameWriteClocks(*game_);
-            NextSlot();
-            EmitFrame();
+            // The game's pause routine runs at the top of the main loop, before
+            // it waits for the vertical blank: the flag comes before the frame.
+            EmitIfChanged(Tail(), kPauseAddress, 1);
+            standin_[(kPauseAddress - kRamFirstAddress) ^ 1] = game_->image[(kPauseAddress - kRamFirstAddress) ^ 1];
+            // A lag frame as the game makes one: the main loop of the frame
+            // before overruns, so this vertical blank only counts the frame.
+            const bool lag = step.kind == StepKind::Lag && started_ &&
+                             Next(kGlobalFrameAddress, 4) == Shown(kGlobalFrameAddress, 4) + 1;
+            NextSlot(lag ? kRecordLag : kRecordFrame);
+            if (lag) {
+                EmitLag();
+            } else {
+                EmitFrame();
+            }
             if (!Verify(0, kWorkRamSize)) {
                 *error = std::to_string(step.line) + ": the frame's writes don't compose its RAM";
                 return false;
@@ -134,31 +194,49 @@ private:
         return true;
     }
 
-    std::vector<StreamWrite>& Current() { return stream_->records.back(); }
+    // Where writes between frames go: the main loop's part of the latest
+    // record; before the first frame, the first vertical blank's part.
+    std::vector<StreamWrite>& Tail() {
+        if (stream_->records.empty()) stream_->records.emplace_back();
+        if (!started_ && stream_->records.size() == 1) return stream_->records[0].vblank;
+        return stream_->records.back().main;
+    }
 
     // The stand-in's pacer: the first frame at once, each later one a frame
     // period (at the fps of that moment) after the one before. Frame periods
     // land on the console's vertical blanks, 60 a second.
-    void NextSlot() {
+    void NextSlot(uint8_t kind) {
         if (haveSlot_) {
             slot_ += 60.0 / fps_;
         }
         haveSlot_ = true;
         const size_t vblank = static_cast<size_t>(std::llround(slot_));
-        if (vblank < stream_->records.size()) return;   // the first frame, after a say line
-        if (!stream_->records.empty()) Report();
+        if (vblank < stream_->records.size()) {   // the first frame, after a say line
+            if (kind != kRecordBlank) stream_->records[vblank].kind = kind;
+            return;
+        }
+        if (kind == kRecordFrame && started_) Report();
         while (stream_->records.size() < vblank + 1) stream_->records.emplace_back();
+        stream_->records.back().kind = kind;
     }
 
     void Report() {
-        if (onRecord_ && !Current().empty()) onRecord_(static_cast<uint32_t>(stream_->records.size()), standin_.data());
+        if (onRecord_) onRecord_(static_cast<uint32_t>(stream_->records.size()), standin_.data());
     }
 
     void Finish() {
-        if (!stream_->records.empty()) Report();
+        if (started_) Report();
     }
 
     uint32_t Next(uint32_t address, uint8_t width) const { return GameRead(*game_, address, width); }
+
+    uint32_t Shown(uint32_t address, uint8_t width) const {
+        const uint32_t offset = address - kRamFirstAddress;
+        auto word = [&](uint32_t at) { return static_cast<uint32_t>(shown_[at] | shown_[at + 1] << 8); };
+        if (width == 1) return shown_[offset ^ 1];
+        if (width == 2) return word(offset);
+        return word(offset) << 16 | word(offset + 2);
+    }
 
     bool Changed(uint32_t address, uint8_t width) const {
         const uint32_t offset = address - kRamFirstAddress;
@@ -166,63 +244,136 @@ private:
         return std::memcmp(shown_.data() + offset, game_->image + offset, width) != 0;
     }
 
-    void Emit(uint32_t address, uint8_t width) {
+    void Emit(std::vector<StreamWrite>& part, uint32_t address, uint8_t width) {
         const uint32_t value = Next(address, width);
-        Current().push_back({width == 1 ? kOpByte : width == 2 ? kOpWord : kOpLong, address, value, {}});
+        part.push_back({static_cast<uint16_t>(width == 1 ? kOpByte : width == 2 ? kOpWord : kOpLong), address, value});
+        Store(address, width, value);
+    }
+
+    void Store(uint32_t address, uint8_t width, uint32_t value) {
         RamWriter ram{shown_.data(), kWorkRamSize, kRamFirstAddress};
         if (width == 1) RamWriteByte(ram, address, static_cast<uint8_t>(value));
         if (width == 2) RamWriteWord(ram, address, static_cast<uint16_t>(value));
         if (width == 4) RamWriteLong(ram, address, value);
     }
 
-    void EmitIfChanged(uint32_t address, uint8_t width) {
-        if (Changed(address, width)) Emit(address, width);
+    void EmitIfChanged(std::vector<StreamWrite>& part, uint32_t address, uint8_t width) {
+        if (Changed(address, width)) Emit(part, address, width);
     }
 
     bool Verify(uint32_t offset, uint32_t size) const {
         return std::memcmp(shown_.data() + offset, game_->image + offset, size) == 0;
     }
 
-    // One frame's changes in the order a reader may see them stop at:
-    //  1. the game mode, when it changes to anything but the level: the mode
-    //     that ends is closed with its own values, the next one's follow;
-    //  2. the game's variables by address, then any other changed byte;
-    //  3. the timer;
-    //  4. the game mode, when the level starts: the loader has put the
-    //     level's values (a checkpoint's timer) in place first;
-    //  5. the pause flag: a reader that sees the new frame sees it paused;
-    //  6. the level and global frame counters, stored by one instruction: a
-    //     reader that sees one move sees the other move too.
-    void EmitFrame() {
-        const bool modeChanged = Changed(kGameModeAddress, 1);
-        const bool intoLevel = Next(kGameModeAddress, 1) == kLevelMode;
-        if (modeChanged && !intoLevel) Emit(kGameModeAddress, 1);
+    // The scenario's variables of a group by address, then any other changed
+    // byte of it.
+    void EmitGroup(std::vector<StreamWrite>& part, Group group) {
         for (const Variable& variable : data_) {
-            bool own = false;
-            for (uint32_t i = 0; i < variable.width; ++i) own = own || HasOwnPlace(variable.address + i);
-            if (!own) EmitIfChanged(variable.address, variable.width);
+            if (GroupOf(variable) == group) EmitIfChanged(part, variable.address, variable.width);
         }
         constexpr uint32_t kBlock = 64;
         for (uint32_t block = 0; block < kWorkRamSize; block += kBlock) {
             if (Verify(block, kBlock)) continue;
             for (uint32_t address = kRamFirstAddress + block; address < kRamFirstAddress + block + kBlock; ++address) {
-                if (!HasOwnPlace(address)) EmitIfChanged(address, 1);
+                if (GroupOf(address) == group) EmitIfChanged(part, address, 1);
             }
         }
-        EmitIfChanged(kTimerMinutesAddress, 1);
-        EmitIfChanged(kTimerSecondsAddress, 1);
-        EmitIfChanged(kTimerFrameAddress, 1);
-        if (modeChanged && intoLevel) Emit(kGameModeAddress, 1);
-        EmitIfChanged(kPauseAddress, 1);
-        if (Changed(kCountersAddress, kCountersSize)) {
-            StreamWrite counters{kOpCounters, kCountersAddress, 0, {}};
-            for (uint32_t i = 0; i < kCountersSize / 2; ++i) {
-                counters.counters[i] = static_cast<uint16_t>(Next(kCountersAddress + 2 * i, 2));
+    }
+
+    // Whether the frame's timer is the shown one stepped by a sixtieth, as
+    // the game's HUD update steps it.
+    bool TimerStepped() const {
+        uint32_t frame = Shown(kTimerFrameAddress, 1) + 1, seconds = Shown(kTimerSecondsAddress, 1),
+                 minutes = Shown(kTimerMinutesAddress, 1);
+        if (frame >= 60) {
+            frame = 0;
+            if (++seconds >= 60) {
+                seconds = 0;
+                ++minutes;
             }
-            Current().push_back(counters);
-            const uint32_t offset = kCountersAddress - kRamFirstAddress;
-            std::memcpy(shown_.data() + offset, game_->image + offset, kCountersSize);
         }
+        return Next(kTimerFrameAddress, 1) == frame && Next(kTimerSecondsAddress, 1) == seconds &&
+               Next(kTimerMinutesAddress, 1) == (minutes & 0xFFu);
+    }
+
+    void EmitTimer(std::vector<StreamWrite>& part) {
+        EmitIfChanged(part, kTimerFrameAddress, 1);
+        EmitIfChanged(part, kTimerSecondsAddress, 1);
+        EmitIfChanged(part, kTimerMinutesAddress, 1);
+    }
+
+    // One frame in the game's order.
+    //  Vertical-blank handler: the controllers; the timer (in a level with
+    //  water, from the horizontal interrupt mid-screen instead); the global
+    //  frame counter as its last act.
+    //  Main loop, after the wait: a mode that ends (it closes with its own
+    //  values); the level frame counter; the players; the rings and lives;
+    //  the object table and everything else, with a timer or counter the
+    //  loader set and the level's mode, once its values are in place, last.
+    void EmitFrame() {
+        StreamRecord& record = stream_->records.back();
+        const bool timerStep = TimerStepped() && Changed(kTimerFrameAddress, 1);
+        const bool levelStep = static_cast<uint16_t>(Next(kLevelFrameAddress, 2)) ==
+                               static_cast<uint16_t>(Shown(kLevelFrameAddress, 2) + 1);
+        const bool water = HasWater(Next(kZoneAddress, 1), Next(kActAddress, 1));
+
+        std::vector<StreamWrite>& vblank = record.vblank;
+        EmitGroup(vblank, kGroupControllers);
+        vblank.push_back({kOpDelay, 0, kTransferLines});
+        if (timerStep) EmitTimer(water ? record.hblank : vblank);
+        vblank.push_back({kOpDelay, 0, kAfterTimerLines});
+        EmitIfChanged(vblank, kGlobalFrameAddress, 4);
+
+        std::vector<StreamWrite>& main = record.main;
+        const bool modeChanged = Changed(kGameModeAddress, 1);
+        const bool intoLevel = Next(kGameModeAddress, 1) == kLevelMode;
+        if (modeChanged && !intoLevel) Emit(main, kGameModeAddress, 1);
+        if (levelStep) Emit(main, kLevelFrameAddress, 2);
+        main.push_back({kOpDelay, 0, kPlayersDelayLines});
+        EmitGroup(main, kGroupPlayers);
+        main.push_back({kOpWaitLine, 0, kHudLine});
+        EmitGroup(main, kGroupHud);
+        main.push_back({kOpWaitLine, 0, kObjectTableLine});
+        EmitRest(main);
+    }
+
+    // A lag frame: the handler only increments the global frame counter; the
+    // main loop's part of the frame before, from the object table on, comes
+    // after it, and then whatever else the lag frame changes.
+    void EmitLag() {
+        std::vector<StreamRecord>& records = stream_->records;
+        StreamRecord& record = records.back();
+        if (records.size() >= 2 && records[records.size() - 2].kind != kRecordBlank) {
+            std::vector<StreamWrite>& before = records[records.size() - 2].main;
+            size_t from = 0;
+            if (records[records.size() - 2].kind == kRecordFrame) {
+                from = before.size();
+                while (from > 0 && before[from - 1].op != kOpWaitLine) --from;
+                if (from > 0) --from;   // the wait too
+            }
+            record.main.assign(before.begin() + static_cast<std::ptrdiff_t>(from), before.end());
+            before.resize(from);
+        }
+        Store(kGlobalFrameAddress, 4, Shown(kGlobalFrameAddress, 4) + 1);
+        EmitIfChanged(record.main, kGameModeAddress, 1);
+        EmitGroup(record.main, kGroupPlayers);
+        EmitGroup(record.main, kGroupHud);
+        EmitRest(record.main);
+    }
+
+    void EmitRest(std::vector<StreamWrite>& part) {
+        const bool modeChanged = Changed(kGameModeAddress, 1);
+        EmitGroup(part, kGroupRest);
+        for (const Variable& variable : data_) {
+            if (GroupOf(variable) == kGroupOwn && !HasOwnPlace(variable.address)) {
+                EmitIfChanged(part, variable.address, variable.width);
+            }
+        }
+        EmitGroup(part, kGroupControllers);   // a lag frame's
+        EmitTimer(part);
+        EmitIfChanged(part, kLevelFrameAddress, 2);
+        EmitIfChanged(part, kGlobalFrameAddress, 4);
+        if (modeChanged) Emit(part, kGameModeAddress, 1);
     }
 
     const Scenario& scenario_;
@@ -230,7 +381,7 @@ private:
     FrameStream* stream_;
     const RecordImageFunction& onRecord_;
     std::unique_ptr<GameState> game_;
-    std::vector<uint8_t> shown_;   // what the cartridge's RAM holds after the records so far
+    std::vector<uint8_t> shown_;   // what the cartridge's RAM holds after the writes so far
     std::vector<uint8_t> standin_; // what the stand-in's core RAM holds: each frame whole, the signature at a switch
     std::vector<Variable> data_;   // the scenario's variables, by address
     uint32_t fps_ = 60;
@@ -244,16 +395,21 @@ void PutWord(std::vector<uint8_t>& bytes, uint32_t word) {
     bytes.push_back(static_cast<uint8_t>(word));
 }
 
-// 68000 instructions of the records.
+// 68000 instructions of the parts.
 constexpr uint16_t kMoveByteShort = 0x11FC;   // move.b #imm,(xxx).w
 constexpr uint16_t kMoveWordShort = 0x31FC;   // move.w #imm,(xxx).w
 constexpr uint16_t kMoveLongShort = 0x21FC;   // move.l #imm,(xxx).w
 constexpr uint16_t kToLongAddress = 0x0200;   // the same with (xxx).l
-constexpr uint16_t kMovemLoadPc = 0x4CFA;     // movem.l (d16,pc),regs
-constexpr uint16_t kMovemStoreShort = 0x48F8; // movem.l regs,(xxx).w
-constexpr uint16_t kD2ToD4 = 0x001C;
-constexpr uint16_t kLeaPcA6 = 0x4DFA;         // lea (d16,pc),a6
+constexpr uint16_t kMoveWordD0 = 0x303C;      // move.w #imm,d0
+constexpr uint16_t kDbfD0 = 0x51C8;           // dbf d0,*  (with displacement -2)
+constexpr uint16_t kJsrA1 = 0x4E91;           // the cartridge's wait for a blank vertical blank
+constexpr uint16_t kJsrA2 = 0x4E92;           // its wait through a lag vertical blank
+constexpr uint16_t kJsrA3 = 0x4E93;           // its wait for the display line in d0
+constexpr uint16_t kLeaPcA4 = 0x49FA;         // lea (d16,pc),a4: the horizontal interrupt's part
+constexpr uint16_t kLeaPcA5 = 0x4BFA;         // lea (d16,pc),a5: the next vertical blank's part
+constexpr uint16_t kLeaPcA6 = 0x4DFA;         // lea (d16,pc),a6: the main loop's part
 constexpr uint16_t kRts = 0x4E75;
+constexpr uint32_t kDbfPerLine = 48;          // a dbf loop takes 10 cycles, a scanline 488
 
 // An immediate into an address: absolute short reaches 0xFF8000 and up.
 void PutMove(std::vector<uint8_t>& bytes, uint16_t shortForm, uint32_t value, uint8_t width, uint32_t address) {
@@ -265,48 +421,40 @@ void PutMove(std::vector<uint8_t>& bytes, uint16_t shortForm, uint32_t value, ui
     PutWord(bytes, address & 0xFFFFu);
 }
 
-void PutRecord(std::vector<uint8_t>& bytes, const std::vector<StreamWrite>& record) {
-    const StreamWrite* counters = nullptr;
-    for (const StreamWrite& write : record) {
-        if (write.op == kOpCounters) counters = &write;
-    }
-    // The counters' words are loaded into registers before the first store.
-    size_t loadDisplacement = 0;
-    if (counters != nullptr) {
-        PutWord(bytes, kMovemLoadPc);
-        PutWord(bytes, kD2ToD4);
-        loadDisplacement = bytes.size();
-        PutWord(bytes, 0);
-    }
-    for (const StreamWrite& write : record) {
+void PutWrites(std::vector<uint8_t>& bytes, const std::vector<StreamWrite>& writes) {
+    for (const StreamWrite& write : writes) {
         switch (write.op) {
         case kOpByte: PutMove(bytes, kMoveByteShort, write.value, 1, write.address); break;
         case kOpWord: PutMove(bytes, kMoveWordShort, write.value, 2, write.address); break;
         case kOpLong: PutMove(bytes, kMoveLongShort, write.value, 4, write.address); break;
         case kOpSay: PutMove(bytes, kMoveWordShort, write.value, 2, kSayMarkerAddress); break;
-        case kOpCounters:
-            PutWord(bytes, kMovemStoreShort);
-            PutWord(bytes, kD2ToD4);
-            PutWord(bytes, kCountersAddress & 0xFFFFu);
+        case kOpWaitLine:
+            PutWord(bytes, kMoveWordD0);
+            PutWord(bytes, write.value);
+            PutWord(bytes, kJsrA3);
+            break;
+        case kOpDelay:
+            PutWord(bytes, kMoveWordD0);
+            PutWord(bytes, std::min<uint32_t>(write.value * kDbfPerLine, 0xFFFF));
+            PutWord(bytes, kDbfD0);
+            PutWord(bytes, 0xFFFE);
             break;
         default: break;
         }
     }
-    // The next record follows this one's data.
-    PutWord(bytes, kLeaPcA6);
-    const size_t leaDisplacement = bytes.size();
+}
+
+// A lea (d16,pc) whose target is filled in later.
+size_t PutLea(std::vector<uint8_t>& bytes, uint16_t lea) {
+    PutWord(bytes, lea);
     PutWord(bytes, 0);
-    PutWord(bytes, kRts);
-    if (counters != nullptr) {
-        const size_t data = bytes.size();
-        for (uint16_t word : counters->counters) PutWord(bytes, word);
-        const size_t displacement = data - loadDisplacement;
-        bytes[loadDisplacement] = static_cast<uint8_t>(displacement >> 8);
-        bytes[loadDisplacement + 1] = static_cast<uint8_t>(displacement);
-    }
-    const size_t displacement = bytes.size() - leaDisplacement;
-    bytes[leaDisplacement] = static_cast<uint8_t>(displacement >> 8);
-    bytes[leaDisplacement + 1] = static_cast<uint8_t>(displacement);
+    return bytes.size() - 2;
+}
+
+void PointAt(std::vector<uint8_t>& bytes, size_t displacement, size_t target) {
+    const uint16_t value = static_cast<uint16_t>(static_cast<int64_t>(target) - static_cast<int64_t>(displacement));
+    bytes[displacement] = static_cast<uint8_t>(value >> 8);
+    bytes[displacement + 1] = static_cast<uint8_t>(value);
 }
 
 }  // namespace
@@ -320,7 +468,36 @@ bool BuildFrameStream(const Scenario& scenario, const StreamOptions& options, Fr
 
 std::vector<uint8_t> EncodeFrameStream(const FrameStream& stream) {
     std::vector<uint8_t> bytes;
-    for (const std::vector<StreamWrite>& record : stream.records) PutRecord(bytes, record);
-    PutWord(bytes, kRts);   // the end: a record that leaves a6 on itself
+    const std::vector<StreamRecord>& records = stream.records;
+    for (size_t i = 0; i < records.size();) {
+        // The vertical blank's part, then the horizontal interrupt's.
+        const StreamRecord& frame = records[i];
+        PutWrites(bytes, frame.vblank);
+        const size_t main = PutLea(bytes, kLeaPcA6);
+        const size_t hblank = frame.hblank.empty() ? 0 : PutLea(bytes, kLeaPcA4);
+        PutWord(bytes, kRts);
+        if (hblank != 0) {
+            PointAt(bytes, hblank, bytes.size());
+            PutWrites(bytes, frame.hblank);
+            PutWord(bytes, kRts);
+        }
+        // The main loop's part, through the lag and blank vertical blanks up to the next frame.
+        PointAt(bytes, main, bytes.size());
+        PutWrites(bytes, frame.main);
+        for (++i; i < records.size() && records[i].kind != kRecordFrame; ++i) {
+            PutWord(bytes, records[i].kind == kRecordLag ? kJsrA2 : kJsrA1);
+            PutWrites(bytes, records[i].main);
+        }
+        const size_t next = PutLea(bytes, kLeaPcA5);
+        PutWord(bytes, kRts);
+        PointAt(bytes, next, bytes.size());
+    }
+    // The end: a vertical blank's part and a main loop's part that point at
+    // each other and write nothing.
+    const size_t end = bytes.size();
+    PointAt(bytes, PutLea(bytes, kLeaPcA6), end + 6);
+    PutWord(bytes, kRts);
+    PointAt(bytes, PutLea(bytes, kLeaPcA5), end);
+    PutWord(bytes, kRts);
     return bytes;
 }

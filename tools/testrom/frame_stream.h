@@ -1,8 +1,9 @@
 // The frame stream of the test cartridge: a scenario of the stand-in turned
-// into the 68000 writes that the cartridge's vertical-blank handler makes, one
-// record of code per vertical blank. The frames are the stand-in's own (GameState);
-// the stream holds only the changes from one frame to the next, in the order
-// described in README.md.
+// into the 68000 code that the cartridge runs, in the order and at the moments
+// in which Sonic 2 writes a frame. The frames are the stand-in's own
+// (GameState); the stream holds only the changes from one frame to the next,
+// split into the parts README.md describes: the vertical-blank handler's, the
+// horizontal interrupt's (levels with water) and the main loop's.
 #pragma once
 
 #include <cstdint>
@@ -12,13 +13,21 @@
 
 #include "tools/standin/scenario.h"
 
-// What a record does, in order.
+// What a part does, in order.
 enum StreamOp : uint16_t {
     kOpByte,       // a byte, word or long into `address`
     kOpWord,
     kOpLong,
-    kOpCounters,   // the words of 0xFFFE04..0xFFFE0F, stored by one instruction
     kOpSay,        // the say line's number `value` (from 1) into kSayMarkerAddress
+    kOpWaitLine,   // the main loop waits for display line `value` (the VDP's V counter)
+    kOpDelay,      // about `value` scanlines of work that writes nothing (a counted loop)
+};
+
+// What the vertical blank of a record is.
+enum RecordKind : uint8_t {
+    kRecordFrame,   // a game frame begins: the handler runs the record's vblank part
+    kRecordLag,     // the main loop is still busy: the handler only increments the global frame counter
+    kRecordBlank,   // no frame on this blank (fps below 60, freeze): the handler writes nothing
 };
 
 // The cartridge's own RAM, which no scenario may write.
@@ -27,25 +36,33 @@ inline constexpr uint32_t kStackEndAddress = 0xFF0100;
 inline constexpr uint32_t kDoneMarkerAddress = 0xFFA000;     // word: vertical blanks handled, written last
 inline constexpr uint32_t kSayMarkerAddress = 0xFFA002;      // word: say lines passed
 inline constexpr uint32_t kBegunMarkerAddress = 0xFFFFFE;    // word: vertical blanks begun, written first
-inline constexpr uint32_t kCountersAddress = 0xFFFE04;       // the block kOpCounters stores
-inline constexpr uint32_t kCountersSize = 12;
+
+// The display line at which a level with water has its horizontal interrupt.
+inline constexpr uint32_t kWaterLine = 80;
 
 struct StreamWrite {
-    uint16_t op;                     // a StreamOp
-    uint32_t address;                // 68000 address (kOpByte, kOpWord, kOpLong)
-    uint32_t value;                  // kOpByte, kOpWord, kOpLong; kOpSay: the line's number
-    uint16_t counters[kCountersSize / 2];   // kOpCounters
+    uint16_t op;        // a StreamOp
+    uint32_t address;   // 68000 address (kOpByte, kOpWord, kOpLong)
+    uint32_t value;     // the value; kOpSay: the line's number; kOpWaitLine: the line; kOpDelay: scanlines
+};
+
+// One vertical blank.
+struct StreamRecord {
+    uint8_t kind = kRecordBlank;        // a RecordKind
+    std::vector<StreamWrite> vblank;    // kRecordFrame: run by the vertical-blank handler
+    std::vector<StreamWrite> hblank;    // kRecordFrame in a level with water: run at kWaterLine
+    std::vector<StreamWrite> main;      // the main loop's writes after this vertical blank, until the next one
 };
 
 struct SayMoment {
     uint32_t number;        // from 1, the value the cartridge stores at kSayMarkerAddress
-    uint32_t vblank;        // the vertical blank (from 1) whose handler stores it
+    uint32_t vblank;        // the vertical blank (from 1) after which the main loop stores it
     uint32_t globalFrame;   // the game's global frame counter at that moment
     std::string text;
 };
 
 struct FrameStream {
-    std::vector<std::vector<StreamWrite>> records;   // records[v]: the writes of vertical blank v + 1
+    std::vector<StreamRecord> records;   // records[v]: vertical blank v + 1
     std::vector<SayMoment> says;
 };
 
@@ -54,9 +71,10 @@ struct StreamOptions {
     uint32_t passes = 1;     // the scenario played this many times over, as the stand-in's --loop
 };
 
-// Called at the end of each record that has writes with the work RAM (core
-// byte order) that the stand-in shows at that moment: what the cartridge's RAM
-// must hold once that vertical blank's handler is done.
+// Called with the work RAM (core byte order) that the stand-in shows when the
+// cartridge's main loop waits for the vertical blank of the next frame: what
+// the cartridge's RAM must hold after record `vblank` (from 1), before the
+// next frame begins. Called for the last record before each frame and at the end.
 using RecordImageFunction = std::function<void(uint32_t vblank, const uint8_t* image)>;
 
 // Plays the scenario as the stand-in does. False with a message for what the
@@ -64,8 +82,10 @@ using RecordImageFunction = std::function<void(uint32_t vblank, const uint8_t* i
 bool BuildFrameStream(const Scenario& scenario, const StreamOptions& options, FrameStream* stream,
                       std::string* error, const RecordImageFunction& onRecord = {});
 
-// The records as the 68000 code the cartridge calls, one after another: each
-// stores its writes with immediates, points a6 at the next one and returns.
-// The last returns without moving a6, so every later vertical blank finds it
-// again and writes nothing. README.md lists the instructions.
+// The records as the 68000 code the cartridge runs (README.md lists the
+// instructions): per frame a vblank part, which points a6 at the main loop's
+// part (and a4 at the horizontal interrupt's), and the main loop's part, which
+// runs through the lag and blank records after it and points a5 at the next
+// frame's vblank part. The stream ends in two parts that point at each other
+// and write nothing.
 std::vector<uint8_t> EncodeFrameStream(const FrameStream& stream);

@@ -81,6 +81,9 @@ def records_of(stream):
                     store(current, short(word(pc + 4)) + 2 * k, 2, counters[k])
                 pc += 6
             else:                      # move.b/w/l #imm,(xxx).w or .l
+                if op & ~0x0200 not in (0x11FC, 0x31FC, 0x21FC):
+                    raise SystemExit("probe.py: --stream reads only the earlier stream of one burst of stores "
+                                     "per vertical blank, not the parts of handler, interrupt and main loop")
                 width = {0x11FC: 1, 0x31FC: 2, 0x21FC: 4}[op & ~0x0200]
                 value = word(pc + 2) << 16 | word(pc + 4) if width == 4 else word(pc + 2)
                 at = pc + (6 if width == 4 else 4)
