@@ -82,9 +82,6 @@ std::string StatsDifferences(const TrackerStats& a, const TrackerStats& b, Stats
     FIELD(levelIndex);
     FIELD(recordCount);
 #undef FIELD
-    for (int i = 0; i < kLevelRecordCapacity; ++i) {
-        if (!options.openRecord && (i == a.recordCount || i == b.recordCount)) continue;
-        CompareRecord(d, i, a.records[i], b.records[i]);
-    }
+    for (int i = 0; i < kLevelRecordCapacity; ++i) CompareRecord(d, i, a.records[i], b.records[i]);
     return d.str();
 }

@@ -7,12 +7,8 @@
 #include "tracking/game_snapshot.h"
 
 struct StatsCompareOptions {
-    // Compare the state and the level-end latch too. Both may trail by one pass
-    // in game modes 32 and 140, where a close is followed by the next step only
-    // on the pass after it.
+    // Compare the state and the level-end latch too.
     bool state = true;
-    // Compare the record at recordCount, which an opening may not have filled yet.
-    bool openRecord = true;
 };
 
 // Empty when equal, else one line per differing field ("deaths: 3 != 4").
