@@ -48,6 +48,11 @@ void LevelProgress(GameSnapshot& snapshot) {
         if (stats.trackerState != kStateDeath) stats.trackerState = kStatePaused;
         return;
     }
+    // The game leaves its pause in the main loop, after the vertical blank of
+    // the frame on which Start was pressed has already counted that frame
+    // (the pause loop waits for it): the first new frame seen without the
+    // pause flag may have neither level counter moved and is no lag.
+    const bool resumed = stats.pauseLatch != 0;
     stats.pauseLatch = 0;
 
     // Several passes per game frame: only a pass that sees a new frame counts.
@@ -56,7 +61,7 @@ void LevelProgress(GameSnapshot& snapshot) {
     const bool levelFrameMoved = ram.levelFrame != ram.levelFramePrev;
     const bool timerMoved = ram.timerFrame != ram.timerFramePrev;
     if (!levelFrameMoved && !timerMoved) {
-        ++stats.lagFrames;  // the console showed a frame the game did not finish
+        if (!resumed) ++stats.lagFrames;  // the console showed a frame the game did not finish
         return;
     }
     if (stats.trackerState == kStateDeath) return;

@@ -63,6 +63,14 @@ TEST(ClassifyTick, LagCountsOnlyNewFramesOnWhichBothLevelCountersStoodStill) {
     start.Mode(12).Lag(2);
     EXPECT_EQ(start.stats().lagFrames, 2u);
     EXPECT_EQ(start.state(), 7u);
+
+    // The game leaves a pause in its main loop after the vertical blank has
+    // counted the frame: the first frame seen without the flag is no lag.
+    TickBuilder resume;
+    resume.StartGame().Pause(true).Lag(2).Pause(false).Lag();
+    EXPECT_EQ(resume.stats().lagFrames, 0u);
+    resume.Lag();
+    EXPECT_EQ(resume.stats().lagFrames, 1u);
 }
 
 TEST(ClassifyTick, OnlyALivesDropIsADeath) {

@@ -130,12 +130,12 @@ TEST(LevelRecordTime, DeathAndRestartAsPlayed) {
 TEST(LevelRecords, EachRecordTakesItsLevelsShareOfTheRunningTotals) {
     TickBuilder play;
     play.StartGame(13, 0).Rings(20).Collected(3, 4);
-    play.Pause(true).Lag().Pause(false).Lag(3).Active();
+    play.Pause(true).Lag().Pause(false).Active().Lag(3).Active();
     play.Lives(2).Active().Mode(140).Lag(2).Mode(12).Active();  // death: collected 7 into the total
     play.Mode(140).Rings(42).Collected(5, 0).Lag(2);             // close, then open the next
     ASSERT_EQ(play.stats().recordCount, 1);
 
-    play.Mode(12).Level(13, 1).Active().Pause(true).Lag().Pause(false).Lag().Active();
+    play.Mode(12).Level(13, 1).Active().Pause(true).Lag().Pause(false).Active().Lag().Active();
     play.Mode(140).Rings(7).Collected(2, 1).Lag();
     ASSERT_EQ(play.stats().recordCount, 2);
 
