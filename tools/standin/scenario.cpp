@@ -10,52 +10,22 @@
 
 namespace {
 
-// The game's variables a scenario may set, by their names in the game's table
-// (emulator/game_variables.h); the frame counters and the timer belong to the
-// stand-in's clock.
-struct Variable {
-    GameVariable variable;
-    Target target;
-};
+// A scenario sets the game's variables by their names in the game's table
+// (emulator/game_variables.h), all but the pause flag (the pause step's), the
+// object ids (set by slot) and the signature (the cartridge's mode). The frame
+// counters and the timer belong to the stand-in's clock.
+bool Settable(GameVariable v) { return v != kVarPause && v != kVarObjectIds && v != kVarSignature; }
 
-constexpr Variable kVariables[] = {
-    {kVarGlobalFrame, Target::GlobalFrame},
-    {kVarLevelFrame, Target::LevelFrame},
-    {kVarTimerMinutes, Target::TimerMinutes},
-    {kVarTimerSeconds, Target::TimerSeconds},
-    {kVarTimerFrame, Target::TimerFrame},
-    {kVarGameMode, Target::Memory},
-    {kVarZone, Target::Memory},
-    {kVarAct, Target::Memory},
-    {kVarLives, Target::Memory},
-    {kVarContinues, Target::Memory},
-    {kVarRings, Target::Memory},
-    {kVarCollectedA, Target::Memory},
-    {kVarCollectedB, Target::Memory},
-    {kVarDebug, Target::Memory},
-    {kVarP1Buttons, Target::Memory},
-    {kVarP2Buttons, Target::Memory},
-    {kVarP1PosX, Target::Memory},
-    {kVarP1PosXSub, Target::Memory},
-    {kVarP1PosY, Target::Memory},
-    {kVarP1PosYSub, Target::Memory},
-    {kVarP1VelX, Target::Memory},
-    {kVarP1VelY, Target::Memory},
-    {kVarP1Inertia, Target::Memory},
-    {kVarP1HitTimer, Target::Memory},
-    {kVarP1SpindashFlag, Target::Memory},
-    {kVarP1SpindashCount, Target::Memory},
-    {kVarP2PosX, Target::Memory},
-    {kVarP2PosXSub, Target::Memory},
-    {kVarP2PosY, Target::Memory},
-    {kVarP2PosYSub, Target::Memory},
-    {kVarP2VelX, Target::Memory},
-    {kVarP2VelY, Target::Memory},
-    {kVarP2Inertia, Target::Memory},
-    {kVarP2HitTimer, Target::Memory},
-    {kVarP2SpindashFlag, Target::Memory},
-    {kVarP2SpindashCount, Target::Memory},
-};
+Target TargetOf(GameVariable v) {
+    switch (v) {
+        case kVarGlobalFrame: return Target::GlobalFrame;
+        case kVarLevelFrame: return Target::LevelFrame;
+        case kVarTimerMinutes: return Target::TimerMinutes;
+        case kVarTimerSeconds: return Target::TimerSeconds;
+        case kVarTimerFrame: return Target::TimerFrame;
+        default: return Target::Memory;
+    }
+}
 
 constexpr const char* kObjectPrefix = kGameVariables[kVarObjectIds].name;   // object0 ... object255
 constexpr uint32_t kObjectSlots = 256;
@@ -160,16 +130,16 @@ bool ParseAssignment(const std::string& token, Assignment* assignment, std::stri
     } else if (name == "timer") {
         *assignment = {Target::Timer, 0, 0, 0, false};
     } else {
-        const Variable* found = nullptr;
-        for (const Variable& variable : kVariables) {
-            if (name == kGameVariables[variable.variable].name) found = &variable;
+        int found = kGameVariableCount;
+        for (int i = 0; i < kGameVariableCount; ++i) {
+            if (name == kGameVariables[i].name && Settable(static_cast<GameVariable>(i))) found = i;
         }
-        if (found == nullptr) {
+        if (found == kGameVariableCount) {
             *problem = "unknown variable '" + name + "'";
             return false;
         }
-        const GameVariableInfo& info = kGameVariables[found->variable];
-        *assignment = {found->target, info.address, static_cast<uint8_t>(info.width), 0, false};
+        const auto variable = static_cast<GameVariable>(found);
+        *assignment = {TargetOf(variable), GameAddress(variable), static_cast<uint8_t>(GameWidth(variable)), 0, false};
     }
 
     assignment->everyFrame = everyFrame;
