@@ -28,6 +28,7 @@
 #include "emulator/emulator_connection.h"
 #include "emulator/ram_decode.h"
 #include "app/tracker_thread.h"
+#include "platform/clock.h"
 #include "platform/process_memory.h"
 #include "tracking/classifier.h"
 
@@ -289,8 +290,10 @@ struct DirectPasses {
     std::unique_ptr<GameSnapshot> snapshot = std::make_unique<GameSnapshot>();
     std::unique_ptr<LogBuffer> log = std::make_unique<LogBuffer>();
     std::vector<std::string> texts;
+    FrameWatch watch{};
 
     DirectPasses() {
+        watch.counterFrequency = static_cast<double>(ClockFrequency());
         InitRamDecode(snapshot->ram);
         EmulatorLinkReset(*tracker, kHookedProcessApi);
     }
@@ -298,7 +301,7 @@ struct DirectPasses {
         for (int pass = 0; pass < 6 && texts.size() < count; ++pass) Pass();
     }
     void Pass() {
-        TrackerPass(*tracker, *snapshot, *log);
+        TrackerPass(*tracker, *snapshot, *log, watch, ClockNow());
         for (int i = 0; i < log->count; ++i) texts.emplace_back(log->entries[i].text);
         LogClear(*log);
     }
