@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -363,6 +364,47 @@ TEST(ConsoleFaults, EmulatorOfAnotherUserInTmux) {
     ASSERT_TRUE(startAsNobody(standin, "restart_after.txt"));
     ASSERT_TRUE(standin.WaitForLine("done", 15s));
     EXPECT_TRUE(waitForScreen("Pauses  2")) << "the statistics carried on:\n" << screen();
+}
+
+// The program stopped for 100 ms (SIGSTOP) while the game runs at its own
+// pace: the log on the screen says how many frames it did not see. A warning
+// from before the stop (a busy machine) holds the next one back 10 s at most.
+TEST(ConsoleFaults, StoppedProgramSaysTheFramesItMissed) {
+    if (std::system("tmux -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "tmux is not installed";
+    ASSERT_EQ(ForeignEmulators(), "");
+    Standin standin;
+    ASSERT_TRUE(standin.Start({"--fps", "60", ScenarioPath("restart_before.txt")}));
+    const std::string tmux = "tmux -L ringwatch-stopped-" + std::to_string(getpid()) + " ";
+    struct Server {
+        std::string tmux;
+        ~Server() { Shell(tmux + "kill-server 2>/dev/null"); }
+    } server{tmux};
+    ASSERT_EQ(std::system((tmux + "new-session -d -s stopped -x 250 -y 40 'exec " + RINGWATCH_PROGRAM + "'").c_str()), 0);
+    const pid_t program = static_cast<pid_t>(std::atoi(Shell(tmux + "list-panes -F '#{pane_pid}'").c_str()));
+    ASSERT_TRUE(standin.WaitForLine("paused-once", 10s));
+    const std::regex warning(R"(\[([0-9]+) - .*\] WARNING: ([0-9]+) game frames went unseen in the last 10 s \(the )"
+                             R"(machine was busy\); a lag frame, pause or spindash release in them may be missing\.)");
+    auto newest = [&](int after, int* frames) {   // the number of the newest warning above `after`, or `after`
+        int found = after;
+        for (const std::string& row : Lines(Shell(tmux + "capture-pane -p -t stopped"))) {
+            std::smatch m;
+            if (std::regex_match(row, m, warning) && std::stoi(m[1]) > found) {
+                found = std::stoi(m[1]);
+                *frames = std::stoi(m[2]);
+            }
+        }
+        return found;
+    };
+    int frames = 0;
+    const int before = newest(0, &frames);
+    ASSERT_EQ(kill(program, SIGSTOP), 0);
+    std::this_thread::sleep_for(100ms);
+    ASSERT_EQ(kill(program, SIGCONT), 0);
+    bool said = false;
+    for (int i = 0; i < 120 && !said; ++i, std::this_thread::sleep_for(100ms)) said = newest(before, &frames) > before;
+    ASSERT_TRUE(said) << Shell(tmux + "capture-pane -p -t stopped");
+    EXPECT_GE(frames, 4) << "100 ms are five frames or six at 60 a second";
+    std::printf("stopped 100 ms: the log said %d game frames went unseen\n", frames);
 }
 
 }  // namespace

@@ -210,10 +210,7 @@ TEST_F(Faults, MenuAndAnotherCartridgeMidRun) {
         for (int i = other + 3; i < back; ++i) EXPECT_EQ(Text(i), kUnknownGame);
     }
 
-    ASSERT_TRUE(standin.WaitForLine("done", 12s));
-    std::this_thread::sleep_for(200ms);
-    tracker.Poll();
-    EXPECT_TRUE(tracker.ready());
+    EXPECT_TRUE(tracker.WaitForFrame(standin.WaitForDone(12s), 2s)) << "the last frame read";
     EXPECT_EQ(OpenHandleCount(), descriptors);
     const TrackerStats& stats = tracker.snapshot().stats;
     ASSERT_EQ(stats.recordCount, 3);
@@ -446,7 +443,8 @@ TEST_F(Faults, EmulatorEndsDuringTheHeaderScan) {
 // missing, the tracker lets go and finds the game one retry period later,
 // without a header scan; the death counts once and the run goes on.
 TEST_F(Faults, SignatureGoneForOneRead) {
-    ASSERT_TRUE(standin.Start({ScenarioPath("signature_blink.txt")}));
+    // At the functional pace the signature stays away for 200 ms.
+    ASSERT_TRUE(standin.Start({"--fps", kFunctionalFps, ScenarioPath("signature_blink.txt")}));
     tracker.Start();
     ASSERT_TRUE(tracker.WaitUntil([&] { return tracker.ready(); }, 3s));
     ASSERT_TRUE(standin.WaitForLine("blinked", 10s));
@@ -461,9 +459,7 @@ TEST_F(Faults, SignatureGoneForOneRead) {
     EXPECT_LT(reconnect, kRetrySeconds + 0.6);
     EXPECT_EQ(tracker.snapshot().stats.deaths, 1u) << "the death before the gap counts once";
 
-    ASSERT_TRUE(standin.WaitForLine("done", 10s));
-    std::this_thread::sleep_for(200ms);
-    tracker.Poll();
+    ASSERT_TRUE(tracker.WaitForFrame(standin.WaitForDone(20s), 2s)) << "the last frame read";
     EXPECT_EQ(messages().size(), 5u) << Since(5);
     const TrackerStats& stats = tracker.snapshot().stats;
     ASSERT_EQ(stats.recordCount, 1);
