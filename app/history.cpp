@@ -10,7 +10,7 @@
 #include "tracking/tracker_states.h"
 
 const char kHistoryHeader[] =
-    "date_time,playthrough,level,time,hundredths,perfect_spindashes,p1_hits,pauses,deaths,lag_frames,rings,collected";
+    "date_time,playthrough,level,time,hundredths,perfect_spindashes,p1_hits,pauses,deaths,lag_frames,rings,collected,frames_unseen";
 
 namespace {
 
@@ -143,8 +143,8 @@ size_t FormatHistoryRow(const HistoryRow& row, int64_t number, const char* lineE
     FormatHundredths(row.hundredths, text, sizeof text);
     AppendField(text, out, size, &used, false);
     AppendNumber(row.hundredths, out, size, &used);
-    const uint32_t counts[] = {row.perfectSpindashes, row.p1Hits,    row.pauses,   row.deaths,
-                               row.lagFrames,         row.rings,     row.collected};
+    const uint32_t counts[] = {row.perfectSpindashes, row.p1Hits, row.pauses,    row.deaths,
+                               row.lagFrames,         row.rings,  row.collected, row.framesUnseen};
     for (uint32_t count : counts) AppendNumber(count, out, size, &used);
     const int wrote = std::snprintf(out + std::min(used, size), size - std::min(used, size), "%s", lineEnd);
     if (wrote < 0 || used + static_cast<size_t>(wrote) >= size) return 0;
@@ -167,7 +167,7 @@ int HistoryTake(HistoryState& state, const TrackerStats& stats, const LocalTime&
         if (!record.closed) continue;
         Enqueue(state, HistoryRow{now, 0, 0, record.levelIndex, LevelHundredths(record), record.perfectSpindashes,
                                   record.p1Hits, record.pauses, record.deaths, record.lagFrames, record.rings,
-                                  record.collected});
+                                  record.collected, record.framesUnseen});
         ++queued;
     }
     state.recordsTaken = closed;
@@ -175,7 +175,7 @@ int HistoryTake(HistoryState& state, const TrackerStats& stats, const LocalTime&
         state.summaryTaken = 1;
         Enqueue(state, HistoryRow{now, 0, 1, 0, AdjustedTotalHundredths(stats), stats.perfectSpindashes, stats.p1Hits,
                                   stats.pauses, stats.deaths, stats.lagFrames, stats.totalRings,
-                                  stats.totalCollected});
+                                  stats.totalCollected, stats.framesUnseen});
         ++queued;
     }
     return queued;

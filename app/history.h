@@ -37,6 +37,7 @@ struct HistoryRow {
     uint32_t lagFrames;
     uint32_t rings;
     uint32_t collected;
+    uint32_t framesUnseen;       // game frames no read of the tracker saw
 };
 
 // The main thread's record of the history; allocated once, zero-filled.

@@ -8,16 +8,45 @@
 #include "emulator/ram_decode.h"
 #include "platform/clock.h"
 #include "tracking/classifier.h"
+#include "tracking/frames_unseen.h"
 
 namespace {
 
 PassObserver g_passObserver{};
 
-}  // namespace
+// Frames went unseen: said at once, then at most once every
+// kUnseenWarningSeconds with what went unseen meanwhile.
+void WarnOfUnseenFrames(FrameWatch& watch, LogBuffer& log, uint64_t now) {
+    if (watch.unwarned == 0) return;
+    if (watch.warned && static_cast<double>(now - watch.warnedAt) < kUnseenWarningSeconds * watch.counterFrequency) {
+        return;
+    }
+    const unsigned frames = watch.unwarned;
+    LogAppend(log, now,
+              "WARNING: %u game frame%s unseen in the last 10 s (the machine was busy); a lag frame, pause or "
+              "spindash release in them may be missing.",
+              frames, frames == 1 ? " went" : "s went");
+    watch.unwarned = 0;
+    watch.warned = 1;
+    watch.warnedAt = now;
+}
 
-void TrackerSetPassObserver(const PassObserver& observer) { g_passObserver = observer; }
+// A good window, decoded: the frames since the last one that no pass saw.
+void WatchFrames(FrameWatch& watch, GameSnapshot& snapshot, uint64_t now) {
+    const double elapsed = static_cast<double>(now - watch.stamp) / watch.counterFrequency;
+    const uint32_t unseen =
+        UnseenFrames(snapshot.ram, snapshot.stats.trackerState, watch.chained != 0, watch.globalFrame, elapsed);
+    AddUnseenFrames(snapshot, unseen);
+    watch.unwarned += unseen;
+    watch.chained = 1;
+    watch.globalFrame = snapshot.ram.globalFrame;
+    watch.stamp = now;
+}
 
-void TrackerPass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log) {
+void Pass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log, FrameWatch& watch, uint64_t now) {
+    // Only a good window read right after another counts frames: not the
+    // first after a connection was found again.
+    if (!link.attached || !link.identified) watch.chained = 0;
     if (!link.attached) {
         Attach(link, log);
         return;
@@ -28,21 +57,33 @@ void TrackerPass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log) {
     }
     switch (ReadWindow(link, log)) {
     case ReadWindowResult::ReadFailed:
+        watch.chained = 0;
         Disconnect(link);
         break;
     case ReadWindowResult::SignatureMismatch:
         // The classifier still sees this pass, on the values decoded before,
         // as a pass that read the same window again would see them: what
         // changed on the previous pass is not counted a second time.
+        watch.chained = 0;
         Disconnect(link);
         ShiftPrevFields(snapshot.ram);
         ClassifyTick(snapshot);
         break;
     case ReadWindowResult::WindowGood:
         DecodeRamWindow(link.connection.window, snapshot.ram);
+        WatchFrames(watch, snapshot, now);
         ClassifyTick(snapshot);
         break;
     }
+}
+
+}  // namespace
+
+void TrackerSetPassObserver(const PassObserver& observer) { g_passObserver = observer; }
+
+void TrackerPass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log, FrameWatch& watch, uint64_t now) {
+    Pass(link, snapshot, log, watch, now);
+    WarnOfUnseenFrames(watch, log, now);
 }
 
 uint32_t PassSleepMs(bool attached, bool identified) { return attached && identified ? 6u : 2400u; }
@@ -68,10 +109,12 @@ int TrackerThreadMain(SharedState* shared) {
     }
 
     const PassObserver observer = g_passObserver;
+    FrameWatch watch{};
+    watch.counterFrequency = static_cast<double>(ClockFrequency());
     while (running) {
-        const uint64_t passStart = observer.afterPass != nullptr ? ClockNow() : 0;
+        const uint64_t passStart = ClockNow();
         const bool connected = link->identified;
-        TrackerPass(*link, *snapshot, *log);
+        TrackerPass(*link, *snapshot, *log, watch, passStart);
         if (observer.afterPass != nullptr) observer.afterPass(observer.context, passStart, connected, *snapshot);
         running = Publish(*shared, *snapshot, *log, link->attached, link->identified);
         ClockSleepMs(PassSleepMs(link->attached, link->identified));

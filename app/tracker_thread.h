@@ -13,11 +13,29 @@
 
 struct SharedState;
 
+// Seconds between two warnings of unseen game frames at most.
+inline constexpr double kUnseenWarningSeconds = 10.0;
+
+// What the passes keep of the last good window, to count the game frames that
+// went by between two reads, and of the warning about them.
+struct FrameWatch {
+    double counterFrequency;     // ticks per second of the passes' stamps
+    uint8_t chained;             // the last pass read a good window, and no pass broke off since
+    uint32_t globalFrame;        // that window's global frame counter
+    uint64_t stamp;              // that pass's stamp
+    uint32_t unwarned;           // unseen frames no warning has told yet
+    uint8_t warned;              // a warning has been given
+    uint64_t warnedAt;           // the stamp of the last one
+};
+
 // One pass up to (not including) Publish, by the connection state at its
 // start: Detached attaches; Attached identifies the game; Connected reads the
-// window, then decodes it and classifies the game (a window without the RAM
-// signature disconnects, and the classifier sees the previous values once more).
-void TrackerPass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log);
+// window, then decodes it, counts the game frames no pass saw since the last
+// good window and classifies the game (a window without the RAM signature
+// disconnects, and the classifier sees the previous values once more). `now`
+// is the pass's stamp. Unseen frames are warned of once every
+// kUnseenWarningSeconds at most, with the count since the last warning.
+void TrackerPass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log, FrameWatch& watch, uint64_t now);
 
 // Milliseconds the tracker sleeps after a pass: 6 while connected, 2400 otherwise.
 uint32_t PassSleepMs(bool attached, bool identified);

@@ -65,13 +65,15 @@ int MeasureHeaderScans(const char* who, uint32_t pid, uint32_t repeat) {
     std::printf("%4s %10s %8s %10s %12s %12s %10s %9s\n", "scan", "wall ms", "regions", "MiB read", "bare ms",
                 "bare regions", "bare MiB", "ratio");
     std::vector<double> scans, ratios;
+    FrameWatch watch{};
+    watch.counterFrequency = static_cast<double>(ClockFrequency());
     for (uint32_t round = 0; round < repeat; ++round) {
         // Alternate the order, so that neither always finds the memory warmer.
         BareReads bare;
         if (round % 2 == 0) bare = ReadLikeTheScan(tracker->connection.process);
         LogClear(*log);
         const uint64_t start = ClockNow();
-        TrackerPass(*tracker, *snapshot, *log);
+        TrackerPass(*tracker, *snapshot, *log, watch, start);
         const double seconds = Seconds(ClockNow() - start);
         if (round % 2 == 1) bare = ReadLikeTheScan(tracker->connection.process);
         if (!tracker->attached || log->count != 1 || std::strcmp(log->entries[0].text, "Unknown game") != 0) {

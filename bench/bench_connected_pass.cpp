@@ -13,6 +13,7 @@
 #include "emulator/emulator_connection.h"
 #include "emulator/ram_decode.h"
 #include "app/tracker_thread.h"
+#include "platform/clock.h"
 
 namespace {
 
@@ -86,8 +87,10 @@ void BM_ConnectedPass(benchmark::State& state) {
     shared.sharedLog = sharedLog.get();
     shared.sharedSnapshot = sharedSnapshot.get();
     EmulatorLink& tracker = *connected.tracker;
+    FrameWatch watch{};
+    watch.counterFrequency = static_cast<double>(ClockFrequency());
     for (auto _ : state) {
-        TrackerPass(tracker, *connected.snapshot, *connected.log);
+        TrackerPass(tracker, *connected.snapshot, *connected.log, watch, ClockNow());
         Publish(shared, *connected.snapshot, *connected.log, tracker.attached, tracker.identified);
         if (!tracker.identified) {
             state.SkipWithError("the connection was lost");

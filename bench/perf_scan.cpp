@@ -88,6 +88,8 @@ int RunScanFigures(const ScanOptions& options) {
     std::printf("%4s %10s %8s %10s %9s %12s %9s %13s\n", "scan", "wall ms", "regions", "MiB read", "GiB/s",
                 "bare read ms", "ratio", "peak RSS +MiB");
     std::vector<double> scanSeconds, ratios, growths;
+    FrameWatch watch{};
+    watch.counterFrequency = static_cast<double>(ClockFrequency());
     uint64_t bytesRead = 0;
     for (uint32_t round = 0; round < options.repeat; ++round) {
         // Alternate the order, so that neither always finds the memory warmer.
@@ -98,7 +100,7 @@ int RunScanFigures(const ScanOptions& options) {
         const bool peakReset = ResetPeakResident();
         const uint64_t residentBefore = StatusKib("VmRSS");
         const uint64_t start = ClockNow();
-        TrackerPass(*tracker, *snapshot, *log);   // Attached: FindGame, whose scan finds the header
+        TrackerPass(*tracker, *snapshot, *log, watch, start);   // Attached: FindGame, whose scan finds the header
         const double seconds = Seconds(ClockNow() - start);
         const uint64_t peak = StatusKib("VmHWM");
 

@@ -48,6 +48,7 @@ void ResetStatistics(GameSnapshot& snapshot) {
     stats.totalSeconds = 0;
     stats.totalTimerFrames = 0;
     stats.lagFrames = 0;
+    stats.framesUnseen = 0;
     stats.recordCount = 0;
     std::memset(stats.records, 0, sizeof(stats.records));
 }
@@ -62,6 +63,7 @@ void OpenLevelRecord(GameSnapshot& snapshot) {
     record->deaths = stats.deaths;
     record->pauses = stats.pauses;
     record->lagFrames = stats.lagFrames;
+    record->framesUnseen = stats.framesUnseen;
 }
 
 void AccountDeathTime(GameSnapshot& snapshot) {
@@ -138,6 +140,7 @@ void CloseLevelRecord(GameSnapshot& snapshot) {
     record->minutes = static_cast<int32_t>(minutes + seconds / 60);
 
     record->lagFrames = stats.lagFrames - record->lagFrames;
+    record->framesUnseen = stats.framesUnseen - record->framesUnseen;
     record->perfectSpindashes = stats.perfectSpindashes - record->perfectSpindashes;
     record->rings = ram.rings;
     record->collected = stats.totalCollected - record->collected;

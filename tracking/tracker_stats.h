@@ -28,6 +28,7 @@ struct LevelRecord {
     uint32_t pauses;             // like perfectSpindashes
     uint32_t lagFrames;          // like perfectSpindashes
     uint8_t closed;              // 1 once the record is complete
+    uint32_t framesUnseen;       // like perfectSpindashes, for framesUnseen
 };
 
 // [SECTION] TrackerStats: the classifier's state and the run's statistics.
@@ -63,5 +64,6 @@ struct TrackerStats {
     uint32_t levelIndex;         // 0..20, row of the level name table
     int32_t recordCount;         // closed records; the current record is records[recordCount]
     uint32_t runNumber;          // the play-through the statistics belong to; raised when a new game resets them
+    uint32_t framesUnseen;       // game frames that went by between two reads while a game was tracked
     LevelRecord records[kLevelRecordCapacity];
 };

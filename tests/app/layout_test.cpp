@@ -144,8 +144,8 @@ GameSnapshot DebugSnapshot() {
     stats.totalRings = 1234;
     stats.totalCollected = 56;
     stats.recordCount = 2;
-    stats.records[0] = {2, 1, 5, 33.4f, 1, 57, 3, 2, 1, 0, 12, 1};
-    stats.records[1] = {99, 0, 59, 0.0f, 0, 0, 0, 10, 0, 3, 1234, 1};
+    stats.records[0] = {2, 1, 5, 33.4f, 1, 57, 3, 2, 1, 0, 12, 1, 0};
+    stats.records[1] = {99, 0, 59, 0.0f, 0, 0, 0, 10, 0, 3, 1234, 1, 0};
     stats.p1ReleaseSpeed = 2944;
     stats.p1ChargeFraction = 0.5f;
     stats.p1SpeedFraction = 0.875f;
@@ -228,7 +228,7 @@ TEST(ComposeScreenLayout, DebugWithoutTrackingHasNoStatistics) {
 TEST(ComposeScreenLayout, RecordCountIsBoundedByTheRecordTable) {
     GameSnapshot snapshot = DebugSnapshot();
     for (int i = 0; i < kLevelRecordCapacity; ++i) {
-        snapshot.stats.records[i] = {static_cast<uint32_t>(i), 0, i, 0.0f, 0, 0, 0, 0, 0, 0, 0, 1};
+        snapshot.stats.records[i] = {static_cast<uint32_t>(i), 0, i, 0.0f, 0, 0, 0, 0, 0, 0, 0, 1, 0};
     }
     struct Case {
         int32_t recordCount;

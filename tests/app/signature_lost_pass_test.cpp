@@ -24,8 +24,11 @@ struct Emulator {
     uint32_t globalFrame = 1000;
     uint16_t levelFrame = 100;
     uint8_t timerFrame = 0;
+    FrameWatch watch{};
+    uint64_t now = 0;   // milliseconds
 
     Emulator() {
+        watch.counterFrequency = 1000.0;
         FakeEmulator(system);
         InitRamDecode(snapshot->ram);
         EmulatorLinkReset(*tracker, FakeProcessApi(system));
@@ -34,7 +37,7 @@ struct Emulator {
         return RamWriter{system.regions.back().bytes.data() + kWorkRamOffsetInModule, kWorkRamSize, kWorkRamFirstAddress};
     }
     void Pass() {
-        TrackerPass(*tracker, *snapshot, *log);
+        TrackerPass(*tracker, *snapshot, *log, watch, now += 6);
         LogClear(*log);
     }
     // One game frame into the RAM: the global frame counter always advances,

@@ -32,15 +32,18 @@ struct Passes {
     std::unique_ptr<EmulatorLink> tracker = std::make_unique<EmulatorLink>();
     std::unique_ptr<GameSnapshot> snapshot = std::make_unique<GameSnapshot>();
     std::unique_ptr<LogBuffer> log = std::make_unique<LogBuffer>();
+    FrameWatch watch{};
+    uint64_t now = 0;   // milliseconds
 
     explicit Passes(const FakeEmulatorSetup& setup = {}) {
+        watch.counterFrequency = 1000.0;
         FakeEmulator(system, setup);
         InitRamDecode(snapshot->ram);
         EmulatorLinkReset(*tracker, FakeProcessApi(system));
     }
     // One pass; returns its messages.
     Messages Pass() {
-        TrackerPass(*tracker, *snapshot, *log);
+        TrackerPass(*tracker, *snapshot, *log, watch, now += 6);
         Messages texts;
         for (int i = 0; i < log->count; ++i) texts.emplace_back(log->entries[i].text);
         LogClear(*log);

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -363,6 +364,43 @@ TEST(ConsoleFaults, EmulatorOfAnotherUserInTmux) {
     ASSERT_TRUE(startAsNobody(standin, "restart_after.txt"));
     ASSERT_TRUE(standin.WaitForLine("done", 15s));
     EXPECT_TRUE(waitForScreen("Pauses  2")) << "the statistics carried on:\n" << screen();
+}
+
+// The program stopped for 100 ms (SIGSTOP) while the game runs at its own
+// pace: the log on the screen says how many frames it did not see (within
+// 10 s, should a busy machine have had it warn just before).
+TEST(ConsoleFaults, StoppedProgramSaysTheFramesItMissed) {
+    if (std::system("tmux -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "tmux is not installed";
+    ASSERT_EQ(WaitForNoForeignEmulators(120s), "");
+    Standin standin;
+    ASSERT_TRUE(standin.Start({"--fps", "60", ScenarioPath("restart_before.txt")}));
+    const std::string tmux = "tmux -L ringwatch-stopped-" + std::to_string(getpid()) + " ";
+    struct Server {
+        std::string tmux;
+        ~Server() { Shell(tmux + "kill-server 2>/dev/null"); }
+    } server{tmux};
+    // A child of the pane's shell: tmux continues its own child when it stops.
+    ASSERT_EQ(std::system((tmux + "new-session -d -s stopped -x 250 -y 40 '" + RINGWATCH_PROGRAM + "; true'").c_str()), 0);
+    const pid_t program = std::atoi(Shell("pgrep -P " + Shell(tmux + "list-panes -F '#{pane_pid}'")).c_str());
+    ASSERT_GT(program, 0);
+    ASSERT_TRUE(standin.WaitForLine("paused-once", 10s));
+    const std::regex warning(R"(\[([0-9]+) - [^\]]*\] WARNING: ([0-9]+) game frames went unseen in the last 10 s \(the )"
+                             R"(machine was busy\); a lag frame, pause or spindash release in them may be missing\.)");
+    std::string screen;
+    std::smatch newest;   // the log's newest warning: its number and its count
+    auto number = [&] {
+        screen = Shell(tmux + "capture-pane -p -t stopped");
+        return std::regex_search(screen, newest, warning) ? std::stoi(newest[1]) : 0;
+    };
+    const int before = number();
+    ASSERT_EQ(kill(program, SIGSTOP), 0);
+    std::this_thread::sleep_for(100ms);
+    ASSERT_EQ(kill(program, SIGCONT), 0);
+    int after = before;
+    for (int i = 0; i < 120 && (after = number()) == before; ++i) std::this_thread::sleep_for(100ms);
+    ASSERT_GT(after, before) << screen;
+    EXPECT_GE(std::stoi(newest[2]), 4) << "100 ms are five frames or six at 60 a second";
+    std::printf("stopped 100 ms: the log said %s game frames went unseen\n", newest[2].str().c_str());
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ bool Standin::StartProgram(const std::string& program, const std::vector<std::st
     return WaitForLine("ready", std::chrono::seconds(10));
 }
 
-bool Standin::WaitForLine(const std::string& prefix, std::chrono::milliseconds timeout) {
+bool Standin::WaitForLine(const std::string& prefix, std::chrono::milliseconds timeout, std::string* found) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         size_t newline;
@@ -31,12 +31,21 @@ bool Standin::WaitForLine(const std::string& prefix, std::chrono::milliseconds t
             std::string line = pending_.substr(0, newline);
             pending_.erase(0, newline + 1);
             if (!line.empty() && line.back() == '\r') line.pop_back();   // a text-mode stdout on Windows
-            if (line.rfind(prefix, 0) == 0) return true;
+            if (line.rfind(prefix, 0) == 0) {
+                if (found != nullptr) *found = line;
+                return true;
+            }
         }
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0 || child_ == nullptr) return false;
         if (ChildReadOutput(child_, &pending_, static_cast<int>(left.count())) == ChildRead::Ended) return false;
     }
+}
+
+uint32_t Standin::WaitForDone(std::chrono::milliseconds timeout) {
+    std::string line;
+    if (!WaitForLine("done global-frame=", timeout, &line)) return 0;
+    return static_cast<uint32_t>(std::strtoul(line.c_str() + std::strlen("done global-frame="), nullptr, 10));
 }
 
 void Standin::SwitchToGame() {
@@ -123,6 +132,10 @@ int TrackerRun::WaitForMessage(const std::string& text, size_t from, std::chrono
         },
         timeout);
     return found;
+}
+
+bool TrackerRun::WaitForFrame(uint32_t globalFrame, std::chrono::milliseconds timeout) {
+    return globalFrame != 0 && WaitUntil([&] { return ready_ && mainSnapshot_->ram.globalFrame == globalFrame; }, timeout);
 }
 
 double TrackerRun::Seconds(uint64_t ticks) const { return static_cast<double>(ticks) / static_cast<double>(ClockFrequency()); }

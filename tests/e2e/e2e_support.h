@@ -28,7 +28,10 @@ class Standin {
     // The same from another copy of the executable (its core beside it).
     bool StartProgram(const std::string& program, const std::vector<std::string>& args);
     // Waits for a line of its output starting with `prefix`.
-    bool WaitForLine(const std::string& prefix, std::chrono::milliseconds timeout);
+    bool WaitForLine(const std::string& prefix, std::chrono::milliseconds timeout, std::string* line = nullptr);
+    // Waits for the scenario's end; returns the global frame counter of its
+    // last frame, 0 when it did not end in time.
+    uint32_t WaitForDone(std::chrono::milliseconds timeout);
     // Sonic 2 started (the signature appears) or left for the menu (it goes).
     void SwitchToGame();
     void SwitchToMenu();
@@ -43,6 +46,11 @@ class Standin {
     ChildProcess* child_ = nullptr;
     std::string pending_;
 };
+
+// The stand-in's pace where a test counts one-frame events: each game frame
+// stays in RAM for 67 ms, a dozen passes of the tracker, so that only a stall
+// of four frames of the game's own pace could hide one.
+inline const std::string kFunctionalFps = "15";
 
 std::string StandinPath(const char* fileName);   // a file beside retroarch.exe, canonical
 std::string ScenarioPath(const char* fileName);  // tools/standin/scenarios/...
@@ -69,6 +77,9 @@ class TrackerRun {
     // Waits until a message equal to `text` arrives at index `from` or later;
     // returns its index or -1.
     int WaitForMessage(const std::string& text, size_t from, std::chrono::milliseconds timeout);
+    // Waits until the published snapshot is of the game's frame `globalFrame`
+    // (the emulator's last, from Standin::WaitForDone) and `ready`.
+    bool WaitForFrame(uint32_t globalFrame, std::chrono::milliseconds timeout);
 
     const std::vector<Message>& messages() const { return messages_; }
     const GameSnapshot& snapshot() const { return *mainSnapshot_; }

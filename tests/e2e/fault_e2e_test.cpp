@@ -28,6 +28,7 @@
 #include "emulator/emulator_connection.h"
 #include "emulator/ram_decode.h"
 #include "app/tracker_thread.h"
+#include "platform/clock.h"
 #include "platform/process_memory.h"
 #include "tracking/classifier.h"
 
@@ -209,10 +210,7 @@ TEST_F(Faults, MenuAndAnotherCartridgeMidRun) {
         for (int i = other + 3; i < back; ++i) EXPECT_EQ(Text(i), kUnknownGame);
     }
 
-    ASSERT_TRUE(standin.WaitForLine("done", 12s));
-    std::this_thread::sleep_for(200ms);
-    tracker.Poll();
-    EXPECT_TRUE(tracker.ready());
+    EXPECT_TRUE(tracker.WaitForFrame(standin.WaitForDone(12s), 2s)) << "the last frame read";
     EXPECT_EQ(OpenHandleCount(), descriptors);
     const TrackerStats& stats = tracker.snapshot().stats;
     ASSERT_EQ(stats.recordCount, 3);
@@ -289,8 +287,10 @@ struct DirectPasses {
     std::unique_ptr<GameSnapshot> snapshot = std::make_unique<GameSnapshot>();
     std::unique_ptr<LogBuffer> log = std::make_unique<LogBuffer>();
     std::vector<std::string> texts;
+    FrameWatch watch{};
 
     DirectPasses() {
+        watch.counterFrequency = static_cast<double>(ClockFrequency());
         InitRamDecode(snapshot->ram);
         EmulatorLinkReset(*tracker, kHookedProcessApi);
     }
@@ -298,7 +298,7 @@ struct DirectPasses {
         for (int pass = 0; pass < 6 && texts.size() < count; ++pass) Pass();
     }
     void Pass() {
-        TrackerPass(*tracker, *snapshot, *log);
+        TrackerPass(*tracker, *snapshot, *log, watch, ClockNow());
         for (int i = 0; i < log->count; ++i) texts.emplace_back(log->entries[i].text);
         LogClear(*log);
     }
@@ -443,7 +443,8 @@ TEST_F(Faults, EmulatorEndsDuringTheHeaderScan) {
 // missing, the tracker lets go and finds the game one retry period later,
 // without a header scan; the death counts once and the run goes on.
 TEST_F(Faults, SignatureGoneForOneRead) {
-    ASSERT_TRUE(standin.Start({ScenarioPath("signature_blink.txt")}));
+    // At the functional pace the signature stays away for 200 ms.
+    ASSERT_TRUE(standin.Start({"--fps", kFunctionalFps, ScenarioPath("signature_blink.txt")}));
     tracker.Start();
     ASSERT_TRUE(tracker.WaitUntil([&] { return tracker.ready(); }, 3s));
     ASSERT_TRUE(standin.WaitForLine("blinked", 10s));
@@ -458,9 +459,7 @@ TEST_F(Faults, SignatureGoneForOneRead) {
     EXPECT_LT(reconnect, kRetrySeconds + 0.6);
     EXPECT_EQ(tracker.snapshot().stats.deaths, 1u) << "the death before the gap counts once";
 
-    ASSERT_TRUE(standin.WaitForLine("done", 10s));
-    std::this_thread::sleep_for(200ms);
-    tracker.Poll();
+    ASSERT_TRUE(tracker.WaitForFrame(standin.WaitForDone(20s), 2s)) << "the last frame read";
     EXPECT_EQ(messages().size(), 5u) << Since(5);
     const TrackerStats& stats = tracker.snapshot().stats;
     ASSERT_EQ(stats.recordCount, 1);

@@ -34,7 +34,7 @@ std::string ReadFile(const std::string& path) {
 }
 
 // The file's rows, split into fields; `whole` tells whether every line ended
-// with the OS's line end and held the header's 12 fields.
+// with the OS's line end and held the header's 13 fields.
 std::vector<std::vector<std::string>> ReadRows(const std::string& path, bool* whole) {
     const std::string text = ReadFile(path);
     const std::string lineEnd = kFileLineEnd;
@@ -45,7 +45,7 @@ std::vector<std::vector<std::string>> ReadRows(const std::string& path, bool* wh
         std::stringstream line(text.substr(start, end - start));
         rows.emplace_back();
         for (std::string field; std::getline(line, field, ',');) rows.back().push_back(field);
-        fields = fields && rows.back().size() == 12;
+        fields = fields && rows.back().size() == 13;
     }
     *whole = fields && start == text.size();
     return rows;
@@ -89,7 +89,7 @@ TEST_F(History, PlayThroughLeavesARowPerLevelRecordAndTheRunsTotals) {
     ASSERT_NE(logo, std::string::npos);
     scenario.replace(logo, 7, "hold 120");
     std::ofstream(folder_ + "playthrough.txt", std::ios::binary) << scenario;
-    ASSERT_TRUE(standin.Start({"--fps", "15", folder_ + "playthrough.txt"}));
+    ASSERT_TRUE(standin.Start({"--fps", kFunctionalFps, folder_ + "playthrough.txt"}));
     Program ringwatch(ChildStart(program_, {}));
     ASSERT_NE(ringwatch, nullptr);
     ASSERT_TRUE(standin.WaitForLine("done", 60s));
@@ -101,20 +101,24 @@ TEST_F(History, PlayThroughLeavesARowPerLevelRecordAndTheRunsTotals) {
     const auto rows = ReadRows(file_, &whole);
     EXPECT_TRUE(whole);
     const std::vector<std::string> expected = {
-        kHistoryHeader,
+        "date_time,playthrough,level,time,hundredths,perfect_spindashes,p1_hits,pauses,deaths,lag_frames,rings,"
+        "collected,frames_unseen",
         "1,EH1,00:45.50,4550,1,1,1,0,3,37,25",
         "1,EH2,00:45.73,4573,0,0,1,1,2,12,30",
         "1,EH2,01:02.50,6250,0,1,0,0,1,64,32",
-        "1,Total,02:33.73,15373,1,2,2,1,6,113,87",
+        "1,Total,02:33.73,15373,1,2,2,1,6,113,87",   // and frames_unseen: how busy the machine was
     };
     ASSERT_EQ(rows.size(), expected.size());
     const std::regex localTime("[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}");
     for (size_t i = 0; i < rows.size(); ++i) {
         std::string joined;
-        for (size_t f = i == 0 ? 0 : 1; f < rows[i].size(); ++f) joined += (joined.empty() ? "" : ",") + rows[i][f];
+        for (size_t f = i == 0 ? 0 : 1; f < rows[i].size() - (i == 0 ? 0 : 1); ++f) {
+            joined += (joined.empty() ? "" : ",") + rows[i][f];
+        }
         EXPECT_EQ(joined, expected[i]) << "row " << i;
         if (i > 0) {
             EXPECT_TRUE(std::regex_match(rows[i][0], localTime)) << rows[i][0];
+            EXPECT_TRUE(std::regex_match(rows[i].back(), std::regex("[0-9]+"))) << rows[i].back();
         }
     }
 }

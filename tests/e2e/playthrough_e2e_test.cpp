@@ -19,15 +19,12 @@ using namespace std::chrono_literals;
 class PlayThrough : public StandinTest {};
 
 TEST_F(PlayThrough, StatisticsEqualTheScriptsGroundTruth) {
-    ASSERT_TRUE(standin.Start({ScenarioPath("playthrough.txt")}));
+    ASSERT_TRUE(standin.Start({"--fps", kFunctionalFps, ScenarioPath("playthrough.txt")}));
     tracker.Start();
     ASSERT_TRUE(tracker.WaitUntil([&] { return tracker.ready(); }, 3s)) << "connected during the Sega logo";
-    ASSERT_TRUE(standin.WaitForLine("done", 30s));
-    // A few passes more, so the last frame is surely decoded and published.
-    std::this_thread::sleep_for(200ms);
-    tracker.Poll();
-    ASSERT_TRUE(tracker.ready());
+    ASSERT_TRUE(tracker.WaitForFrame(standin.WaitForDone(60s), 2s)) << "the last frame read";
 
+    SCOPED_TRACE(std::to_string(tracker.snapshot().stats.framesUnseen) + " game frames went unseen");
     ExpectPlayThroughGroundTruth(tracker.snapshot().stats);
 
     // The connection held all the way: the only messages are the first pass's.
@@ -62,9 +59,7 @@ TEST_F(PlayThrough, EmulatorKilledAndStartedAgain) {
               "SUCCESS: Loaded " + StandinPath("genesis_plus_gx_libretro.dll") + " in retroarch.exe.");
     EXPECT_EQ(tracker.messages()[before + 2].text, "Game found: Sonic 2");
 
-    ASSERT_TRUE(standin.WaitForLine("done", 10s));
-    std::this_thread::sleep_for(200ms);
-    tracker.Poll();
+    ASSERT_TRUE(tracker.WaitForFrame(standin.WaitForDone(10s), 2s)) << "the last frame read";
     ExpectRestartGroundTruth(tracker.snapshot().stats);
 }
 

@@ -39,6 +39,7 @@ void CompareRecord(Differences& d, int i, const LevelRecord& a, const LevelRecor
     RECORD_FIELD(deaths);
     RECORD_FIELD(pauses);
     RECORD_FIELD(lagFrames);
+    RECORD_FIELD(framesUnseen);
     RECORD_FIELD(closed);
 #undef RECORD_FIELD
 }
@@ -76,6 +77,7 @@ std::string StatsDifferences(const TrackerStats& a, const TrackerStats& b, Stats
     FIELD(totalSeconds);
     FIELD(totalTimerFrames);
     FIELD(lagFrames);
+    FIELD(framesUnseen);
     FIELD(levelEndTicks);
     FIELD(specialStageSeen);
     FIELD(runNumber);

@@ -8,6 +8,7 @@
 #include "support/stats_compare.h"
 #include "support/tick_builder.h"
 #include "tracking/classifier.h"
+#include "tracking/frames_unseen.h"
 
 namespace {
 
@@ -131,18 +132,20 @@ TEST(LevelRecords, EachRecordTakesItsLevelsShareOfTheRunningTotals) {
     TickBuilder play;
     play.StartGame(13, 0).Rings(20).Collected(3, 4);
     play.Pause(true).Lag().Pause(false).Active().Lag(3).Active();
+    AddUnseenFrames(play.snapshot, 4);
     play.Lives(2).Active().Mode(140).Lag(2).Mode(12).Active();  // death: collected 7 into the total
     play.Mode(140).Rings(42).Collected(5, 0).Lag(2);             // close, then open the next
     ASSERT_EQ(play.stats().recordCount, 1);
 
     play.Mode(12).Level(13, 1).Active().Pause(true).Lag().Pause(false).Active().Lag().Active();
+    AddUnseenFrames(play.snapshot, 1);
     play.Mode(140).Rings(7).Collected(2, 1).Lag();
     ASSERT_EQ(play.stats().recordCount, 2);
 
     struct Expect {
-        uint32_t levelIndex, pauses, lagFrames, deaths, rings, collected;
+        uint32_t levelIndex, pauses, lagFrames, deaths, rings, collected, framesUnseen;
     };
-    const Expect expected[] = {{2, 1, 3, 1, 42, 12}, {3, 1, 1, 0, 7, 3}};
+    const Expect expected[] = {{2, 1, 3, 1, 42, 12, 4}, {3, 1, 1, 0, 7, 3, 1}};
     for (int i = 0; i < 2; ++i) {
         const LevelRecord& r = play.record(i);
         EXPECT_EQ(r.levelIndex, expected[i].levelIndex) << "record " << i;
@@ -151,6 +154,7 @@ TEST(LevelRecords, EachRecordTakesItsLevelsShareOfTheRunningTotals) {
         EXPECT_EQ(r.deaths, expected[i].deaths) << "record " << i;
         EXPECT_EQ(r.rings, expected[i].rings) << "record " << i;
         EXPECT_EQ(r.collected, expected[i].collected) << "record " << i;
+        EXPECT_EQ(r.framesUnseen, expected[i].framesUnseen) << "record " << i;
     }
     EXPECT_EQ(play.stats().totalRings, 49u);
     EXPECT_EQ(play.stats().totalCollected, 15u);
@@ -184,6 +188,7 @@ TEST(LevelRecords, NewGameEmptiesRecordsAndTotalsButKeepsTheLastSpindash) {
     play.StartGame().P1Spindash(1, 0).Active().P1Spindash(1, 1800).Active().P1Spindash(0, 1800).Active();
     play.Timer(0, 40, 20).Rings(10).Lives(2).Active().Mode(140).Lag(2).Mode(12).Active();
     play.Mode(140).Lag(2);
+    AddUnseenFrames(play.snapshot, 3);
     ASSERT_EQ(play.stats().recordCount, 1);
     const TrackerStats before = play.stats();
 
@@ -196,6 +201,7 @@ TEST(LevelRecords, NewGameEmptiesRecordsAndTotalsButKeepsTheLastSpindash) {
         EXPECT_EQ(s.totalSeconds, 0);
         EXPECT_EQ(s.totalTimerFrames, 0);
         EXPECT_EQ(s.deaths, 0u);
+        EXPECT_EQ(s.framesUnseen, 0u);
         LevelRecord zero{};
         EXPECT_EQ(std::memcmp(&s.records[0], &zero, sizeof(zero)), 0);
         EXPECT_EQ(s.p1ReleaseSpeed, before.p1ReleaseSpeed);

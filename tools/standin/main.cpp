@@ -360,7 +360,7 @@ int main(int argc, char** argv) {
 
     // The scenario is over: the emulator stays on its last frame.
     Commit(machine);
-    std::printf("done\n");
+    std::printf("done global-frame=%u\n", static_cast<unsigned>(machine.game.globalFrame));
     std::fflush(stdout);
     for (;;) {
         PacerWait(pacer);
