@@ -21,7 +21,7 @@ void LogClockSetup(LogBuffer& log, const ClockSetup& setup) {
     if (setup.throttling == ClockThrottling::OptedOut) {
         std::snprintf(throttling, sizeof throttling, "; power throttling off");
     } else if (setup.throttling == ClockThrottling::Refused) {
-        std::snprintf(throttling, sizeof throttling, "; power throttling on (error %u)", setup.throttlingError);
+        std::snprintf(throttling, sizeof throttling, "; no power-throttling opt-out (error %u)", setup.throttlingError);
     }
     switch (setup.timer) {
     case ClockTimer::Precise:
@@ -68,14 +68,13 @@ int RunProgram(int argc, char** argv) {
     timing.counterFrequency = static_cast<double>(ClockFrequency());
     timing.debugFramePeriod = 1.0 / 60.0;
 
-    // Before either thread sleeps.
-    LogClockSetup(*mainLog, ClockSetupProcess());
-
     CommandLineResult commandLine = ParseCommandLine(argc, argv);
     for (int i = 0; i < commandLine.messageCount; ++i)
         LogAppend(*mainLog, ClockNow(), "%s", commandLine.messages[i]);
     timing.framePeriod = 1.0 / commandLine.refreshRate;
     timing.refreshExplicit = commandLine.refreshExplicit;
+    // Before either thread sleeps.
+    LogClockSetup(*mainLog, ClockSetupProcess());
 
     shared->running = true;
     shared->ready = false;
