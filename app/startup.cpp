@@ -12,6 +12,37 @@
 #include "platform/clock.h"
 #include "platform/console.h"
 
+namespace {
+
+// One line on what the sleeps of both threads got from the system: the
+// tracker's 6 ms passes see every game frame only if a sleep ends on time.
+void LogClockSetup(LogBuffer& log, const ClockSetup& setup) {
+    char throttling[64] = "";
+    if (setup.throttling == ClockThrottling::OptedOut) {
+        std::snprintf(throttling, sizeof throttling, "; power throttling off");
+    } else if (setup.throttling == ClockThrottling::Refused) {
+        std::snprintf(throttling, sizeof throttling, "; no power-throttling opt-out (error %u)", setup.throttlingError);
+    }
+    switch (setup.timer) {
+    case ClockTimer::Precise:
+        LogAppend(log, ClockNow(), "Timer: the system's precise sleep%s.", throttling);
+        break;
+    case ClockTimer::HighResolution:
+        LogAppend(log, ClockNow(), "Timer: high resolution%s.", throttling);
+        break;
+    case ClockTimer::OneMillisecond:
+        LogAppend(log, ClockNow(), "Timer: 1 ms resolution (no high-resolution timer, error %u)%s.", setup.timerError,
+                  throttling);
+        break;
+    case ClockTimer::SystemTick:
+        LogAppend(log, ClockNow(), "Timer: the system tick (error %u); game frames may go unseen%s.", setup.timerError,
+                  throttling);
+        break;
+    }
+}
+
+}  // namespace
+
 int RunProgram(int argc, char** argv) {
     // Every buffer of the run, allocated before the console is touched so an
     // allocation failure can still be reported on a plain stderr.
@@ -42,6 +73,8 @@ int RunProgram(int argc, char** argv) {
         LogAppend(*mainLog, ClockNow(), "%s", commandLine.messages[i]);
     timing.framePeriod = 1.0 / commandLine.refreshRate;
     timing.refreshExplicit = commandLine.refreshExplicit;
+    // Before either thread sleeps.
+    LogClockSetup(*mainLog, ClockSetupProcess());
 
     shared->running = true;
     shared->ready = false;

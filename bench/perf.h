@@ -26,7 +26,13 @@ int RunCadenceFloor(const FloorOptions& options);
 struct SamplingOptions {
     uint32_t minutes = 10;        // length of the generated play-through at 60 frames a second
     bool real = false;            // played by the test cartridge in RetroArch, not by the stand-in
+    bool tick = false;            // a second tracker beside it, its sleeps rounded up to 15.625 ms ticks
 };
+
+// Whether bench/tick_shim.cpp is preloaded into this process.
+bool TickShimLoaded();
+// Runs this program again with the shim preloaded; returns 2 when it can't.
+int RestartWithTickShim(char** argv);
 
 int RunSamplingFigures(const SamplingOptions& options);
 

@@ -10,11 +10,13 @@
 //       (60 by default) of what a Connected tracker cannot leave out, one
 //       window read and a 6 ms sleep per pass, and the CPU time that costs;
 //       the baseline of ringwatch's own CPU share measured at the same time.
-//   ringwatch_perf sampling [--minutes M] [--real]
+//   ringwatch_perf sampling [--minutes M] [--real] [--tick]
 //       a generated play-through of M minutes (10 by default) at 60 frames a
 //       second: every lag frame and pause counted and every level time equal
 //       to the script's, and the longest gap between two passes below a frame;
-//       with --real played by a test cartridge in RetroArch.
+//       with --real played by a test cartridge in RetroArch; with --tick a
+//       second tracker beside the first whose sleeps all end on 15.625 ms
+//       ticks, as Windows' sleeps do by default (bench/tick_shim.cpp).
 //   ringwatch_perf real-scan [--repeat N]
 //   ringwatch_perf retroarch SCENARIO [--passes N]
 //       against the real emulator: see perf_real.cpp.
@@ -33,7 +35,7 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: ringwatch_perf scan [--ballast-mib N] [--repeat N]\n"
                  "       ringwatch_perf floor [--seconds N]\n"
-                 "       ringwatch_perf sampling [--minutes M] [--real]\n"
+                 "       ringwatch_perf sampling [--minutes M] [--real] [--tick]\n"
                  "       ringwatch_perf real-scan [--repeat N]\n"
                  "       ringwatch_perf retroarch SCENARIO [--passes N]\n");
     return 2;
@@ -87,10 +89,13 @@ int main(int argc, char** argv) {
                 options.minutes = static_cast<uint32_t>(value);
             } else if (std::strcmp(argv[i], "--real") == 0) {
                 options.real = true;
+            } else if (std::strcmp(argv[i], "--tick") == 0) {
+                options.tick = true;
             } else {
                 return Usage();
             }
         }
+        if (options.tick && !TickShimLoaded()) return RestartWithTickShim(argv);
         return RunSamplingFigures(options);
     }
     if (std::strcmp(command, "real-scan") == 0) {

@@ -5,6 +5,7 @@
 // The figures: the run's statistics against the script's ground truth, the
 // game frames that no decode saw, and the gaps between passes, measured on
 // the tracker thread through its pass hook, against one frame (1/60 s).
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -104,6 +105,7 @@ struct PassTiming {
     uint32_t lastFrame;                    // global frame counter of the latest decode
     uint64_t framesSkipped;                // frames between two decodes that no decode saw
     uint64_t frameTicks;                   // counter ticks of one game frame
+    std::atomic<uint64_t> observed;        // calls of the hook, so its start can be awaited
 };
 
 // Nanoseconds the calling thread has waited on a run queue (the second field
@@ -198,6 +200,15 @@ int Compare(const char* what, int64_t seen, int64_t truth) {
     return seen == truth ? 0 : 1;
 }
 
+// The shim's switch, when bench/tick_shim.cpp is preloaded: a thread that
+// calls it with 1 keeps the precise sleep.
+using ExemptCall = void (*)(int);
+ExemptCall TickShimExempt() { return reinterpret_cast<ExemptCall>(dlsym(RTLD_DEFAULT, "TickShimExemptThisThread")); }
+
+void KeepPreciseSleep() {
+    if (ExemptCall exempt = TickShimExempt()) exempt(1);
+}
+
 // The baseline of the pass gaps, measured beside the tracker: a thread that
 // does nothing but the tracker's 6 ms sleep, its longest gap between two
 // wake-ups and when it happened. What the machine does to a sleeping thread
@@ -212,6 +223,7 @@ struct SleepFloor {
 };
 
 void RunSleepFloor(SleepFloor& floor) {
+    KeepPreciseSleep();
     uint64_t previous = ClockNow();
     floor.firstStart = previous;
     while (!floor.stop.load(std::memory_order_relaxed)) {
@@ -238,7 +250,99 @@ uint64_t StealTicks() {
     return cpu == "cpu" ? fields[7] : 0;
 }
 
+// The 6 ms tracker's hook: its thread keeps the precise sleep from its first
+// pass on, before its first sleep.
+void AfterPassPrecise(void* context, uint64_t passStart, bool connected, const GameSnapshot& snapshot) {
+    PassTiming& timing = *static_cast<PassTiming*>(context);
+    if (timing.observed.fetch_add(1, std::memory_order_release) == 0) KeepPreciseSleep();
+    AfterPass(context, passStart, connected, snapshot);
+}
+
+void AfterPassTicked(void* context, uint64_t passStart, bool connected, const GameSnapshot& snapshot) {
+    static_cast<PassTiming*>(context)->observed.fetch_add(1, std::memory_order_release);
+    AfterPass(context, passStart, connected, snapshot);
+}
+
+std::unique_ptr<PassTiming> NewPassTiming() {
+    auto timing = std::make_unique<PassTiming>();
+    timing->schedstat = -1;
+    timing->frameTicks = static_cast<uint64_t>(kFrameSeconds * static_cast<double>(ClockFrequency()));
+    timing->ticksPerBucket = 1e-4 * static_cast<double>(ClockFrequency());
+    return timing;
+}
+
+// Starts a tracker with its hook and waits until its thread has taken the
+// hook (after its first pass), so that the next tracker can have another.
+bool StartObserved(TrackerRun& tracker, PassTiming& timing, PassObserver observer) {
+    TrackerSetPassObserver(observer);
+    tracker.Start();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (timing.observed.load(std::memory_order_acquire) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// One tracker's statistics against the script's, its frames unseen and its
+// pass gaps. Returns the number of statistics that differ.
+int ReportTracker(const TrackerStats& stats, PassTiming& timing, const SamplingScenario& scenario) {
+    int differences = 0;
+    uint32_t lagTruth = 0;
+    uint32_t pauseTruth = 0;
+    std::printf("  %-34s %8s %8s\n", "statistic", "tracker", "script");
+    differences += Compare("records closed", stats.recordCount, static_cast<int64_t>(scenario.levels.size()));
+    differences += Compare("tracker state (8: ending)", stats.trackerState, kStateEnding);
+    for (size_t i = 0; i < scenario.levels.size(); ++i) {
+        const LevelTruth& truth = scenario.levels[i];
+        lagTruth += truth.lagFrames;
+        pauseTruth += truth.pauses;
+        if (i >= static_cast<size_t>(stats.recordCount) || i >= kLevelRecordCapacity) continue;
+        const LevelRecord& record = stats.records[i];
+        const std::string name = "level " + std::to_string(i + 1) + " ";
+        differences += Compare((name + "index").c_str(), record.levelIndex, truth.levelIndex);
+        differences += Compare((name + "lag frames").c_str(), record.lagFrames, truth.lagFrames);
+        differences += Compare((name + "pauses").c_str(), record.pauses, truth.pauses);
+        // The level's time in sixtieths, back from minutes, seconds and hundredths.
+        const double sixtieths = (record.minutes * 60.0 + record.seconds) * 60.0 + record.centiseconds * 0.6;
+        const int64_t timeSeen = std::llround(sixtieths);
+        const bool whole = std::fabs(sixtieths - static_cast<double>(timeSeen)) < 0.001;
+        differences += Compare((name + "time, sixtieths").c_str(), whole ? timeSeen : -1, truth.timerFrames);
+    }
+    differences += Compare("lag frames", stats.lagFrames, lagTruth);
+    differences += Compare("pauses", stats.pauses, pauseTruth);
+    // Not a statistic: the caller weighs it.
+    Compare("game frames no decode saw", static_cast<int64_t>(timing.framesSkipped), 0);
+
+    std::printf("passes: %llu Connected; gap between pass starts: median %.1f ms, 99%% %.1f, 99.9%% %.1f, longest "
+                "%.2f ms; %llu gaps of a frame or more\n",
+                static_cast<unsigned long long>(timing.passes), GapPercentile(timing, 0.5),
+                GapPercentile(timing, 0.99), GapPercentile(timing, 0.999), Milliseconds(timing.longestGap),
+                static_cast<unsigned long long>(timing.gapsOverFrame));
+    std::sort(std::begin(timing.longest), std::end(timing.longest),
+              [](const GapDetail& a, const GapDetail& b) { return a.gap > b.gap; });
+    std::printf("  longest gaps: %8s %10s %14s %18s %12s\n", "ms", "at s", "pass before ms", "run-queue wait ms",
+                "preempted");
+    for (const GapDetail& detail : timing.longest) {
+        if (detail.gap == 0) continue;
+        std::printf("  %14s %8.2f %10.1f %14.3f %18.2f %12llu\n", "", Milliseconds(detail.gap),
+                    Milliseconds(detail.at) / 1e3, Milliseconds(detail.previousWork), detail.runQueueWaitNs / 1e6,
+                    static_cast<unsigned long long>(detail.involuntarySwitches));
+    }
+    if (timing.schedstat >= 0) close(timing.schedstat);
+    return differences;
+}
+
 }  // namespace
+
+bool TickShimLoaded() { return TickShimExempt() != nullptr; }
+
+int RestartWithTickShim(char** argv) {
+    setenv("LD_PRELOAD", RINGWATCH_TICK_SHIM, 1);
+    execv("/proc/self/exe", argv);
+    std::fprintf(stderr, "could not run again with %s preloaded\n", RINGWATCH_TICK_SHIM);
+    return 2;
+}
 
 SamplingScenario BuildSamplingScenario(uint32_t minutes) {
     const uint64_t wanted = uint64_t{minutes} * 60 * kFps;
@@ -289,16 +393,24 @@ int RunSamplingFigures(const SamplingOptions& options) {
     }
     close(fd);
 
-    auto timing = std::make_unique<PassTiming>();
-    timing->schedstat = -1;
-    timing->frameTicks = static_cast<uint64_t>(kFrameSeconds * static_cast<double>(ClockFrequency()));
-    timing->ticksPerBucket = 1e-4 * static_cast<double>(ClockFrequency());
-    TrackerSetPassObserver({AfterPass, timing.get()});
+    // With --tick a second tracker reads the same play beside the first, its
+    // sleeps ending on 15.625 ms ticks; this thread and the baseline's keep
+    // the precise sleep, as the first tracker does.
+    const bool ticked = options.tick && TickShimExempt() != nullptr;
+    if (options.tick && !ticked) {
+        std::fprintf(stderr, "--tick: the tick shim is not preloaded\n");
+        unlink(path);
+        return 2;
+    }
+    KeepPreciseSleep();
+    auto timing = NewPassTiming();
+    auto tickTiming = NewPassTiming();
 
     Standin standin;
     std::unique_ptr<RetroArch> retroarch;
     Cartridge cartridge;
     TrackerRun tracker;
+    TrackerRun tickTracker;
     if (options.real) {
         // The cartridge marks the vertical blanks it has played in a word of work RAM.
         if (!MakeCartridge(scenario.text, false, "sampling", &cartridge) || cartridge.endVblank > 0xFFFF) {
@@ -321,11 +433,18 @@ int RunSamplingFigures(const SamplingOptions& options) {
     sleepFloor.frameTicks = timing->frameTicks;
     std::thread sleeper(RunSleepFloor, std::ref(sleepFloor));
     const uint64_t stealBefore = StealTicks();
-    tracker.Start();
+    if (!StartObserved(tracker, *timing, {AfterPassPrecise, timing.get()}) ||
+        (ticked && !StartObserved(tickTracker, *tickTiming, {AfterPassTicked, tickTiming.get()}))) {
+        std::fprintf(stderr, "a tracker thread did not start\n");
+        unlink(path);
+        return 2;
+    }
     const double seconds = static_cast<double>(scenario.frames) / kFps;
-    std::printf("sampling: %llu frames at %u frames a second (%.0f s), %u levels, played by %s; load average %s\n",
+    std::printf("sampling: %llu frames at %u frames a second (%.0f s), %u levels, played by %s%s; load average %s\n",
                 static_cast<unsigned long long>(scenario.frames), kFps, seconds, kLevelCount,
-                options.real ? "the test cartridge in RetroArch" : "the stand-in", LoadAverages().c_str());
+                options.real ? "the test cartridge in RetroArch" : "the stand-in",
+                ticked ? ", read by two trackers at once (6 ms sleeps; sleeps on 15.625 ms ticks)" : "",
+                LoadAverages().c_str());
     std::fflush(stdout);
 
     // The main thread's side, as the render loop does it at the default 5 Hz:
@@ -342,6 +461,7 @@ int RunSamplingFigures(const SamplingOptions& options) {
         done = options.real ? retroarch->WaitForRamWord(kCartridgeDoneMarker, static_cast<uint16_t>(cartridge.endVblank),
                                                         std::chrono::milliseconds(200))
                             : standin.WaitForLine("done", std::chrono::milliseconds(200));
+        if (ticked) tickTracker.Poll();
         if (tracker.Poll()) {
             *copy = tracker.snapshot();
             ScreenFillBlank(screen);
@@ -352,6 +472,8 @@ int RunSamplingFigures(const SamplingOptions& options) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));   // the last frame decoded and published
     tracker.Poll();
     tracker.Stop();
+    tickTracker.Poll();
+    tickTracker.Stop();
     sleepFloor.stop = true;
     sleeper.join();
     const uint64_t stealTicks = StealTicks() - stealBefore;
@@ -367,52 +489,16 @@ int RunSamplingFigures(const SamplingOptions& options) {
     const double played = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::printf("played in %.1f s, %.2f frames a second; load average at the end %s\n", played,
                 static_cast<double>(scenario.frames) / played, LoadAverages().c_str());
-    const TrackerStats& stats = tracker.snapshot().stats;
-    int differences = 0;
-    uint32_t lagTruth = 0;
-    uint32_t pauseTruth = 0;
-    std::printf("  %-34s %8s %8s\n", "statistic", "tracker", "script");
-    differences += Compare("records closed", stats.recordCount, static_cast<int64_t>(scenario.levels.size()));
-    differences += Compare("tracker state (8: ending)", stats.trackerState, kStateEnding);
-    for (size_t i = 0; i < scenario.levels.size(); ++i) {
-        const LevelTruth& truth = scenario.levels[i];
-        lagTruth += truth.lagFrames;
-        pauseTruth += truth.pauses;
-        if (i >= static_cast<size_t>(stats.recordCount) || i >= kLevelRecordCapacity) continue;
-        const LevelRecord& record = stats.records[i];
-        const std::string name = "level " + std::to_string(i + 1) + " ";
-        differences += Compare((name + "index").c_str(), record.levelIndex, truth.levelIndex);
-        differences += Compare((name + "lag frames").c_str(), record.lagFrames, truth.lagFrames);
-        differences += Compare((name + "pauses").c_str(), record.pauses, truth.pauses);
-        // The level's time in sixtieths, back from minutes, seconds and hundredths.
-        const double sixtieths = (record.minutes * 60.0 + record.seconds) * 60.0 + record.centiseconds * 0.6;
-        const int64_t timeSeen = std::llround(sixtieths);
-        const bool whole = std::fabs(sixtieths - static_cast<double>(timeSeen)) < 0.001;
-        differences += Compare((name + "time, sixtieths").c_str(), whole ? timeSeen : -1, truth.timerFrames);
-    }
-    differences += Compare("lag frames", stats.lagFrames, lagTruth);
-    differences += Compare("pauses", stats.pauses, pauseTruth);
-    differences += Compare("game frames no decode saw", static_cast<int64_t>(timing->framesSkipped), 0);
-
+    std::printf("-- the tracker as the program runs it (6 ms sleeps)\n");
+    const int differences = ReportTracker(tracker.snapshot().stats, *timing, scenario);
     const double longest = Milliseconds(timing->longestGap);
     const double frameMs = kFrameSeconds * 1e3;
     const bool gapMet = longest < frameMs;
-    std::printf("passes: %llu Connected; gap between pass starts: median %.1f ms, 99%% %.1f, 99.9%% %.1f, longest "
-                "%.2f ms; %llu gaps of a frame or more\n",
-                static_cast<unsigned long long>(timing->passes), GapPercentile(*timing, 0.5),
-                GapPercentile(*timing, 0.99), GapPercentile(*timing, 0.999), longest,
-                static_cast<unsigned long long>(timing->gapsOverFrame));
-    std::sort(std::begin(timing->longest), std::end(timing->longest),
-              [](const GapDetail& a, const GapDetail& b) { return a.gap > b.gap; });
-    std::printf("  longest gaps: %8s %10s %14s %18s %12s\n", "ms", "at s", "pass before ms", "run-queue wait ms",
-                "preempted");
-    for (const GapDetail& detail : timing->longest) {
-        if (detail.gap == 0) continue;
-        std::printf("  %14s %8.2f %10.1f %14.3f %18.2f %12llu\n", "", Milliseconds(detail.gap),
-                    Milliseconds(detail.at) / 1e3, Milliseconds(detail.previousWork), detail.runQueueWaitNs / 1e6,
-                    static_cast<unsigned long long>(detail.involuntarySwitches));
+    int tickDifferences = 0;
+    if (ticked) {
+        std::printf("-- beside it, a tracker whose every sleep ends on a 15.625 ms tick (Windows' default)\n");
+        tickDifferences = ReportTracker(tickTracker.snapshot().stats, *tickTiming, scenario);
     }
-    if (timing->schedstat >= 0) close(timing->schedstat);
     const double floorLongest = Milliseconds(sleepFloor.longestGap);
     std::printf("baseline, at the same time: a thread that only sleeps 6 ms a pass: longest gap %.2f ms at %.1f s, "
                 "%llu gaps of a frame or more; the tracker's longest / the baseline's: %.3f\n",
@@ -421,6 +507,17 @@ int RunSamplingFigures(const SamplingOptions& options) {
     std::printf("steal time during the run (virtual CPUs ready but not run by the host): %.2f s\n",
                 static_cast<double>(stealTicks) / static_cast<double>(sysconf(_SC_CLK_TCK)));
     std::printf("longest gap / frame (%.2f ms): %.3f: %s\n", frameMs, longest / frameMs, gapMet ? "met" : "MISSED");
-    std::printf("statistics equal the script's ground truth: %s\n", differences == 0 ? "met" : "MISSED");
-    return differences == 0 && gapMet ? 0 : 1;
+    const bool truthMet = differences == 0 && timing->framesSkipped == 0;
+    std::printf("statistics equal the script's ground truth: %s\n", truthMet ? "met" : "MISSED");
+    if (ticked) {
+        std::printf("\n%-40s %14s %22s %13s %13s\n", "sleeps, same play, same time", "frames unseen",
+                    "statistics different", "period median", "period 99%");
+        std::printf("%-40s %14llu %22d %10.1f ms %10.1f ms\n", "6 ms, as the program sleeps",
+                    static_cast<unsigned long long>(timing->framesSkipped), differences, GapPercentile(*timing, 0.5),
+                    GapPercentile(*timing, 0.99));
+        std::printf("%-40s %14llu %22d %10.1f ms %10.1f ms\n", "6 ms rounded up to 15.625 ms ticks",
+                    static_cast<unsigned long long>(tickTiming->framesSkipped), tickDifferences,
+                    GapPercentile(*tickTiming, 0.5), GapPercentile(*tickTiming, 0.99));
+    }
+    return truthMet && gapMet ? 0 : 1;
 }

@@ -15,7 +15,10 @@
 #             the floor of the tracker's cadence (a window read and a 6 ms
 #             sleep per pass, nothing else) measured at the same time
 #   sampling  ringwatch_perf sampling: a 10-minute play-through at 60 frames a
-#             second, statistics against the script's and pass gaps against a frame
+#             second, statistics against the script's and pass gaps against a frame;
+#             beside it, at the same time, a second tracker whose sleeps end on
+#             15.625 ms ticks as Windows' do by default (--tick): the frames it
+#             misses are what the Windows build's high-resolution timer saves
 #   real      the same against the real emulator, RetroArch with the Genesis
 #             Plus GX core (scripts/build-core.sh) and the test cartridges: the
 #             header scan of the RetroArch process against bare reads of the
@@ -211,7 +214,7 @@ if want sampling; then
   no_other_emulator
   echo
   echo "== sampling ($minutes minutes)"
-  "$build/bench/ringwatch_perf" sampling --minutes "$minutes" || true
+  "$build/bench/ringwatch_perf" sampling --minutes "$minutes" --tick || true
 fi
 
 if want real; then

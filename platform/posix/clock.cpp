@@ -18,6 +18,12 @@ void ClockSleepMs(uint32_t milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+// nanosleep wakes within tens of microseconds of its end on Linux; there is
+// nothing to ask for.
+ClockSetup ClockSetupProcess() { return ClockSetup{ClockTimer::Precise, ClockThrottling::NotApplicable, 0, 0}; }
+
+uint32_t ClockRaiseThreadPriority() { return 0; }
+
 LocalTime ClockLocalTime() {
     const time_t now = time(nullptr);
     struct tm local {};

@@ -29,6 +29,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
+const std::string kTimer = "Timer: high resolution*";   // the waitable timer with its flag
 const std::string kLoaded = "<loaded>";       // "SUCCESS: Loaded <the copy's core> in retroarch.exe."
 const std::string kRamFound = "<ram found>";  // "Work RAM found at core + <where the core says it is>"
 const std::string kGameFound = "Game found: Sonic 2";
@@ -55,14 +56,14 @@ const Case kCases[] = {
     {"playthrough",
      {{"playthrough.md", 0}},
      false,
-     {"No arguments passed. Using default refresh rate of 5Hz", kLoaded, kRamFound, kGameFound},
+     {"No arguments passed. Using default refresh rate of 5Hz", kTimer, kLoaded, kRamFound, kGameFound},
      {std::begin(kPlayThroughFinalScreen), std::end(kPlayThroughFinalScreen)}},
     // Menu and another game in the middle of a run, with only the swapped
     // header in memory: every identification scans and searches anew.
     {"switches, ROM freed",
      {{"switches.md", 0}},
      true,
-     {"No arguments passed. Using default refresh rate of 5Hz", kLoaded, kRamFound, kGameFound,
+     {"No arguments passed. Using default refresh rate of 5Hz", kTimer, kLoaded, kRamFound, kGameFound,
       "Unknown checksum at end of RAM", kLoaded, kChecksumIncorrect, kRamFound, kGameFound,
       "Unknown checksum at end of RAM", kLoaded, kChecksumIncorrect, kRamFound, kGameFound},
      {"Tracking active: CP1 - Game state: level end",
@@ -75,7 +76,7 @@ const Case kCases[] = {
     {"killed and started again",
      {{"restart_before.md", 1}, {"restart_after.md", 0}},
      false,
-     {"No arguments passed. Using default refresh rate of 5Hz", kLoaded, kRamFound, kGameFound,
+     {"No arguments passed. Using default refresh rate of 5Hz", kTimer, kLoaded, kRamFound, kGameFound,
       "ReadProcessMemory failed with error code '*", kLoaded, kRamFound, kGameFound},
      {"Tracking active: EH1 - Game state: level end",
       " Total IGT: 00:30, Adjusted: 00:30.50 - Pauses  2, Deaths 0, Lag  0, Rings   20 (0)",
