@@ -9,7 +9,7 @@
 
 #include "emulator/core_layout.h"
 #include "emulator/ram_decode.h"
-#include "emulator/ram_writer.h"
+#include "tools/ram/ram_writer.h"
 #include "tracking/classifier.h"
 
 namespace {
@@ -19,12 +19,12 @@ std::vector<uint8_t> LevelWindow(uint32_t frame) {
     std::vector<uint8_t> window(kWindowSize, 0);
     std::memcpy(window.data() + kSignatureWindowOffset, kRamSignature, kSignatureSize);
     RamWriter writer{window.data(), kWindowSize, kWindowFirstAddress};
-    RamWriteByte(writer, 0xFFF600, 12);            // game mode: level
-    RamWriteWord(writer, 0xFFFE04, static_cast<uint16_t>(frame));
-    RamWriteByte(writer, 0xFFFE25, static_cast<uint8_t>(frame % 60));
-    RamWriteLong(writer, 0xFFFE0C, frame);
-    RamWriteByte(writer, 0xFFFE12, 3);             // lives
-    RamWriteByte(writer, 0xFFF604, 0x09);          // up + right held
+    RamWriteVariable(writer, kVarGameMode, 12);   // level
+    RamWriteVariable(writer, kVarLevelFrame, frame);
+    RamWriteVariable(writer, kVarTimerFrame, frame % 60);
+    RamWriteVariable(writer, kVarGlobalFrame, frame);
+    RamWriteVariable(writer, kVarLives, 3);
+    RamWriteVariable(writer, kVarP1Buttons, 0x09);   // up + right held
     return window;
 }
 

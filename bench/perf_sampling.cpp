@@ -31,12 +31,13 @@
 #include "e2e/real/retroarch.h"
 #include "app/tracker_thread.h"
 #include "platform/clock.h"
+#include "tools/testrom/frame_stream.h"
 #include "tracking/classifier.h"
 
 namespace {
 
 constexpr uint32_t kFps = 60;
-constexpr uint32_t kCartridgeDoneMarker = 0xFFA000;   // tools/testrom: vertical blanks played
+constexpr uint32_t kCartridgeDoneMarker = kDoneMarkerAddress;   // vertical blanks played
 constexpr double kFrameSeconds = 1.0 / kFps;
 
 // Levels of the play-through: zone, act and their row of the level names.

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "emulator/game_variables.h"
+
 // RetroArch and the core as built for Windows (also what Wine runs on Linux).
 inline constexpr const char* kEmulatorProcessName = "retroarch.exe";
 inline constexpr const char* kCoreModuleName = "genesis_plus_gx_libretro.dll";
@@ -12,23 +14,21 @@ inline constexpr const char* kCoreModuleName = "genesis_plus_gx_libretro.dll";
 inline constexpr const char* kLinuxEmulatorProcessName = "retroarch";
 inline constexpr const char* kLinuxCoreModuleName = "genesis_plus_gx_libretro.so";
 
-// Work RAM (68000 addresses 0xFF0000..0xFFFFFF) from the core module's load
+// Work RAM (emulator/game_variables.h) from the core module's load
 // address, where the builds of the core long in use keep it. Other builds keep
 // it elsewhere in their data (today's: + 0x82A060 on 64-bit Windows, + 0xBFE8C0
 // on Linux); it is then found by its signature.
 inline constexpr uint64_t kWorkRamOffsetInModule = 0x2A1060;
-inline constexpr uint32_t kWorkRamSize = 0x10000;
 
-// The window read on every pass: work RAM 0xA000..0xFFFF (0xFFA000..0xFFFFFF).
-inline constexpr uint32_t kWindowRamOffset = 0xA000;
-inline constexpr uint32_t kWindowSize = 0x6000;                 // 24576 bytes
-inline constexpr uint32_t kWindowFirstAddress = 0xFFA000;       // 68000 address of window offset 0
+// The window read on every pass: work RAM from kWindowFirstAddress to its end.
+inline constexpr uint32_t kWindowRamOffset = kWindowFirstAddress - kWorkRamFirstAddress;
+inline constexpr uint32_t kWindowSize = kWorkRamSize - kWindowRamOffset;   // 24576 bytes
 
-// The RAM signature, as stored (bytes swapped in pairs): "init", 0x00020000,
-// "SEGA" at 0xFFFFDC..0xFFFFE7. Present while Sonic 2 runs.
-inline constexpr uint32_t kSignatureRamOffset = 0xFFDC;         // 65500
-inline constexpr uint32_t kSignatureWindowOffset = 0x5FDC;      // 24540
-inline constexpr uint32_t kSignatureSize = 12;
+// The RAM signature (kVarSignature), as stored (bytes swapped in pairs):
+// "init", 0x00020000, "SEGA". Present while Sonic 2 runs.
+inline constexpr uint32_t kSignatureRamOffset = GameAddress(kVarSignature) - kWorkRamFirstAddress;   // 65500
+inline constexpr uint32_t kSignatureWindowOffset = GameAddress(kVarSignature) - kWindowFirstAddress;  // 24540
+inline constexpr uint32_t kSignatureSize = GameWidth(kVarSignature);
 inline constexpr uint8_t kRamSignature[kSignatureSize] = {0x6E, 0x69, 0x74, 0x69, 0x02, 0x00,
                                                          0x00, 0x00, 0x45, 0x53, 0x41, 0x47};
 // Bytes read at identification, starting at the signature.

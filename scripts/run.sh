@@ -2,14 +2,16 @@
 # Sets up, builds and runs ringwatch in this terminal. When no emulator is
 # running (RetroArch natively or under Wine), the bundled stand-in emulator
 # plays the sample play-through beside it and is stopped when ringwatch ends.
+# Only the program and the stand-in are built (the demo preset): no test, no
+# emulator core.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh >&2
-cmake --preset linux >/dev/null
-cmake --build --preset linux >/dev/null
+cmake --preset demo >/dev/null
+cmake --build --preset demo >/dev/null
 
-standin=build/linux/tools/standin/retroarch.exe
+standin=build/demo/tools/standin/retroarch.exe
 scenario=tools/standin/scenarios/sample.txt
 standin_pid=""
 running() { pgrep -x retroarch.exe >/dev/null 2>&1 || pgrep -x retroarch >/dev/null 2>&1; }
@@ -19,4 +21,4 @@ if ! running && [ -x "$standin" ] && [ -f "$scenario" ]; then
   trap 'kill "$standin_pid" 2>/dev/null || true' EXIT
 fi
 
-build/linux/ringwatch "$@" || true
+build/demo/ringwatch "$@" || true

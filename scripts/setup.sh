@@ -1,10 +1,21 @@
 #!/usr/bin/env bash
-# Installs the build and test tools that are missing (Debian). Quick when all
-# are present. Run as root or with sudo available.
+# Installs what is missing (Debian), never a package's recommended packages:
+#
+#   bash scripts/setup.sh        # what the demo needs: the compiler, CMake, Ninja
+#   bash scripts/setup.sh test   # also the test, benchmark and Windows tools
+#
+# Quick when all are present. Run as root or with sudo available.
 set -euo pipefail
 
-native=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev tmux clang libclang-rt-14-dev binutils-m68k-linux-gnu retroarch dbus)
-windows=(g++-mingw-w64-x86-64-posix wine wine64)
+demo=(cmake ninja-build g++)
+test=(googletest libgtest-dev libbenchmark-dev tmux clang libclang-rt-14-dev binutils-m68k-linux-gnu retroarch dbus
+  g++-mingw-w64-x86-64-posix wine wine64)
+
+case "${1:-}" in
+  "") packages=("${demo[@]}") ;;
+  test) packages=("${demo[@]}" "${test[@]}") ;;
+  *) echo "usage: $0 [test]" >&2; exit 2 ;;
+esac
 
 missing() {
   for package in "$@"; do
@@ -15,14 +26,12 @@ missing() {
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 
-need_native=$(missing "${native[@]}")
-need_windows=$(missing "${windows[@]}")
-if [ -n "$need_native$need_windows" ]; then
+need=$(missing "${packages[@]}")
+if [ -n "$need" ]; then
   "${sudo_cmd[@]}" apt-get update -qq
   export DEBIAN_FRONTEND=noninteractive
+  # Recommended packages stay out: with them wine and retroarch pull in
+  # several hundred megabytes that neither the build nor the tests use.
   # shellcheck disable=SC2086
-  [ -z "$need_native" ] || "${sudo_cmd[@]}" apt-get install -y -qq $need_native
-  # Without --no-install-recommends wine pulls in several hundred megabytes.
-  # shellcheck disable=SC2086
-  [ -z "$need_windows" ] || "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends $need_windows
+  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends $need
 fi

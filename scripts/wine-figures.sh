@@ -21,7 +21,7 @@ want() {
   return 1
 }
 
-bash scripts/setup.sh
+bash scripts/setup.sh test
 bash scripts/build-core.sh windows
 [ -f build/core/windows/genesis_plus_gx_libretro.dll ] || { echo "wine-figures: no core built" >&2; exit 2; }
 cmake --preset linux >/dev/null

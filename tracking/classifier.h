@@ -7,7 +7,7 @@
 #include "tracking/game_snapshot.h"
 #include "tracking/tracker_states.h"
 
-// Values of the game's main mode byte (0xFFF600) that the classifier knows.
+// Values of the game's main mode byte (gameMode) that the classifier knows.
 inline constexpr uint32_t kModeSegaLogo = 0;
 inline constexpr uint32_t kModeTitle = 4;
 inline constexpr uint32_t kModeLevel = 12;

@@ -8,25 +8,13 @@
 #include <string>
 
 #include "emulator/ram_decode.h"
-#include "emulator/ram_writer.h"
+#include "tools/ram/ram_writer.h"
 #include "app/tracker_thread.h"
 #include "support/fake_process_api.h"
 #include "support/stats_compare.h"
 #include "tracking/classifier.h"
 
 namespace {
-
-// 68000 addresses of the values the cases write.
-constexpr uint32_t kGameMode = 0xFFF600;
-constexpr uint32_t kGlobalFrame = 0xFFFE0C;
-constexpr uint32_t kLevelFrame = 0xFFFE04;
-constexpr uint32_t kTimerFrame = 0xFFFE25;
-constexpr uint32_t kLives = 0xFFFE12;
-constexpr uint32_t kP1HitTimer = 0xFFB030;
-constexpr uint32_t kP2HitTimer = 0xFFB070;
-constexpr uint32_t kP1SpindashFlag = 0xFFB039;
-constexpr uint32_t kP1SpindashCount = 0xFFB03A;
-constexpr uint32_t kFirstObjectId = 0xFFB080;
 
 struct Emulator {
     FakeSystem system;
@@ -46,7 +34,7 @@ struct Emulator {
         EmulatorLinkReset(*tracker, FakeProcessApi(system));
     }
     RamWriter Ram() {
-        return RamWriter{system.regions.back().bytes.data() + kWorkRamOffsetInModule, kWorkRamSize, 0xFF0000};
+        return RamWriter{system.regions.back().bytes.data() + kWorkRamOffsetInModule, kWorkRamSize, kWorkRamFirstAddress};
     }
     void Pass() {
         TrackerPass(*tracker, *snapshot, *log, watch, now += 6);
@@ -58,9 +46,9 @@ struct Emulator {
         ++globalFrame;
         if (level) ++levelFrame;
         if (timer) timerFrame = static_cast<uint8_t>((timerFrame + 1) % 60);
-        RamWriteLong(Ram(), kGlobalFrame, globalFrame);
-        RamWriteWord(Ram(), kLevelFrame, levelFrame);
-        RamWriteByte(Ram(), kTimerFrame, timerFrame);
+        RamWriteVariable(Ram(), kVarGlobalFrame, globalFrame);
+        RamWriteVariable(Ram(), kVarLevelFrame, levelFrame);
+        RamWriteVariable(Ram(), kVarTimerFrame, timerFrame);
     }
     // A frame of the level running, then a pass.
     void Active(int n = 1) {
@@ -82,16 +70,16 @@ struct Case {
 };
 
 const Case kCases[] = {
-    {"death", [](Emulator& e) { RamWriteByte(e.Ram(), kLives, 2); e.Frame(true, true); }},
+    {"death", [](Emulator& e) { RamWriteVariable(e.Ram(), kVarLives, 2); e.Frame(true, true); }},
     {"lag frame", [](Emulator& e) { e.Frame(false, false); }},
     {"P1 and P2 hit", [](Emulator& e) {
-         RamWriteWord(e.Ram(), kP1HitTimer, 120);
-         RamWriteWord(e.Ram(), kP2HitTimer, 120);
+         RamWriteVariable(e.Ram(), kVarP1HitTimer, 120);
+         RamWriteVariable(e.Ram(), kVarP2HitTimer, 120);
          e.Frame(true, true);
      }},
     {"perfect spindash release", [](Emulator& e) {
-         RamWriteByte(e.Ram(), kP1SpindashFlag, 0);
-         RamWriteWord(e.Ram(), kP1SpindashCount, 2048);
+         RamWriteVariable(e.Ram(), kVarP1SpindashFlag, 0);
+         RamWriteVariable(e.Ram(), kVarP1SpindashCount, 2048);
          e.Frame(true, true);
      }},
     {"results screen frame", [](Emulator& e) { e.Frame(true, false); }},
@@ -101,11 +89,11 @@ TEST(SignatureLostPass, CountsNoEventOfThePassBeforeAgain) {
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.name);
         Emulator e;
-        RamWriteByte(e.Ram(), kGameMode, kModeLevel);
-        RamWriteByte(e.Ram(), kLives, 3);
-        RamWriteByte(e.Ram(), kP1SpindashFlag, 1);   // charging, for the release case
-        RamWriteWord(e.Ram(), kP1SpindashCount, 2048);
-        RamWriteByte(e.Ram(), kFirstObjectId, kResultsObjectId);
+        RamWriteVariable(e.Ram(), kVarGameMode, kModeLevel);
+        RamWriteVariable(e.Ram(), kVarLives, 3);
+        RamWriteVariable(e.Ram(), kVarP1SpindashFlag, 1);   // charging, for the release case
+        RamWriteVariable(e.Ram(), kVarP1SpindashCount, 2048);
+        RamWriteVariable(e.Ram(), kVarObjectIds, kResultsObjectId);
         e.Pass();   // attach and identify
         e.Active(3);
         ASSERT_TRUE(e.tracker->identified);
@@ -142,11 +130,11 @@ TEST(SignatureLostPass, CountsNoEventOfThePassBeforeAgain) {
 // pass; the pass that lost the signature leaves both as they are.
 TEST(SignatureLostPass, KeepsTheEndingAfterTheLastRecordCloses) {
     Emulator e;
-    RamWriteByte(e.Ram(), kGameMode, kModeLevel);
-    RamWriteByte(e.Ram(), kLives, 3);
+    RamWriteVariable(e.Ram(), kVarGameMode, kModeLevel);
+    RamWriteVariable(e.Ram(), kVarLives, 3);
     e.Pass();
     e.Active(3);
-    RamWriteByte(e.Ram(), kGameMode, kModeEnding);
+    RamWriteVariable(e.Ram(), kVarGameMode, kModeEnding);
     e.Frame(true, false);
     e.Pass();
     ASSERT_EQ(e.snapshot->stats.trackerState, kStateEnding);

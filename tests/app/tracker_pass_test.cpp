@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "emulator/ram_decode.h"
-#include "emulator/ram_writer.h"
 #include "platform/clock.h"
 #include "support/fake_process_api.h"
+#include "tools/ram/ram_writer.h"
 #include "tracking/classifier.h"
 
 namespace {
@@ -57,7 +57,7 @@ struct Passes {
         return tracker->attached ? State::Attached : State::Detached;
     }
     RamWriter Ram() {
-        return RamWriter{system.regions.back().bytes.data() + kWorkRamOffsetInModule, kWorkRamSize, 0xFF0000};
+        return RamWriter{system.regions.back().bytes.data() + kWorkRamOffsetInModule, kWorkRamSize, kWorkRamFirstAddress};
     }
     void Signature(bool present) {
         uint8_t* at = system.regions.back().bytes.data() + kWorkRamOffsetInModule + kSignatureRamOffset;
@@ -91,7 +91,7 @@ TEST(TrackerPass, SleepsSixMillisecondsAfterAConnectedPassElse2400) {
 
 TEST(TrackerPass, ThePassThatIdentifiesTheGameDecodesNothing) {
     Passes p;
-    RamWriteByte(p.Ram(), 0xFFF600, 36);   // options menu
+    RamWriteVariable(p.Ram(), kVarGameMode, 36);   // options menu
     EXPECT_EQ(p.Pass(), (Messages{Loaded(), "Game found: Sonic 2"}));
     EXPECT_EQ(p.state(), State::Connected);
     EXPECT_EQ(p.snapshot->ram.gameMode, 0u);
@@ -105,7 +105,7 @@ TEST(TrackerPass, ThePassThatIdentifiesTheGameDecodesNothing) {
 
 TEST(TrackerPass, FailedWindowReadDisconnectsWithoutDecodeOrClassifier) {
     Passes p;
-    RamWriteByte(p.Ram(), 0xFFF600, 4);   // title screen: the classifier resets the run's statistics
+    RamWriteVariable(p.Ram(), kVarGameMode, 4);   // title screen: the classifier resets the run's statistics
     p.Pass();
     p.Pass();
     p.snapshot->stats.pauses = 7;
@@ -122,14 +122,14 @@ TEST(TrackerPass, FailedWindowReadDisconnectsWithoutDecodeOrClassifier) {
 
 TEST(TrackerPass, SignatureMismatchDisconnectsAndClassifiesThePreviousValues) {
     Passes p;
-    RamWriteByte(p.Ram(), 0xFFF600, 4);
+    RamWriteVariable(p.Ram(), kVarGameMode, 4);
     p.Pass();
     p.Pass();
     p.snapshot->stats.pauses = 7;
     const RamMirror before = p.snapshot->ram;
 
     p.Signature(false);
-    RamWriteByte(p.Ram(), 0xFFF600, 12);   // not decoded: the window is rejected
+    RamWriteVariable(p.Ram(), kVarGameMode, 12);   // not decoded: the window is rejected
     EXPECT_EQ(p.Pass(), Messages{"Unknown checksum at end of RAM"});
     EXPECT_EQ(p.state(), State::Detached);
     EXPECT_EQ(std::memcmp(&before, &p.snapshot->ram, sizeof before), 0) << "nothing decoded";

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "emulator/core_layout.h"
-#include "emulator/ram_writer.h"
+#include "tools/ram/ram_writer.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ struct Fixture {
 
     Fixture() : window(kWindowSize) {
         for (uint32_t i = 0; i < kWindowSize; ++i) window[i] = static_cast<uint8_t>(0xC0 | (i & 0x3F));
-        writer = RamWriter{window.data(), kWindowSize, 0xFFA000};
+        writer = RamWriter{window.data(), kWindowSize, kWindowFirstAddress};
         InitRamDecode(*mirror);
     }
     void Decode() { DecodeRamWindow(window.data(), *mirror); }
@@ -34,7 +34,7 @@ using Getter = int64_t (*)(const RamMirror&);
 
 struct FieldRow {
     const char* name;
-    uint32_t address;  // 68000 address, as the game's variable is documented
+    uint32_t address;  // 68000 address, as the game's variable is documented (not from the table: this checks it)
     Read read;
     Getter value;
     Getter prev;       // the Prev partner, or nullptr
@@ -203,9 +203,9 @@ TEST(DecodeRamWindow, FirstAndLastObjectIds) {
 
 // Sets the level frame counter and both controllers' button bytes.
 void SetFrameAndButtons(Fixture& f, uint16_t levelFrame, uint8_t p1, uint8_t p2 = 0) {
-    ASSERT_TRUE(RamWriteWord(f.writer, 0xFFFE04, levelFrame));
-    ASSERT_TRUE(RamWriteByte(f.writer, 0xFFF604, p1));
-    ASSERT_TRUE(RamWriteByte(f.writer, 0xFFF606, p2));
+    ASSERT_TRUE(RamWriteVariable(f.writer, kVarLevelFrame, levelFrame));
+    ASSERT_TRUE(RamWriteVariable(f.writer, kVarP1Buttons, p1));
+    ASSERT_TRUE(RamWriteVariable(f.writer, kVarP2Buttons, p2));
 }
 
 TEST(HoldCounters, RunWithTheLevelFrameWhileHeldAndResetOnRelease) {
@@ -262,31 +262,31 @@ TEST(WindowOffsetTable, HoldsThirtyNineEntriesInsideTheWindow) {
     const WindowOffsetTable& table = WindowOffsets();
     EXPECT_EQ(kWindowOffsetCount, 39);
     EXPECT_TRUE(WindowOffsetsInBounds(table));
-    EXPECT_EQ(table.offset[kOffsetObjectIds], 4225u);
-    EXPECT_EQ(table.offset[kOffsetObjectIds] + table.span[kOffsetObjectIds] - 1, 13761u);
-    EXPECT_EQ(table.offset[kOffsetSignature], 24540u);
+    EXPECT_EQ(table.offset[kVarObjectIds], 4225u);
+    EXPECT_EQ(table.offset[kVarObjectIds] + table.span[kVarObjectIds] - 1, 13761u);
+    EXPECT_EQ(table.offset[kVarSignature], 24540u);
 }
 
 TEST(WindowOffsetTable, BoundCheckRejectsReadsPastTheWindow) {
     WindowOffsetTable table = WindowOffsets();
-    table.offset[kOffsetDebug] = 65536;
+    table.offset[kVarDebug] = 65536;
     EXPECT_FALSE(WindowOffsetsInBounds(table)) << "at the 64 KiB bound";
 
     table = WindowOffsets();
-    table.offset[kOffsetGlobalFrame] = kWindowSize - 2;  // a long reaching two bytes past the end
+    table.offset[kVarGlobalFrame] = kWindowSize - 2;  // a long reaching two bytes past the end
     EXPECT_FALSE(WindowOffsetsInBounds(table));
 
     table = WindowOffsets();
-    table.offset[kOffsetObjectIds] = 24576 - 9536;  // the last object id one byte past the end
+    table.offset[kVarObjectIds] = 24576 - 9536;  // the last object id one byte past the end
     EXPECT_FALSE(WindowOffsetsInBounds(table));
-    table.offset[kOffsetObjectIds] = 24575 - 9536;
+    table.offset[kVarObjectIds] = 24575 - 9536;
     EXPECT_TRUE(WindowOffsetsInBounds(table));
 }
 
 TEST(WindowOffsetTableDeathTest, BadTableHaltsAtOnce) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     WindowOffsetTable table = WindowOffsets();
-    table.offset[kOffsetLives] = 70000;
+    table.offset[kVarLives] = 70000;
     EXPECT_DEATH(CheckWindowOffsetsOrTrap(table), "");
 }
 

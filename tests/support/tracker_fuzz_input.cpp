@@ -6,7 +6,7 @@
 #include "app/screen_buffer.h"
 #include "emulator/core_layout.h"
 #include "emulator/ram_decode.h"
-#include "emulator/ram_writer.h"
+#include "tools/ram/ram_writer.h"
 #include "tracking/classifier.h"
 
 namespace {
@@ -25,45 +25,27 @@ bool InvariantsHold(const GameSnapshot& snapshot) {
     return true;
 }
 
-// The window's clocks, read and written by the game's addresses with the
-// program's own RAM writer, where the decode finds them.
+// The window's clocks, read and written by the game's variables where the
+// decode finds them.
 struct Clocks {
     RamWriter ram;
-    const WindowOffsetTable& table;
 
-    // The 68000 address of a table entry: window offsets of bytes have the
-    // byte swap applied, words and longs start at an even address.
-    uint32_t Address(int entry, bool byte) const {
-        const uint32_t offset = table.offset[entry];
-        return kWindowFirstAddress + (byte ? offset ^ 1u : offset);
+    uint32_t Get(GameVariable v) const { return RamReadVariable(ram, v); }
+    void Set(GameVariable v, uint32_t value) const { RamWriteVariable(ram, v, value); }
+    // A byte counter stepped by one: true when it reached `limit` and went back to 0.
+    bool Step(GameVariable v, uint32_t limit) const {
+        const uint32_t next = (Get(v) + 1) & 0xFFu;
+        Set(v, next < limit ? next : 0);
+        return next >= limit;
     }
-    uint32_t Word(int entry) const {
-        uint16_t value = 0;
-        RamReadWord(ram, Address(entry, false), &value);
-        return value;
-    }
-    void SetWord(int entry, uint32_t value) const {
-        RamWriteWord(ram, Address(entry, false), static_cast<uint16_t>(value));
-    }
-    uint32_t Long(int entry) const {
-        uint32_t value = 0;
-        RamReadLong(ram, Address(entry, false), &value);
-        return value;
-    }
-    void SetLong(int entry, uint32_t value) const { RamWriteLong(ram, Address(entry, false), value); }
-    uint8_t& Byte(int entry) const { return ram.bytes[table.offset[entry]]; }
 
     // One frame of the game: the global counter always moves on.
     void Advance(uint8_t kind) const {
-        SetLong(kOffsetGlobalFrame, Long(kOffsetGlobalFrame) + 1);
-        Byte(kOffsetPause) = kind == kFuzzFramePause ? 1 : 0;
-        if (kind == kFuzzFrameRun || kind == kFuzzFrameHold) SetWord(kOffsetLevelFrame, Word(kOffsetLevelFrame) + 1);
+        Set(kVarGlobalFrame, Get(kVarGlobalFrame) + 1);
+        Set(kVarPause, kind == kFuzzFramePause ? 1 : 0);
+        if (kind == kFuzzFrameRun || kind == kFuzzFrameHold) Set(kVarLevelFrame, Get(kVarLevelFrame) + 1);
         if (kind != kFuzzFrameRun) return;
-        if (++Byte(kOffsetTimerFrame) < 60) return;
-        Byte(kOffsetTimerFrame) = 0;
-        if (++Byte(kOffsetTimerSeconds) < 60) return;
-        Byte(kOffsetTimerSeconds) = 0;
-        ++Byte(kOffsetTimerMinutes);
+        if (Step(kVarTimerFrame, 60) && Step(kVarTimerSeconds, 60)) Step(kVarTimerMinutes, 256);
     }
 };
 
@@ -114,7 +96,7 @@ bool PlayTrackerInput(const uint8_t* data, size_t size, TrackerFuzzReach* reach)
     snapshot = GameSnapshot{};
     InitRamDecode(snapshot.ram);
     const WindowOffsetTable& table = WindowOffsets();
-    const Clocks clocks{RamWriter{window, kWindowSize, kWindowFirstAddress}, table};
+    const Clocks clocks{RamWriter{window, kWindowSize, kWindowFirstAddress}};
     Player player{window, snapshot, reach};
 
     for (size_t i = 0; i + 4 <= size; i += 4) {
@@ -149,9 +131,9 @@ bool PlayTrackerInput(const uint8_t* data, size_t size, TrackerFuzzReach* reach)
                 }
                 break;
             default: {
-                const int entry = a % kOffsetSignature;
+                const int entry = a % kVarSignature;
                 uint32_t offset = table.offset[entry];
-                if (entry == kOffsetObjectIds) offset += kObjectRecordStride * (c % kObjectIdsSampled);
+                if (entry == kVarObjectIds) offset += kObjectRecordStride * (c % kObjectIdsSampled);
                 window[offset] = b;
                 window[offset ^ 1] = c;
                 break;

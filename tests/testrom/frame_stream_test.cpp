@@ -38,11 +38,13 @@ template <typename F>
 void Play(const std::vector<uint8_t>& code, uint8_t* ram, F record) {
     auto word = [&](size_t at) { return static_cast<uint32_t>(code.at(at) << 8 | code.at(at + 1)); };
     auto put = [&](uint32_t address, uint32_t value) {
-        ASSERT_GE(address, 0xFF0000u);
-        if (address != kSayMarkerAddress) { ram[address - 0xFF0000] = static_cast<uint8_t>(value); ram[address - 0xFF0000 + 1] = static_cast<uint8_t>(value >> 8); }
+        ASSERT_GE(address, kWorkRamFirstAddress);
+        const uint32_t at = address - kWorkRamFirstAddress;
+        if (address != kSayMarkerAddress) { ram[at] = static_cast<uint8_t>(value); ram[at + 1] = static_cast<uint8_t>(value >> 8); }
     };
     // An absolute short address is sign-extended onto the 24-bit bus.
-    auto Short = [](uint32_t w) { return static_cast<uint32_t>(static_cast<int16_t>(w)) & 0xFFFFFF; };
+    constexpr uint32_t kBus = (1u << 24) - 1;
+    auto Short = [](uint32_t w) { return static_cast<uint32_t>(static_cast<int16_t>(w)) & kBus; };
     size_t a4 = 0, a5 = 0, a6 = 0;
     enum { kFrame, kLag, kBlank } waiting = kFrame;   // the main loop's d6
     // Runs from pc to an rts, or in the main loop to a wait for a vertical blank.
@@ -63,10 +65,10 @@ void Play(const std::vector<uint8_t>& code, uint8_t* ram, F record) {
             const bool isLongValue = (op & ~0x0200u) == 0x21FC;
             const uint32_t immediate = isLongValue ? word(pc + 2) << 16 | word(pc + 4) : word(pc + 2);
             const size_t at = pc + (isLongValue ? 6 : 4);
-            const uint32_t address = isLong ? (word(at) << 16 | word(at + 2)) & 0xFFFFFF : Short(word(at));
+            const uint32_t address = isLong ? (word(at) << 16 | word(at + 2)) & kBus : Short(word(at));
             pc = at + (isLong ? 4 : 2);
             if ((op & ~0x0200u) == 0x11FC) {
-                ram[(address - 0xFF0000) ^ 1] = static_cast<uint8_t>(immediate);
+                ram[(address - kWorkRamFirstAddress) ^ 1] = static_cast<uint8_t>(immediate);
             } else if ((op & ~0x0200u) == 0x31FC) {
                 put(address, immediate);
             } else if ((op & ~0x0200u) == 0x21FC) {
@@ -83,10 +85,11 @@ void Play(const std::vector<uint8_t>& code, uint8_t* ram, F record) {
         if (waiting == kFrame) {
             run(a5);
         } else if (waiting == kLag) {   // the handler: the global frame counter only
-            uint32_t global = ram[0xFE0C] | ram[0xFE0D] << 8;
-            global = (global << 16 | (ram[0xFE0E] | ram[0xFE0F] << 8)) + 1;
-            put(0xFFFE0C, global >> 16);
-            put(0xFFFE0E, global);
+            const uint32_t g = GameAddress(kVarGlobalFrame) - kWorkRamFirstAddress;
+            uint32_t global = ram[g] | ram[g + 1] << 8;
+            global = (global << 16 | (ram[g + 2] | ram[g + 3] << 8)) + 1;
+            put(GameAddress(kVarGlobalFrame), global >> 16);
+            put(GameAddress(kVarGlobalFrame) + 2, global);
         }
         if (a4 != 0) run(a4);
         a4 = 0;

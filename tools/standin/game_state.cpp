@@ -1,24 +1,21 @@
 #include "tools/standin/game_state.h"
 
-#include "emulator/ram_writer.h"
+#include "tools/ram/ram_writer.h"
 
 namespace {
 
+RamWriter Image(const GameState& game) {
+    return RamWriter{const_cast<uint8_t*>(game.image), kWorkRamSize, kWorkRamFirstAddress};
+}
+
 void WriteMemory(GameState& game, uint32_t address, uint8_t width, uint32_t value) {
-    RamWriter ram{game.image, kWorkRamSize, kRamFirstAddress};
-    if (width == 1) RamWriteByte(ram, address, static_cast<uint8_t>(value));
-    if (width == 2) RamWriteWord(ram, address, static_cast<uint16_t>(value));
-    if (width == 4) RamWriteLong(ram, address, value);
+    RamWrite(Image(game), address, width, value);
 }
 
 }  // namespace
 
 uint32_t GameRead(const GameState& game, uint32_t address, uint8_t width) {
-    const uint32_t offset = address - kRamFirstAddress;
-    auto word = [&](uint32_t at) { return static_cast<uint32_t>(game.image[at] | game.image[at + 1] << 8); };
-    if (width == 1) return game.image[offset ^ 1];
-    if (width == 2) return word(offset);
-    return word(offset) << 16 | word(offset + 2);
+    return RamRead(Image(game), address, width);
 }
 
 void GameApply(GameState& game, const Assignment& assignment) {
@@ -56,18 +53,19 @@ void GameAdvance(GameState& game, StepKind kind) {
 }
 
 void GameWriteClocks(GameState& game) {
-    RamWriter ram{game.image, kWorkRamSize, kRamFirstAddress};
-    RamWriteWord(ram, kLevelFrameAddress, game.levelFrame);
-    RamWriteByte(ram, kTimerMinutesAddress, game.timerMinutes);
-    RamWriteByte(ram, kTimerSecondsAddress, game.timerSeconds);
-    RamWriteByte(ram, kTimerFrameAddress, game.timerFrame);
-    RamWriteByte(ram, kPauseAddress, game.pause);
-    RamWriteLong(ram, kGlobalFrameAddress, game.globalFrame);
+    const RamWriter ram = Image(game);
+    RamWriteVariable(ram, kVarLevelFrame, game.levelFrame);
+    RamWriteVariable(ram, kVarTimerMinutes, game.timerMinutes);
+    RamWriteVariable(ram, kVarTimerSeconds, game.timerSeconds);
+    RamWriteVariable(ram, kVarTimerFrame, game.timerFrame);
+    RamWriteVariable(ram, kVarPause, game.pause);
+    RamWriteVariable(ram, kVarGlobalFrame, game.globalFrame);
 }
 
 void GameWriteSignature(GameState& game, bool present) {
-    RamWriter ram{game.image, kWorkRamSize, kRamFirstAddress};
-    RamWriteLong(ram, kSignatureAddress, present ? 0x696E6974u : 0u);       // "init"
-    RamWriteLong(ram, kSignatureAddress + 4, present ? 0x00020000u : 0u);
-    RamWriteLong(ram, kSignatureAddress + 8, present ? 0x53454741u : 0u);   // "SEGA"
+    const RamWriter ram = Image(game);
+    const uint32_t at = GameAddress(kVarSignature);
+    RamWriteLong(ram, at, present ? 0x696E6974u : 0u);       // "init"
+    RamWriteLong(ram, at + 4, present ? 0x00020000u : 0u);
+    RamWriteLong(ram, at + 8, present ? 0x53454741u : 0u);   // "SEGA"
 }

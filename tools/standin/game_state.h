@@ -9,16 +9,6 @@
 #include "emulator/core_layout.h"
 #include "tools/standin/scenario.h"
 
-inline constexpr uint32_t kRamFirstAddress = 0xFF0000;
-inline constexpr uint32_t kGlobalFrameAddress = 0xFFFE0C;   // long
-inline constexpr uint32_t kLevelFrameAddress = 0xFFFE04;    // word
-inline constexpr uint32_t kTimerMinutesAddress = 0xFFFE23;  // bytes: minutes, seconds, sixtieths
-inline constexpr uint32_t kTimerSecondsAddress = 0xFFFE24;
-inline constexpr uint32_t kTimerFrameAddress = 0xFFFE25;
-inline constexpr uint32_t kPauseAddress = 0xFFF63B;         // byte
-inline constexpr uint32_t kGameModeAddress = 0xFFF600;      // byte
-inline constexpr uint32_t kSignatureAddress = 0xFFFFDC;     // "init", 0x00020000, "SEGA"
-
 struct GameState {
     uint8_t image[kWorkRamSize];   // work RAM in the core's byte order
     uint32_t globalFrame;

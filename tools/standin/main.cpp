@@ -23,7 +23,6 @@
 #include <string>
 
 #include "emulator/core_layout.h"
-#include "emulator/ram_writer.h"
 #include "tools/standin/memory.h"
 #include "tools/standin/core.h"
 #include "tools/standin/game_state.h"
@@ -208,8 +207,8 @@ void Commit(Machine& machine) {
     // aside, found block by block.
     constexpr uint32_t kUnit = 4;
     constexpr uint32_t kBlock = 64;
-    constexpr uint32_t kCounters = (kLevelFrameAddress - kRamFirstAddress) & ~15u;
-    static_assert((kGlobalFrameAddress - kRamFirstAddress) / 16 == kCounters / 16,
+    constexpr uint32_t kCounters = (GameAddress(kVarLevelFrame) - kWorkRamFirstAddress) & ~15u;
+    static_assert((GameAddress(kVarGlobalFrame) - kWorkRamFirstAddress) / 16 == kCounters / 16,
                   "both frame counters lie in one 16-byte block");
     static uint32_t units[kWorkRamSize / kUnit];
     static uint32_t values[kWorkRamSize / kUnit];

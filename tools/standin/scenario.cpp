@@ -6,60 +6,36 @@
 #include <cstring>
 #include <sstream>
 
+#include "emulator/game_variables.h"
+
 namespace {
 
-struct Variable {
-    const char* name;
-    Target target;
-    uint32_t address;
-    uint8_t width;
-};
+// A scenario sets the game's variables by their names in the game's table
+// (emulator/game_variables.h), all but the pause flag (the pause step's), the
+// object ids (set by slot) and the signature (the cartridge's mode). The frame
+// counters and the timer belong to the stand-in's clock.
+bool Settable(GameVariable v) { return v != kVarPause && v != kVarObjectIds && v != kVarSignature; }
 
-// The game's variables by name, with the 68000 addresses the game keeps them at.
-constexpr Variable kVariables[] = {
-    {"globalFrame", Target::GlobalFrame, 0xFFFE0C, 4},
-    {"levelFrame", Target::LevelFrame, 0xFFFE04, 2},
-    {"timer", Target::Timer, 0, 0},
-    {"timerMinutes", Target::TimerMinutes, 0xFFFE23, 1},
-    {"timerSeconds", Target::TimerSeconds, 0xFFFE24, 1},
-    {"timerFrame", Target::TimerFrame, 0xFFFE25, 1},
-    {"gameMode", Target::Memory, 0xFFF600, 1},
-    {"zone", Target::Memory, 0xFFFE10, 1},
-    {"act", Target::Memory, 0xFFFE11, 1},
-    {"lives", Target::Memory, 0xFFFE12, 1},
-    {"continues", Target::Memory, 0xFFFE18, 1},
-    {"rings", Target::Memory, 0xFFFE20, 2},
-    {"collectedA", Target::Memory, 0xFFFEF1, 1},
-    {"collectedB", Target::Memory, 0xFFFEF3, 1},
-    {"debug", Target::Memory, 0xFFFFB1, 1},
-    {"p1Buttons", Target::Memory, 0xFFF604, 1},
-    {"p2Buttons", Target::Memory, 0xFFF606, 1},
-    {"p1PosX", Target::Memory, 0xFFB008, 2},
-    {"p1PosXSub", Target::Memory, 0xFFB00A, 1},
-    {"p1PosY", Target::Memory, 0xFFB00C, 2},
-    {"p1PosYSub", Target::Memory, 0xFFB00E, 1},
-    {"p1VelX", Target::Memory, 0xFFB010, 2},
-    {"p1VelY", Target::Memory, 0xFFB012, 2},
-    {"p1Inertia", Target::Memory, 0xFFB014, 2},
-    {"p1HitTimer", Target::Memory, 0xFFB030, 2},
-    {"p1SpindashFlag", Target::Memory, 0xFFB039, 1},
-    {"p1SpindashCount", Target::Memory, 0xFFB03A, 2},
-    {"p2PosX", Target::Memory, 0xFFB048, 2},
-    {"p2PosXSub", Target::Memory, 0xFFB04A, 1},
-    {"p2PosY", Target::Memory, 0xFFB04C, 2},
-    {"p2PosYSub", Target::Memory, 0xFFB04E, 1},
-    {"p2VelX", Target::Memory, 0xFFB050, 2},
-    {"p2VelY", Target::Memory, 0xFFB052, 2},
-    {"p2Inertia", Target::Memory, 0xFFB054, 2},
-    {"p2HitTimer", Target::Memory, 0xFFB070, 2},
-    {"p2SpindashFlag", Target::Memory, 0xFFB079, 1},
-    {"p2SpindashCount", Target::Memory, 0xFFB07A, 2},
-};
+Target TargetOf(GameVariable v) {
+    switch (v) {
+        case kVarGlobalFrame: return Target::GlobalFrame;
+        case kVarLevelFrame: return Target::LevelFrame;
+        case kVarTimerMinutes: return Target::TimerMinutes;
+        case kVarTimerSeconds: return Target::TimerSeconds;
+        case kVarTimerFrame: return Target::TimerFrame;
+        default: return Target::Memory;
+    }
+}
 
-constexpr uint32_t kFirstObjectAddress = 0xFFB080;   // id byte of the first sampled object record
-constexpr uint32_t kObjectStride = 0x40;
+constexpr const char* kObjectPrefix = kGameVariables[kVarObjectIds].name;   // object0 ... object255
 constexpr uint32_t kObjectSlots = 256;
 constexpr const char* kButtonLetters = "UDLRBCAS";   // bits 0..7: Up Down Left Right B C A Start
+
+std::string AddressText(uint32_t address) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%06X", address);
+    return text;
+}
 
 bool ParseNumber(const std::string& text, int64_t* value) {
     if (text.empty()) return false;
@@ -136,30 +112,34 @@ bool ParseAssignment(const std::string& token, Assignment* assignment, std::stri
         const std::string kind = name.substr(0, at);
         uint8_t width = kind == "byte" ? 1 : kind == "word" ? 2 : kind == "long" ? 4 : 0;
         int64_t address;
-        if (width == 0 || !ParseNumber(name.substr(at + 1), &address) || address < 0xFF0000 ||
-            address + width > 0x1000000 || (width > 1 && (address & 1) != 0)) {
-            *problem = "bad address in '" + name + "' (byte@, word@ or long@ and an address 0xFF0000..0xFFFFFF, "
-                       "even for words and longs)";
+        if (width == 0 || !ParseNumber(name.substr(at + 1), &address) || address < kWorkRamFirstAddress ||
+            address + width > kWorkRamFirstAddress + kWorkRamSize || (width > 1 && (address & 1) != 0)) {
+            *problem = "bad address in '" + name + "' (byte@, word@ or long@ and an address " +
+                       AddressText(kWorkRamFirstAddress) + ".." + AddressText(kWorkRamFirstAddress + kWorkRamSize - 1) +
+                       ", even for words and longs)";
             return false;
         }
         *assignment = {Target::Memory, static_cast<uint32_t>(address), width, 0, false};
-    } else if (name.rfind("object", 0) == 0 && name.size() > 6) {
+    } else if (name.rfind(kObjectPrefix, 0) == 0 && name.size() > std::strlen(kObjectPrefix)) {
         uint32_t slot;
-        if (!ParseCount(name.substr(6), &slot) || slot >= kObjectSlots) {
+        if (!ParseCount(name.substr(std::strlen(kObjectPrefix)), &slot) || slot >= kObjectSlots) {
             *problem = "object slots are object0 to object255";
             return false;
         }
-        *assignment = {Target::Memory, kFirstObjectAddress + kObjectStride * slot, 1, 0, false};
+        *assignment = {Target::Memory, GameAddress(kVarObjectIds) + kObjectRecordStride * slot, 1, 0, false};
+    } else if (name == "timer") {
+        *assignment = {Target::Timer, 0, 0, 0, false};
     } else {
-        const Variable* found = nullptr;
-        for (const Variable& variable : kVariables) {
-            if (name == variable.name) found = &variable;
+        int found = kGameVariableCount;
+        for (int i = 0; i < kGameVariableCount; ++i) {
+            if (name == kGameVariables[i].name && Settable(static_cast<GameVariable>(i))) found = i;
         }
-        if (found == nullptr) {
+        if (found == kGameVariableCount) {
             *problem = "unknown variable '" + name + "'";
             return false;
         }
-        *assignment = {found->target, found->address, found->width, 0, false};
+        const auto variable = static_cast<GameVariable>(found);
+        *assignment = {TargetOf(variable), GameAddress(variable), static_cast<uint8_t>(GameWidth(variable)), 0, false};
     }
 
     assignment->everyFrame = everyFrame;

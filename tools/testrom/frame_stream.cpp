@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
 #include "emulator/core_layout.h"
-#include "emulator/ram_writer.h"
+#include "tools/ram/ram_writer.h"
 #include "tools/standin/game_state.h"
 
 namespace {
@@ -14,12 +15,10 @@ namespace {
 constexpr uint8_t kLevelMode = 12;   // gameMode while a level runs
 
 // Where the game keeps what the parts write (68000 addresses).
-constexpr uint32_t kControllersFirst = 0xFFF604;   // Ctrl_1 and Ctrl_2: held and pressed bytes
-constexpr uint32_t kControllersEnd = 0xFFF608;
-constexpr uint32_t kPlayersFirst = 0xFFB000;       // the main character's and the sidekick's object records
-constexpr uint32_t kPlayersEnd = 0xFFB080;
-constexpr uint32_t kZoneAddress = 0xFFFE10;        // Current_Zone, then the act
-constexpr uint32_t kActAddress = 0xFFFE11;
+constexpr uint32_t kControllersFirst = GameAddress(kVarP1Buttons);      // Ctrl_1 and Ctrl_2: held and pressed bytes
+constexpr uint32_t kControllersEnd = GameAddress(kVarP2Buttons) + 2;
+constexpr uint32_t kPlayersFirst = kPlayerRecordsAddress;               // the main character's and the sidekick's
+constexpr uint32_t kPlayersEnd = kPlayerRecordsAddress + 2 * kObjectRecordStride;   // object records
 
 // The main loop's lines: the players run a few lines after the vertical
 // blank; the rings and lives follow later in the objects' run; the object
@@ -58,11 +57,17 @@ enum Group { kGroupControllers, kGroupPlayers, kGroupHud, kGroupRest, kGroupOwn 
 
 // Bytes with a place of their own: the frame counters, the timer, the game
 // mode and the pause flag.
+bool Within(uint32_t address, GameVariable v) {
+    return address >= GameAddress(v) && address < GameAddress(v) + GameWidth(v);
+}
+
+// In the word that holds the variable.
+bool InWordOf(uint32_t address, GameVariable v) { return (address & ~1u) == (GameAddress(v) & ~1u); }
+
 bool HasOwnPlace(uint32_t address) {
-    return (address >= kLevelFrameAddress && address < kLevelFrameAddress + 2) ||
-           (address >= kGlobalFrameAddress && address < kGlobalFrameAddress + 4) ||
-           (address >= kTimerMinutesAddress && address <= kTimerFrameAddress) || address == kGameModeAddress ||
-           address == kPauseAddress;
+    return Within(address, kVarLevelFrame) || Within(address, kVarGlobalFrame) ||
+           (address >= GameAddress(kVarTimerMinutes) && address <= GameAddress(kVarTimerFrame)) ||
+           Within(address, kVarGameMode) || Within(address, kVarPause);
 }
 
 Group GroupOf(uint32_t address) {
@@ -70,8 +75,8 @@ Group GroupOf(uint32_t address) {
     if (address >= kControllersFirst && address < kControllersEnd) return kGroupControllers;
     if (address >= kPlayersFirst && address < kPlayersEnd) return kGroupPlayers;
     // Ring_count, Life_count, Continue_count and the two collected counters.
-    if (address == 0xFFFE20 || address == 0xFFFE21 || address == 0xFFFE12 || address == 0xFFFE18 ||
-        (address >= 0xFFFEF0 && address < 0xFFFEF4)) {
+    if (Within(address, kVarRings) || Within(address, kVarLives) || Within(address, kVarContinues) ||
+        InWordOf(address, kVarCollectedA) || InWordOf(address, kVarCollectedB)) {
         return kGroupHud;
     }
     return kGroupRest;
@@ -98,7 +103,7 @@ public:
         for (const Assignment& assignment : scenario.assignments) {
             if (assignment.target == Target::Memory) data_.push_back({assignment.address, assignment.width});
         }
-        for (uint32_t i = 0; i < kSignatureSize; i += 4) data_.push_back({kSignatureAddress + i, 4});
+        for (uint32_t i = 0; i < kSignatureSize; i += 4) data_.push_back({GameAddress(kVarSignature) + i, 4});
         std::sort(data_.begin(), data_.end());
         data_.erase(std::unique(data_.begin(), data_.end()), data_.end());
         *game_ = GameState{};
@@ -109,8 +114,12 @@ public:
     bool Build(std::string* error) {
         for (const Assignment& assignment : scenario_.assignments) {
             if (assignment.target == Target::Memory && InCartridgeRam(assignment.address, assignment.width)) {
-                *error = "the scenario writes the cartridge's own RAM (0xFF0000..0xFF00FF, 0xFFA000..0xFFA003, "
-                         "0xFFFFFE..0xFFFFFF)";
+                char text[120];
+                std::snprintf(text, sizeof text,
+                              "the scenario writes the cartridge's own RAM (0x%06X..0x%06X, 0x%06X..0x%06X, 0x%06X..0x%06X)",
+                              kStackFirstAddress, kStackEndAddress - 1, kDoneMarkerAddress, kSayMarkerAddress + 1,
+                              kBegunMarkerAddress, kBegunMarkerAddress + 1);
+                *error = text;
                 return false;
             }
         }
@@ -142,7 +151,7 @@ private:
             GameWriteSignature(*game_, options_.signature && step.argument == static_cast<uint32_t>(CartridgeMode::Game));
             // Before the first frame the change waits in the composed RAM, as in the stand-in.
             if (started_) {
-                for (uint32_t i = 0; i < kSignatureSize; i += 4) EmitIfChanged(Tail(), kSignatureAddress + i, 4);
+                for (uint32_t i = 0; i < kSignatureSize; i += 4) EmitIfChanged(Tail(), GameAddress(kVarSignature) + i, 4);
                 std::memcpy(standin_.data() + kSignatureRamOffset, game_->image + kSignatureRamOffset, kSignatureSize);
             }
             return true;
@@ -172,12 +181,13 @@ private:
             GameWriteClocks(*game_);
             // The game's pause routine runs at the top of the main loop, before
             // it waits for the vertical blank: the flag comes before the frame.
-            EmitIfChanged(Tail(), kPauseAddress, 1);
-            standin_[(kPauseAddress - kRamFirstAddress) ^ 1] = game_->image[(kPauseAddress - kRamFirstAddress) ^ 1];
+            EmitIfChanged(Tail(), kVarPause);
+            const uint32_t pause = CoreOffset(GameAddress(kVarPause), 1, kWorkRamFirstAddress);
+            standin_[pause] = game_->image[pause];
             // A lag frame as the game makes one: the main loop of the frame
             // before overruns, so this vertical blank only counts the frame.
             const bool lag = step.kind == StepKind::Lag && started_ &&
-                             Next(kGlobalFrameAddress, 4) == Shown(kGlobalFrameAddress, 4) + 1;
+                             Next(kVarGlobalFrame) == Shown(kVarGlobalFrame) + 1;
             NextSlot(lag ? kRecordLag : kRecordFrame);
             if (lag) {
                 EmitLag();
@@ -230,19 +240,21 @@ private:
 
     uint32_t Next(uint32_t address, uint8_t width) const { return GameRead(*game_, address, width); }
 
-    uint32_t Shown(uint32_t address, uint8_t width) const {
-        const uint32_t offset = address - kRamFirstAddress;
-        auto word = [&](uint32_t at) { return static_cast<uint32_t>(shown_[at] | shown_[at + 1] << 8); };
-        if (width == 1) return shown_[offset ^ 1];
-        if (width == 2) return word(offset);
-        return word(offset) << 16 | word(offset + 2);
-    }
+    RamWriter ShownRam() const { return RamWriter{const_cast<uint8_t*>(shown_.data()), kWorkRamSize, kWorkRamFirstAddress}; }
+
+    uint32_t Shown(uint32_t address, uint8_t width) const { return RamRead(ShownRam(), address, width); }
 
     bool Changed(uint32_t address, uint8_t width) const {
-        const uint32_t offset = address - kRamFirstAddress;
-        if (width == 1) return shown_[offset ^ 1] != game_->image[offset ^ 1];
+        const uint32_t offset = CoreOffset(address, width, kWorkRamFirstAddress);
         return std::memcmp(shown_.data() + offset, game_->image + offset, width) != 0;
     }
+
+    // The same by the game's variable.
+    uint32_t Next(GameVariable v) const { return Next(GameAddress(v), GameWidth(v)); }
+    uint32_t Shown(GameVariable v) const { return Shown(GameAddress(v), GameWidth(v)); }
+    bool Changed(GameVariable v) const { return Changed(GameAddress(v), GameWidth(v)); }
+    void Emit(std::vector<StreamWrite>& part, GameVariable v) { Emit(part, GameAddress(v), GameWidth(v)); }
+    void EmitIfChanged(std::vector<StreamWrite>& part, GameVariable v) { EmitIfChanged(part, GameAddress(v), GameWidth(v)); }
 
     void Emit(std::vector<StreamWrite>& part, uint32_t address, uint8_t width) {
         const uint32_t value = Next(address, width);
@@ -251,10 +263,7 @@ private:
     }
 
     void Store(uint32_t address, uint8_t width, uint32_t value) {
-        RamWriter ram{shown_.data(), kWorkRamSize, kRamFirstAddress};
-        if (width == 1) RamWriteByte(ram, address, static_cast<uint8_t>(value));
-        if (width == 2) RamWriteWord(ram, address, static_cast<uint16_t>(value));
-        if (width == 4) RamWriteLong(ram, address, value);
+        RamWrite(ShownRam(), address, width, value);
     }
 
     void EmitIfChanged(std::vector<StreamWrite>& part, uint32_t address, uint8_t width) {
@@ -274,7 +283,7 @@ private:
         constexpr uint32_t kBlock = 64;
         for (uint32_t block = 0; block < kWorkRamSize; block += kBlock) {
             if (Verify(block, kBlock)) continue;
-            for (uint32_t address = kRamFirstAddress + block; address < kRamFirstAddress + block + kBlock; ++address) {
+            for (uint32_t address = kWorkRamFirstAddress + block; address < kWorkRamFirstAddress + block + kBlock; ++address) {
                 if (GroupOf(address) == group) EmitIfChanged(part, address, 1);
             }
         }
@@ -283,8 +292,8 @@ private:
     // Whether the frame's timer is the shown one stepped by a sixtieth, as
     // the game's HUD update steps it.
     bool TimerStepped() const {
-        uint32_t frame = Shown(kTimerFrameAddress, 1) + 1, seconds = Shown(kTimerSecondsAddress, 1),
-                 minutes = Shown(kTimerMinutesAddress, 1);
+        uint32_t frame = Shown(kVarTimerFrame) + 1, seconds = Shown(kVarTimerSeconds),
+                 minutes = Shown(kVarTimerMinutes);
         if (frame >= 60) {
             frame = 0;
             if (++seconds >= 60) {
@@ -292,14 +301,14 @@ private:
                 ++minutes;
             }
         }
-        return Next(kTimerFrameAddress, 1) == frame && Next(kTimerSecondsAddress, 1) == seconds &&
-               Next(kTimerMinutesAddress, 1) == (minutes & 0xFFu);
+        return Next(kVarTimerFrame) == frame && Next(kVarTimerSeconds) == seconds &&
+               Next(kVarTimerMinutes) == (minutes & 0xFFu);
     }
 
     void EmitTimer(std::vector<StreamWrite>& part) {
-        EmitIfChanged(part, kTimerFrameAddress, 1);
-        EmitIfChanged(part, kTimerSecondsAddress, 1);
-        EmitIfChanged(part, kTimerMinutesAddress, 1);
+        EmitIfChanged(part, kVarTimerFrame);
+        EmitIfChanged(part, kVarTimerSeconds);
+        EmitIfChanged(part, kVarTimerMinutes);
     }
 
     // One frame in the game's order.
@@ -312,23 +321,23 @@ private:
     //  loader set and the level's mode, once its values are in place, last.
     void EmitFrame() {
         StreamRecord& record = stream_->records.back();
-        const bool timerStep = TimerStepped() && Changed(kTimerFrameAddress, 1);
-        const bool levelStep = static_cast<uint16_t>(Next(kLevelFrameAddress, 2)) ==
-                               static_cast<uint16_t>(Shown(kLevelFrameAddress, 2) + 1);
-        const bool water = HasWater(Next(kZoneAddress, 1), Next(kActAddress, 1));
+        const bool timerStep = TimerStepped() && Changed(kVarTimerFrame);
+        const bool levelStep = static_cast<uint16_t>(Next(kVarLevelFrame)) ==
+                               static_cast<uint16_t>(Shown(kVarLevelFrame) + 1);
+        const bool water = HasWater(Next(kVarZone), Next(kVarAct));
 
         std::vector<StreamWrite>& vblank = record.vblank;
         EmitGroup(vblank, kGroupControllers);
         vblank.push_back({kOpDelay, 0, kTransferLines});
         if (timerStep) EmitTimer(water ? record.hblank : vblank);
         vblank.push_back({kOpDelay, 0, kAfterTimerLines});
-        EmitIfChanged(vblank, kGlobalFrameAddress, 4);
+        EmitIfChanged(vblank, kVarGlobalFrame);
 
         std::vector<StreamWrite>& main = record.main;
-        const bool modeChanged = Changed(kGameModeAddress, 1);
-        const bool intoLevel = Next(kGameModeAddress, 1) == kLevelMode;
-        if (modeChanged && !intoLevel) Emit(main, kGameModeAddress, 1);
-        if (levelStep) Emit(main, kLevelFrameAddress, 2);
+        const bool modeChanged = Changed(kVarGameMode);
+        const bool intoLevel = Next(kVarGameMode) == kLevelMode;
+        if (modeChanged && !intoLevel) Emit(main, kVarGameMode);
+        if (levelStep) Emit(main, kVarLevelFrame);
         main.push_back({kOpDelay, 0, kPlayersDelayLines});
         EmitGroup(main, kGroupPlayers);
         main.push_back({kOpWaitLine, 0, kHudLine});
@@ -354,15 +363,15 @@ private:
             record.main.assign(before.begin() + static_cast<std::ptrdiff_t>(from), before.end());
             before.resize(from);
         }
-        Store(kGlobalFrameAddress, 4, Shown(kGlobalFrameAddress, 4) + 1);
-        EmitIfChanged(record.main, kGameModeAddress, 1);
+        Store(GameAddress(kVarGlobalFrame), 4, Shown(kVarGlobalFrame) + 1);
+        EmitIfChanged(record.main, kVarGameMode);
         EmitGroup(record.main, kGroupPlayers);
         EmitGroup(record.main, kGroupHud);
         EmitRest(record.main);
     }
 
     void EmitRest(std::vector<StreamWrite>& part) {
-        const bool modeChanged = Changed(kGameModeAddress, 1);
+        const bool modeChanged = Changed(kVarGameMode);
         EmitGroup(part, kGroupRest);
         for (const Variable& variable : data_) {
             if (GroupOf(variable) == kGroupOwn && !HasOwnPlace(variable.address)) {
@@ -371,9 +380,9 @@ private:
         }
         EmitGroup(part, kGroupControllers);   // a lag frame's
         EmitTimer(part);
-        EmitIfChanged(part, kLevelFrameAddress, 2);
-        EmitIfChanged(part, kGlobalFrameAddress, 4);
-        if (modeChanged) Emit(part, kGameModeAddress, 1);
+        EmitIfChanged(part, kVarLevelFrame);
+        EmitIfChanged(part, kVarGlobalFrame);
+        if (modeChanged) Emit(part, kVarGameMode);
     }
 
     const Scenario& scenario_;
@@ -411,9 +420,12 @@ constexpr uint16_t kLeaPcA6 = 0x4DFA;         // lea (d16,pc),a6: the main loop'
 constexpr uint16_t kRts = 0x4E75;
 constexpr uint32_t kDbfPerLine = 48;          // a dbf loop takes 10 cycles, a scanline 488
 
-// An immediate into an address: absolute short reaches 0xFF8000 and up.
+// An absolute short address is sign-extended: it reaches the top 32 KiB.
+constexpr uint32_t kShortAddressFirst = 0xFF8000;
+
+// An immediate into an address, absolute short where it reaches.
 void PutMove(std::vector<uint8_t>& bytes, uint16_t shortForm, uint32_t value, uint8_t width, uint32_t address) {
-    const bool isShort = address >= 0xFF8000;
+    const bool isShort = address >= kShortAddressFirst;
     PutWord(bytes, isShort ? shortForm : shortForm | kToLongAddress);
     if (width == 4) PutWord(bytes, value >> 16);
     PutWord(bytes, width == 1 ? value & 0xFFu : value & 0xFFFFu);

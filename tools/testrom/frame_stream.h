@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "emulator/game_variables.h"
 #include "tools/standin/scenario.h"
 
 // What a part does, in order.
@@ -30,12 +31,14 @@ enum RecordKind : uint8_t {
     kRecordBlank,   // no frame on this blank (fps below 60, freeze): the handler writes nothing
 };
 
-// The cartridge's own RAM, which no scenario may write.
-inline constexpr uint32_t kStackFirstAddress = 0xFF0000;     // the stack, 0xFF0000..0xFF00FF
-inline constexpr uint32_t kStackEndAddress = 0xFF0100;
-inline constexpr uint32_t kDoneMarkerAddress = 0xFFA000;     // word: vertical blanks handled, written last
-inline constexpr uint32_t kSayMarkerAddress = 0xFFA002;      // word: say lines passed
-inline constexpr uint32_t kBegunMarkerAddress = 0xFFFFFE;    // word: vertical blanks begun, written first
+// The cartridge's own RAM, which no scenario may write (cartridge.s spells the
+// same addresses).
+inline constexpr uint32_t kStackFirstAddress = kWorkRamFirstAddress;      // the stack: work RAM's first 256 bytes
+inline constexpr uint32_t kStackEndAddress = kStackFirstAddress + 0x100;
+inline constexpr uint32_t kDoneMarkerAddress = kWindowFirstAddress;       // word: vertical blanks handled, written last
+inline constexpr uint32_t kSayMarkerAddress = kDoneMarkerAddress + 2;     // word: say lines passed
+inline constexpr uint32_t kBegunMarkerAddress = kWorkRamFirstAddress + kWorkRamSize - 2;   // word: vertical blanks
+                                                                                          // begun, written first
 
 // The display line at which a level with water has its horizontal interrupt.
 inline constexpr uint32_t kWaterLine = 80;

@@ -67,7 +67,8 @@ int main(int argc, char** argv) {
 
     if (!saysPath.empty()) {
         std::ofstream says(saysPath, std::ios::trunc);
-        says << "# say  vblank  global-frame  text   (the cartridge stores the say number at 0xFFA002)\n";
+        says << "# say  vblank  global-frame  text   (the cartridge stores the say number at 0x" << std::hex
+             << std::uppercase << kSayMarkerAddress << std::dec << std::nouppercase << ")\n";
         for (const SayMoment& say : stream.says) {
             says << say.number << ' ' << say.vblank << ' ' << say.globalFrame << ' ' << say.text << '\n';
         }

@@ -24,14 +24,15 @@
 #include "e2e/real/retroarch.h"
 #include "app/tracker_thread.h"
 #include "emulator/core_layout.h"
+#include "tools/testrom/frame_stream.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// The cartridge's own markers in work RAM (tools/testrom/frame_stream.h).
-constexpr uint32_t kDoneMarker = 0xFFA000;   // vertical blanks whose writes are done
-constexpr uint32_t kSayMarker = 0xFFA002;    // say lines passed
+// The cartridge's own markers in work RAM.
+constexpr uint32_t kDoneMarker = kDoneMarkerAddress;   // vertical blanks whose writes are done
+constexpr uint32_t kSayMarker = kSayMarkerAddress;     // say lines passed
 
 std::string Cartridge(const std::string& name) { return std::string(RINGWATCH_TESTROM_DIR) + "/" + name + ".md"; }
 

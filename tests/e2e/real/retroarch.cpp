@@ -25,7 +25,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr uint32_t kWorkRamFirstAddress = 0xFF0000;
 
 // What the menu needs to reach the history at once: the entries above it
 // hidden, and no wrapping round from the top to the bottom.
@@ -284,7 +283,7 @@ bool RetroArch::ReadRamWord(uint32_t address, uint16_t* value) const {
     int mem = open(("/proc/" + std::to_string(pid_) + "/mem").c_str(), O_RDONLY | O_CLOEXEC);
     if (mem < 0) return false;
     // Words in the host's (little-endian) order: the 68000's word at A is the
-    // little-endian word at RAM offset A - 0xFF0000.
+    // little-endian word at RAM offset A - kWorkRamFirstAddress.
     uint8_t bytes[2];
     bool ok = pread(mem, bytes, 2, static_cast<off_t>(base + offset + (address - kWorkRamFirstAddress))) == 2;
     close(mem);

@@ -9,6 +9,7 @@
 
 #include "e2e/child_process.h"
 #include "platform/process_memory.h"
+#include "tools/testrom/frame_stream.h"
 
 // A directory holding copies of the frontend and the core `coreDll`, with the
 // separator after it; empty on failure.
@@ -27,7 +28,7 @@ class Frontend {
     // Waits for a line of its output starting with `prefix` and returns it
     // (empty when it did not come within `timeoutMs` or the frontend ended).
     std::string WaitForLine(const std::string& prefix, int timeoutMs);
-    // A word of the console's work RAM (68000 address 0xFF0000 + `offset`); 0
+    // A word of the console's work RAM (68000 address kWorkRamFirstAddress + `offset`); 0
     // when it can't be read.
     uint16_t RamWord(uint32_t offset) const;
     // Waits until that word is at least `atLeast`.
@@ -51,6 +52,6 @@ class Frontend {
     std::string error_;
 };
 
-// Marks the test cartridge keeps in work RAM (offsets from 0xFF0000).
-inline constexpr uint32_t kCartridgeDoneMarker = 0xA000;   // vertical blanks it has handled
-inline constexpr uint32_t kCartridgeSayMarker = 0xA002;    // say lines it has passed
+// Marks the test cartridge keeps in work RAM (offsets from its first byte).
+inline constexpr uint32_t kCartridgeDoneMarker = kDoneMarkerAddress - kWorkRamFirstAddress;   // vertical blanks handled
+inline constexpr uint32_t kCartridgeSayMarker = kSayMarkerAddress - kWorkRamFirstAddress;     // say lines passed
