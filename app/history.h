@@ -83,7 +83,8 @@ struct HistoryTail {
 };
 HistoryTail ReadHistoryTail(const char* tail, size_t length, bool whole);
 
-// How the rows reach the disk: the platform's file calls, or a test's.
+// How the rows reach the disk: the platform's file calls, or others that answer
+// as the OS does (a full disk, a file another program holds locked).
 struct HistoryFileApi {
     FileResult (*dataPath)(const char* fileName, char* path, size_t size);
     FileResult (*append)(const char* path, const char* data, size_t size);

@@ -272,11 +272,10 @@ std::unique_ptr<PassTiming> NewPassTiming() {
     return timing;
 }
 
-// Starts a tracker with its hook and waits until its thread has taken the
-// hook (after its first pass), so that the next tracker can have another.
+// Starts a tracker with its hook and waits until the hook has seen its first
+// pass.
 bool StartObserved(TrackerRun& tracker, PassTiming& timing, PassObserver observer) {
-    TrackerSetPassObserver(observer);
-    tracker.Start();
+    tracker.Start(observer);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (timing.observed.load(std::memory_order_acquire) == 0) {
         if (std::chrono::steady_clock::now() > deadline) return false;

@@ -147,7 +147,7 @@ TEST(TrackerPass, LeavingTheGameForTheMenuAndComingBack) {
         SCOPED_TRACE(what);
         EXPECT_EQ(p.Pass(), expected.messages);
         EXPECT_EQ(p.state(), expected.state);
-        EXPECT_EQ(p.tracker->scanFigures.scans, expected.scans);
+        EXPECT_EQ(p.system.walks, expected.scans);
         EXPECT_EQ(p.system.handlesOpen, expected.state == State::Detached ? 0 : 1);
     };
     check("menu at the first attach", {{Loaded(), kChecksumIncorrect}, State::Attached, 1});
@@ -192,7 +192,7 @@ TEST(TrackerPass, AnotherCartridgeStaysAttachedAndScansEveryPass) {
     for (uint32_t pass = 2; pass <= 4; ++pass) {
         EXPECT_EQ(p.Pass(), Messages{"Unknown game"});
         EXPECT_EQ(p.state(), State::Attached);
-        EXPECT_EQ(p.tracker->scanFigures.scans, pass);
+        EXPECT_EQ(p.system.walks, pass);
     }
 }
 

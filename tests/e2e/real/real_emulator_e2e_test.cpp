@@ -138,12 +138,8 @@ class RealEmulator : public ::testing::TestWithParam<RealCase> {
         std::string others = WaitForNoForeignEmulators(60s);
         ASSERT_EQ(others, "") << "another emulator is running";
         g_unseenFrames = 0;
-        TrackerSetPassObserver({CountUnseenFrames, nullptr});
     }
-    void TearDown() override {
-        tracker.Stop();
-        TrackerSetPassObserver({nullptr, nullptr});
-    }
+    void TearDown() override { tracker.Stop(); }
 
     // The messages, one a line, for failure output.
     std::string Log() const {
@@ -192,7 +188,7 @@ TEST_P(RealEmulator, Plays) {
     // The tracker starts once the cartridge has written its first frame (and
     // the RAM signature), so that its first attempt finds the game.
     ASSERT_TRUE(tracker.WaitUntil([&] { return Reached(kDoneMarker, 1); }, 10s)) << retroarch.LogTail();
-    tracker.Start();
+    tracker.Start({CountUnseenFrames, nullptr});
     Terminal terminal;
     if (c.onScreen) {
         ASSERT_TRUE(terminal.Start(RINGWATCH_PROGRAM, 120, 40));
