@@ -107,6 +107,7 @@ public:
         std::sort(data_.begin(), data_.end());
         data_.erase(std::unique(data_.begin(), data_.end()), data_.end());
         *game_ = GameState{};
+        if (options_.fps != 0) fps_ = options_.fps;
         // The stand-in starts in the game: the signature is in the RAM it composes.
         GameWriteSignature(*game_, options_.signature);
     }
@@ -140,12 +141,12 @@ private:
     bool PlayStep(const Step& step, std::string* error) {
         switch (step.kind) {
         case StepKind::Fps:
-            if (step.argument > 60) {
+            if (options_.fps == 0 && step.argument > 60) {
                 *error = std::to_string(step.line) + ": fps " + std::to_string(step.argument) +
                          ": the console shows at most 60 frames a second";
                 return false;
             }
-            fps_ = step.argument;
+            fps_ = options_.fps != 0 ? options_.fps : step.argument;
             return true;
         case StepKind::Mode:
             GameWriteSignature(*game_, options_.signature && step.argument == static_cast<uint32_t>(CartridgeMode::Game));

@@ -72,6 +72,7 @@ struct FrameStream {
 struct StreamOptions {
     bool signature = true;   // false: another cartridge, the RAM signature never appears
     uint32_t passes = 1;     // the scenario played this many times over, as the stand-in's --loop
+    uint32_t fps = 0;        // frames a second in place of the scenario's own, as the stand-in's --fps; 0: the scenario's
 };
 
 // Called with the work RAM (core byte order) that the stand-in shows when the

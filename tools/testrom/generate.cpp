@@ -1,7 +1,7 @@
 // Turns a scenario of the stand-in into the frame stream that the test
 // cartridge plays, and lists when its say lines happen. See README.md.
 //
-//   testrom_stream [--other] [--passes N] [--says FILE] [SCENARIO] STREAM
+//   testrom_stream [--other] [--passes N] [--fps N] [--says FILE] [SCENARIO] STREAM
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -18,7 +18,7 @@ namespace {
     std::exit(2);
 }
 
-void Usage() { Fail("usage: testrom_stream [--other] [--passes N] [--says FILE] [SCENARIO] STREAM"); }
+void Usage() { Fail("usage: testrom_stream [--other] [--passes N] [--fps N] [--says FILE] [SCENARIO] STREAM"); }
 
 }  // namespace
 
@@ -32,6 +32,9 @@ int main(int argc, char** argv) {
         } else if (arg == "--passes" && i + 1 < argc) {
             options.passes = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
             if (options.passes == 0 || options.passes > 1000) Fail("--passes takes 1 to 1000");
+        } else if (arg == "--fps" && i + 1 < argc) {
+            options.fps = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
+            if (options.fps == 0 || options.fps > 60) Fail("--fps takes 1 to 60");
         } else if (arg == "--says" && i + 1 < argc) {
             saysPath = argv[++i];
         } else if (!arg.empty() && arg[0] == '-') {
