@@ -2,17 +2,23 @@
 
 #include <algorithm>
 #include <cinttypes>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 
-#include "app/layout.h"
+#include "tracking/game_time.h"
+#include "tracking/level_names.h"
 #include "tracking/tracker_states.h"
 
-const char kHistoryHeader[] =
-    "date_time,playthrough,level,time,hundredths,perfect_spindashes,p1_hits,pauses,deaths,lag_frames,rings,collected,frames_unseen";
-
 namespace {
+
+constexpr int ColumnCount(const char* header) {
+    int columns = 1;
+    for (const char* c = header; *c != '\0'; ++c) columns += *c == ',' ? 1 : 0;
+    return columns;
+}
+constexpr int kRowColumns = 5;   // date_time, playthrough, level, time, hundredths
+static_assert(ColumnCount(kHistoryHeader) == kRowColumns + kLevelCountFields,
+              "the history header names one column per LevelCounts field");
 
 constexpr char kSummaryLevel[] = "Total";
 
@@ -37,14 +43,6 @@ void AppendNumber(int64_t value, char* out, size_t size, size_t* used) {
     char text[24];
     std::snprintf(text, sizeof text, "%" PRId64, value);
     AppendField(text, out, size, used, false);
-}
-
-// The level's name as the screen shows it, without the blank that pads the
-// single-act names to three columns.
-void TrimmedLevelName(uint32_t levelIndex, char* out, size_t size) {
-    std::snprintf(out, size, "%s", LevelName(levelIndex));
-    size_t length = std::strlen(out);
-    while (length > 0 && out[length - 1] == ' ') out[--length] = '\0';
 }
 
 void Enqueue(HistoryState& state, HistoryRow row) {
@@ -107,19 +105,6 @@ bool RowRunNumber(const char* line, size_t length, int64_t* number) {
 
 }  // namespace
 
-int64_t LevelHundredths(const LevelRecord& record) {
-    const int64_t whole = (int64_t{record.minutes} * 60 + record.seconds) * 100;
-    return whole + std::llround(static_cast<double>(record.centiseconds));
-}
-
-int64_t AdjustedTotalHundredths(const TrackerStats& stats) {
-    // Sixtieths to hundredths: (frames mod 60) * 100/60 never falls on a half,
-    // so rounding up from a third of a sixtieth is the nearest hundredth.
-    const int64_t frames = stats.totalTimerFrames;
-    const int64_t seconds = int64_t{stats.totalMinutes} * 60 + stats.totalSeconds + frames / 60;
-    return seconds * 100 + ((frames % 60) * 100 + 30) / 60;
-}
-
 void FormatHundredths(int64_t hundredths, char* out, size_t size) {
     const bool negative = hundredths < 0;
     const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(hundredths) : static_cast<uint64_t>(hundredths);
@@ -137,15 +122,12 @@ size_t FormatHistoryRow(const HistoryRow& row, int64_t number, const char* lineE
     if (row.summary) {
         AppendField(kSummaryLevel, out, size, &used, false);
     } else {
-        TrimmedLevelName(row.levelIndex, text, sizeof text);
-        AppendField(text, out, size, &used, false);
+        AppendField(LevelName(row.levelIndex), out, size, &used, false);
     }
     FormatHundredths(row.hundredths, text, sizeof text);
     AppendField(text, out, size, &used, false);
     AppendNumber(row.hundredths, out, size, &used);
-    const uint32_t counts[] = {row.perfectSpindashes, row.p1Hits, row.pauses,    row.deaths,
-                               row.lagFrames,         row.rings,  row.collected, row.framesUnseen};
-    for (uint32_t count : counts) AppendNumber(count, out, size, &used);
+    for (uint32_t count : CountArray(row.counts)) AppendNumber(count, out, size, &used);
     const int wrote = std::snprintf(out + std::min(used, size), size - std::min(used, size), "%s", lineEnd);
     if (wrote < 0 || used + static_cast<size_t>(wrote) >= size) return 0;
     return used + static_cast<size_t>(wrote);
@@ -165,17 +147,13 @@ int HistoryTake(HistoryState& state, const TrackerStats& stats, const LocalTime&
     for (int32_t i = state.recordsTaken; i < closed; ++i) {
         const LevelRecord& record = stats.records[i];
         if (!record.closed) continue;
-        Enqueue(state, HistoryRow{now, 0, 0, record.levelIndex, LevelHundredths(record), record.perfectSpindashes,
-                                  record.p1Hits, record.pauses, record.deaths, record.lagFrames, record.rings,
-                                  record.collected, record.framesUnseen});
+        Enqueue(state, HistoryRow{now, 0, 0, record.levelIndex, LevelHundredths(record), record.counts});
         ++queued;
     }
     state.recordsTaken = closed;
     if (stats.trackerState == kStateEnding && !state.summaryTaken) {
         state.summaryTaken = 1;
-        Enqueue(state, HistoryRow{now, 0, 1, 0, AdjustedTotalHundredths(stats), stats.perfectSpindashes, stats.p1Hits,
-                                  stats.pauses, stats.deaths, stats.lagFrames, stats.totalRings,
-                                  stats.totalCollected, stats.framesUnseen});
+        Enqueue(state, HistoryRow{now, 0, 1, 0, AdjustedTotalHundredths(stats), stats.totals});
         ++queued;
     }
     return queued;

@@ -20,8 +20,11 @@ inline constexpr size_t kHistoryRowSize = 256;      // bytes of one formatted ro
 inline constexpr size_t kHistoryTailSize = 4096;    // bytes of the file read back before writing
 inline constexpr double kHistoryRetrySeconds = 10.0; // queued rows are also tried again this often
 
-// The header row's text, without its line end.
-extern const char kHistoryHeader[];
+// The header row's text, without its line end: the row's own columns, then
+// one column per LevelCounts field, in its order.
+inline constexpr char kHistoryHeader[] =
+    "date_time,playthrough,level,time,hundredths,perfect_spindashes,p1_hits,pauses,deaths,lag_frames,rings,collected,"
+    "frames_unseen";
 
 // One row of the file, as taken from the snapshot.
 struct HistoryRow {
@@ -30,14 +33,7 @@ struct HistoryRow {
     uint8_t summary;             // 1: the run's totals at the game's end
     uint32_t levelIndex;         // level rows only
     int64_t hundredths;          // level time, or the run's adjusted total time
-    uint32_t perfectSpindashes;
-    uint32_t p1Hits;
-    uint32_t pauses;
-    uint32_t deaths;
-    uint32_t lagFrames;
-    uint32_t rings;
-    uint32_t collected;
-    uint32_t framesUnseen;       // game frames no read of the tracker saw
+    LevelCounts counts;          // the level's share, or the run's totals
 };
 
 // The main thread's record of the history; allocated once, zero-filled.
@@ -64,14 +60,6 @@ struct HistoryState {
     uint64_t lastAttempt;        // counter ticks of the last try
 };
 
-// A level's time in hundredths: the record's minutes and seconds and its
-// single-precision hundredths, rounded to the nearest.
-int64_t LevelHundredths(const LevelRecord& record);
-
-// The run's in-game time with the timer's sixtieths of every level added (the
-// screen's "Adjusted" time), in hundredths.
-int64_t AdjustedTotalHundredths(const TrackerStats& stats);
-
 // Formats hundredths as mm:ss.cc ("-" in front when negative).
 void FormatHundredths(int64_t hundredths, char* out, size_t size);
 
@@ -95,7 +83,8 @@ struct HistoryTail {
 };
 HistoryTail ReadHistoryTail(const char* tail, size_t length, bool whole);
 
-// How the rows reach the disk: the platform's file calls, or a test's.
+// How the rows reach the disk: the platform's file calls, or others that answer
+// as the OS does (a full disk, a file another program holds locked).
 struct HistoryFileApi {
     FileResult (*dataPath)(const char* fileName, char* path, size_t size);
     FileResult (*append)(const char* path, const char* data, size_t size);

@@ -2,13 +2,8 @@
 
 #include <cstdio>
 
-#include "tracking/level_records.h"
-
-const char kLevelNames[kLevelNameCount][kNameSize] = {
-    "EH1", "EH2", "CP1", "CP2", "AR1", "AR2", "CN1",  // 0..6
-    "CN2", "HT1", "HT2", "MC1", "MC2", "OO1", "OO2",  // 7..13
-    "MZ1", "MZ2", "MZ3", "SC ", "WF ", "DE ", "  ",   // 14..20
-};
+#include "tracking/game_time.h"
+#include "tracking/level_names.h"
 
 namespace {
 
@@ -28,10 +23,6 @@ constexpr const char* kReleasedCell = ". ";
 // Unsigned counters go to %d formats; a value above INT32_MAX shows negative.
 int AsInt(uint32_t value) { return static_cast<int>(static_cast<int32_t>(value)); }
 
-// Wrap-around to 32 bits, as the totals would behave in 32-bit arithmetic,
-// without signed overflow.
-int32_t Wrap32(int64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(value))); }
-
 void BlankRows(ScreenBuffer& screen, int count) { screen.row += count; }
 
 void PrintStatusLine(ScreenBuffer& screen, const TrackerStats& stats) {
@@ -39,7 +30,7 @@ void PrintStatusLine(ScreenBuffer& screen, const TrackerStats& stats) {
     if (state > kLastStatusState) {
         ScreenPrintLine(screen, "Ready to track");
     } else if (TrackingActive(state)) {
-        ScreenPrintLine(screen, "Tracking active: %s - Game state: %s", LevelName(stats.levelIndex),
+        ScreenPrintLine(screen, "Tracking active: %s - Game state: %s", LevelScreenName(stats.levelIndex),
                         kTrackerStateNames[state]);
     } else if (state == kStateEnding) {
         ScreenPrintLine(screen, "Game End");
@@ -60,27 +51,24 @@ void PrintInputLine(ScreenBuffer& screen, const uint32_t (&holdFrames)[kButtonCo
 }
 
 void PrintTotalLine(ScreenBuffer& screen, const TrackerStats& stats) {
-    const TotalTime total = NormalisedTotalTime(stats);
-    const int32_t minutes = total.minutes;
-    const int32_t seconds = total.seconds;
-    const int32_t frames = stats.totalTimerFrames;
-    // In-game time ignores the leftover sixtieths; the adjusted time adds them.
-    const int32_t adjusted = Wrap32(int64_t{seconds} + frames / 60);
-    const double hundredths = (frames % 60) * kHundredthsPerTimerFrame;
+    const ShownTotalTime time = ShowTotalTime(stats);
+    const LevelCounts& totals = stats.totals;
     ScreenPrintLine(screen,
                     " Total IGT: %02d:%02d, Adjusted: %02d:%02d.%02.0f - Pauses %2d, Deaths %d, Lag %2d, Rings %4d (%d)",
-                    Wrap32(int64_t{minutes} + seconds / 60), seconds % 60, Wrap32(int64_t{minutes} + adjusted / 60),
-                    adjusted % 60, hundredths, AsInt(stats.pauses), AsInt(stats.deaths), AsInt(stats.lagFrames),
-                    AsInt(stats.totalRings), AsInt(stats.totalCollected));
+                    time.minutes, time.seconds, time.adjustedMinutes, time.adjustedSeconds, time.adjustedHundredths,
+                    AsInt(totals.pauses), AsInt(totals.deaths), AsInt(totals.lagFrames), AsInt(totals.rings),
+                    AsInt(totals.collected));
 }
 
 void PrintLevelRecord(ScreenBuffer& screen, const LevelRecord& record) {
+    const LevelCounts& counts = record.counts;
     ScreenPrintLine(screen,
                     " %s - IGT: %02d:%02d.%02.0f - PerfectS %2d, P1 Hurt %2d, Pauses %2d, Deaths %2d, Lag %3d - "
                     "Rings %3d (%d)",
-                    LevelName(record.levelIndex), record.minutes, record.seconds, static_cast<double>(record.centiseconds),
-                    AsInt(record.perfectSpindashes), AsInt(record.p1Hits), AsInt(record.pauses), AsInt(record.deaths),
-                    AsInt(record.lagFrames), AsInt(record.rings), AsInt(record.collected));
+                    LevelScreenName(record.levelIndex), record.minutes, record.seconds,
+                    static_cast<double>(record.centiseconds), AsInt(counts.perfectSpindashes), AsInt(counts.p1Hits),
+                    AsInt(counts.pauses), AsInt(counts.deaths), AsInt(counts.lagFrames), AsInt(counts.rings),
+                    AsInt(counts.collected));
 }
 
 void PrintStatistics(ScreenBuffer& screen, const TrackerStats& stats, uint8_t debugFlag) {
@@ -88,7 +76,7 @@ void PrintStatistics(ScreenBuffer& screen, const TrackerStats& stats, uint8_t de
     if (stats.trackerState != kStateEnding && debugFlag == 0) {
         ScreenPrintLine(screen, " - Spindash 6-tap attempts: %d", AsInt(stats.sixTapAttempts));
     } else {
-        ScreenPrintLine(screen, " - P1 times hit: %d - P2 times hit %d", AsInt(stats.p1Hits), AsInt(stats.p2Hits));
+        ScreenPrintLine(screen, " - P1 times hit: %d - P2 times hit %d", AsInt(stats.totals.p1Hits), AsInt(stats.p2Hits));
         // In single precision, like the sums themselves.
         const float attempts = stats.sixTapAttempts != 0 ? static_cast<float>(stats.sixTapAttempts) : 1.0f;
         const float averageCharge = stats.chargeFractionSum * 100.0f * (1.0f / attempts);
@@ -96,7 +84,7 @@ void PrintStatistics(ScreenBuffer& screen, const TrackerStats& stats, uint8_t de
         ScreenPrintLine(screen, " - Average spindash speed %6.2f%% - Average actual speed: %6.2f%%",
                         static_cast<double>(averageCharge), static_cast<double>(averageSpeed));
         ScreenPrintLine(screen, " - Spindash 6-tap attempts: %d - Perfect spindashes: %d", AsInt(stats.sixTapAttempts),
-                        AsInt(stats.perfectSpindashes));
+                        AsInt(stats.totals.perfectSpindashes));
     }
     BlankRows(screen, 1);
     PrintTotalLine(screen, stats);
@@ -113,8 +101,8 @@ void PrintDebugBlock(ScreenBuffer& screen, const GameSnapshot& snapshot) {
     ScreenPrintLine(screen, "Debug Enabled");
     // "%.05d" and "%.08u" are precisions: at least 5 and 8 digits, zero-padded.
     ScreenPrintLine(screen, "Time %02d:%02d.%02.0f - Lag %4d - Level frame %.05d - Global frame %.08u",
-                    AsInt(ram.timerMinutes), AsInt(ram.timerSeconds), ram.timerFrame * kHundredthsPerTimerFrame,
-                    AsInt(stats.lagFrames), AsInt(ram.levelFrame), static_cast<unsigned>(ram.globalFrame));
+                    AsInt(ram.timerMinutes), AsInt(ram.timerSeconds), TimerHundredths(ram.timerFrame),
+                    AsInt(stats.totals.lagFrames), AsInt(ram.levelFrame), static_cast<unsigned>(ram.globalFrame));
     ScreenPrintLine(screen, "Rings % 3d, Collected %5d - Lives: %2d, Continues: %2d", AsInt(ram.rings),
                     AsInt(ram.collectedA + ram.collectedB), AsInt(ram.lives), AsInt(ram.continues));
     BlankRows(screen, 1);
@@ -135,10 +123,6 @@ void PrintDebugBlock(ScreenBuffer& screen, const GameSnapshot& snapshot) {
 }
 
 }  // namespace
-
-const char* LevelName(uint32_t levelIndex) {
-    return kLevelNames[levelIndex < static_cast<uint32_t>(kLevelNameCount) ? levelIndex : kLevelIndexBlank];
-}
 
 void ComposeScreenLayout(ScreenBuffer& screen, const GameSnapshot& snapshot) {
     const TrackerStats& stats = snapshot.stats;

@@ -13,16 +13,6 @@
 #include "tracking/game_snapshot.h"
 #include "tracking/tracker_states.h"
 
-inline constexpr int kLevelNameCount = kLevelIndexCount;  // level indexes 0..20
-inline constexpr int kNameSize = 64;               // bytes of one name row, NUL included
-
-// Short level names, indexed by levelIndex. The three single-act levels end
-// in a blank ("SC ", "WF ", "DE ") so that every name is three columns wide.
-extern const char kLevelNames[kLevelNameCount][kNameSize];
-
-// The level's name; an index outside the table gives the blank name.
-const char* LevelName(uint32_t levelIndex);
-
 // Writes everything above the log from row `screen.row` on and leaves `row`
 // where the log lines start.
 void ComposeScreenLayout(ScreenBuffer& screen, const GameSnapshot& snapshot);

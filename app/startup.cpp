@@ -80,7 +80,7 @@ int RunProgram(int argc, char** argv) {
     shared->ready = false;
     shared->sharedLog = sharedLog;
     shared->sharedSnapshot = sharedSnapshot;
-    std::thread(TrackerThreadMain, shared).detach();
+    std::thread(TrackerThreadMain, shared, PassObserver{}).detach();
 
     RenderContext context{&screen, console.output, mainLog, mainSnapshot, shared, timing, history};
     RunRenderLoop(context);

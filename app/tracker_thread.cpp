@@ -12,8 +12,6 @@
 
 namespace {
 
-PassObserver g_passObserver{};
-
 // Frames went unseen: said at once, then at most once every
 // kUnseenWarningSeconds with what went unseen meanwhile.
 void WarnOfUnseenFrames(FrameWatch& watch, LogBuffer& log, uint64_t now) {
@@ -79,8 +77,6 @@ void Pass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log, FrameWatch
 
 }  // namespace
 
-void TrackerSetPassObserver(const PassObserver& observer) { g_passObserver = observer; }
-
 void TrackerPass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log, FrameWatch& watch, uint64_t now) {
     Pass(link, snapshot, log, watch, now);
     WarnOfUnseenFrames(watch, log, now);
@@ -88,7 +84,7 @@ void TrackerPass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log, Fra
 
 uint32_t PassSleepMs(bool attached, bool identified) { return attached && identified ? 6u : 2400u; }
 
-int TrackerThreadMain(SharedState* shared) {
+int TrackerThreadMain(SharedState* shared, PassObserver observer) {
     GameSnapshot* snapshot = new (std::nothrow) GameSnapshot();
     EmulatorLink* link = new (std::nothrow) EmulatorLink();
     if (snapshot == nullptr || link == nullptr) {
@@ -114,7 +110,6 @@ int TrackerThreadMain(SharedState* shared) {
     if (priorityError != 0)
         LogAppend(*log, ClockNow(), "Could not raise the tracker thread's priority (error %u).", priorityError);
 
-    const PassObserver observer = g_passObserver;
     FrameWatch watch{};
     watch.counterFrequency = static_cast<double>(ClockFrequency());
     while (running) {
@@ -125,7 +120,8 @@ int TrackerThreadMain(SharedState* shared) {
         running = Publish(*shared, *snapshot, *log, link->attached, link->identified);
         ClockSleepMs(PassSleepMs(link->attached, link->identified));
     }
-    // Only tests end the thread; leave nothing open behind it.
+    // The program's thread runs until the process ends; a thread that is
+    // ended leaves nothing open behind it.
     if (link->attached) Disconnect(*link);
     delete log;
     delete link;

@@ -40,17 +40,15 @@ void TrackerPass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log, Fra
 // Milliseconds the tracker sleeps after a pass: 6 while connected, 2400 otherwise.
 uint32_t PassSleepMs(bool attached, bool identified);
 
-// Measurement hook for the benchmarks: when set, the tracker thread calls it
-// after every pass (before Publish) with the counter value taken at the start
-// of that pass and whether the pass began Connected. Set it before the thread
-// starts; the program never sets it, and then a pass costs one test of a null
-// pointer more.
+// Called by the tracker thread after every pass (before Publish) with the
+// counter value taken at the start of that pass and whether the pass began
+// Connected, to time the passes or follow the game frame by frame. None when
+// afterPass is null, as the program starts the thread.
 struct PassObserver {
     void (*afterPass)(void* context, uint64_t passStart, bool connected, const GameSnapshot& snapshot);
     void* context;
 };
-void TrackerSetPassObserver(const PassObserver& observer);
 
 // Start routine; returns 0 when `running` is found cleared, after the sleep of
 // the pass that found it, with the emulator's process closed.
-int TrackerThreadMain(SharedState* shared);
+int TrackerThreadMain(SharedState* shared, PassObserver observer);

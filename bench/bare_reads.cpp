@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/tracker_thread.h"
+#include "e2e/e2e_support.h"
 #include "emulator/core_layout.h"
 #include "emulator/emulator_connection.h"
 #include "emulator/ram_decode.h"
@@ -53,7 +54,7 @@ int MeasureHeaderScans(const char* who, uint32_t pid, uint32_t repeat) {
     auto snapshot = std::make_unique<GameSnapshot>();
     auto log = std::make_unique<LogBuffer>();
     InitRamDecode(snapshot->ram);
-    EmulatorLinkReset(*tracker, kPlatformProcessApi);
+    EmulatorLinkReset(*tracker, CountingProcessApi());
     Attach(*tracker, *log);   // the first scan, not measured
     if (!tracker->attached || log->count < 1 || std::strcmp(log->entries[log->count - 1].text, "Unknown game") != 0) {
         std::fprintf(stderr, "the tracker did not scan %s running another cartridge (%s)\n", who,
@@ -65,6 +66,7 @@ int MeasureHeaderScans(const char* who, uint32_t pid, uint32_t repeat) {
     std::printf("%4s %10s %8s %10s %12s %12s %10s %9s\n", "scan", "wall ms", "regions", "MiB read", "bare ms",
                 "bare regions", "bare MiB", "ratio");
     std::vector<double> scans, ratios;
+    uint64_t bytesRead = 0;
     FrameWatch watch{};
     watch.counterFrequency = static_cast<double>(ClockFrequency());
     for (uint32_t round = 0; round < repeat; ++round) {
@@ -72,16 +74,18 @@ int MeasureHeaderScans(const char* who, uint32_t pid, uint32_t repeat) {
         BareReads bare;
         if (round % 2 == 0) bare = ReadLikeTheScan(tracker->connection.process);
         LogClear(*log);
+        TakeReadFigures();
         const uint64_t start = ClockNow();
         TrackerPass(*tracker, *snapshot, *log, watch, start);
         const double seconds = Seconds(ClockNow() - start);
+        const ReadFigures figures = TakeReadFigures();
+        bytesRead = figures.bytesRead;
         if (round % 2 == 1) bare = ReadLikeTheScan(tracker->connection.process);
         if (!tracker->attached || log->count != 1 || std::strcmp(log->entries[0].text, "Unknown game") != 0) {
             std::fprintf(stderr, "the scan did not end with \"Unknown game\": %s\n",
                          log->count > 0 ? log->entries[0].text : "no message");
             return 2;
         }
-        const HeaderScanFigures& figures = tracker->scanFigures;
         std::printf("%4u %10.2f %8u %10.1f %12.2f %12u %10.1f %9.3f\n", round + 1, seconds * 1e3, figures.regionsRead,
                     static_cast<double>(figures.bytesRead) / kMib, bare.seconds * 1e3, bare.regions,
                     static_cast<double>(bare.bytes) / kMib, seconds / bare.seconds);
@@ -90,7 +94,7 @@ int MeasureHeaderScans(const char* who, uint32_t pid, uint32_t repeat) {
     }
     if (tracker->attached) Disconnect(*tracker);
     std::printf("scan: %.2f ms for %.1f MiB (median of %u), %.3fx the bare reads of the same regions (%.3f..%.3f)\n",
-                Median(scans) * 1e3, static_cast<double>(tracker->scanFigures.bytesRead) / kMib, repeat,
+                Median(scans) * 1e3, static_cast<double>(bytesRead) / kMib, repeat,
                 Median(ratios), *std::min_element(ratios.begin(), ratios.end()),
                 *std::max_element(ratios.begin(), ratios.end()));
     return 0;

@@ -22,7 +22,7 @@ void BM_ComposeFrame(benchmark::State& state) {
         record.minutes = 1;
         record.seconds = 23;
         record.centiseconds = 45.0f;
-        record.rings = 100;
+        record.counts.rings = 100;
     }
     snapshot->stats.totalSeconds = -75;
     snapshot->ram.debugFlag = 1;

@@ -272,11 +272,10 @@ std::unique_ptr<PassTiming> NewPassTiming() {
     return timing;
 }
 
-// Starts a tracker with its hook and waits until its thread has taken the
-// hook (after its first pass), so that the next tracker can have another.
+// Starts a tracker with its hook and waits until the hook has seen its first
+// pass.
 bool StartObserved(TrackerRun& tracker, PassTiming& timing, PassObserver observer) {
-    TrackerSetPassObserver(observer);
-    tracker.Start();
+    tracker.Start(observer);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (timing.observed.load(std::memory_order_acquire) == 0) {
         if (std::chrono::steady_clock::now() > deadline) return false;
@@ -302,16 +301,16 @@ int ReportTracker(const TrackerStats& stats, PassTiming& timing, const SamplingS
         const LevelRecord& record = stats.records[i];
         const std::string name = "level " + std::to_string(i + 1) + " ";
         differences += Compare((name + "index").c_str(), record.levelIndex, truth.levelIndex);
-        differences += Compare((name + "lag frames").c_str(), record.lagFrames, truth.lagFrames);
-        differences += Compare((name + "pauses").c_str(), record.pauses, truth.pauses);
+        differences += Compare((name + "lag frames").c_str(), record.counts.lagFrames, truth.lagFrames);
+        differences += Compare((name + "pauses").c_str(), record.counts.pauses, truth.pauses);
         // The level's time in sixtieths, back from minutes, seconds and hundredths.
         const double sixtieths = (record.minutes * 60.0 + record.seconds) * 60.0 + record.centiseconds * 0.6;
         const int64_t timeSeen = std::llround(sixtieths);
         const bool whole = std::fabs(sixtieths - static_cast<double>(timeSeen)) < 0.001;
         differences += Compare((name + "time, sixtieths").c_str(), whole ? timeSeen : -1, truth.timerFrames);
     }
-    differences += Compare("lag frames", stats.lagFrames, lagTruth);
-    differences += Compare("pauses", stats.pauses, pauseTruth);
+    differences += Compare("lag frames", stats.totals.lagFrames, lagTruth);
+    differences += Compare("pauses", stats.totals.pauses, pauseTruth);
     // Not a statistic: the caller weighs it.
     Compare("game frames no decode saw", static_cast<int64_t>(timing.framesSkipped), 0);
 

@@ -74,7 +74,7 @@ int RunScanFigures(const ScanOptions& options) {
     auto snapshot = std::make_unique<GameSnapshot>();
     auto log = std::make_unique<LogBuffer>();
     InitRamDecode(snapshot->ram);
-    EmulatorLinkReset(*tracker, kPlatformProcessApi);
+    EmulatorLinkReset(*tracker, CountingProcessApi());
     Attach(*tracker, *log);   // the first scan, not measured
     if (!tracker->attached || tracker->identified || log->count < 1 ||
         std::strcmp(log->entries[log->count - 1].text, kChecksumIncorrect) != 0) {
@@ -99,9 +99,11 @@ int RunScanFigures(const ScanOptions& options) {
         LogClear(*log);
         const bool peakReset = ResetPeakResident();
         const uint64_t residentBefore = StatusKib("VmRSS");
+        TakeReadFigures();
         const uint64_t start = ClockNow();
         TrackerPass(*tracker, *snapshot, *log, watch, start);   // Attached: FindGame, whose scan finds the header
         const double seconds = Seconds(ClockNow() - start);
+        const ReadFigures figures = TakeReadFigures();
         const uint64_t peak = StatusKib("VmHWM");
 
         if (round % 2 == 1) bare = ReadLikeTheScan(tracker->connection.process);
@@ -110,7 +112,6 @@ int RunScanFigures(const ScanOptions& options) {
                          log->count > 0 ? log->entries[0].text : "no message");
             return 2;
         }
-        const HeaderScanFigures& figures = tracker->scanFigures;
         bytesRead = figures.bytesRead;
         const double growth = peakReset && peak >= residentBefore ? static_cast<double>(peak - residentBefore) / 1024.0 : -1;
         std::printf("%4u %10.1f %8u %10.1f %9.2f %12.1f %9.3f %13.1f\n", round + 1, seconds * 1e3,

@@ -100,7 +100,6 @@ void AfterPass(void* context, uint64_t passStart, bool connected, const GameSnap
 int RunSampling(const std::string& cartridge, uint64_t frames) {
     Sampling sampling;
     sampling.frameTicks = ClockFrequency() / 60;
-    TrackerSetPassObserver({AfterPass, &sampling});
     Frontend frontend;
     if (!StartFrontend(cartridge, {"--free-rom", "--frames", std::to_string(frames)}, &frontend)) return 2;
     // The baseline, beside the tracker: a thread that only sleeps 6 ms a
@@ -118,7 +117,7 @@ int RunSampling(const std::string& cartridge, uint64_t frames) {
         }
     });
     TrackerRun tracker;
-    tracker.Start();
+    tracker.Start({AfterPass, &sampling});
     // Polled as the main thread does, so that no message ages out unseen.
     const uint64_t deadline = GetTickCount64() + frames * 1000 / 60 + 120000;
     std::string done;

@@ -99,12 +99,6 @@ uint8_t* ScanBufferGet(ScanBuffer& buffer, LogBuffer& log) {
 // each committed, accessible region.
 ScanResult HeaderScan(EmulatorLink& link, LogBuffer& log, ScanBuffer& scanBuffer) {
     EmulatorConnection& connection = link.connection;
-    HeaderScanFigures& figures = link.scanFigures;
-    ++figures.scans;
-    figures.regionsQueried = 0;
-    figures.regionsRead = 0;
-    figures.bytesRead = 0;
-
     uint8_t* buffer = ScanBufferGet(scanBuffer, log);
     if (buffer == nullptr) return ScanResult::Done;
     const uint64_t limit = link.api->addressLimit(connection.process);
@@ -123,13 +117,10 @@ ScanResult HeaderScan(EmulatorLink& link, LogBuffer& log, ScanBuffer& scanBuffer
             }
             break;
         }
-        ++figures.regionsQueried;
         if (region.state == kMemCommit && region.protect != kPageNoAccess) {
             size_t size = region.regionSize < kScanBufferSize ? static_cast<size_t>(region.regionSize)
                                                                : size_t{kScanBufferSize};
             if (link.api->readMemory(connection.process, region.baseAddress, buffer, size)) {
-                ++figures.regionsRead;
-                figures.bytesRead += size;
                 if (FindHeaderPattern(buffer, size) != kHeaderNotFound) {
                     connection.headerFound = 1;
                     break;
@@ -185,7 +176,6 @@ SignatureResult LocateSignature(EmulatorLink& link, LogBuffer& log, ScanBuffer& 
 void EmulatorLinkReset(EmulatorLink& link, const ProcessApi& api) {
     std::memset(&link.connection, 0, sizeof link.connection);
     std::memset(&link.scratch, 0, sizeof link.scratch);
-    link.scanFigures = {};
     link.attached = false;
     link.identified = false;
     link.api = &api;
@@ -290,6 +280,12 @@ void Attach(EmulatorLink& link, LogBuffer& log) {
     CloseProcess(link);
 }
 
+namespace {
+
+enum class FindGameResult { Found, NotIdentified, LostConnection };
+
+// The header scan unless the header was found before, then the RAM signature;
+// on Found the window is set up.
 FindGameResult FindGame(EmulatorLink& link, LogBuffer& log) {
     EmulatorConnection& connection = link.connection;
     ScanBuffer scanBuffer;
@@ -319,6 +315,8 @@ FindGameResult FindGame(EmulatorLink& link, LogBuffer& log) {
     connection.windowSize = kWindowSize;
     return FindGameResult::Found;
 }
+
+}  // namespace
 
 void IdentifyGame(EmulatorLink& link, LogBuffer& log) {
     switch (FindGame(link, log)) {

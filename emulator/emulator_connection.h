@@ -3,12 +3,13 @@
 // runs Sonic 2, and reading the RAM window on every pass. Every problem becomes
 // a message in the tracker log and is tried again on a later pass.
 //
-// The process calls go through a ProcessApi table, the platform backend by
-// default; tests put a fake in its place to produce exact failures.
+// The process calls go through a ProcessApi table: the platform backend, or
+// another that answers as the OS does (a process that ends mid-scan, a read
+// refused, which no running emulator gives on demand).
 //
 // [SECTION] ProcessApi
 // [SECTION] EmulatorConnection and EmulatorLink
-// [SECTION] Attach, FindGame, IdentifyGame, ReadWindow, Disconnect
+// [SECTION] Attach, IdentifyGame, ReadWindow, Disconnect
 #pragma once
 
 #include <cstdint>
@@ -74,14 +75,6 @@ struct AttachScratch {
     ModuleInfo moduleInfo;
 };
 
-// What the latest header scan did, for tests and measurements.
-struct HeaderScanFigures {
-    uint32_t scans;           // header scans run since the tracker started
-    uint32_t regionsQueried;  // regions of the latest scan
-    uint32_t regionsRead;     // regions of the latest scan read successfully
-    uint64_t bytesRead;       // bytes of the latest scan read successfully
-};
-
 // The tracker thread's link to the emulator: everything it keeps about the
 // emulator between passes, and the process calls it makes them with.
 // Connection states: Detached (neither flag), Attached (attached only),
@@ -92,13 +85,11 @@ struct EmulatorLink {
     bool attached;            // the process is open and the core module was found
     bool identified;          // the game is identified and the RAM window set up
     AttachScratch scratch;
-    HeaderScanFigures scanFigures;
 };
 
-enum class FindGameResult { Found, NotIdentified, LostConnection };
 enum class ReadWindowResult { ReadFailed, SignatureMismatch, WindowGood };
 
-// [SECTION] Attach, FindGame, ReadWindow, Disconnect
+// [SECTION] Attach, IdentifyGame, ReadWindow, Disconnect
 
 // Zero-fills the connection and the flags, sets the emulator's names and the
 // process calls to use.
@@ -110,13 +101,10 @@ void Attach(EmulatorLink& link, LogBuffer& log);
 
 // Makes sure the cartridge runs Sonic 2: the header scan (unless the header was
 // found before), then the RAM signature, at the core's load address + 0x2A1060
-// or else wherever in the core's image it lies; on Found the window is set up.
-FindGameResult FindGame(EmulatorLink& link, LogBuffer& log);
-
-// FindGame and what its outcome does to the link: Found makes it Connected,
-// NotIdentified forgets the header (the next try scans again: the cartridge
-// may have changed), LostConnection disconnects. The one place that acts on
-// FindGame's outcome, for Attach and for an Attached pass.
+// or else wherever in the core's image it lies. Found: the window is set up
+// and the link is Connected. Not identified: the header is forgotten, so the
+// next try scans again (the cartridge may have changed). The emulator lost:
+// the link is disconnected. For Attach and for an Attached pass.
 void IdentifyGame(EmulatorLink& link, LogBuffer& log);
 
 // Reads the window in one read and checks the RAM signature in it.

@@ -23,22 +23,10 @@ constexpr WindowOffsetTable MakeWindowOffsetTable() {
     return t;
 }
 
-// Filled by the compiler, so the decode's offsets are constants; the bound is
-// checked here at build time and once more by InitRamDecode at start.
+// Filled by the compiler, so the decode's offsets are constants, and checked
+// by it: a table that reads past the window does not build.
 constexpr WindowOffsetTable kTable = MakeWindowOffsetTable();
-
-constexpr bool InBounds(const WindowOffsetTable& table) {
-    for (int i = 0; i < kWindowOffsetCount; ++i) {
-        const uint32_t offset = table.offset[i];
-        const uint32_t span = table.span[i];
-        if (offset >= kWindowOffsetLimit || span == 0 || span > kWindowSize || offset > kWindowSize - span) {
-            return false;
-        }
-    }
-    return true;
-}
-
-static_assert(InBounds(kTable), "a window offset reads past the RAM window");
+static_assert(WindowOffsetsInBounds(kTable), "a window offset reads past the RAM window: fix the table");
 
 // The value of variable E in the window copy, of the width the decode reads
 // and with the table's signedness: a fixed offset into the copy.
@@ -73,14 +61,7 @@ uint8_t Flag(const uint8_t* w) {
 
 const WindowOffsetTable& WindowOffsets() { return kTable; }
 
-bool WindowOffsetsInBounds(const WindowOffsetTable& table) { return InBounds(table); }
-
-void CheckWindowOffsetsOrTrap(const WindowOffsetTable& table) {
-    if (!InBounds(table)) __builtin_trap();  // a window offset reads past the RAM window: fix the table
-}
-
 void InitRamDecode(RamMirror& ram) {
-    CheckWindowOffsetsOrTrap(kTable);
     std::memset(&ram, 0, sizeof(ram));
     ram.objectCount = kObjectIdsSampled;
 }

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 
+#include "emulator/core_layout.h"
 #include "emulator/game_variables.h"
 #include "emulator/ram_mirror.h"
 
@@ -32,18 +33,22 @@ struct WindowOffsetTable {
 const WindowOffsetTable& WindowOffsets();
 
 // True when every entry is below 65536 and everything read from it lies inside
-// the RAM window.
-bool WindowOffsetsInBounds(const WindowOffsetTable& table);
-
-// Halts the program at once (a breakpoint trap) unless WindowOffsetsInBounds:
-// a table that fails is a programming error, never a condition of the game.
-void CheckWindowOffsetsOrTrap(const WindowOffsetTable& table);
+// the RAM window. The decode's own table is checked with it at build time.
+constexpr bool WindowOffsetsInBounds(const WindowOffsetTable& table) {
+    for (int i = 0; i < kWindowOffsetCount; ++i) {
+        const uint32_t offset = table.offset[i];
+        const uint32_t span = table.span[i];
+        if (offset >= kWindowOffsetLimit || span == 0 || span > kWindowSize || offset > kWindowSize - span) {
+            return false;
+        }
+    }
+    return true;
+}
 
 // [SECTION] Creating the snapshot, decoding, hold counters
 
 // Sets up the tracker thread's RamMirror once, before the first attach: zero-
-// filled with objectCount (150) set, and the offset table checked (a bad table
-// halts the program).
+// filled with objectCount (150) set.
 void InitRamDecode(RamMirror& ram);
 
 // Every Prev field takes its partner's value. The first step of every decode;
@@ -55,8 +60,8 @@ void InitRamDecode(RamMirror& ram);
 void ShiftPrevFields(RamMirror& ram);
 
 // The same shift from one record to another: every Prev field of `ram` takes
-// the value of its partner in `previous` (the other fields stay). For builders
-// of RamMirror sequences that set the values themselves (tests).
+// the value of its partner in `previous` (the other fields stay); the shift
+// above is this one with `previous` the record itself.
 void ShiftPrevFields(RamMirror& ram, const RamMirror& previous);
 
 // Decodes one RAM window copy (kWindowSize bytes) into `ram`: ShiftPrevFields,

@@ -38,7 +38,7 @@ void LevelProgress(GameSnapshot& snapshot) {
 
     if (ram.pauseFlag) {
         if (!stats.pauseLatch) {
-            ++stats.pauses;
+            ++stats.totals.pauses;
             stats.pauseLatch = 1;
         }
         // A death stays a death until the pre-level passes account it. Shown as
@@ -61,7 +61,7 @@ void LevelProgress(GameSnapshot& snapshot) {
     const bool levelFrameMoved = ram.levelFrame != ram.levelFramePrev;
     const bool timerMoved = ram.timerFrame != ram.timerFramePrev;
     if (!levelFrameMoved && !timerMoved) {
-        if (!resumed) ++stats.lagFrames;  // the console showed a frame the game did not finish
+        if (!resumed) ++stats.totals.lagFrames;  // the console showed a frame the game did not finish
         return;
     }
     if (stats.trackerState == kStateDeath) return;
@@ -100,7 +100,7 @@ void LevelTick(GameSnapshot& snapshot) {
     // A lives drop is noticed on every pass, paused or not.
     if (static_cast<int32_t>(ram.lives) < static_cast<int32_t>(ram.livesPrev)) {
         stats.trackerState = kStateDeath;
-        ++stats.deaths;
+        ++stats.totals.deaths;
         return;
     }
     EndCheck(snapshot);
@@ -146,7 +146,7 @@ void SpecialStageTick(GameSnapshot& snapshot) {
     // A counted pause is released only once the pause flag is clear and the
     // global frame counter has moved past the frame on which it was counted.
     if (!stats.pauseLatch && ram.pauseFlag) {
-        ++stats.pauses;
+        ++stats.totals.pauses;
         stats.pauseLatch = 1;
         stats.specialPauseStamp = ram.globalFrame;
     } else if (stats.specialPauseStamp < ram.globalFrame && !ram.pauseFlag) {

@@ -14,4 +14,4 @@ uint32_t UnseenFrames(const RamMirror& ram, uint32_t trackerState, bool chained,
     return advance - 1;
 }
 
-void AddUnseenFrames(GameSnapshot& snapshot, uint32_t frames) { snapshot.stats.framesUnseen += frames; }
+void AddUnseenFrames(GameSnapshot& snapshot, uint32_t frames) { snapshot.stats.totals.framesUnseen += frames; }

@@ -8,25 +8,7 @@
 #include <cstdint>
 
 #include "tracking/game_snapshot.h"
-
-// Hundredths of a second in one timer sixtieth (100/60), in the two
-// precisions the program works in. The records keep theirs in single
-// precision with the factor written as 1.6666667 (the float just above 100/60,
-// not the nearest one): the screen shows exactly what that arithmetic leaves
-// in them. The screen's run totals and debug time work in double.
-inline constexpr float kCentisecondsPerTimerFrame = 1.6666667f;
-inline constexpr double kHundredthsPerTimerFrame = 100.0 / 60.0;
-
-// The run's total in-game minutes and seconds as the screen shows them.
-struct TotalTime {
-    int32_t minutes;
-    int32_t seconds;
-};
-
-// The tracker sums seconds without carrying, so after a restart took time off
-// they can be negative: whole minutes are borrowed until they are not (the
-// minutes wrap at 32 bits). Seconds from 0 up are returned as they are.
-TotalTime NormalisedTotalTime(const TrackerStats& stats);
+#include "tracking/game_time.h"
 
 // New game (game modes 0 and 4, every such pass): zeroes the run's counters,
 // totals and all records. Leaves the last-spindash values and the classifier's

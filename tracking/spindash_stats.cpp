@@ -36,14 +36,14 @@ void ActiveTickStatistics(GameSnapshot& snapshot) {
     const RamMirror& ram = snapshot.ram;
     const uint32_t* table = kSpindashSpeedTable;
 
-    CountHit(ram.p1HitTimer, ram.p1HitTimerPrev, &stats.p1Hits);
+    CountHit(ram.p1HitTimer, ram.p1HitTimerPrev, &stats.totals.p1Hits);
     CountHit(ram.p2HitTimer, ram.p2HitTimerPrev, &stats.p2Hits);
 
     uint32_t speed = 0;
     if (ram.p1SpindashFlagPrev == 1 && ram.p1SpindashFlag == 0 &&
         ReleaseSpeedFor(ram.p1SpindashCount, &speed)) {
         stats.p1ReleaseSpeed = speed;
-        if (speed == table[kSpeedTableSize - 1]) ++stats.perfectSpindashes;
+        if (speed == table[kSpeedTableSize - 1]) ++stats.totals.perfectSpindashes;
         stats.p1SpeedFraction = SpeedFraction(speed);
         if (stats.p1TapCount >= kCountedTapCount) {
             stats.chargeFractionSum +=

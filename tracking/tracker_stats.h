@@ -1,10 +1,13 @@
 // The tracker's own half of the GameSnapshot: the classifier's state, the
 // run's statistics and the level records. Plain data only.
 //
+// [SECTION] LevelCounts
 // [SECTION] LevelRecord
 // [SECTION] TrackerStats   (state, counters, run totals, level records)
 #pragma once
 
+#include <array>
+#include <bit>
 #include <cstdint>
 
 inline constexpr int kLevelRecordCapacity = 21;   // records shown on the screen at most
@@ -14,21 +17,53 @@ inline constexpr int kLevelIndexCount = 21;
 // Level index of the blank name: unknown zones and indexes past the table.
 inline constexpr uint32_t kLevelIndexBlank = 20;
 
+// [SECTION] LevelCounts: what a level adds to the run.
+// The counts kept for each level and for the whole run: the run's totals as
+// they stand, the record of an open level those totals at its opening, and a
+// closed record the level's share (LevelShare). Every field is a uint32_t
+// count, in the order of the history file's columns; a new statistic is one
+// more field here.
+struct LevelCounts {
+    uint32_t perfectSpindashes;  // P1 releases at top speed (3072)
+    uint32_t p1Hits;             // times P1 was hit
+    uint32_t pauses;             // pauses counted
+    uint32_t deaths;             // deaths counted
+    uint32_t lagFrames;          // lag frames counted
+    uint32_t rings;              // run: rings summed over closed levels; closed level: its ring count at the close
+    uint32_t collected;          // collected count summed at closes, deaths, special stages
+    uint32_t framesUnseen;       // game frames that went by between two reads while a game was tracked
+
+    bool operator==(const LevelCounts&) const = default;
+};
+
+inline constexpr int kLevelCountFields = static_cast<int>(sizeof(LevelCounts) / sizeof(uint32_t));
+static_assert(alignof(LevelCounts) == alignof(uint32_t) && sizeof(LevelCounts) == kLevelCountFields * sizeof(uint32_t),
+              "every field of LevelCounts is a uint32_t count");
+
+// The counts in field order, for the code that treats them all alike.
+using LevelCountArray = std::array<uint32_t, kLevelCountFields>;
+constexpr LevelCountArray CountArray(const LevelCounts& counts) { return std::bit_cast<LevelCountArray>(counts); }
+
+// A level's share of the run's counts: the totals at its close less the
+// totals at its opening. Its rings are the exception: the ring count at the
+// close, where the run sums them.
+constexpr LevelCounts LevelShare(const LevelCounts& atClose, const LevelCounts& atOpening, uint32_t ringsAtClose) {
+    LevelCountArray share = CountArray(atClose);
+    const LevelCountArray opening = CountArray(atOpening);
+    for (int i = 0; i < kLevelCountFields; ++i) share[i] -= opening[i];
+    LevelCounts counts = std::bit_cast<LevelCounts>(share);
+    counts.rings = ringsAtClose;
+    return counts;
+}
+
 // [SECTION] LevelRecord: one level of the run.
 struct LevelRecord {
     uint32_t levelIndex;         // row of the level name table, taken at the close
     int32_t minutes;             // level time, minutes (may end negative after odd restarts)
     int32_t seconds;             // level time, seconds; 0..59 once closed
     float centiseconds;          // level time, hundredths; below 100 once closed
-    uint32_t perfectSpindashes;  // open: running total at the opening; closed: this level's share
-    uint32_t rings;              // ring count at the close
-    uint32_t collected;          // open: totalCollected at the opening; closed: this level's share
-    uint32_t p1Hits;             // like perfectSpindashes
-    uint32_t deaths;             // like perfectSpindashes
-    uint32_t pauses;             // like perfectSpindashes
-    uint32_t lagFrames;          // like perfectSpindashes
+    LevelCounts counts;          // open: the run's totals at the opening; closed: this level's share
     uint8_t closed;              // 1 once the record is complete
-    uint32_t framesUnseen;       // like perfectSpindashes, for framesUnseen
 };
 
 // [SECTION] TrackerStats: the classifier's state and the run's statistics.
@@ -44,26 +79,19 @@ struct TrackerStats {
     float chargeFractionSum;     // sum of charge fractions over counted P1 releases
     float speedFractionSum;      // sum of speed fractions over counted P1 releases
     uint32_t sixTapAttempts;     // counted P1 releases
-    uint32_t perfectSpindashes;  // P1 releases at top speed (3072)
     uint8_t levelClosed;         // the current level's record has been closed
-    uint32_t pauses;             // pauses counted
     uint32_t specialPauseStamp;  // globalFrame when a special-stage pause was counted
     uint8_t pauseLatch;          // a counted pause is still held
-    uint32_t deaths;             // deaths counted
-    uint32_t p1Hits;             // times P1 was hit
     uint32_t p2Hits;             // times P2 was hit
-    uint32_t totalRings;         // rings summed over closed levels
-    uint32_t totalCollected;     // collected count summed at closes, deaths, special stages
+    LevelCounts totals;          // the run's counts
     int32_t totalMinutes;        // timer minutes summed
     int32_t totalSeconds;        // timer seconds summed, not normalised (may be <0 or >59)
     int32_t totalTimerFrames;    // timer sixtieths summed
-    uint32_t lagFrames;          // lag frames counted
     int32_t levelEndTicks;       // ticks since the last active tick with one level counter moving
     uint8_t levelEndSeen;        // the level end was recognised for the current level
     uint8_t specialStageSeen;    // the current special-stage entry has been accounted
     uint32_t levelIndex;         // 0..20, row of the level name table
     int32_t recordCount;         // closed records; the current record is records[recordCount]
     uint32_t runNumber;          // the play-through the statistics belong to; raised when a new game resets them
-    uint32_t framesUnseen;       // game frames that went by between two reads while a game was tracked
     LevelRecord records[kLevelRecordCapacity];
 };

@@ -16,7 +16,7 @@ constexpr LocalTime kNoon{2026, 3, 4, 12, 5, 9};
 
 LevelRecord Closed(uint32_t levelIndex, int32_t minutes, int32_t seconds, float centiseconds, uint32_t lag,
                    uint32_t unseen = 0) {
-    return LevelRecord{levelIndex, minutes, seconds, centiseconds, 0, 0, 0, 0, 0, 0, lag, 1, unseen};
+    return LevelRecord{levelIndex, minutes, seconds, centiseconds, {0, 0, 0, 0, lag, 0, 0, unseen}, 1};
 }
 
 TEST(HistoryTake, EachRecordOnceAcrossFramesAndANewPlayThroughAfterAReset) {
@@ -26,7 +26,7 @@ TEST(HistoryTake, EachRecordOnceAcrossFramesAndANewPlayThroughAfterAReset) {
     // Rows taken over 50 frames that see the same statistics, the totals moving.
     auto frames = [&] {
         int rows = 0;
-        for (int frame = 0; frame < 50; ++frame, stats.totalRings += 10) rows += HistoryTake(*state, stats, kNoon);
+        for (int frame = 0; frame < 50; ++frame, stats.totals.rings += 10) rows += HistoryTake(*state, stats, kNoon);
         return rows;
     };
     EXPECT_EQ(frames(), 0) << "nothing closed yet";
@@ -106,7 +106,7 @@ TEST(HistoryWriteQueued, RefusedRowsArriveInOrderOnceTheFileTakesThem) {
     stats.totalMinutes = 1;
     stats.totalSeconds = 92;
     stats.totalTimerFrames = 104;
-    stats.framesUnseen = 7;
+    stats.totals.framesUnseen = 7;
     stats.trackerState = kStateEnding;
     HistoryTake(*state, stats, kNoon);
     HistoryWriteQueued(*state, *log, 3, kFakeFile);

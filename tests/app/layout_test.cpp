@@ -102,12 +102,12 @@ TEST(ComposeScreenLayout, TrackingWithoutDebugOrRecords) {
     stats.totalMinutes = 1;
     stats.totalSeconds = 75;
     stats.totalTimerFrames = 150;
-    stats.pauses = 2;
-    stats.deaths = 1;
-    stats.lagFrames = 7;
-    stats.totalRings = 123;
-    stats.totalCollected = 45;
-    stats.p1Hits = 9;  // only on the long statistics variant
+    stats.totals.pauses = 2;
+    stats.totals.deaths = 1;
+    stats.totals.lagFrames = 7;
+    stats.totals.rings = 123;
+    stats.totals.collected = 45;
+    stats.totals.p1Hits = 9;  // only on the long statistics variant
     ExpectScreen(Compose(snapshot),
                  {"Tracking active: SC  - Game state: level active", "", kReleased, kReleased, "", "Statistics: ",
                   " - Spindash 6-tap attempts: 3", "",
@@ -129,23 +129,23 @@ GameSnapshot DebugSnapshot() {
     GameSnapshot snapshot = Snapshot(13, 3);
     TrackerStats& stats = snapshot.stats;
     RamMirror& ram = snapshot.ram;
-    stats.p1Hits = 4;
+    stats.totals.p1Hits = 4;
     stats.p2Hits = 11;
     stats.chargeFractionSum = 1.5f;
     stats.speedFractionSum = 1.0f;
     stats.sixTapAttempts = 2;
-    stats.perfectSpindashes = 1;
+    stats.totals.perfectSpindashes = 1;
     stats.totalMinutes = 3;
     stats.totalSeconds = -5;
     stats.totalTimerFrames = 59;
-    stats.pauses = 12;
-    stats.deaths = 3;
-    stats.lagFrames = 100;
-    stats.totalRings = 1234;
-    stats.totalCollected = 56;
+    stats.totals.pauses = 12;
+    stats.totals.deaths = 3;
+    stats.totals.lagFrames = 100;
+    stats.totals.rings = 1234;
+    stats.totals.collected = 56;
     stats.recordCount = 2;
-    stats.records[0] = {2, 1, 5, 33.4f, 1, 57, 3, 2, 1, 0, 12, 1, 0};
-    stats.records[1] = {99, 0, 59, 0.0f, 0, 0, 0, 10, 0, 3, 1234, 1, 0};
+    stats.records[0] = {2, 1, 5, 33.4f, {1, 2, 0, 1, 12, 57, 3, 0}, 1};
+    stats.records[1] = {99, 0, 59, 0.0f, {0, 10, 3, 0, 1234, 0, 0, 0}, 1};
     stats.p1ReleaseSpeed = 2944;
     stats.p1ChargeFraction = 0.5f;
     stats.p1SpeedFraction = 0.875f;
@@ -228,7 +228,7 @@ TEST(ComposeScreenLayout, DebugWithoutTrackingHasNoStatistics) {
 TEST(ComposeScreenLayout, RecordCountIsBoundedByTheRecordTable) {
     GameSnapshot snapshot = DebugSnapshot();
     for (int i = 0; i < kLevelRecordCapacity; ++i) {
-        snapshot.stats.records[i] = {static_cast<uint32_t>(i), 0, i, 0.0f, 0, 0, 0, 0, 0, 0, 0, 1, 0};
+        snapshot.stats.records[i] = {static_cast<uint32_t>(i), 0, i, 0.0f, {}, 1};
     }
     struct Case {
         int32_t recordCount;
@@ -319,15 +319,6 @@ TEST(ComposeScreenLayout, AveragesInSinglePrecisionPercentagesInDouble) {
     const Composed composed = Compose(snapshot);
     EXPECT_EQ(composed.rows[7], " - Average spindash speed  56.53% - Average actual speed:  56.53%");
     EXPECT_EQ(composed.rows[21], "P2 Spindash Count     0 - Speed    0  32.89% - Actual   0.00%");
-}
-
-TEST(LevelName, OutOfRangeGivesTheBlankName) {
-    EXPECT_STREQ(LevelName(17), "SC ");
-    EXPECT_STREQ(LevelName(18), "WF ");
-    EXPECT_STREQ(LevelName(19), "DE ");
-    EXPECT_STREQ(LevelName(20), "  ");
-    EXPECT_STREQ(LevelName(21), "  ");
-    EXPECT_STREQ(LevelName(0xFFFFFFFFu), "  ");
 }
 
 TEST(ComposeLogLines, NewestFirstWhileRowsRemainAndCutAtWidth) {

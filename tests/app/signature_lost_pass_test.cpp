@@ -112,11 +112,11 @@ TEST(SignatureLostPass, CountsNoEventOfThePassBeforeAgain) {
         e.Pass();
         ASSERT_FALSE(e.tracker->attached) << "disconnected";
         const TrackerStats& after = e.snapshot->stats;
-        EXPECT_EQ(after.deaths, counted.deaths);
-        EXPECT_EQ(after.lagFrames, counted.lagFrames);
-        EXPECT_EQ(after.p1Hits, counted.p1Hits);
+        EXPECT_EQ(after.totals.deaths, counted.totals.deaths);
+        EXPECT_EQ(after.totals.lagFrames, counted.totals.lagFrames);
+        EXPECT_EQ(after.totals.p1Hits, counted.totals.p1Hits);
         EXPECT_EQ(after.p2Hits, counted.p2Hits);
-        EXPECT_EQ(after.perfectSpindashes, counted.perfectSpindashes);
+        EXPECT_EQ(after.totals.perfectSpindashes, counted.totals.perfectSpindashes);
         EXPECT_EQ(after.levelEndTicks, counted.levelEndTicks);
         EXPECT_EQ(StatsDifferences(after, expected->stats), "");
         EXPECT_EQ(e.snapshot->ram.lives, expected->ram.lives) << "the values themselves stay";

@@ -108,7 +108,7 @@ TEST(TrackerPass, FailedWindowReadDisconnectsWithoutDecodeOrClassifier) {
     RamWriteVariable(p.Ram(), kVarGameMode, 4);   // title screen: the classifier resets the run's statistics
     p.Pass();
     p.Pass();
-    p.snapshot->stats.pauses = 7;
+    p.snapshot->stats.totals.pauses = 7;
     const GameSnapshot before = *p.snapshot;
 
     p.system.readFails = true;
@@ -125,7 +125,7 @@ TEST(TrackerPass, SignatureMismatchDisconnectsAndClassifiesThePreviousValues) {
     RamWriteVariable(p.Ram(), kVarGameMode, 4);
     p.Pass();
     p.Pass();
-    p.snapshot->stats.pauses = 7;
+    p.snapshot->stats.totals.pauses = 7;
     const RamMirror before = p.snapshot->ram;
 
     p.Signature(false);
@@ -133,7 +133,7 @@ TEST(TrackerPass, SignatureMismatchDisconnectsAndClassifiesThePreviousValues) {
     EXPECT_EQ(p.Pass(), Messages{"Unknown checksum at end of RAM"});
     EXPECT_EQ(p.state(), State::Detached);
     EXPECT_EQ(std::memcmp(&before, &p.snapshot->ram, sizeof before), 0) << "nothing decoded";
-    EXPECT_EQ(p.snapshot->stats.pauses, 0u) << "the classifier ran once more on the title screen";
+    EXPECT_EQ(p.snapshot->stats.totals.pauses, 0u) << "the classifier ran once more on the title screen";
 }
 
 TEST(TrackerPass, LeavingTheGameForTheMenuAndComingBack) {
@@ -147,7 +147,7 @@ TEST(TrackerPass, LeavingTheGameForTheMenuAndComingBack) {
         SCOPED_TRACE(what);
         EXPECT_EQ(p.Pass(), expected.messages);
         EXPECT_EQ(p.state(), expected.state);
-        EXPECT_EQ(p.tracker->scanFigures.scans, expected.scans);
+        EXPECT_EQ(p.system.walks, expected.scans);
         EXPECT_EQ(p.system.handlesOpen, expected.state == State::Detached ? 0 : 1);
     };
     check("menu at the first attach", {{Loaded(), kChecksumIncorrect}, State::Attached, 1});
@@ -192,7 +192,7 @@ TEST(TrackerPass, AnotherCartridgeStaysAttachedAndScansEveryPass) {
     for (uint32_t pass = 2; pass <= 4; ++pass) {
         EXPECT_EQ(p.Pass(), Messages{"Unknown game"});
         EXPECT_EQ(p.state(), State::Attached);
-        EXPECT_EQ(p.tracker->scanFigures.scans, pass);
+        EXPECT_EQ(p.system.walks, pass);
     }
 }
 

@@ -115,7 +115,7 @@ TEST_F(Emulator, WorkRamWhereverTheCoreKeepsIt) {
         ASSERT_TRUE(emulator.Start(args));
         run.Start();
         ASSERT_TRUE(emulator.WaitForLine("paused-once", 10s));
-        ASSERT_TRUE(run.WaitUntil([&] { return run.snapshot().stats.pauses == 1 && run.ready(); }, 2s));
+        ASSERT_TRUE(run.WaitUntil([&] { return run.snapshot().stats.totals.pauses == 1 && run.ready(); }, 2s));
         ASSERT_EQ(run.messages().size(), elsewhere ? 3u : 2u);
         EXPECT_EQ(run.messages()[1].text, elsewhere ? kElsewhere : kGameFound);
     }
@@ -192,14 +192,15 @@ TEST_F(Emulator, HeaderScanFigures) {
 
     auto scanner = std::make_unique<EmulatorLink>();
     auto log = std::make_unique<LogBuffer>();
-    EmulatorLinkReset(*scanner, kPlatformProcessApi);
+    EmulatorLinkReset(*scanner, CountingProcessApi());
+    TakeReadFigures();
     const uint64_t start = ClockNow();
     Attach(*scanner, *log);
     const double seconds = static_cast<double>(ClockNow() - start) / static_cast<double>(ClockFrequency());
     ASSERT_EQ(log->count, 2);
     EXPECT_STREQ(log->entries[1].text, kChecksumIncorrect.c_str());
-    const HeaderScanFigures& figures = scanner->scanFigures;
-    EXPECT_EQ(figures.scans, 1u);
+    const ReadFigures figures = TakeReadFigures();
+    EXPECT_EQ(figures.walks, 1u);
     EXPECT_GE(figures.bytesRead, 4u << 20) << "the whole cartridge ROM region";
     std::printf("header scan of the stand-in: %u regions queried, %u read, %llu bytes, %.1f ms (attach included)\n",
                 figures.regionsQueried, figures.regionsRead, static_cast<unsigned long long>(figures.bytesRead),

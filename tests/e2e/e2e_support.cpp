@@ -90,7 +90,7 @@ TrackerRun::TrackerRun()
 
 TrackerRun::~TrackerRun() { Stop(); }
 
-void TrackerRun::Start() { thread_ = std::thread(TrackerThreadMain, shared_.get()); }
+void TrackerRun::Start(PassObserver observer) { thread_ = std::thread(TrackerThreadMain, shared_.get(), observer); }
 
 void TrackerRun::Stop() {
     if (!thread_.joinable()) return;
@@ -150,6 +150,46 @@ std::string WaitForNoForeignEmulators(std::chrono::milliseconds timeout) {
         others = ForeignEmulators();
     }
     return others;
+}
+
+// [SECTION] Counted process calls
+
+namespace {
+
+ReadFigures g_readFigures{};
+
+bool CountedQueryRegion(ProcessHandle process, uint64_t address, MemoryRegion* region) {
+    if (address == 0) ++g_readFigures.walks;
+    const bool ok = kPlatformProcessApi.queryRegion(process, address, region);
+    if (ok) ++g_readFigures.regionsQueried;
+    return ok;
+}
+
+bool CountedReadMemory(ProcessHandle process, uint64_t address, void* buffer, size_t size) {
+    const bool ok = kPlatformProcessApi.readMemory(process, address, buffer, size);
+    if (ok) {
+        ++g_readFigures.regionsRead;
+        g_readFigures.bytesRead += size;
+    }
+    return ok;
+}
+
+}  // namespace
+
+const ProcessApi& CountingProcessApi() {
+    static const ProcessApi api = [] {
+        ProcessApi counted = kPlatformProcessApi;
+        counted.queryRegion = CountedQueryRegion;
+        counted.readMemory = CountedReadMemory;
+        return counted;
+    }();
+    return api;
+}
+
+ReadFigures TakeReadFigures() {
+    const ReadFigures figures = g_readFigures;
+    g_readFigures = {};
+    return figures;
 }
 
 std::vector<uint64_t> HeaderCopiesIn(uint32_t pid) {

@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "app/shared_state.h"
+#include "app/tracker_thread.h"
 #include "e2e/child_process.h"
+#include "emulator/emulator_connection.h"
 
 // The stand-in (build/.../tools/standin/retroarch.exe) as a child process with
 // its standard output on a pipe. Killed and reaped on destruction.
@@ -66,7 +68,8 @@ class TrackerRun {
   public:
     TrackerRun();
     ~TrackerRun();
-    void Start();
+    // Starts the tracker thread, with `observer` called after every pass.
+    void Start(PassObserver observer = {});
     // Ends the thread (it finishes its pass and its sleep) and joins it.
     void Stop();
 
@@ -105,6 +108,18 @@ std::string WaitForNoForeignEmulators(std::chrono::milliseconds timeout);
 // address, the first 64 MiB of each) for the cartridge header pattern;
 // returns the addresses.
 std::vector<uint64_t> HeaderCopiesIn(uint32_t pid);
+
+// What a tracker's calls read of the emulator through CountingProcessApi():
+// the platform's process calls, counted.
+struct ReadFigures {
+    uint32_t walks;           // walks of the address space (queries of address 0): header scans
+    uint32_t regionsQueried;  // regions queried successfully
+    uint32_t regionsRead;     // reads that succeeded
+    uint64_t bytesRead;       // bytes they read
+};
+const ProcessApi& CountingProcessApi();
+// The figures since the last call, then zeroed.
+ReadFigures TakeReadFigures();
 
 // A detached tmux session on a socket of its own, for the whole program on a
 // terminal. On Windows the test runs under Wine, and tmux and the program's

@@ -150,7 +150,7 @@ TEST_F(Faults, KilledAndStartedAgainFiftyTimes) {
         slowest = std::max(slowest, reconnect);
 
         const TrackerStats& stats = tracker.snapshot().stats;
-        EXPECT_EQ(stats.deaths, static_cast<uint32_t>(cycle)) << "the run carries on, each death once";
+        EXPECT_EQ(stats.totals.deaths, static_cast<uint32_t>(cycle)) << "the run carries on, each death once";
         EXPECT_EQ(stats.trackerState, kStateDeath);
 
         // Measured at the same point of every cycle: connected, one stand-in.
@@ -222,14 +222,14 @@ TEST_F(Faults, MenuAndAnotherCartridgeMidRun) {
         EXPECT_EQ(record.minutes, 0);
         EXPECT_EQ(record.seconds, 20 + 10 * i);
         EXPECT_NEAR(record.centiseconds, 50.0, 0.001);
-        EXPECT_EQ(record.pauses, 1u);
-        EXPECT_EQ(record.deaths, 0u);
-        EXPECT_EQ(record.lagFrames, 0u);
-        EXPECT_EQ(record.rings, static_cast<uint32_t>(10 + 10 * i));
+        EXPECT_EQ(record.counts.pauses, 1u);
+        EXPECT_EQ(record.counts.deaths, 0u);
+        EXPECT_EQ(record.counts.lagFrames, 0u);
+        EXPECT_EQ(record.counts.rings, static_cast<uint32_t>(10 + 10 * i));
     }
-    EXPECT_EQ(stats.pauses, 3u);
-    EXPECT_EQ(stats.deaths, 0u);
-    EXPECT_EQ(stats.totalRings, 60u);
+    EXPECT_EQ(stats.totals.pauses, 3u);
+    EXPECT_EQ(stats.totals.deaths, 0u);
+    EXPECT_EQ(stats.totals.rings, 60u);
     EXPECT_EQ(stats.totalSeconds, 90);
     EXPECT_EQ(stats.totalTimerFrames, 90);
     EXPECT_EQ(stats.trackerState, kStateLevelEnd);
@@ -457,7 +457,7 @@ TEST_F(Faults, SignatureGoneForOneRead) {
     const double reconnect = tracker.Seconds(messages()[4].stamp - messages()[2].stamp);
     EXPECT_GE(reconnect, kRetrySeconds);
     EXPECT_LT(reconnect, kRetrySeconds + 0.6);
-    EXPECT_EQ(tracker.snapshot().stats.deaths, 1u) << "the death before the gap counts once";
+    EXPECT_EQ(tracker.snapshot().stats.totals.deaths, 1u) << "the death before the gap counts once";
 
     ASSERT_TRUE(tracker.WaitForFrame(standin.WaitForDone(20s), 2s)) << "the last frame read";
     EXPECT_EQ(messages().size(), 5u) << Since(5);
@@ -468,12 +468,12 @@ TEST_F(Faults, SignatureGoneForOneRead) {
     EXPECT_EQ(record.minutes, 0);
     EXPECT_EQ(record.seconds, 12);
     EXPECT_NEAR(record.centiseconds, 83.33, 0.01);
-    EXPECT_EQ(record.deaths, 1u);
-    EXPECT_EQ(record.pauses, 1u);
-    EXPECT_EQ(record.lagFrames, 0u);
-    EXPECT_EQ(record.rings, 12u);
-    EXPECT_EQ(stats.deaths, 1u);
-    EXPECT_EQ(stats.pauses, 1u);
+    EXPECT_EQ(record.counts.deaths, 1u);
+    EXPECT_EQ(record.counts.pauses, 1u);
+    EXPECT_EQ(record.counts.lagFrames, 0u);
+    EXPECT_EQ(record.counts.rings, 12u);
+    EXPECT_EQ(stats.totals.deaths, 1u);
+    EXPECT_EQ(stats.totals.pauses, 1u);
     EXPECT_EQ(stats.totalSeconds, 12);
     EXPECT_EQ(stats.totalTimerFrames, 50);
     EXPECT_EQ(stats.trackerState, kStateLevelEnd);

@@ -266,26 +266,28 @@ TEST(Attach, TakesTheFirstMatchingModule) {
     EXPECT_EQ(h.connection().ramBase, 0x7FF600000000ull + 0x2A1060 + 0xA000);
 }
 
-// [SECTION] FindGame on later passes
+// [SECTION] IdentifyGame on later passes
 
-TEST(FindGame, MenuScansOnEveryPassUntilTheGameStarts) {
+TEST(IdentifyGame, MenuScansOnEveryPassUntilTheGameStarts) {
     Harness h({.signature = false});
     Attach(*h.tracker, *h.log);
     EXPECT_EQ(h.TakeMessages(), (Messages{Loaded(), kChecksumIncorrect}));
-    EXPECT_EQ(h.tracker->scanFigures.scans, 1u);
+    EXPECT_EQ(h.system.walks, 1u);
 
-    // The tracker clears headerFound after NotIdentified, so each pass scans.
-    EXPECT_EQ(FindGame(*h.tracker, *h.log), FindGameResult::NotIdentified);
-    h.tracker->connection.headerFound = 0;
-    EXPECT_EQ(h.tracker->scanFigures.scans, 2u);
+    // headerFound is cleared after a game that is not identified, so each pass scans.
+    IdentifyGame(*h.tracker, *h.log);
+    EXPECT_FALSE(h.tracker->identified);
+    EXPECT_EQ(h.connection().headerFound, 0u);
+    EXPECT_EQ(h.system.walks, 2u);
 
     h.system.regions.back() = FakeCoreRegion(0x7FF600000000ull, true);
-    EXPECT_EQ(FindGame(*h.tracker, *h.log), FindGameResult::Found);
-    EXPECT_EQ(h.tracker->scanFigures.scans, 3u);
+    IdentifyGame(*h.tracker, *h.log);
+    EXPECT_TRUE(h.tracker->identified);
+    EXPECT_EQ(h.system.walks, 3u);
     EXPECT_EQ(h.TakeMessages(), (Messages{kChecksumIncorrect, kGameFound}));
 }
 
-TEST(FindGame, AfterAReconnectionTheHeaderIsNotSearchedAgain) {
+TEST(IdentifyGame, AfterAReconnectionTheHeaderIsNotSearchedAgain) {
     Harness h;
     Attach(*h.tracker, *h.log);
     ASSERT_TRUE(h.tracker->identified);
@@ -301,7 +303,7 @@ TEST(FindGame, AfterAReconnectionTheHeaderIsNotSearchedAgain) {
     h.TakeMessages();
     Attach(*h.tracker, *h.log);
     EXPECT_EQ(h.TakeMessages(), (Messages{Loaded(), kGameFound}));
-    EXPECT_EQ(h.tracker->scanFigures.scans, 1u);
+    EXPECT_EQ(h.system.walks, 1u);
     EXPECT_EQ(h.system.handlesOpen, 1);
 }
 
@@ -376,16 +378,18 @@ TEST(HeaderScan, StopsAtTheFirstCopy) {
     h.system.regions = {FakeRomRegion(0x10000000, 0x10000, 0x100), FakeRomRegion(0x20000000, 0x10000, 0x100),
                         FakeCoreRegion(0x7FF600000000ull, true)};
     Attach(*h.tracker, *h.log);
-    EXPECT_EQ(h.tracker->scanFigures.regionsRead, 1u);
-    EXPECT_EQ(h.tracker->scanFigures.bytesRead, 0x10000u);
+    ASSERT_FALSE(h.system.readsDone.empty());
+    EXPECT_EQ(h.system.readsDone[0], (FakeRead{0x10000000, 0x10000}));
+    for (const FakeRead& read : h.system.readsDone) EXPECT_NE(read.address, 0x20000000u) << "the second copy";
 }
 
 TEST(HeaderScan, ReadsAtMost60MiBOfARegion) {
     Harness h;
     h.system.regions = {FakeRomRegion(0x10000000, kScanBufferSize + 0x10000, -1), FakeCoreRegion(0x7FF600000000ull, true)};
     Attach(*h.tracker, *h.log);
-    EXPECT_EQ(h.tracker->scanFigures.regionsRead, 2u);
-    EXPECT_EQ(h.tracker->scanFigures.bytesRead, uint64_t{kScanBufferSize} + h.system.regions[1].size);
+    ASSERT_GE(h.system.readsDone.size(), 2u);
+    EXPECT_EQ(h.system.readsDone[0], (FakeRead{0x10000000, kScanBufferSize}));
+    EXPECT_EQ(h.system.readsDone[1], (FakeRead{0x7FF600000000ull, h.system.regions[1].size}));
 }
 
 TEST(HeaderScan, AFailedQueryAfterTheFirstEndsTheWalkQuietly) {

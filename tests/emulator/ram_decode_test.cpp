@@ -283,11 +283,4 @@ TEST(WindowOffsetTable, BoundCheckRejectsReadsPastTheWindow) {
     EXPECT_TRUE(WindowOffsetsInBounds(table));
 }
 
-TEST(WindowOffsetTableDeathTest, BadTableHaltsAtOnce) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    WindowOffsetTable table = WindowOffsets();
-    table.offset[kVarLives] = 70000;
-    EXPECT_DEATH(CheckWindowOffsetsOrTrap(table), "");
-}
-
 }  // namespace

@@ -74,6 +74,7 @@ bool ModuleInformation(ProcessHandle, ModuleHandle module, ModuleInfo* info) {
 
 bool QueryRegion(ProcessHandle, uint64_t address, MemoryRegion* region) {
     ++g_system->queries;
+    if (address == 0) ++g_system->walks;
     if (g_system->queryFails || address >= g_system->queryFailsFrom) return false;
     uint64_t page = address & ~uint64_t{0xFFF};
     for (const FakeRegion& candidate : g_system->regions) {
@@ -105,6 +106,7 @@ bool ReadMemory(ProcessHandle, uint64_t address, void* buffer, size_t size) {
             out[i] = at < region.bytes.size() ? region.bytes[at] : 0;
         }
         g_system->bytesRead += size;
+        g_system->readsDone.push_back({address, size});
         return true;
     }
     return false;

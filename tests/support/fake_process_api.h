@@ -29,6 +29,13 @@ struct FakeRegion {
     std::vector<uint8_t> bytes;   // contents from base; shorter than size means zeros follow
 };
 
+// One read that succeeded: where and how many bytes.
+struct FakeRead {
+    uint64_t address;
+    size_t size;
+    bool operator==(const FakeRead&) const = default;
+};
+
 struct FakeSystem {
     // Process snapshot, first entry included (it is never compared).
     std::vector<ProcessEntry> processes;
@@ -55,6 +62,8 @@ struct FakeSystem {
     std::vector<uint32_t> openedProcessIds;
     std::vector<uint64_t> moduleNameCalls;
     uint32_t queries = 0;
+    uint32_t walks = 0;                   // queries of address 0: walks of the address space (header scans)
+    std::vector<FakeRead> readsDone;
     uint32_t reads = 0;
     uint64_t bytesRead = 0;
 };

@@ -1,5 +1,6 @@
 #include "support/stats_compare.h"
 
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 
@@ -26,22 +27,27 @@ private:
     std::ostringstream out_;
 };
 
+// The counts field by field, named by their place in LevelCounts.
+void CompareCounts(Differences& d, const char* name, const LevelCounts& a, const LevelCounts& b, int index = -1) {
+    const LevelCountArray left = CountArray(a);
+    const LevelCountArray right = CountArray(b);
+    char field[32];
+    for (int i = 0; i < kLevelCountFields; ++i) {
+        if (left[i] == right[i]) continue;
+        std::snprintf(field, sizeof field, "%s[%d]", name, i);
+        d.Field(field, left[i], right[i], index);
+    }
+}
+
 void CompareRecord(Differences& d, int i, const LevelRecord& a, const LevelRecord& b) {
 #define RECORD_FIELD(name) d.Field(#name, a.name, b.name, i)
     RECORD_FIELD(levelIndex);
     RECORD_FIELD(minutes);
     RECORD_FIELD(seconds);
     RECORD_FIELD(centiseconds);
-    RECORD_FIELD(perfectSpindashes);
-    RECORD_FIELD(rings);
-    RECORD_FIELD(collected);
-    RECORD_FIELD(p1Hits);
-    RECORD_FIELD(deaths);
-    RECORD_FIELD(pauses);
-    RECORD_FIELD(lagFrames);
-    RECORD_FIELD(framesUnseen);
     RECORD_FIELD(closed);
 #undef RECORD_FIELD
+    CompareCounts(d, "counts", a.counts, b.counts, i);
 }
 
 }  // namespace
@@ -63,27 +69,20 @@ std::string StatsDifferences(const TrackerStats& a, const TrackerStats& b, Stats
     FIELD(chargeFractionSum);
     FIELD(speedFractionSum);
     FIELD(sixTapAttempts);
-    FIELD(perfectSpindashes);
     FIELD(levelClosed);
-    FIELD(pauses);
     FIELD(specialPauseStamp);
     FIELD(pauseLatch);
-    FIELD(deaths);
-    FIELD(p1Hits);
     FIELD(p2Hits);
-    FIELD(totalRings);
-    FIELD(totalCollected);
     FIELD(totalMinutes);
     FIELD(totalSeconds);
     FIELD(totalTimerFrames);
-    FIELD(lagFrames);
-    FIELD(framesUnseen);
     FIELD(levelEndTicks);
     FIELD(specialStageSeen);
     FIELD(runNumber);
     FIELD(levelIndex);
     FIELD(recordCount);
 #undef FIELD
+    CompareCounts(d, "totals", a.totals, b.totals);
     for (int i = 0; i < kLevelRecordCapacity; ++i) CompareRecord(d, i, a.records[i], b.records[i]);
     return d.str();
 }

@@ -11,6 +11,7 @@ struct StatsCompareOptions {
     bool state = true;
 };
 
-// Empty when equal, else one line per differing field ("deaths: 3 != 4").
+// Empty when equal, else one line per differing field ("recordCount: 3 != 4");
+// counts are named by their place in LevelCounts ("totals[3]: 1 != 2").
 std::string StatsDifferences(const TrackerStats& a, const TrackerStats& b,
                              StatsCompareOptions options = {});

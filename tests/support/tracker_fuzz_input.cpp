@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/layout.h"
+#include "tracking/level_names.h"
 #include "app/screen_buffer.h"
 #include "emulator/core_layout.h"
 #include "emulator/ram_decode.h"
@@ -61,7 +62,7 @@ struct Player {
         reach->gameModesSeen[mode / 32] |= 1u << (mode % 32);
         reach->statesSeen |= 1u << (after.trackerState & 31);
         if (after.levelEndSeen != 0 && before.levelEndSeen == 0) ++reach->levelEnds;
-        if (after.deaths > reach->mostDeaths) reach->mostDeaths = after.deaths;
+        if (after.totals.deaths > reach->mostDeaths) reach->mostDeaths = after.totals.deaths;
         if (after.recordCount > reach->mostRecords) reach->mostRecords = after.recordCount;
         if (after.levelClosed != 0 && before.levelClosed == 0 && before.recordCount == kLevelRecordCapacity)
             ++reach->closesPastCapacity;

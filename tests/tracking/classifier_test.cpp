@@ -28,11 +28,11 @@ TEST(ClassifyTick, LogoAndTitleResetTheRunOnEveryPass) {
     for (uint32_t mode : {0u, 4u}) {
         TickBuilder play;
         play.StartGame().Pause(true).Sample().Pause(false).Lag(2);
-        ASSERT_EQ(play.stats().pauses, 1u);
+        ASSERT_EQ(play.stats().totals.pauses, 1u);
         play.Mode(mode).Sample();
         EXPECT_EQ(play.state(), 0u);
-        EXPECT_EQ(play.stats().pauses, 0u);
-        EXPECT_EQ(play.stats().lagFrames, 0u);
+        EXPECT_EQ(play.stats().totals.pauses, 0u);
+        EXPECT_EQ(play.stats().totals.lagFrames, 0u);
     }
 }
 
@@ -42,18 +42,18 @@ TEST(ClassifyTick, LagCountsOnlyNewFramesOnWhichBothLevelCountersStoodStill) {
     TickBuilder play;
     play.StartGame();
     play.Sample(3);  // repeated passes over the same frame
-    EXPECT_EQ(play.stats().lagFrames, 0u);
+    EXPECT_EQ(play.stats().totals.lagFrames, 0u);
     play.Lag();
-    EXPECT_EQ(play.stats().lagFrames, 1u);
+    EXPECT_EQ(play.stats().totals.lagFrames, 1u);
     play.Sample(2).Still().Active();
-    EXPECT_EQ(play.stats().lagFrames, 1u);
+    EXPECT_EQ(play.stats().totals.lagFrames, 1u);
     EXPECT_EQ(play.state(), 4u);
 
     // Also after a death (state 12) ...
     play.Lives(2).Active();
     ASSERT_EQ(play.state(), 12u);
     play.Lag(2);
-    EXPECT_EQ(play.stats().lagFrames, 3u);
+    EXPECT_EQ(play.stats().totals.lagFrames, 3u);
     EXPECT_EQ(play.state(), 12u);
 
     // ... and before the first active frame of a game (state 7).
@@ -61,22 +61,22 @@ TEST(ClassifyTick, LagCountsOnlyNewFramesOnWhichBothLevelCountersStoodStill) {
     start.Lives(3).Mode(0).Lag().Mode(140).Lag(2);
     ASSERT_EQ(start.state(), 7u);
     start.Mode(12).Lag(2);
-    EXPECT_EQ(start.stats().lagFrames, 2u);
+    EXPECT_EQ(start.stats().totals.lagFrames, 2u);
     EXPECT_EQ(start.state(), 7u);
 
     // The game leaves a pause in its main loop after the vertical blank has
     // counted the frame: the first frame seen without the flag is no lag.
     TickBuilder resume;
     resume.StartGame().Pause(true).Lag(2).Pause(false).Lag();
-    EXPECT_EQ(resume.stats().lagFrames, 0u);
+    EXPECT_EQ(resume.stats().totals.lagFrames, 0u);
     resume.Lag();
-    EXPECT_EQ(resume.stats().lagFrames, 1u);
+    EXPECT_EQ(resume.stats().totals.lagFrames, 1u);
 }
 
 TEST(ClassifyTick, OnlyALivesDropIsADeath) {
     TickBuilder play;
     play.StartGame().Lives(4).Active().Lives(5).Sample().Active();
-    EXPECT_EQ(play.stats().deaths, 0u) << "lives gained";
+    EXPECT_EQ(play.stats().totals.deaths, 0u) << "lives gained";
     EXPECT_EQ(play.state(), 4u);
 }
 
@@ -87,7 +87,7 @@ TEST(ClassifyTick, APassWithoutANewFrameStillSetsTheLevelAndSeesADeath) {
     play.Level(7, 0).Lives(2).Sample();
     EXPECT_EQ(play.stats().levelIndex, 8u);
     EXPECT_EQ(play.state(), 12u);
-    EXPECT_EQ(play.stats().deaths, 1u);
+    EXPECT_EQ(play.stats().totals.deaths, 1u);
 }
 
 // A pause held for many passes counts once. In a level it is released on the
@@ -102,17 +102,17 @@ TEST(ClassifyTick, PauseHeldCountsOnceAndIsReleasedByMode) {
         TickBuilder play;
         play.StartGame().Mode(c.mode).Active(2);
         play.Pause(true).Lag(20).Sample(3);
-        EXPECT_EQ(play.stats().pauses, 1u) << "mode " << c.mode;
+        EXPECT_EQ(play.stats().totals.pauses, 1u) << "mode " << c.mode;
         if (c.mode == 12) {
             EXPECT_EQ(play.state(), 11u);
         }
         play.Pause(false).Lag();
 
         play.Pause(true).Lag().Pause(false).Sample().Pause(true).Sample();
-        EXPECT_EQ(play.stats().pauses, c.pausesAfterQuickRepause) << "mode " << c.mode;
+        EXPECT_EQ(play.stats().totals.pauses, c.pausesAfterQuickRepause) << "mode " << c.mode;
 
         play.Pause(false).Lag().Pause(true).Lag();
-        EXPECT_EQ(play.stats().pauses, c.pausesAfterQuickRepause + 1) << "mode " << c.mode;
+        EXPECT_EQ(play.stats().totals.pauses, c.pausesAfterQuickRepause + 1) << "mode " << c.mode;
     }
 }
 
@@ -192,8 +192,8 @@ TEST(ClassifyTick, DeathCheckRunsAfterPauseHandlingAndLevelEnd) {
     TickBuilder paused;
     paused.StartGame().Pause(true).Lives(2).Lag();
     EXPECT_EQ(paused.state(), 12u);
-    EXPECT_EQ(paused.stats().deaths, 1u);
-    EXPECT_EQ(paused.stats().pauses, 1u);
+    EXPECT_EQ(paused.stats().totals.deaths, 1u);
+    EXPECT_EQ(paused.stats().totals.pauses, 1u);
 
     // Lives drop on the frame the level end is found: the record stays open
     // and the search does not run again until the next record is opened.
@@ -236,8 +236,8 @@ TEST(ClassifyTick, PauseDuringADeathKeepsTheDeath) {
         EXPECT_EQ(play->state(), 3u);
         EXPECT_EQ(play->stats().recordCount, 0);
         EXPECT_EQ(play->stats().totalSeconds, 30);
-        EXPECT_EQ(play->stats().deaths, 1u);
-        EXPECT_EQ(play->stats().pauses, 1u);
+        EXPECT_EQ(play->stats().totals.deaths, 1u);
+        EXPECT_EQ(play->stats().totals.pauses, 1u);
     }
 }
 
@@ -257,8 +257,8 @@ TEST(ClassifyTick, PreLevelAfterAnOpenLevelClosesItThenOpensTheNext) {
     play.StartGame().Pause(true).Lag().Pause(false).Active().Mode(140).Lag();  // both steps on one pass
     EXPECT_EQ(play.state(), 2u);
     EXPECT_EQ(play.stats().recordCount, 1);
-    EXPECT_EQ(play.record(0).pauses, 1u);
-    EXPECT_EQ(play.record(1).pauses, 1u) << "the next record starts from the running totals";
+    EXPECT_EQ(play.record(0).counts.pauses, 1u);
+    EXPECT_EQ(play.record(1).counts.pauses, 1u) << "the next record starts from the running totals";
     EXPECT_EQ(play.stats().recordCount, 1);
     play.Lag(5);
     EXPECT_EQ(play.state(), 2u);

@@ -101,11 +101,11 @@ TEST(LevelRecordTotals, EachOperationMovesItsOwnTotals) {
         snap.ram.collectedA = 2;
         snap.ram.collectedB = 3;
         c.operation(snap);
-        EXPECT_EQ(snap.stats.totalCollected, c.collected) << c.name;
+        EXPECT_EQ(snap.stats.totals.collected, c.collected) << c.name;
         EXPECT_EQ(snap.stats.totalMinutes, c.minutes) << c.name;
         EXPECT_EQ(snap.stats.totalSeconds, c.seconds) << c.name;
         EXPECT_EQ(snap.stats.totalTimerFrames, c.timerFrames) << c.name;
-        EXPECT_EQ(snap.stats.totalRings, c.rings) << c.name;
+        EXPECT_EQ(snap.stats.totals.rings, c.rings) << c.name;
     }
 }
 
@@ -122,7 +122,7 @@ TEST(LevelRecordTime, DeathAndRestartAsPlayed) {
     play.Timer(2, 5, 0).Mode(140).Lag();
     EXPECT_EQ(play.record(0).minutes, 2);
     EXPECT_EQ(play.record(0).seconds, 25);
-    EXPECT_EQ(play.record(0).deaths, 1u);
+    EXPECT_EQ(play.record(0).counts.deaths, 1u);
     EXPECT_EQ(play.stats().totalMinutes, 3);
     EXPECT_EQ(play.stats().totalSeconds, -35);
     EXPECT_EQ(play.stats().totalTimerFrames, 1);
@@ -149,17 +149,17 @@ TEST(LevelRecords, EachRecordTakesItsLevelsShareOfTheRunningTotals) {
     for (int i = 0; i < 2; ++i) {
         const LevelRecord& r = play.record(i);
         EXPECT_EQ(r.levelIndex, expected[i].levelIndex) << "record " << i;
-        EXPECT_EQ(r.pauses, expected[i].pauses) << "record " << i;
-        EXPECT_EQ(r.lagFrames, expected[i].lagFrames) << "record " << i;
-        EXPECT_EQ(r.deaths, expected[i].deaths) << "record " << i;
-        EXPECT_EQ(r.rings, expected[i].rings) << "record " << i;
-        EXPECT_EQ(r.collected, expected[i].collected) << "record " << i;
-        EXPECT_EQ(r.framesUnseen, expected[i].framesUnseen) << "record " << i;
+        EXPECT_EQ(r.counts.pauses, expected[i].pauses) << "record " << i;
+        EXPECT_EQ(r.counts.lagFrames, expected[i].lagFrames) << "record " << i;
+        EXPECT_EQ(r.counts.deaths, expected[i].deaths) << "record " << i;
+        EXPECT_EQ(r.counts.rings, expected[i].rings) << "record " << i;
+        EXPECT_EQ(r.counts.collected, expected[i].collected) << "record " << i;
+        EXPECT_EQ(r.counts.framesUnseen, expected[i].framesUnseen) << "record " << i;
     }
-    EXPECT_EQ(play.stats().totalRings, 49u);
-    EXPECT_EQ(play.stats().totalCollected, 15u);
-    EXPECT_EQ(play.stats().pauses, 2u);
-    EXPECT_EQ(play.stats().lagFrames, 4u);
+    EXPECT_EQ(play.stats().totals.rings, 49u);
+    EXPECT_EQ(play.stats().totals.collected, 15u);
+    EXPECT_EQ(play.stats().totals.pauses, 2u);
+    EXPECT_EQ(play.stats().totals.lagFrames, 4u);
 }
 
 TEST(LevelRecords, CloseOfAnAlreadyClosedRecordChangesOnlyTheTotals) {
@@ -174,11 +174,11 @@ TEST(LevelRecords, CloseOfAnAlreadyClosedRecordChangesOnlyTheTotals) {
     CloseLevelRecord(snap);
 
     EXPECT_EQ(snap.stats.totalSeconds, 30);
-    EXPECT_EQ(snap.stats.totalRings, 5u);
+    EXPECT_EQ(snap.stats.totals.rings, 5u);
     EXPECT_EQ(snap.stats.levelClosed, 1);
     TrackerStats onlyTotals = snap.stats;
     onlyTotals.totalSeconds = before.totalSeconds;
-    onlyTotals.totalRings = before.totalRings;
+    onlyTotals.totals.rings = before.totals.rings;
     onlyTotals.levelClosed = before.levelClosed;
     EXPECT_EQ(StatsDifferences(before, onlyTotals), "");
 }
@@ -197,11 +197,11 @@ TEST(LevelRecords, NewGameEmptiesRecordsAndTotalsButKeepsTheLastSpindash) {
         again.Mode(mode).Lag();
         const TrackerStats& s = again.stats();
         EXPECT_EQ(s.recordCount, 0);
-        EXPECT_EQ(s.totalRings, 0u);
+        EXPECT_EQ(s.totals.rings, 0u);
         EXPECT_EQ(s.totalSeconds, 0);
         EXPECT_EQ(s.totalTimerFrames, 0);
-        EXPECT_EQ(s.deaths, 0u);
-        EXPECT_EQ(s.framesUnseen, 0u);
+        EXPECT_EQ(s.totals.deaths, 0u);
+        EXPECT_EQ(s.totals.framesUnseen, 0u);
         LevelRecord zero{};
         EXPECT_EQ(std::memcmp(&s.records[0], &zero, sizeof(zero)), 0);
         EXPECT_EQ(s.p1ReleaseSpeed, before.p1ReleaseSpeed);
@@ -233,7 +233,7 @@ TEST(LevelRecords, PastTheLastRecordOnlyTheTotalsMove) {
     EXPECT_EQ(after.recordCount, 21);
     EXPECT_EQ(std::memcmp(&after.records[20], &last, sizeof(last)), 0);
     EXPECT_EQ(StatsDifferences(before, after, {.state = false}).find("records["), std::string::npos);
-    EXPECT_EQ(after.totalRings, before.totalRings + 3 + 3);
+    EXPECT_EQ(after.totals.rings, before.totals.rings + 3 + 3);
     EXPECT_GT(after.totalTimerFrames, before.totalTimerFrames);
     EXPECT_EQ(play.state(), 8u);
 }

@@ -198,13 +198,13 @@ void Count(Reached& reached, const Frame& frame, bool lastFrame, uint32_t previo
     if (s.trackerState == kStateSpecialStage && previousState != kStateSpecialStage) ++reached.specialStages;
     if (frame.ram.gameMode == kModeSegaLogo || frame.ram.gameMode == kModeTitle || lastFrame) {
         // Collect before a reset empties them.
-        reached.pauses += s.pauses;
-        reached.deaths += s.deaths;
-        reached.lagFrames += s.lagFrames;
+        reached.pauses += s.totals.pauses;
+        reached.deaths += s.totals.deaths;
+        reached.lagFrames += s.totals.lagFrames;
         reached.records += static_cast<uint64_t>(s.recordCount);
         reached.attempts += s.sixTapAttempts;
-        reached.perfect += s.perfectSpindashes;
-        reached.hits += s.p1Hits + s.p2Hits;
+        reached.perfect += s.totals.perfectSpindashes;
+        reached.hits += s.totals.p1Hits + s.p2Hits;
     }
 }
 

@@ -40,7 +40,7 @@ TEST(SpindashRelease, SpeedFromTheChargeLevelAndPerfectAtTheTop) {
         ChargeAndRelease(play, {c.count});
         EXPECT_EQ(play.stats().p1ReleaseSpeed, c.speed) << "count " << c.count;
         EXPECT_EQ(play.stats().p1SpeedFraction, c.fraction) << "count " << c.count;
-        EXPECT_EQ(play.stats().perfectSpindashes, c.perfect) << "count " << c.count;
+        EXPECT_EQ(play.stats().totals.perfectSpindashes, c.perfect) << "count " << c.count;
         EXPECT_EQ(play.stats().p1TapCount, 0) << "count " << c.count;
     }
 }
@@ -59,7 +59,7 @@ TEST(SpindashRelease, CountsPastTheTableAreSkipped) {
         ChargeAndRelease(play, {0, 512, 1024, 1536, 2048, count});
         EXPECT_EQ(play.stats().p1ReleaseSpeed, 2688u) << "count " << count;
         EXPECT_EQ(play.stats().p1SpeedFraction, 0.625f) << "count " << count;
-        EXPECT_EQ(play.stats().perfectSpindashes, 0u) << "count " << count;
+        EXPECT_EQ(play.stats().totals.perfectSpindashes, 0u) << "count " << count;
         EXPECT_EQ(play.stats().sixTapAttempts, 1u) << "count " << count;
         EXPECT_EQ(play.stats().chargeFractionSum, chargeSum) << "count " << count;
         EXPECT_EQ(play.stats().p1TapCount, 0) << "count " << count;
@@ -104,13 +104,13 @@ TEST(SpindashTaps, ALowCountSpoilsTheAttemptButNotThePerfectRelease) {
     TickBuilder play;
     play.StartGame();
     ChargeAndRelease(play, {0, 100, 512, 1024, 1536, 1792, 2048, 2100, 2200});
-    EXPECT_EQ(play.stats().perfectSpindashes, 1u);
+    EXPECT_EQ(play.stats().totals.perfectSpindashes, 1u);
     EXPECT_EQ(play.stats().sixTapAttempts, 0u);
     EXPECT_EQ(play.stats().speedFractionSum, 0.0f);
 
     // A count of 0 on a later charging frame starts counting again.
     ChargeAndRelease(play, {100, 0, 512, 1024, 1536, 2048});
-    EXPECT_EQ(play.stats().perfectSpindashes, 2u);
+    EXPECT_EQ(play.stats().totals.perfectSpindashes, 2u);
     EXPECT_EQ(play.stats().sixTapAttempts, 1u);
 }
 
@@ -118,7 +118,7 @@ TEST(SpindashRelease, NotSeenOnAFrameThatIsNotActive) {
     TickBuilder play;
     play.StartGame().P1Spindash(1, 2048).Active();
     play.P1Spindash(0, 2048).Still().Active();
-    EXPECT_EQ(play.stats().perfectSpindashes, 0u);
+    EXPECT_EQ(play.stats().totals.perfectSpindashes, 0u);
     EXPECT_EQ(play.stats().p1ReleaseSpeed, 0u);
 }
 
@@ -145,13 +145,13 @@ TEST(Hits, CountedWhenTheHitTimerJumpsFromZeroTo120OnAnActiveFrame) {
         TickBuilder play;
         play.StartGame().P1HitTimer(c.before).P2HitTimer(c.before).Active();
         play.P1HitTimer(c.after).Active().P2HitTimer(c.after).Active();
-        EXPECT_EQ(play.stats().p1Hits, c.hits) << c.before << " -> " << c.after;
+        EXPECT_EQ(play.stats().totals.p1Hits, c.hits) << c.before << " -> " << c.after;
         EXPECT_EQ(play.stats().p2Hits, c.hits) << c.before << " -> " << c.after;
     }
 
     TickBuilder lagged;  // the jump falls on a lag frame and is gone by the next active one
     lagged.StartGame().P1HitTimer(120).Lag().P1HitTimer(119).Active();
-    EXPECT_EQ(lagged.stats().p1Hits, 0u);
+    EXPECT_EQ(lagged.stats().totals.p1Hits, 0u);
 }
 
 }  // namespace

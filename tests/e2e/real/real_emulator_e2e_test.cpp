@@ -80,10 +80,10 @@ void SwitchesGroundTruth(const TrackerStats& stats) {
     ASSERT_EQ(stats.recordCount, 3);
     for (uint32_t i = 0; i < 3; ++i) {
         SCOPED_TRACE("record " + std::to_string(i));
-        ExpectRecord(stats.records[i], {i, 0, static_cast<int32_t>(20 + 10 * i), 50.000004f, 0, 0, 1, 0, 0, 10 + 10 * i, 0});
+        ExpectRecord(stats.records[i], {i, 0, static_cast<int32_t>(20 + 10 * i), 50.000004f, {0, 0, 1, 0, 0, 10 + 10 * i, 0, 0}});
     }
-    EXPECT_EQ(stats.pauses, 3u);
-    EXPECT_EQ(stats.totalRings, 60u);
+    EXPECT_EQ(stats.totals.pauses, 3u);
+    EXPECT_EQ(stats.totals.rings, 60u);
     EXPECT_EQ(stats.trackerState, kStateLevelEnd);
 }
 
@@ -91,8 +91,8 @@ void SwitchesGroundTruth(const TrackerStats& stats) {
 // end once loaded again: the level that was running carries on.
 void ReloadGroundTruth(const TrackerStats& stats) {
     ASSERT_EQ(stats.recordCount, 1);
-    ExpectRecord(stats.records[0], {0, 0, 30, 50.000004f, 0, 0, 1, 0, 0, 20, 0});
-    EXPECT_EQ(stats.pauses, 1u);
+    ExpectRecord(stats.records[0], {0, 0, 30, 50.000004f, {0, 0, 1, 0, 0, 20, 0, 0}});
+    EXPECT_EQ(stats.totals.pauses, 1u);
     EXPECT_EQ(stats.trackerState, kStateLevelEnd);
 }
 
@@ -138,12 +138,8 @@ class RealEmulator : public ::testing::TestWithParam<RealCase> {
         std::string others = WaitForNoForeignEmulators(60s);
         ASSERT_EQ(others, "") << "another emulator is running";
         g_unseenFrames = 0;
-        TrackerSetPassObserver({CountUnseenFrames, nullptr});
     }
-    void TearDown() override {
-        tracker.Stop();
-        TrackerSetPassObserver({nullptr, nullptr});
-    }
+    void TearDown() override { tracker.Stop(); }
 
     // The messages, one a line, for failure output.
     std::string Log() const {
@@ -192,7 +188,7 @@ TEST_P(RealEmulator, Plays) {
     // The tracker starts once the cartridge has written its first frame (and
     // the RAM signature), so that its first attempt finds the game.
     ASSERT_TRUE(tracker.WaitUntil([&] { return Reached(kDoneMarker, 1); }, 10s)) << retroarch.LogTail();
-    tracker.Start();
+    tracker.Start({CountUnseenFrames, nullptr});
     Terminal terminal;
     if (c.onScreen) {
         ASSERT_TRUE(terminal.Start(RINGWATCH_PROGRAM, 120, 40));
@@ -210,7 +206,7 @@ TEST_P(RealEmulator, Plays) {
             ASSERT_TRUE(retroarch.CloseContent(5s)) << retroarch.LogTail();
         }
         ASSERT_TRUE(tracker.WaitUntil([&] { return !tracker.ready() && tracker.messages().size() > before; }, 3s)) << Log();
-        EXPECT_EQ(tracker.snapshot().stats.pauses, kept.pauses) << "statistics kept while the game is away";
+        EXPECT_EQ(tracker.snapshot().stats.totals.pauses, kept.totals.pauses) << "statistics kept while the game is away";
         EXPECT_EQ(tracker.snapshot().stats.trackerState, kept.trackerState);
         if (c.then == Then::KillAndStart) {
             ASSERT_TRUE(retroarch.Start(Cartridge(c.secondCartridge))) << retroarch.error();
