@@ -287,7 +287,7 @@ void AppendChart(std::string& out, const ReportData& data, const ReportSeries& s
 }
 
 constexpr char kStyle[] =
-    "body{font-family:system-ui,-apple-system,'Segoe UI',Roboto,sans-serif;margin:2rem auto;max-width:64rem;"
+    "body,svg{font-family:system-ui,-apple-system,'Segoe UI',Roboto,sans-serif}body{margin:2rem auto;max-width:64rem;"
     "padding:0 1rem;color:#1d2330;background:#fff}"
     "h1{font-size:1.6rem;margin:0 0 .25rem}h2{font-size:1.2rem;margin:2rem 0 .5rem;border-bottom:1px solid #dde2ea;"
     "padding-bottom:.25rem}.meta{color:#5a6478;margin:0 0 1rem}code{font-size:.9em}"
