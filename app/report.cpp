@@ -450,21 +450,26 @@ void ReportFormatProblems(const ReportData& data, std::string& out) {
 }
 
 void ReportFormatSummary(const ReportData& data, std::string& out) {
-    Append(out, "%" PRId64 " play-throughs from %s to %s, %" PRId64 " rows.\n", data.playthroughs, data.firstDate,
-           data.lastDate, data.rowsUsed);
+    Append(out, "%" PRId64 " play-through%s from %s to %s, %" PRId64 " rows.\n", data.playthroughs,
+           data.playthroughs == 1 ? "" : "s", data.firstDate, data.lastDate, data.rowsUsed);
     Append(out, "Sum of best: %s over %d levels.\n", FormatTime(data.sumOfBest).text, data.levelsPlayed);
     if (data.runs.count > 0) {
         const ReportAttempt& best = data.attempts[data.runs.first + data.runs.bestAt];
-        Append(out, "Best run: %s (play-through %" PRId64 ", %s); latest %s; %d complete runs.\n",
+        Append(out, "Best run: %s (play-through %" PRId64 ", %s); latest %s; %d complete run%s.\n",
                FormatTime(data.runs.best).text, best.playthrough, best.date, FormatTime(data.runs.latest).text,
-               data.runs.count);
+               data.runs.count, data.runs.count == 1 ? "" : "s");
     } else {
         out += "Best run: no complete run yet.\n";
     }
     int order[kReportLevelCount];
-    const int played = std::min(LevelsByGap(data, order), 3);
+    int shown = std::min(LevelsByGap(data, order), 3);
+    while (shown > 0 && data.levels[order[shown - 1]].median == data.levels[order[shown - 1]].best) --shown;
+    if (shown == 0) {
+        out += "Most time between best and median: none, every level's best is its median.\n";
+        return;
+    }
     out += "Most time between best and median:";
-    for (int i = 0; i < played; ++i) {
+    for (int i = 0; i < shown; ++i) {
         const ReportSeries& level = data.levels[order[i]];
         Append(out, "%s %s +%s", i == 0 ? "" : ",", SlotName(order[i]).c_str(),
                FormatTime(level.median - level.best).text);
@@ -480,7 +485,7 @@ void ReportFormatPage(const ReportData& data, const char* historyPath, std::stri
            "<title>Ringwatch: play-through history</title>\n<style>";
     out += kStyle;
     out += "</style></head>\n<body>\n<h1>Play-through history</h1>\n<p class=\"meta\">";
-    Append(out, "%" PRId64 " play-throughs from ", data.playthroughs);
+    Append(out, "%" PRId64 " play-through%s from ", data.playthroughs, data.playthroughs == 1 ? "" : "s");
     AppendEscaped(out, data.firstDate);
     out += " to ";
     AppendEscaped(out, data.lastDate);
@@ -590,9 +595,14 @@ int RunReport(const char* historyPath) {
         std::fputs(text.c_str(), stdout);
         return 1;
     }
+    const std::string pagePath = ReportPagePath(path);
+    if (pagePath == path) {   // the page would take the place of what it reports on
+        Append(text, "ERROR: %s is the report's own name: give the history file. No report written.\n", path);
+        std::fputs(text.c_str(), stdout);
+        return 1;
+    }
     std::string page;
     ReportFormatPage(data, path, page);
-    const std::string pagePath = ReportPagePath(path);
     result = FileReplace(pagePath.c_str(), page.data(), page.size());
     if (!result.ok) {
         Append(text, "ERROR: Could not write the report to %s (%s failed, error %d).\n", pagePath.c_str(), result.step,
