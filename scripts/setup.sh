@@ -3,7 +3,7 @@
 # are present. Run as root or with sudo available.
 set -euo pipefail
 
-native=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev tmux clang libclang-rt-14-dev binutils-m68k-linux-gnu retroarch dbus)
+native=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev tmux clang libclang-rt-14-dev binutils-m68k-linux-gnu retroarch dbus chromium)
 windows=(g++-mingw-w64-x86-64-posix wine wine64)
 
 missing() {
