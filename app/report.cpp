@@ -282,6 +282,9 @@ void AppendChart(std::string& out, const ReportData& data, const ReportSeries& s
     Append(out, "%s, play-through %" PRId64 ", ", best.text, attempts[series.bestAt].playthrough);
     AppendEscaped(out, attempts[series.bestAt].date);
     out += "</title></circle>";
+    if (labels)
+        Append(out, "<text class=\"best-label\" x=\"%.1f\" y=\"%.1f\">best %s</text>", bestX - 9, bestY - 9,
+               best.text);
     if (points < series.count) Append(out, "<title>Each point the mean of about %d times</title>", series.count / points);
     out += "</svg>";
 }
@@ -303,7 +306,8 @@ constexpr char kStyle[] =
     ".times{fill:none;stroke:#3567c4;stroke-width:1.5;stroke-linejoin:round}"
     ".best{fill:#0b9a4a;stroke:#fff;stroke-width:1.5}"
     ".guide{stroke:#c47a1f;stroke-width:1.2;stroke-dasharray:5 4}"
-    ".guide-label{fill:#a8640f;font-size:11px;text-anchor:end}"
+    ".guide-label{fill:#a8640f;font-size:11px;text-anchor:end;paint-order:stroke;stroke:#fff;stroke-width:3px}.best-label{fill:#0b7a3b;font-size:12px;font-weight:600;paint-order:stroke;stroke:#fff;stroke-width:4px;"
+    "text-anchor:end}"
     ".axis{fill:#5a6478;font-size:11px;text-anchor:end}.date{text-anchor:start}.date.end{text-anchor:end}"
     ".note{color:#5a6478;font-size:.85rem}";
 

@@ -88,12 +88,13 @@ TEST(ReportPage, EveryLevelsChartIsDrawnInAHeadlessBrowserWithoutANetwork) {
     for (std::sregex_iterator at(dom.begin(), dom.end(), drawn), end; at != end; ++at) charts += (*at)[1].str() + " ";
     EXPECT_EQ(charts, "Total EH1 EH2 CP1 CP2 AR1 AR2 CN1 CN2 HT1 HT2 MC1 MC2 OO1 OO2 MZ1 MZ2 MZ3 SC WF DE ") << dom;
 
-    // The README's picture: the run chart with the page's style.
+    // The README's picture: the run chart with the page's style, on white.
     const size_t style = html.find("<style>");
     const size_t chart = html.find("<svg class=\"chart run\"");
     ASSERT_TRUE(style != std::string::npos && chart != std::string::npos);
     std::string picture = html.substr(chart, html.find("</svg>", chart) + 6 - chart);
-    picture.insert(picture.find('>') + 1, html.substr(style, html.find("</style>") + 8 - style));
+    picture.insert(picture.find('>') + 1, html.substr(style, html.find("</style>") + 8 - style) +
+                                              "<rect width=\"100%\" height=\"100%\" fill=\"#fff\"/>");
     std::ofstream("report-example.svg", std::ios::binary) << picture;
     RunShell("rm -rf " + folder, &output);
 }
