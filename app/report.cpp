@@ -110,15 +110,21 @@ int LevelSlot(Field field) {
     return -1;
 }
 
+// Text from the file as the console may show it: control characters (a
+// terminal's escape sequences among them) become '?'.
+void CopyPrintable(const char* text, size_t length, char* out) {
+    for (size_t i = 0; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        out[i] = c < 0x20 || c == 0x7F ? '?' : static_cast<char>(c);
+    }
+    out[length] = '\0';
+}
+
 void NoteProblem(ReportData& data, ReportProblemKind kind, int64_t line, const Field* sample = nullptr) {
     ReportProblem& problem = data.problems[kind];
     if (problem.count++ != 0) return;
     problem.firstLine = line;
-    if (sample != nullptr) {
-        const size_t length = std::min(sample->length, sizeof problem.sample - 1);
-        std::memcpy(problem.sample, sample->text, length);
-        problem.sample[length] = '\0';
-    }
+    if (sample != nullptr) CopyPrintable(sample->text, std::min(sample->length, sizeof problem.sample - 1), problem.sample);
 }
 
 // Best, median, latest and sums of the attempts [first, first + count).
@@ -360,8 +366,9 @@ void ReportRead(const char* bytes, size_t length, ReportData& data) {
                     isKnown = fields[f].length == known[k].length &&
                               std::memcmp(fields[f].text, known[k].text, known[k].length) == 0;
                 if (isKnown) continue;
-                if (!data.newColumns.empty()) data.newColumns += ", ";
-                data.newColumns.append(fields[f].text, std::min<size_t>(fields[f].length, 40));
+                char name[41];
+                CopyPrintable(fields[f].text, std::min(fields[f].length, sizeof name - 1), name);
+                data.newColumns += (data.newColumns.empty() ? "" : ", ") + std::string(name);
             }
             continue;
         }
