@@ -42,7 +42,10 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv) {
     if (argc <= 0 || argv == nullptr) return result;
 
     const int given = argc - 1;
-    if (given == 0) {
+    if ((given == 1 || given == 2) && std::strcmp(argv[1], "-report") == 0) {
+        result.report = true;
+        result.reportPath = given == 2 ? argv[2] : nullptr;
+    } else if (given == 0) {
         AddNumberMessage(result, "No arguments passed. Using default refresh rate of %dHz", kDefaultRefreshRate);
     } else if (given == 1) {
         if (std::strcmp(argv[1], "-refresh") == 0)

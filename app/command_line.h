@@ -1,5 +1,6 @@
-// The one command-line option, -refresh N (1..1000 Hz). A pure function of
-// argc/argv: the decision and the messages to log, in order.
+// The command line: -refresh N (1..1000 Hz), or -report [PATH], which writes
+// the report of the play-through history instead of tracking. A pure function
+// of argc/argv: the decision and the messages to log, in order.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,8 @@ inline constexpr int kCommandLineMaxMessages = 2;
 struct CommandLineResult {
     double refreshRate;          // hertz
     bool refreshExplicit;        // a valid -refresh value was given
+    bool report;                 // -report: write the history's report and exit
+    const char* reportPath;      // the history file given after -report (argv's), or null
     int messageCount;            // 0..2
     char messages[kCommandLineMaxMessages][520];
 };

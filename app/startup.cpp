@@ -6,6 +6,7 @@
 
 #include "app/command_line.h"
 #include "app/render_loop.h"
+#include "app/report.h"
 #include "app/screen_buffer.h"
 #include "app/shared_state.h"
 #include "app/tracker_thread.h"
@@ -44,6 +45,10 @@ void LogClockSetup(LogBuffer& log, const ClockSetup& setup) {
 }  // namespace
 
 int RunProgram(int argc, char** argv) {
+    // -report writes the history's report on a plain console and exits.
+    const CommandLineResult commandLine = ParseCommandLine(argc, argv);
+    if (commandLine.report) return RunReport(commandLine.reportPath);
+
     // Every buffer of the run, allocated before the console is touched so an
     // allocation failure can still be reported on a plain stderr.
     LogBuffer* mainLog = new (std::nothrow) LogBuffer();
@@ -68,7 +73,6 @@ int RunProgram(int argc, char** argv) {
     timing.counterFrequency = static_cast<double>(ClockFrequency());
     timing.debugFramePeriod = 1.0 / 60.0;
 
-    CommandLineResult commandLine = ParseCommandLine(argc, argv);
     for (int i = 0; i < commandLine.messageCount; ++i)
         LogAppend(*mainLog, ClockNow(), "%s", commandLine.messages[i]);
     timing.framePeriod = 1.0 / commandLine.refreshRate;

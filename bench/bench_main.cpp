@@ -42,6 +42,8 @@ const Figure kFigures[] = {
     {"3 header search, random bytes (x memchr)", "BM_HeaderSearch/random", "BM_MemchrCountS/random", 0, Better::Higher, 0.8},
     {"3 header search, every byte 'S' (x memchr)", "BM_HeaderSearch/all_s", "BM_MemchrCountS/all_s", 0, Better::Higher, 0.0},
     {"5 frame composition / 1/60 s", "BM_ComposeFrame", nullptr, 1.0 / 60.0, Better::Lower, 0.02},
+    {"6 report, 100,000 rows / read+split the file", "BM_Report100k", "BM_ReadAndSplit100k", 0, Better::Lower, 0.0},
+    {"6 report, 100,000 rows / 1 s", "BM_Report100k", nullptr, 1.0, Better::Lower, 1.0},
 };
 
 // Shows the aggregates of repeated benchmarks only (every repetition when

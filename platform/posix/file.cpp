@@ -11,6 +11,7 @@
 #include <cstring>
 
 const char kFileLineEnd[] = "\n";
+const char kFilePathSeparators[] = "/";
 
 namespace {
 
@@ -114,4 +115,54 @@ FileResult FileReadTail(const char* path, char* buffer, size_t size, size_t* len
     close(fd);
     *length = got;
     return Ok();
+}
+
+FileResult FileSize(const char* path, bool* exists, uint64_t* size) {
+    *exists = false;
+    *size = 0;
+    struct stat info {};
+    if (stat(path, &info) != 0) return errno == ENOENT ? Ok() : Failed("open", errno);
+    if (S_ISDIR(info.st_mode)) return Failed("open", EISDIR);
+    *exists = true;
+    *size = static_cast<uint64_t>(info.st_size);
+    return Ok();
+}
+
+FileResult FileReadStart(const char* path, char* buffer, size_t size, size_t* length) {
+    *length = 0;
+    const int fd = OpenRetrying(path, O_RDONLY);
+    if (fd < 0) return Failed("open", errno);
+    while (*length < size) {
+        const ssize_t step = read(fd, buffer + *length, size - *length);
+        if (step < 0 && errno == EINTR) continue;
+        if (step < 0) {
+            const int error = errno;
+            close(fd);
+            return Failed("read", error);
+        }
+        if (step == 0) break;
+        *length += static_cast<size_t>(step);
+    }
+    close(fd);
+    return Ok();
+}
+
+FileResult FileReplace(const char* path, const char* data, size_t size) {
+    char temporary[kFilePathSize];
+    const int length = std::snprintf(temporary, sizeof temporary, "%s.%ld.tmp", path, static_cast<long>(getpid()));
+    if (length < 0 || static_cast<size_t>(length) >= sizeof temporary) return Failed("open", ENAMETOOLONG);
+    const int fd = OpenRetrying(temporary, O_WRONLY | O_CREAT | O_TRUNC);
+    if (fd < 0) return Failed("open", errno);
+    FileResult result = Ok();
+    for (size_t done = 0; done < size && result.ok;) {
+        const ssize_t step = write(fd, data + done, size - done);
+        if (step < 0 && errno == EINTR) continue;
+        if (step <= 0) result = Failed("write", step < 0 ? errno : ENOSPC);
+        else done += static_cast<size_t>(step);
+    }
+    if (result.ok && fsync(fd) != 0) result = Failed("flush", errno);
+    if (close(fd) != 0 && result.ok) result = Failed("flush", errno);
+    if (result.ok && rename(temporary, path) != 0) result = Failed("rename", errno);
+    if (!result.ok) unlink(temporary);
+    return result;
 }

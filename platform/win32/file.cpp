@@ -4,9 +4,11 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 
 const char kFileLineEnd[] = "\r\n";
+const char kFilePathSeparators[] = "\\/";
 
 namespace {
 
@@ -102,4 +104,70 @@ FileResult FileReadTail(const char* path, char* buffer, size_t size, size_t* len
     CloseHandle(file);
     *length = got;
     return Ok();
+}
+
+FileResult FileSize(const char* path, bool* exists, uint64_t* size) {
+    *exists = false;
+    *size = 0;
+    wchar_t wide[kFilePathSize];
+    if (!ToWide(path, wide, static_cast<int>(kFilePathSize))) return Failed("open", ERROR_INVALID_NAME);
+    WIN32_FILE_ATTRIBUTE_DATA info{};
+    if (!GetFileAttributesExW(wide, GetFileExInfoStandard, &info)) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Ok() : Failed("open", error);
+    }
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return Failed("open", ERROR_DIRECTORY);
+    *exists = true;
+    *size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    return Ok();
+}
+
+FileResult FileReadStart(const char* path, char* buffer, size_t size, size_t* length) {
+    *length = 0;
+    HANDLE file = OpenShared(path, GENERIC_READ, OPEN_EXISTING);
+    if (file == INVALID_HANDLE_VALUE) return Failed("open", GetLastError());
+    while (*length < size) {
+        const size_t left = size - *length;
+        const DWORD wanted = left > 0x40000000u ? 0x40000000u : static_cast<DWORD>(left);
+        DWORD got = 0;
+        if (!ReadFile(file, buffer + *length, wanted, &got, nullptr)) {
+            const DWORD error = GetLastError();
+            CloseHandle(file);
+            return Failed("read", error);
+        }
+        if (got == 0) break;
+        *length += got;
+    }
+    CloseHandle(file);
+    return Ok();
+}
+
+FileResult FileReplace(const char* path, const char* data, size_t size) {
+    char temporary[kFilePathSize];
+    const int length = std::snprintf(temporary, sizeof temporary, "%s.%lu.tmp", path,
+                                     static_cast<unsigned long>(GetCurrentProcessId()));
+    if (length < 0 || static_cast<size_t>(length) >= sizeof temporary) return Failed("open", ERROR_FILENAME_EXCED_RANGE);
+    wchar_t wideTemporary[kFilePathSize];
+    wchar_t widePath[kFilePathSize];
+    if (!ToWide(temporary, wideTemporary, static_cast<int>(kFilePathSize)) ||
+        !ToWide(path, widePath, static_cast<int>(kFilePathSize)))
+        return Failed("open", ERROR_INVALID_NAME);
+    HANDLE file = CreateFileW(wideTemporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return Failed("open", GetLastError());
+    FileResult result = Ok();
+    for (size_t done = 0; done < size && result.ok;) {
+        const size_t left = size - done;
+        DWORD wrote = 0;
+        if (!WriteFile(file, data + done, left > 0x40000000u ? 0x40000000u : static_cast<DWORD>(left), &wrote, nullptr))
+            result = Failed("write", GetLastError());
+        else if (wrote == 0)
+            result = Failed("write", ERROR_DISK_FULL);
+        done += wrote;
+    }
+    if (result.ok && !FlushFileBuffers(file)) result = Failed("flush", GetLastError());
+    CloseHandle(file);
+    if (result.ok && !MoveFileExW(wideTemporary, widePath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        result = Failed("rename", GetLastError());
+    if (!result.ok) DeleteFileW(wideTemporary);
+    return result;
 }

@@ -12,6 +12,7 @@ struct Case {
     double rate;
     bool explicitRate;
     std::vector<std::string> messages;
+    bool report = false;            // -report, its path the second argument when there is one
 };
 
 CommandLineResult ParseArgs(const std::vector<const char*>& args) {
@@ -57,6 +58,11 @@ TEST(ParseCommandLine, EveryRowOfTheTable) {
         {{"-Refresh", "30"}, 5, false, {}},
         {{"-refresh", "30", "x"}, 5, false, {"Too many arguments given, all will be ignored."}},
         {{"a", "b", "c", "d"}, 5, false, {"Too many arguments given, all will be ignored."}},
+        {{"-report"}, 5, false, {}, true},
+        {{"-report", "my history.csv"}, 5, false, {}, true},
+        {{"-report", "a", "b"}, 5, false, {"Too many arguments given, all will be ignored."}},
+        {{"-Report"}, 5, false,
+         {"Unrecognised argument '-Report'. Please only pass a valid argument such as '-refresh 30'.", kDefault}},
     };
     for (const Case& c : cases) {
         std::string label = "args:";
@@ -65,6 +71,8 @@ TEST(ParseCommandLine, EveryRowOfTheTable) {
         CommandLineResult result = ParseArgs(c.args);
         EXPECT_EQ(result.refreshRate, c.rate);
         EXPECT_EQ(result.refreshExplicit, c.explicitRate);
+        EXPECT_EQ(result.report, c.report);
+        EXPECT_STREQ(result.reportPath, c.report && c.args.size() == 2 ? c.args[1] : nullptr);
         ASSERT_EQ(result.messageCount, static_cast<int>(c.messages.size()));
         for (size_t i = 0; i < c.messages.size(); ++i) EXPECT_EQ(result.messages[i], c.messages[i]);
     }

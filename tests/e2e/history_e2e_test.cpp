@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/history.h"
+#include "app/report.h"
 #include "e2e/child_process.h"
 #include "e2e/e2e_support.h"
 #include "e2e/standin_test.h"
@@ -61,6 +62,7 @@ class History : public StandinTest {
         program_ = ProgramWithDataIn(RINGWATCH_PROGRAM, folder_, &dataFolder);
         ASSERT_FALSE(program_.empty());
         file_ = dataFolder + kHistoryFileName;
+        dataFolder_ = dataFolder;
     }
 
     // Waits until the file holds `count` lines (header included).
@@ -77,6 +79,7 @@ class History : public StandinTest {
     std::string folder_;
     std::string program_;
     std::string file_;
+    std::string dataFolder_;
 };
 
 // The play-through with 8 s of Sega logo in front, at 15 frames a second: the
@@ -121,6 +124,21 @@ TEST_F(History, PlayThroughLeavesARowPerLevelRecordAndTheRunsTotals) {
             EXPECT_TRUE(std::regex_match(rows[i].back(), std::regex("[0-9]+"))) << rows[i].back();
         }
     }
+
+    // The report of that history: each level's best is the ground truth, EH2's
+    // the sum of its rows before and after the special stage, and the sum of
+    // best is the run's total.
+    std::string output;
+    Program report(ChildStart(program_, {"-report", file_}));
+    ASSERT_NE(report, nullptr);
+    while (ChildReadOutput(report.get(), &output, 30000) == ChildRead::Data) {
+    }
+    EXPECT_NE(output.find("Sum of best: 02:33.73 over 2 levels."), std::string::npos) << output;
+    EXPECT_NE(output.find("Best run: 02:33.73"), std::string::npos) << output;
+    const std::string page = ReadFile(dataFolder_ + kReportFileName);
+    for (const char* best : {"<th>EH1</th><td>1</td><td class=\"best\">00:45.50</td>",
+                             "<th>EH2</th><td>1</td><td class=\"best\">01:48.23</td>"})
+        EXPECT_NE(page.find(best), std::string::npos) << best;
 }
 
 // Killed right after the first level's row: the file holds it whole.
