@@ -17,7 +17,7 @@ std::string Time(int64_t hundredths) {
 // A history row with the fields the report reads; the others are zero.
 std::string Row(int playthrough, const char* level, int hundredths, int deaths = 0, int lag = 0) {
     char text[160];
-    std::snprintf(text, sizeof text, "2026-03-%02d 20:00:00,%d,%s,%s,%d,0,0,0,%d,%d,0,0\n", playthrough, playthrough,
+    std::snprintf(text, sizeof text, "2026-03-%02d 20:00:00,%d,%s,%s,%d,0,0,0,%d,%d,0,0,0\n", playthrough, playthrough,
                   level, Time(hundredths).c_str(), hundredths, deaths, lag);
     return text;
 }
@@ -70,7 +70,7 @@ TEST(Report, AggregatesTheRowsItCanReadAndNamesTheOthers) {
          "20:00:00,y\nMZ3,9,2,5000,1,3,2026-03-02 20:00:00,y,extra\n",
          "MZ3", 16, 2, "00:50.00", "00:55.00", "00:50.00", 0, nullptr, "(future_col, x2) are not in the report"},
         {"rows longer than an older header are read by its columns",
-         kHeader + Row(1, "DE", 900) + "2026-03-02 20:00:00,2,DE,00:08.00,800,0,0,0,0,0,0,0,5\n", "DE", 19, 2,
+         kHeader + Row(1, "DE", 900) + "2026-03-02 20:00:00,2,DE,00:08.00,800,0,0,0,0,0,0,0,0,5\n", "DE", 19, 2,
          "00:08.00", "00:08.50", "00:08.00", 0, nullptr, "1 row with more fields than the header"},
         {"no header: nothing is read", Row(1, "EH1", 100), "EH1", 0, 0, "00:00.00", "00:00.00", "00:00.00", 0,
          nullptr, "does not start with the history's header row"},
