@@ -34,8 +34,8 @@ const std::string& HistoryPath() {
                 seed = seed * 1664525u + 1013904223u;
                 history.levelIndex = level;
                 history.hundredths = 3000 + level * 200 + seed % 1500;
-                history.lagFrames = seed >> 29;
-                history.deaths = seed >> 31;
+                history.counts.lagFrames = seed >> 29;
+                history.counts.deaths = seed >> 31;
                 text.append(row, FormatHistoryRow(history, run, kFileLineEnd, row, sizeof row));
                 if (level == 1 && run % 10 == 0) text.append(row, FormatHistoryRow(history, run, kFileLineEnd, row, sizeof row));
             }

@@ -9,12 +9,14 @@
 //   ringwatch_wine_figures sampling CARTRIDGE FRAMES
 //       the tracker thread as the program runs it beside the frontend playing
 //       FRAMES frames of CARTRIDGE at 60 a second: the game frames that no
-//       decode saw (target 0) and the gaps between passes, beside those of a
-//       thread that only sleeps 6 ms
+//       decode saw (target 0), by the tracker's own count and by this
+//       program's, and the gaps between passes, beside those of a thread that
+//       only sleeps 6 ms
 #include <windows.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +26,7 @@
 #include <vector>
 
 #include "bench/bare_reads.h"
+#include "bench/frame_count.h"
 #include "e2e/e2e_support.h"
 #include "e2e/win32/frontend.h"
 #include "emulator/core_layout.h"
@@ -69,11 +72,23 @@ struct Sampling {
     uint64_t longestGap = 0;        // counter ticks between two Connected passes' starts
     uint64_t gapsOverFrame = 0;
     uint64_t frameTicks = 0;
-    bool sawFrame = false;
-    uint32_t firstFrame = 0;
-    uint32_t lastFrame = 0;         // global frame counter of the latest decode
-    uint64_t framesSkipped = 0;     // frames between two decodes that no decode saw
+    FrameCount frames;              // frames no decode saw, by this program and by the tracker
+    static constexpr int kBuckets = 500;   // gaps in 0.1 ms; the last holds 50 ms and more
+    uint64_t buckets[kBuckets] = {};
 };
+
+// Milliseconds below which `share` of the gaps lie.
+double GapPercentile(const Sampling& sampling, double share) {
+    uint64_t total = 0;
+    for (uint64_t count : sampling.buckets) total += count;
+    const auto wanted = static_cast<uint64_t>(std::ceil(share * static_cast<double>(total)));
+    uint64_t seen = 0;
+    for (int i = 0; i < Sampling::kBuckets; ++i) {
+        seen += sampling.buckets[i];
+        if (seen >= wanted) return (i + 1) * 0.1;
+    }
+    return Sampling::kBuckets * 0.1;
+}
 
 void AfterPass(void* context, uint64_t passStart, bool connected, const GameSnapshot& snapshot) {
     Sampling& sampling = *static_cast<Sampling*>(context);
@@ -86,15 +101,11 @@ void AfterPass(void* context, uint64_t passStart, bool connected, const GameSnap
         const uint64_t gap = passStart - sampling.previousStart;
         sampling.longestGap = std::max(sampling.longestGap, gap);
         if (gap >= sampling.frameTicks) ++sampling.gapsOverFrame;
+        const auto bucket = static_cast<uint64_t>(Seconds(gap) * 1e4);
+        ++sampling.buckets[std::min<uint64_t>(bucket, Sampling::kBuckets - 1)];
     }
     sampling.previousStart = passStart;
-    const uint32_t frame = snapshot.ram.globalFrame;
-    if (sampling.sawFrame && frame > sampling.lastFrame) sampling.framesSkipped += frame - sampling.lastFrame - 1;
-    if (frame != 0) {
-        if (!sampling.sawFrame) sampling.firstFrame = frame;
-        sampling.sawFrame = true;
-        sampling.lastFrame = frame;
-    }
+    CountFrames(sampling.frames, snapshot);
 }
 
 int RunSampling(const std::string& cartridge, uint64_t frames) {
@@ -139,15 +150,21 @@ int RunSampling(const std::string& cartridge, uint64_t frames) {
     std::printf("sampling: %llu frames of %s at 60 a second, the frontend's ROM freed\n",
                 static_cast<unsigned long long>(frames), cartridge.c_str());
     std::printf("  frontend: %s\n", done.c_str());
-    std::printf("  identifications %d; Connected passes %llu; game frames %u..%u; game frames no decode saw %llu\n",
-                identifications, static_cast<unsigned long long>(sampling.passes), sampling.firstFrame,
-                sampling.lastFrame, static_cast<unsigned long long>(sampling.framesSkipped));
-    std::printf("  longest gap between passes %.2f ms; gaps of a frame or more %llu\n",
-                Seconds(sampling.longestGap) * 1e3, static_cast<unsigned long long>(sampling.gapsOverFrame));
+    const FrameCount& count = sampling.frames;
+    std::printf("  identifications %d; Connected passes %llu; game frames %u..%u; game frames no decode saw %llu, "
+                "%llu of them while the game was tracked; the tracker's own count %llu: %s\n",
+                identifications, static_cast<unsigned long long>(sampling.passes), count.firstFrame, count.lastFrame,
+                static_cast<unsigned long long>(count.skipped), static_cast<unsigned long long>(count.skippedTracked),
+                static_cast<unsigned long long>(count.counted),
+                count.counted == count.skippedTracked ? "equal" : "DIFFERENT");
+    std::printf("  gap between pass starts: median %.1f ms, 99%% %.1f ms, longest %.2f ms; gaps of a frame or more "
+                "%llu\n",
+                GapPercentile(sampling, 0.5), GapPercentile(sampling, 0.99), Seconds(sampling.longestGap) * 1e3,
+                static_cast<unsigned long long>(sampling.gapsOverFrame));
     std::printf("  baseline, a thread that only sleeps 6 ms: longest gap %.2f ms; gaps of a frame or more %llu\n",
                 Seconds(baselineLongest) * 1e3, static_cast<unsigned long long>(baselineOverFrame));
     for (const Message& message : tracker.messages()) std::printf("  log: %s\n", message.text.c_str());
-    return sampling.framesSkipped == 0 ? 0 : 1;
+    return count.skipped == 0 ? 0 : 1;
 }
 
 }  // namespace

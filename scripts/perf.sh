@@ -16,6 +16,8 @@
 #             sleep per pass, nothing else) measured at the same time
 #   sampling  ringwatch_perf sampling: a 10-minute play-through at 60 frames a
 #             second, statistics against the script's and pass gaps against a frame;
+#             the game frames no pass read, by ringwatch's own count (frames_unseen,
+#             only while a game is tracked) beside the bench's from every decode;
 #             beside it, at the same time, a second tracker whose sleeps end on
 #             15.625 ms ticks as Windows' do by default (--tick): the frames it
 #             misses are what the Windows build's high-resolution timer saves
@@ -23,7 +25,8 @@
 #             Plus GX core (scripts/build-core.sh) and the test cartridges: the
 #             header scan of the RetroArch process against bare reads of the
 #             same regions, ringwatch's CPU at 5 Hz against the floor, and the
-#             sampling play-through (game frames no decode saw, target 0)
+#             sampling play-through (game frames no decode saw, by both counts,
+#             target 0)
 #
 # Usage: scripts/perf.sh [micro] [scan] [cpu] [sampling] [real]    (all five by default)
 # Environment: PERF_REPETITIONS (micro-benchmark repetitions, 5), PERF_RUNS

@@ -2,11 +2,13 @@
 # Figures of the Windows build under Wine against the real core (not tests;
 # nothing asserts a time): the header scan of the frontend's process against
 # bare reads of the same regions, and the game frames that no decode saw over
-# a play-through at 60 frames a second (target 0).
+# a play-through at 60 frames a second (target 0), by ringwatch's own count
+# (only while a game is tracked) and by the figures program's from every
+# decode, with the pass period's median and 99th percentile.
 #
 # Usage: scripts/wine-figures.sh [scan] [sampling]    (both by default)
 # Environment: WINE_FIGURES_PASSES (passes of the sample scenario in the
-# sampling cartridge, 5: about 10 minutes), RINGWATCH_CORE_TARBALL (the core's
+# sampling cartridge, 5: about 2 minutes each), RINGWATCH_CORE_TARBALL (the core's
 # source, see scripts/build-core.sh).
 #
 # The frontend runs as retroarch.exe: nothing else may run one meanwhile.

@@ -1,0 +1,42 @@
+// Game frames that no decode saw, two ways, for the sampling figures: the
+// bench's own count from the global frame counter of every decode its pass
+// hook sees (split by whether the game was tracked at the pass before, the
+// only frames the tracker counts), and the tracker's own count, the
+// snapshot's framesUnseen, summed over runs since a new game starts it again
+// at 0. Updated on the tracker thread, read after it ended.
+#pragma once
+
+#include <cstdint>
+
+#include "tracking/game_snapshot.h"
+#include "tracking/tracker_states.h"
+
+struct FrameCount {
+    bool sawFrame = false;
+    uint32_t firstFrame = 0;
+    uint32_t lastFrame = 0;              // global frame counter of the latest decode
+    uint32_t previousState = kStateSegaLogo;
+    uint64_t skipped = 0;                // frames between two decodes that no decode saw
+    uint64_t skippedTracked = 0;         // of those, the ones after a pass that found the game tracked
+    uint32_t runCounted = 0;             // the snapshot's framesUnseen at the latest pass
+    uint64_t counted = 0;                // the tracker's own count, over all runs
+};
+
+// After a pass that decoded `snapshot`.
+inline void CountFrames(FrameCount& count, const GameSnapshot& snapshot) {
+    const uint32_t frame = snapshot.ram.globalFrame;
+    if (count.sawFrame && frame > count.lastFrame) {
+        const uint32_t skipped = frame - count.lastFrame - 1;
+        count.skipped += skipped;
+        if (TrackingActive(count.previousState)) count.skippedTracked += skipped;
+    }
+    if (frame != 0) {
+        if (!count.sawFrame) count.firstFrame = frame;
+        count.sawFrame = true;
+        count.lastFrame = frame;
+    }
+    const uint32_t runCounted = snapshot.stats.totals.framesUnseen;
+    count.counted += runCounted >= count.runCounted ? runCounted - count.runCounted : runCounted;
+    count.runCounted = runCounted;
+    count.previousState = snapshot.stats.trackerState;
+}
