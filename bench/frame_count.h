@@ -6,6 +6,7 @@
 // at 0. Updated on the tracker thread, read after it ended.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "tracking/game_snapshot.h"
@@ -39,4 +40,18 @@ inline void CountFrames(FrameCount& count, const GameSnapshot& snapshot) {
     count.counted += runCounted >= count.runCounted ? runCounted - count.runCounted : runCounted;
     count.runCounted = runCounted;
     count.previousState = snapshot.stats.trackerState;
+}
+
+// Milliseconds below which `share` of the gaps lie, from a histogram of 0.1 ms
+// buckets whose last holds everything longer.
+inline double GapPercentileMs(const uint64_t* buckets, int bucketCount, double share) {
+    uint64_t total = 0;
+    for (int i = 0; i < bucketCount; ++i) total += buckets[i];
+    const auto wanted = static_cast<uint64_t>(std::ceil(share * static_cast<double>(total)));
+    uint64_t seen = 0;
+    for (int i = 0; i < bucketCount; ++i) {
+        seen += buckets[i];
+        if (seen >= wanted) return (i + 1) * 0.1;
+    }
+    return bucketCount * 0.1;
 }

@@ -161,17 +161,7 @@ void AfterPass(void* context, uint64_t passStart, bool connected, const GameSnap
 }
 
 // Milliseconds below which `share` of the gaps lie.
-double GapPercentile(const PassTiming& timing, double share) {
-    uint64_t total = 0;
-    for (uint64_t count : timing.buckets) total += count;
-    const auto wanted = static_cast<uint64_t>(std::ceil(share * static_cast<double>(total)));
-    uint64_t seen = 0;
-    for (int i = 0; i < PassTiming::kBuckets; ++i) {
-        seen += timing.buckets[i];
-        if (seen >= wanted) return (i + 1) * 0.1;
-    }
-    return PassTiming::kBuckets * 0.1;
-}
+double GapPercentile(const PassTiming& timing, double share) { return GapPercentileMs(timing.buckets, PassTiming::kBuckets, share); }
 
 double Milliseconds(uint64_t ticks) { return static_cast<double>(ticks) * 1e3 / static_cast<double>(ClockFrequency()); }
 

@@ -78,17 +78,7 @@ struct Sampling {
 };
 
 // Milliseconds below which `share` of the gaps lie.
-double GapPercentile(const Sampling& sampling, double share) {
-    uint64_t total = 0;
-    for (uint64_t count : sampling.buckets) total += count;
-    const auto wanted = static_cast<uint64_t>(std::ceil(share * static_cast<double>(total)));
-    uint64_t seen = 0;
-    for (int i = 0; i < Sampling::kBuckets; ++i) {
-        seen += sampling.buckets[i];
-        if (seen >= wanted) return (i + 1) * 0.1;
-    }
-    return Sampling::kBuckets * 0.1;
-}
+double GapPercentile(const Sampling& sampling, double share) { return GapPercentileMs(sampling.buckets, Sampling::kBuckets, share); }
 
 void AfterPass(void* context, uint64_t passStart, bool connected, const GameSnapshot& snapshot) {
     Sampling& sampling = *static_cast<Sampling*>(context);

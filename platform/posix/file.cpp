@@ -38,6 +38,26 @@ int OpenRetrying(const char* path, int flags) {
     return fd;
 }
 
+// Reads up to `size` bytes from `start` (fewer at the end of the file), then
+// closes `fd`; *length is what was read.
+FileResult ReadAndClose(int fd, off_t start, char* buffer, size_t size, size_t* length) {
+    size_t got = 0;
+    while (got < size) {
+        const ssize_t step = pread(fd, buffer + got, size - got, start + static_cast<off_t>(got));
+        if (step < 0 && errno == EINTR) continue;
+        if (step < 0) {
+            const int error = errno;
+            close(fd);
+            return Failed("read", error);
+        }
+        if (step == 0) break;
+        got += static_cast<size_t>(step);
+    }
+    close(fd);
+    *length = got;
+    return Ok();
+}
+
 }  // namespace
 
 FileResult FileDataPath(const char* fileName, char* path, size_t size) {
@@ -100,21 +120,7 @@ FileResult FileReadTail(const char* path, char* buffer, size_t size, size_t* len
     }
     const off_t fileSize = info.st_size;
     const off_t start = fileSize > static_cast<off_t>(size) ? fileSize - static_cast<off_t>(size) : 0;
-    size_t got = 0;
-    while (got < static_cast<size_t>(fileSize - start)) {
-        const ssize_t step = pread(fd, buffer + got, static_cast<size_t>(fileSize - start) - got, start + static_cast<off_t>(got));
-        if (step < 0 && errno == EINTR) continue;
-        if (step < 0) {
-            const int error = errno;
-            close(fd);
-            return Failed("read", error);
-        }
-        if (step == 0) break;
-        got += static_cast<size_t>(step);
-    }
-    close(fd);
-    *length = got;
-    return Ok();
+    return ReadAndClose(fd, start, buffer, static_cast<size_t>(fileSize - start), length);
 }
 
 FileResult FileSize(const char* path, bool* exists, uint64_t* size) {
@@ -132,19 +138,7 @@ FileResult FileReadStart(const char* path, char* buffer, size_t size, size_t* le
     *length = 0;
     const int fd = OpenRetrying(path, O_RDONLY);
     if (fd < 0) return Failed("open", errno);
-    while (*length < size) {
-        const ssize_t step = read(fd, buffer + *length, size - *length);
-        if (step < 0 && errno == EINTR) continue;
-        if (step < 0) {
-            const int error = errno;
-            close(fd);
-            return Failed("read", error);
-        }
-        if (step == 0) break;
-        *length += static_cast<size_t>(step);
-    }
-    close(fd);
-    return Ok();
+    return ReadAndClose(fd, 0, buffer, size, length);
 }
 
 FileResult FileReplace(const char* path, const char* data, size_t size) {
