@@ -60,10 +60,12 @@ enum GameVariable : int {
     kVarObjectIds,
     kVarP1Buttons,
     kVarP2Buttons,
+    kVarP1Pressed,
+    kVarP2Pressed,
     kVarPause,
     kVarDebug,
     kVarSignature,
-    kGameVariableCount   // 39
+    kGameVariableCount   // 41
 };
 
 struct GameVariableInfo {
@@ -110,6 +112,8 @@ inline constexpr GameVariableInfo kGameVariables[kGameVariableCount] = {
     {"object", 0xFFB080, 1, false},           // id of object record 2; record i's every kObjectRecordStride bytes on
     {"p1Buttons", 0xFFF604, 1, false},        // controller 1 held (then its pressed byte)
     {"p2Buttons", 0xFFF606, 1, false},        // controller 2 held (then its pressed byte)
+    {"p1Pressed", 0xFFF605, 1, false},        // controller 1: buttons newly down at the latest read
+    {"p2Pressed", 0xFFF607, 1, false},        // controller 2: the same
     {"pause", 0xFFF63B, 1, false},            // non-zero while the game is paused
     {"debug", 0xFFFFB1, 1, false},            // non-zero while debug mode is on
     {"signature", 0xFFFFDC, 12, false},       // the game's check: "init", 0x00020000, "SEGA"

@@ -119,6 +119,8 @@ void DecodeRamWindow(const uint8_t* w, RamMirror& r) {
     r.p2SpindashFlag = Value<kVarP2SpindashFlag>(w);
     r.p2SpindashCount = Value<kVarP2SpindashCount>(w);
 
+    r.p1Pressed = Value<kVarP1Pressed>(w);
+    r.p2Pressed = Value<kVarP2Pressed>(w);
     r.pauseFlag = Flag<kVarPause>(w);
     r.debugFlag = Flag<kVarDebug>(w);
 

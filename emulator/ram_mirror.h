@@ -57,6 +57,8 @@ struct RamMirror {
     uint32_t objectIds[kObjectIdsSampled];  // first objectCount entries filled
     uint32_t p1HoldFrames[kButtonCount];  // level frames each P1 button has been held, by bit
     uint32_t p2HoldFrames[kButtonCount];  // same for P2
+    uint32_t p1Pressed;           // controller 1's buttons newly down when the game last read it (bit 7: Start)
+    uint32_t p2Pressed;           // the same for controller 2
     uint8_t pauseFlag;            // game paused
     uint8_t debugFlag;            // the game's debug mode is on
 };

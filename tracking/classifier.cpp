@@ -30,38 +30,21 @@ bool ResultsObjectPresent(const RamMirror& ram) {
     return false;
 }
 
-// The pause, lag, active and level-end steps of a level pass, up to the death
-// check; a return skips the rest of them.
-void LevelProgress(GameSnapshot& snapshot) {
+bool StartPressPending(const RamMirror& ram) {
+    constexpr uint32_t kStartButton = 0x80;
+    return ((ram.p1Pressed | ram.p2Pressed) & kStartButton) != 0;
+}
+
+// The lag, active and level-end steps of a new frame. `stillIsLag`: whether a
+// frame on which neither level counter moved is a lag frame.
+void FrameProgress(GameSnapshot& snapshot, bool stillIsLag) {
     TrackerStats& stats = snapshot.stats;
     const RamMirror& ram = snapshot.ram;
-
-    if (ram.pauseFlag) {
-        if (!stats.pauseLatch) {
-            ++stats.totals.pauses;
-            stats.pauseLatch = 1;
-        }
-        // A death stays a death until the pre-level passes account it. Shown as
-        // paused, it would run on as a level whose record the pre-level passes
-        // close instead; and the pass after a death on a paused frame sees that
-        // frame again, still paused.
-        if (stats.trackerState != kStateDeath) stats.trackerState = kStatePaused;
-        return;
-    }
-    // The game leaves its pause in the main loop, after the vertical blank of
-    // the frame on which Start was pressed has already counted that frame
-    // (the pause loop waits for it): the first new frame seen without the
-    // pause flag may have neither level counter moved and is no lag.
-    const bool resumed = stats.pauseLatch != 0;
-    stats.pauseLatch = 0;
-
-    // Several passes per game frame: only a pass that sees a new frame counts.
-    if (!(ram.globalFrame > ram.globalFramePrev)) return;
 
     const bool levelFrameMoved = ram.levelFrame != ram.levelFramePrev;
     const bool timerMoved = ram.timerFrame != ram.timerFramePrev;
     if (!levelFrameMoved && !timerMoved) {
-        if (!resumed) ++stats.totals.lagFrames;  // the console showed a frame the game did not finish
+        if (stillIsLag) ++stats.totals.lagFrames;  // the console showed a frame the game did not finish
         return;
     }
     if (stats.trackerState == kStateDeath) return;
@@ -81,6 +64,45 @@ void LevelProgress(GameSnapshot& snapshot) {
         stats.trackerState = kStateLevelEnd;
         stats.levelEndSeen = 1;
     }
+}
+
+// The pause, lag, active and level-end steps of a level pass, up to the death
+// check.
+void LevelProgress(GameSnapshot& snapshot) {
+    TrackerStats& stats = snapshot.stats;
+    const RamMirror& ram = snapshot.ram;
+    const bool newFrame = ram.globalFrame > ram.globalFramePrev;
+
+    if (ram.pauseFlag) {
+        if (!stats.pauseLatch) {
+            ++stats.totals.pauses;
+            stats.pauseLatch = 1;
+            // The game pauses at the top of its main loop, once the frame
+            // before the pause has run, on the Start press its vertical blank
+            // read: a read may see that frame only with the flag already set.
+            // A level counter that moved since the last read says a frame
+            // before the pause ran. Neither moved is a lag frame only while
+            // the press is still there: the first paused vertical blank reads
+            // the controller again, and from then on the frame may as well be
+            // the first paused one.
+            if (newFrame) FrameProgress(snapshot, StartPressPending(ram));
+        }
+        // A death stays a death until the pre-level passes account it. Shown as
+        // paused, it would run on as a level whose record the pre-level passes
+        // close instead; and the pass after a death on a paused frame sees that
+        // frame again, still paused.
+        if (stats.trackerState != kStateDeath) stats.trackerState = kStatePaused;
+        return;
+    }
+    // The game leaves its pause in the main loop, after the vertical blank of
+    // the frame on which Start was pressed has already counted that frame
+    // (the pause loop waits for it): the first new frame seen without the
+    // pause flag may have neither level counter moved and is no lag.
+    const bool resumed = stats.pauseLatch != 0;
+    stats.pauseLatch = 0;
+
+    // Several passes per game frame: only a pass that sees a new frame counts.
+    if (newFrame) FrameProgress(snapshot, !resumed);
 }
 
 // Game mode 12.

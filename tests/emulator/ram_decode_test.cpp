@@ -74,6 +74,8 @@ const FieldRow kFields[] = {
     {"p2HitTimer", 0xFFB070, Read::Word, GET(p2HitTimer), GET(p2HitTimerPrev)},
     {"p2SpindashFlag", 0xFFB079, Read::Byte, GET(p2SpindashFlag), GET(p2SpindashFlagPrev)},
     {"p2SpindashCount", 0xFFB07A, Read::Word, GET(p2SpindashCount), nullptr},
+    {"p1Pressed", 0xFFF605, Read::Byte, GET(p1Pressed), nullptr},
+    {"p2Pressed", 0xFFF607, Read::Byte, GET(p2Pressed), nullptr},
     {"pauseFlag", 0xFFF63B, Read::Flag, GET(pauseFlag), nullptr},
     {"debugFlag", 0xFFFFB1, Read::Flag, GET(debugFlag), nullptr},
 };
@@ -258,9 +260,9 @@ TEST(InitRamDecode, ZeroFillsTheMirrorAndSetsTheObjectCount) {
         << "everything else, padding included, must be zero";
 }
 
-TEST(WindowOffsetTable, HoldsThirtyNineEntriesInsideTheWindow) {
+TEST(WindowOffsetTable, HoldsFortyOneEntriesInsideTheWindow) {
     const WindowOffsetTable& table = WindowOffsets();
-    EXPECT_EQ(kWindowOffsetCount, 39);
+    EXPECT_EQ(kWindowOffsetCount, 41);
     EXPECT_TRUE(WindowOffsetsInBounds(table));
     EXPECT_EQ(table.offset[kVarObjectIds], 4225u);
     EXPECT_EQ(table.offset[kVarObjectIds] + table.span[kVarObjectIds] - 1, 13761u);

@@ -25,6 +25,11 @@ TickBuilder& TickBuilder::Timer(uint32_t minutes, uint32_t seconds, uint32_t six
 
 TickBuilder& TickBuilder::Lives(uint32_t lives) { game.lives = lives; return *this; }
 TickBuilder& TickBuilder::Pause(bool paused) { game.pauseFlag = paused ? 1 : 0; return *this; }
+TickBuilder& TickBuilder::Pressed(uint32_t p1, uint32_t p2) {
+    game.p1Pressed = p1;
+    game.p2Pressed = p2;
+    return *this;
+}
 TickBuilder& TickBuilder::Rings(uint32_t rings) { game.rings = rings; return *this; }
 
 TickBuilder& TickBuilder::Collected(uint32_t a, uint32_t b) {

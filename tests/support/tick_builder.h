@@ -26,6 +26,7 @@ public:
     TickBuilder& Timer(uint32_t minutes, uint32_t seconds, uint32_t sixtieths);
     TickBuilder& Lives(uint32_t lives);
     TickBuilder& Pause(bool paused);
+    TickBuilder& Pressed(uint32_t p1, uint32_t p2 = 0);  // the controllers' newly-down buttons (0x80: Start)
     TickBuilder& Rings(uint32_t rings);
     TickBuilder& Collected(uint32_t a, uint32_t b);
     TickBuilder& ObjectId(int slot, uint32_t id);

@@ -168,10 +168,12 @@ TEST(TestCartridgeStream, OrdersEachFramesWrites) {
         {"hold 1 gameMode=140 timer=0:25:20\nrun 1 gameMode=12 timer=0:10:00 rings=3", 2,
          "frame | delay, delay, long FFFE0C | | word FFFE04, delay, wait 60, word FFFE20, wait 140, byte FFFE25, "
          "byte FFFE24, byte FFF600"},
-        // A pause: the flag before the frame's vertical blank, at the end of the frame before.
+        // A pause: the Start press and the flag before the frame's vertical blank, at the end of the frame
+        // before; the paused frame's vertical blank reads the controller again.
         {"run 1\npause 1 p1Buttons=S", 1,
          "frame | delay, byte FFFE25, delay, long FFFE0C | | word FFFE04, delay, wait 60, wait 140, long FFFFDC, "
-         "long FFFFE0, long FFFFE4, byte FFF63B"},
+         "long FFFFE0, long FFFFE4, byte FFF605, byte FFF63B"},
+        {"run 1\npause 1 p1Buttons=S", 2, "frame | byte FFF604, byte FFF605, delay, delay, long FFFE0C | | delay, wait 60, wait 140"},
         // A lag frame: the frame before overruns; its object table comes after the lag's vertical blank.
         {"run 1\nrun 1 object5=1\nlag 1\nrun 1", 2,
          "frame | delay, byte FFFE25, delay, long FFFE0C | | word FFFE04, delay, wait 60"},

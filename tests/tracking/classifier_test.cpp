@@ -71,6 +71,22 @@ TEST(ClassifyTick, LagCountsOnlyNewFramesOnWhichBothLevelCountersStoodStill) {
     EXPECT_EQ(resume.stats().totals.lagFrames, 0u);
     resume.Lag();
     EXPECT_EQ(resume.stats().totals.lagFrames, 1u);
+
+    // The game sets its pause flag once the frame before the pause has run: a
+    // frame first seen with the flag is that frame while the Start press that
+    // paused is pending (from either controller), and may be the first paused
+    // frame once the paused vertical blank has read the controller again.
+    struct Onset { uint32_t p1, p2; bool active; uint32_t lag, perfect; } onsets[] = {
+        {0x80, 0, false, 1, 0}, {0, 0x80, false, 1, 0}, {0x40, 0, false, 0, 0}, {0, 0, true, 0, 1}};
+    for (const Onset& o : onsets) {
+        TickBuilder onset;
+        onset.StartGame().P1Spindash(1, 0x800).Active().P1Spindash(0, 0x800).Pause(true).Pressed(o.p1, o.p2);
+        o.active ? onset.ActiveFrame() : onset.LagFrame();
+        onset.Sample(2).Pressed(0).Lag(3).Pause(false).Lag().Active();
+        EXPECT_EQ(onset.stats().totals.lagFrames, o.lag) << o.p1 << " " << o.p2;
+        EXPECT_EQ(onset.stats().totals.pauses, 1u);
+        EXPECT_EQ(onset.stats().totals.perfectSpindashes, o.perfect) << "a release before the pause counts";
+    }
 }
 
 TEST(ClassifyTick, OnlyALivesDropIsADeath) {

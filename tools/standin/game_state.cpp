@@ -12,6 +12,14 @@ void WriteMemory(GameState& game, uint32_t address, uint8_t width, uint32_t valu
     RamWrite(Image(game), address, width, value);
 }
 
+void WritePause(GameState& game) {
+    constexpr uint32_t kStartButton = 0x80;
+    const RamWriter ram = Image(game);
+    const uint32_t pressed = RamReadVariable(ram, kVarP1Pressed) & ~kStartButton;
+    RamWriteVariable(ram, kVarP1Pressed, pressed | (game.startPress ? kStartButton : 0));
+    RamWriteVariable(ram, kVarPause, game.pause);
+}
+
 }  // namespace
 
 uint32_t GameRead(const GameState& game, uint32_t address, uint8_t width) {
@@ -39,9 +47,20 @@ void GameApply(GameState& game, const Assignment& assignment) {
     }
 }
 
+bool GamePauseBetweenFrames(GameState& game, StepKind next) {
+    const uint8_t pause = next == StepKind::Pause ? 1 : 0;
+    if (pause == game.pause) return false;
+    game.pause = pause;
+    game.startPress = 1;
+    WritePause(game);
+    return true;
+}
+
 void GameAdvance(GameState& game, StepKind kind) {
+    GamePauseBetweenFrames(game, kind);
     ++game.globalFrame;
-    game.pause = kind == StepKind::Pause ? 1 : 0;
+    // A lag frame's vertical blank leaves the controllers alone.
+    if (kind != StepKind::Lag) game.startPress = 0;
     if (kind == StepKind::Run || kind == StepKind::Hold) ++game.levelFrame;
     if (kind == StepKind::Run && ++game.timerFrame >= 60) {
         game.timerFrame = 0;
@@ -58,8 +77,8 @@ void GameWriteClocks(GameState& game) {
     RamWriteVariable(ram, kVarTimerMinutes, game.timerMinutes);
     RamWriteVariable(ram, kVarTimerSeconds, game.timerSeconds);
     RamWriteVariable(ram, kVarTimerFrame, game.timerFrame);
-    RamWriteVariable(ram, kVarPause, game.pause);
     RamWriteVariable(ram, kVarGlobalFrame, game.globalFrame);
+    WritePause(game);
 }
 
 void GameWriteSignature(GameState& game, bool present) {

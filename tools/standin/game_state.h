@@ -16,13 +16,20 @@ struct GameState {
     uint8_t timerMinutes;
     uint8_t timerSeconds;
     uint8_t timerFrame;
-    uint8_t pause;
+    uint8_t pause;        // the game's pause flag
+    uint8_t startPress;   // the Start press that changed the pause, until a vertical blank reads the controller again
 };
 
 // A step's setting (on its first frame) or NAME+=DELTA (on each frame).
 void GameApply(GameState& game, const Assignment& assignment);
 
-// The clocks of one frame of a step of this kind.
+// The pause as the game changes it, between a frame and the next one, of kind
+// `next`: at the top of its main loop, once the frame before has run, on the
+// Start press that frame's vertical blank read. True when the pause changes:
+// the flag and the press are then in the composed RAM, ahead of the frame.
+bool GamePauseBetweenFrames(GameState& game, StepKind next);
+
+// The clocks of one frame of a step of this kind (and the pause before it).
 void GameAdvance(GameState& game, StepKind kind);
 
 // The clocks into the composed RAM, as the frame shows them.

@@ -191,10 +191,10 @@ void SetMode(Machine& machine, CartridgeMode mode) {
 //
 // A reader copies the RAM while frames are written. A copy of the whole RAM
 // takes long enough to be interrupted half-way (the process preempted on a
-// busy machine), and a reader then saw the next frame's pause flag, 2 KiB
-// below the counter, beside the previous frame number: a pause frame that
-// looked unpaused and still, counted as a lag frame. So the changes are found
-// first, privately, and then written in a burst of a few stores.
+// busy machine), and a reader then saw the next frame's values beside the
+// previous frame number (once, a pause frame that looked unpaused and still,
+// counted as a lag frame). So the changes are found first, privately, and
+// then written in a burst of a few stores.
 //
 // The level frame counter and the global one go together in a single 16-byte
 // store: they are compared with each other's previous values, so a reader
@@ -247,7 +247,18 @@ void PacerStart(Pacer& pacer, uint32_t fps) {
 
 void PacerSetFps(Pacer& pacer, uint32_t fps) { pacer.periodNs = 1000000000ull / fps; }
 
-// Sleeps until the next frame is due, taking the cues that arrive meanwhile.
+// Sleeps until `dueNs`, taking the cues that arrive meanwhile.
+void SleepUntil(uint64_t dueNs) {
+    for (;;) {
+        const uint64_t now = StandinClockNs();
+        if (now >= dueNs) return;
+        ModeCue cue = StandinWaitForCue(dueNs - now);
+        if (cue == ModeCue::Game) g_requestedMode = static_cast<int>(CartridgeMode::Game);
+        if (cue == ModeCue::Menu) g_requestedMode = static_cast<int>(CartridgeMode::Menu);
+    }
+}
+
+// Sleeps until the next frame is due.
 void PacerWait(Pacer& pacer) {
     if (pacer.immediate) {
         pacer.immediate = false;
@@ -255,12 +266,20 @@ void PacerWait(Pacer& pacer) {
         return;
     }
     pacer.nextNs += pacer.periodNs;
-    for (;;) {
-        const uint64_t now = StandinClockNs();
-        if (now >= pacer.nextNs) return;
-        ModeCue cue = StandinWaitForCue(pacer.nextNs - now);
-        if (cue == ModeCue::Game) g_requestedMode = static_cast<int>(CartridgeMode::Game);
-        if (cue == ModeCue::Menu) g_requestedMode = static_cast<int>(CartridgeMode::Menu);
+    SleepUntil(pacer.nextNs);
+}
+
+// Sleeps until half-way through the frame shown, where its main loop ends.
+void PacerWaitHalfway(const Pacer& pacer) {
+    if (!pacer.immediate) SleepUntil(pacer.nextNs + pacer.periodNs / 2);
+}
+
+// The pause flag and the Start press that changed it, set by the game's main
+// loop between two frames.
+void CommitPause(Machine& machine) {
+    for (GameVariable v : {kVarP1Pressed, kVarPause}) {
+        const uint32_t offset = CoreOffset(GameAddress(v), 1, kWorkRamFirstAddress);
+        machine.coreRam[offset] = machine.game.image[offset];
     }
 }
 
@@ -346,6 +365,11 @@ int main(int argc, char** argv) {
                 break;
             }
             for (uint32_t frame = 0; frame < step.frames; ++frame) {
+                if (machine.started && GamePauseBetweenFrames(machine.game, step.kind)) {
+                    PacerWaitHalfway(pacer);
+                    HandleCues(machine);
+                    CommitPause(machine);
+                }
                 GameAdvance(machine.game, step.kind);
                 for (uint32_t i = 0; i < step.assignmentCount; ++i) {
                     const Assignment& assignment = scenario.assignments[step.firstAssignment + i];

@@ -174,17 +174,22 @@ private:
         default: break;
         }
         for (uint32_t frame = 0; frame < step.frames; ++frame) {
+            // The game's pause routine runs at the top of the main loop, before
+            // it waits for the vertical blank: the Start press the last
+            // vertical blank read, and the flag, come before the frame.
+            if (GamePauseBetweenFrames(*game_, step.kind)) {
+                for (GameVariable v : {kVarP1Pressed, kVarPause}) {
+                    EmitIfChanged(Tail(), v);
+                    const uint32_t offset = CoreOffset(GameAddress(v), 1, kWorkRamFirstAddress);
+                    standin_[offset] = game_->image[offset];
+                }
+            }
             GameAdvance(*game_, step.kind);
             for (uint32_t i = 0; i < step.assignmentCount; ++i) {
                 const Assignment& assignment = scenario_.assignments[step.firstAssignment + i];
                 if (frame == 0 || assignment.everyFrame) GameApply(*game_, assignment);
             }
             GameWriteClocks(*game_);
-            // The game's pause routine runs at the top of the main loop, before
-            // it waits for the vertical blank: the flag comes before the frame.
-            EmitIfChanged(Tail(), kVarPause);
-            const uint32_t pause = CoreOffset(GameAddress(kVarPause), 1, kWorkRamFirstAddress);
-            standin_[pause] = game_->image[pause];
             // A lag frame as the game makes one: the main loop of the frame
             // before overruns, so this vertical blank only counts the frame.
             const bool lag = step.kind == StepKind::Lag && started_ &&
