@@ -21,6 +21,7 @@ inline constexpr uint32_t kWorkRamFirstAddress = 0xFF0000;   // 68000 address of
 inline constexpr uint32_t kWorkRamSize = 0x10000;            // 64 KiB, to the end of the address space
 inline constexpr uint32_t kWindowFirstAddress = 0xFFA000;    // the window read every pass: to the end of work RAM
 inline constexpr uint32_t kObjectRecordStride = 64;          // bytes between object records
+inline constexpr uint32_t kStartButton = 0x80;               // Start in a controller's held and pressed bytes
 
 // [SECTION] The table: one row per variable, in this order.
 enum GameVariable : int {

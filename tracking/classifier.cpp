@@ -31,7 +31,6 @@ bool ResultsObjectPresent(const RamMirror& ram) {
 }
 
 bool StartPressPending(const RamMirror& ram) {
-    constexpr uint32_t kStartButton = 0x80;
     return ((ram.p1Pressed | ram.p2Pressed) & kStartButton) != 0;
 }
 

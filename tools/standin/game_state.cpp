@@ -13,7 +13,6 @@ void WriteMemory(GameState& game, uint32_t address, uint8_t width, uint32_t valu
 }
 
 void WritePause(GameState& game) {
-    constexpr uint32_t kStartButton = 0x80;
     const RamWriter ram = Image(game);
     const uint32_t pressed = RamReadVariable(ram, kVarP1Pressed) & ~kStartButton;
     RamWriteVariable(ram, kVarP1Pressed, pressed | (game.startPress ? kStartButton : 0));
@@ -54,6 +53,13 @@ bool GamePauseBetweenFrames(GameState& game, StepKind next) {
     game.startPress = 1;
     WritePause(game);
     return true;
+}
+
+void GameCopyPause(const GameState& game, uint8_t* ram) {
+    for (GameVariable v : {kVarP1Pressed, kVarPause}) {
+        const uint32_t offset = CoreOffset(GameAddress(v), 1, kWorkRamFirstAddress);
+        ram[offset] = game.image[offset];
+    }
 }
 
 void GameAdvance(GameState& game, StepKind kind) {

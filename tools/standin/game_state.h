@@ -29,6 +29,10 @@ void GameApply(GameState& game, const Assignment& assignment);
 // the flag and the press are then in the composed RAM, ahead of the frame.
 bool GamePauseBetweenFrames(GameState& game, StepKind next);
 
+// The pause flag and the press from the composed RAM into `ram`, a copy of
+// work RAM in the core's byte order.
+void GameCopyPause(const GameState& game, uint8_t* ram);
+
 // The clocks of one frame of a step of this kind (and the pause before it).
 void GameAdvance(GameState& game, StepKind kind);
 

@@ -274,14 +274,6 @@ void PacerWaitHalfway(const Pacer& pacer) {
     if (!pacer.immediate) SleepUntil(pacer.nextNs + pacer.periodNs / 2);
 }
 
-// The pause flag and the Start press that changed it, set by the game's main
-// loop between two frames.
-void CommitPause(Machine& machine) {
-    for (GameVariable v : {kVarP1Pressed, kVarPause}) {
-        const uint32_t offset = CoreOffset(GameAddress(v), 1, kWorkRamFirstAddress);
-        machine.coreRam[offset] = machine.game.image[offset];
-    }
-}
 
 void HandleCues(Machine& machine) {
     int requested = g_requestedMode;
@@ -331,7 +323,7 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(CartridgeRomAddress()));
     std::fflush(stdout);
 
-    Pacer pacer;
+    Pacer pacer{};
     PacerStart(pacer, options.fpsOverride != 0 ? options.fpsOverride : 60);
     const bool loop = options.loop && ScenarioFrameCount(scenario) > 0;
     do {
@@ -368,7 +360,7 @@ int main(int argc, char** argv) {
                 if (machine.started && GamePauseBetweenFrames(machine.game, step.kind)) {
                     PacerWaitHalfway(pacer);
                     HandleCues(machine);
-                    CommitPause(machine);
+                    GameCopyPause(machine.game, machine.coreRam);   // the main loop's, between two frames
                 }
                 GameAdvance(machine.game, step.kind);
                 for (uint32_t i = 0; i < step.assignmentCount; ++i) {

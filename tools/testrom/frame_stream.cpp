@@ -178,11 +178,9 @@ private:
             // it waits for the vertical blank: the Start press the last
             // vertical blank read, and the flag, come before the frame.
             if (GamePauseBetweenFrames(*game_, step.kind)) {
-                for (GameVariable v : {kVarP1Pressed, kVarPause}) {
-                    EmitIfChanged(Tail(), v);
-                    const uint32_t offset = CoreOffset(GameAddress(v), 1, kWorkRamFirstAddress);
-                    standin_[offset] = game_->image[offset];
-                }
+                EmitIfChanged(Tail(), kVarP1Pressed);
+                EmitIfChanged(Tail(), kVarPause);
+                GameCopyPause(*game_, standin_.data());
             }
             GameAdvance(*game_, step.kind);
             for (uint32_t i = 0; i < step.assignmentCount; ++i) {
