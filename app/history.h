@@ -24,7 +24,7 @@ inline constexpr double kHistoryRetrySeconds = 10.0; // queued rows are also tri
 // one column per LevelCounts field, in its order.
 inline constexpr char kHistoryHeader[] =
     "date_time,playthrough,level,time,hundredths,perfect_spindashes,p1_hits,pauses,deaths,lag_frames,rings,collected,"
-    "frames_unseen";
+    "frames_unseen,state_loads";
 
 // One row of the file, as taken from the snapshot.
 struct HistoryRow {

@@ -32,6 +32,7 @@ struct LevelCounts {
     uint32_t rings;              // run: rings summed over closed levels; closed level: its ring count at the close
     uint32_t collected;          // collected count summed at closes, deaths, special stages
     uint32_t framesUnseen;       // game frames that went by between two reads while a game was tracked
+    uint32_t stateLoads;         // jumps of the game's timeline from outside: a state loaded, a rewind
 
     bool operator==(const LevelCounts&) const = default;
 };

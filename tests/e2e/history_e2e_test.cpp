@@ -105,23 +105,25 @@ TEST_F(History, PlayThroughLeavesARowPerLevelRecordAndTheRunsTotals) {
     EXPECT_TRUE(whole);
     const std::vector<std::string> expected = {
         "date_time,playthrough,level,time,hundredths,perfect_spindashes,p1_hits,pauses,deaths,lag_frames,rings,"
-        "collected,frames_unseen",
-        "1,EH1,00:45.50,4550,1,1,1,0,3,37,25",
-        "1,EH2,00:45.73,4573,0,0,1,1,2,12,30",
-        "1,EH2,01:02.50,6250,0,1,0,0,1,64,32",
-        "1,Total,02:33.73,15373,1,2,2,1,6,113,87",   // and frames_unseen: how busy the machine was
+        "collected,frames_unseen,state_loads",
+        "1,EH1,00:45.50,4550,1,1,1,0,3,37,25,0",
+        "1,EH2,00:45.73,4573,0,0,1,1,2,12,30,0",
+        "1,EH2,01:02.50,6250,0,1,0,0,1,64,32,0",
+        "1,Total,02:33.73,15373,1,2,2,1,6,113,87,0",   // and frames_unseen: how busy the machine was
     };
     ASSERT_EQ(rows.size(), expected.size());
     const std::regex localTime("[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}");
     for (size_t i = 0; i < rows.size(); ++i) {
         std::string joined;
-        for (size_t f = i == 0 ? 0 : 1; f < rows[i].size() - (i == 0 ? 0 : 1); ++f) {
+        const size_t unseen = rows[i].size() - 2;   // frames_unseen, compared below by its form only
+        for (size_t f = i == 0 ? 0 : 1; f < rows[i].size(); ++f) {
+            if (i > 0 && f == unseen) continue;
             joined += (joined.empty() ? "" : ",") + rows[i][f];
         }
         EXPECT_EQ(joined, expected[i]) << "row " << i;
         if (i > 0) {
             EXPECT_TRUE(std::regex_match(rows[i][0], localTime)) << rows[i][0];
-            EXPECT_TRUE(std::regex_match(rows[i].back(), std::regex("[0-9]+"))) << rows[i].back();
+            EXPECT_TRUE(std::regex_match(rows[i][unseen], std::regex("[0-9]+"))) << rows[i][unseen];
         }
     }
 
