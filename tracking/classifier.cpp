@@ -195,6 +195,9 @@ void ClassifyRead(GameSnapshot& snapshot) {
             if (stats.trackerState != kStateSegaLogo) ++stats.runNumber;
             stats.trackerState = kStateSegaLogo;
             ResetStatistics(snapshot);
+            // A reset during a level's results leaves the end seen; the next
+            // level's results must be looked for again.
+            stats.levelEndSeen = 0;
             return;
         case kModeLevel:
             LevelTick(snapshot);
@@ -262,6 +265,7 @@ namespace {
 bool LevelRecordOpen(const TrackerStats& stats) {
     if (stats.levelClosed) return false;
     switch (stats.trackerState) {
+        case kStateGameStarting:   // a level's title card, its record opened (or empty, after a reset)
         case kStatePostDeathTransition:
         case kStateLevelActive:
         case kStateSpecialStage:

@@ -24,6 +24,9 @@ double PaceFrames(double seconds) {
     return (seconds > 0.0 ? seconds : 0.0) * kGameFramesPerSecond * kGameFrameRateMargin + kGameFrameSlack;
 }
 
+// Frames past the lowest point of a jump that say the game runs on from it.
+constexpr uint32_t kLandedFrames = 2;
+
 // `frame` is a look back from `at`, `at` itself, or at most `pace` frames on.
 bool Near(uint32_t frame, uint32_t at, double pace) {
     if (frame <= at) return at - frame <= kLookBackFramesMax;
@@ -91,27 +94,24 @@ ReadKind WatchJump(FrameWatch& watch, GameSnapshot& snapshot, uint64_t now) {
         return ReadKind::Play;
     }
     // Further back: a rewind stepping on back, or a run-ahead burst looking
-    // back from where the game landed. The game is not running on yet.
-    if (frame <= watch.jumpLanding) {
-        watch.jumpLanding = frame;
-        return ReadKind::Jump;
-    }
+    // back from where the game landed. A rewind's step loads a frame and runs
+    // it, so one frame on is still the rewind: the game runs on from where it
+    // landed once it is two frames past it.
+    if (frame < watch.jumpLanding) watch.jumpLanding = frame;
+    if (frame < watch.jumpLanding + kLandedFrames) return ReadKind::Jump;
     return Land(watch, snapshot, now);
 }
 
 }  // namespace
 
-ReadKind TrackRead(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& previous, uint64_t now) {
-    const uint32_t frame = snapshot.ram.globalFrame;
-    if (!watch.chained) {
-        watch.chained = 1;
-        watch.jumpPending = 0;
-        ClassifyTick(snapshot);
-        Take(watch, snapshot, now);
-        return ReadKind::First;
-    }
-    if (watch.jumpPending) return WatchJump(watch, snapshot, now);
+namespace {
 
+// A read that follows the last one taken, `previous`: play, fast-forward, a
+// look back or the start of a jump. With `mayHold`, a read two frames or more
+// ahead waits for the next: in a run-ahead burst the emulator shows the frames
+// ahead for a moment and then rests on the real frame again.
+ReadKind Follow(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& previous, uint64_t now, bool mayHold) {
+    const uint32_t frame = snapshot.ram.globalFrame;
     const double seconds = static_cast<double>(now - watch.stamp) / watch.counterFrequency;
     ReadKind kind = ReadKind::Play;
     if (frame < watch.globalFrame) {
@@ -133,6 +133,13 @@ ReadKind TrackRead(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& p
     }
 
     const uint32_t advance = frame - watch.globalFrame;
+    if (mayHold && advance > 1) {
+        watch.held = 1;
+        watch.heldRam = snapshot.ram;
+        watch.heldAt = now;
+        snapshot.ram = previous;
+        return ReadKind::Held;
+    }
     if (advance > 1 && TrackingActive(snapshot.stats.trackerState)) {
         AddUnseenFrames(snapshot, advance - 1);
         (kind == ReadKind::FastForward ? watch.unwarnedFast : watch.unwarned) += advance - 1;
@@ -140,6 +147,38 @@ ReadKind TrackRead(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& p
     ClassifyTick(snapshot);
     Take(watch, snapshot, now);
     return kind;
+}
+
+}  // namespace
+
+ReadKind TrackRead(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& previous, uint64_t now) {
+    if (!watch.chained) {
+        watch.chained = 1;
+        watch.jumpPending = 0;
+        watch.held = 0;
+        ClassifyTick(snapshot);
+        Take(watch, snapshot, now);
+        return ReadKind::First;
+    }
+    if (watch.jumpPending) return WatchJump(watch, snapshot, now);
+    if (!watch.held) return Follow(watch, snapshot, previous, now, true);
+
+    watch.held = 0;
+    if (snapshot.ram.globalFrame >= watch.heldRam.globalFrame) {
+        // The game was there (the tracker was held up, or the emulator
+        // fast-forwards): the read held is taken, then this one follows it.
+        RamMirror current = snapshot.ram;
+        snapshot.ram = watch.heldRam;
+        Follow(watch, snapshot, watch.taken, watch.heldAt, false);
+        ShiftPrevFields(current, snapshot.ram);
+        const RamMirror held = snapshot.ram;
+        snapshot.ram = current;
+        return Follow(watch, snapshot, held, now, true);
+    }
+    // The frames ahead of a run-ahead burst: the read held is dropped, and this
+    // one follows the last read taken.
+    ShiftPrevFields(snapshot.ram, watch.taken);
+    return Follow(watch, snapshot, watch.taken, now, true);
 }
 
 namespace {

@@ -4,10 +4,15 @@
 //
 // - the same frame, or the next ones at the game's pace: play, classified as it
 //   comes (frames that no read saw are counted as unseen);
+// - two frames or more ahead: held until the next read. With run-ahead the
+//   emulator rests on the real frame, and on every frame it shows runs the
+//   next real frame, the frames ahead, then loads the real frame back: a read
+//   inside that burst sees frames ahead for a moment. A held read that the
+//   next read falls back from is dropped; otherwise it is taken, late by one
+//   read;
 // - up to kLookBackFramesMax frames behind the furthest frame taken: a look
-//   back inside a run-ahead burst (the emulator loads the last real frame's
-//   state, runs it and runs ahead again on every frame it shows). Nothing in
-//   such a read is counted and the tracker does not move;
+//   back (a frame ahead that was taken, then the real frame again). Nothing
+//   in such a read is counted and the tracker does not move;
 // - further ahead than the time since the last read allows: fast-forward, when
 //   the game is still where it was with its level counters moved on with the
 //   global one, or when the advance is one a core can run in that time
@@ -75,6 +80,11 @@ struct FrameWatch {
     uint8_t jumpTold;            // a line about jumps has been given
     uint64_t jumpToldAt;         // the stamp of the last one
     RamMirror taken;             // the last read taken
+    // A read two frames or more ahead of the last one taken, waiting for the
+    // next read to say whether the game was really there.
+    uint8_t held;
+    uint64_t heldAt;
+    RamMirror heldRam;
 };
 
 // [SECTION] The reads
@@ -84,7 +94,8 @@ enum class ReadKind : uint8_t {
     First,        // the first after a (re)connection: taken as it is
     Play,         // the same frame, or the next ones at the game's pace
     FastForward,  // ahead of the game's pace, the game running on
-    LookBack,     // a run-ahead burst's look back: ignored
+    LookBack,     // a look back from the furthest frame taken: ignored
+    Held,         // two frames or more ahead: waits for the next read
     Jump,         // a jump seen, or still going on: not classified until it settles
     Landed,       // a jump settled: the tracker took its state from the RAM
 };

@@ -282,8 +282,9 @@ std::string RecentFrames(const std::vector<Frame>& frames, size_t last) {
 }
 
 // Reads per frame, compared with two reads per frame. RunAhead: as the
-// tracker thread reads while RetroArch runs two frames ahead, each frame read
-// after the two before it once more.
+// tracker thread reads while RetroArch runs two frames ahead: the RAM rests on
+// each frame, and a read may land in the burst that ran it and the two frames
+// after it.
 enum class Reads { Once, OneToFour, RunAhead };
 
 // The first difference between the play read twice per frame and read
@@ -299,9 +300,12 @@ std::string FirstDifference(const std::vector<Frame>& frames, Reads reads, uint3
         twice.Sample(2);
         const int times = reads == Reads::Once ? 1 : std::uniform_int_distribution<int>(1, 4)(rng);
         if (reads == Reads::RunAhead) {
+            // Now and then a read lands in the burst that runs frame i, then
+            // the frames ahead of it, before the emulator rests on frame i.
             other.now += other.framePeriod;
-            for (size_t back = std::min<size_t>(i, 2); back >= 1; --back) {
-                other.game = frames[i - back].ram;
+            const size_t burst = std::uniform_int_distribution<size_t>(0, 3)(rng);
+            if (burst > 0 && i > 0) {
+                other.game = frames[std::min(i + burst - 1, frames.size() - 1)].ram;
                 other.Read();
             }
             other.game = frames[i].ram;
