@@ -333,11 +333,31 @@ void IdentifyGame(EmulatorLink& link, LogBuffer& log) {
     }
 }
 
+namespace {
+
+// How long the window is read again when the RAM signature is missing, before
+// the game is taken for gone: a load's clearing lasts microseconds.
+constexpr double kSignatureRereadSeconds = 0.002;
+
+}  // namespace
+
 ReadWindowResult ReadWindow(EmulatorLink& link, LogBuffer& log) {
     EmulatorConnection& connection = link.connection;
     if (!link.api->readMemory(connection.process, connection.ramBase, connection.window, connection.windowSize)) {
         ReportReadFailure(link, log, link.api->lastError());
         return ReadWindowResult::ReadFailed;
+    }
+    // A state loaded into the core clears work RAM before it copies the
+    // state's in: a read in between finds zeros for a few microseconds. The
+    // window is read again before the game is taken for gone.
+    const uint64_t start = ClockNow();
+    const double limit = kSignatureRereadSeconds * static_cast<double>(ClockFrequency());
+    while (!SignatureMatches(connection.window + kSignatureWindowOffset) &&
+           static_cast<double>(ClockNow() - start) < limit) {
+        if (!link.api->readMemory(connection.process, connection.ramBase, connection.window, connection.windowSize)) {
+            ReportReadFailure(link, log, link.api->lastError());
+            return ReadWindowResult::ReadFailed;
+        }
     }
     if (!SignatureMatches(connection.window + kSignatureWindowOffset)) {
         LogAppend(log, ClockNow(), "Unknown checksum at end of RAM");
