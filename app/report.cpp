@@ -14,14 +14,16 @@ namespace {
 
 constexpr int kTotalSlot = kReportLevelCount;    // the Total rows' place after the levels
 constexpr int kSlots = kReportLevelCount + 1;
+constexpr int kAllSlots = 2 * kSlots;            // then the same again for practice
 constexpr int kMaxFields = 64;                   // fields of a line looked at; more are counted only
 constexpr char kTotalName[] = "Total";
 constexpr size_t kMaxHistoryBytes = size_t{1} << 30;
 
-// The columns the report needs, by the header's names.
-enum Column { kDate, kPlaythrough, kLevel, kHundredths, kLagFrames, kDeaths, kColumns };
+// The columns the report reads, by the header's names; all but the last
+// are needed (files from before state_loads have none).
+enum Column { kDate, kPlaythrough, kLevel, kHundredths, kLagFrames, kDeaths, kStateLoads, kColumns };
 constexpr const char* kColumnNames[kColumns] = {"date_time", "playthrough", "level", "hundredths", "lag_frames",
-                                                "deaths"};
+                                                "deaths", "state_loads"};
 
 struct Field {
     const char* text;
@@ -57,9 +59,10 @@ int SplitFields(const char* line, size_t length, Field* fields) {
     }
 }
 
-bool FieldIs(const Field& field, const char* text) {
-    return field.length == std::strlen(text) && std::memcmp(field.text, text, field.length) == 0;
+bool FieldIs(const Field& field, const Field& other) {
+    return field.length == other.length && std::memcmp(field.text, other.text, field.length) == 0;
 }
+bool FieldIs(const Field& field, const char* text) { return FieldIs(field, Field{text, std::strlen(text)}); }
 
 bool ParseNumber(const Field& field, int64_t* value) {
     size_t at = 0;
@@ -185,6 +188,15 @@ Time FormatTime(int64_t hundredths) {
 std::string SlotName(int slot) {
     const char* name = nullptr;
     return std::string(name, TrimmedName(slot, &name));
+}
+
+// Practice attempts or runs as the page and the console show them: how many,
+// and the best of them.
+void AppendPractice(std::string& out, const ReportSeries& practice) {
+    if (practice.count == 0)
+        out += "0";
+    else
+        Append(out, "%d, best %s", practice.count, FormatTime(practice.best).text);
 }
 
 // The levels played, ordered by the time between their best and their median, most first.
@@ -334,6 +346,7 @@ void ReportRead(const char* bytes, size_t length, ReportData& data) {
     Field fields[kMaxFields];
     int column[kColumns] = {};
     int headerFields = 0;
+    int rowFields = 0;   // fields of a row this version reads whole
     int64_t lineNumber = 0;
     for (size_t at = 0; at < length;) {
         const char* line = bytes + at;
@@ -348,20 +361,27 @@ void ReportRead(const char* bytes, size_t length, ReportData& data) {
         if (lineNumber == 1) {
             // The header: where each column is, and what this version doesn't write.
             headerFields = count;
+            rowFields = count;
+            Field known[kMaxFields];
+            const int knownCount = std::min(SplitFields(kHistoryHeader, std::strlen(kHistoryHeader), known), kMaxFields);
+            // An earlier Ringwatch's header is the start of this version's:
+            // columns are only ever added at the end, and the rows appended
+            // to its file since carry them there.
+            bool earlier = count < knownCount;
+            for (int f = 0; f < count && earlier; ++f) earlier = FieldIs(fields[f], known[f]);
+            if (earlier) rowFields = knownCount;
             for (int c = 0; c < kColumns; ++c) {
                 column[c] = -1;
                 for (int f = 0; f < std::min(count, kMaxFields); ++f)
                     if (FieldIs(fields[f], kColumnNames[c])) column[c] = f;
-                if (column[c] < 0) data.noHeader = true;
+                for (int k = count; k < knownCount && earlier && c == kStateLoads && column[c] < 0; ++k)
+                    if (FieldIs(known[k], kColumnNames[c])) column[c] = k;
+                if (column[c] < 0 && c != kStateLoads) data.noHeader = true;
             }
             if (data.noHeader) return;
-            Field known[kMaxFields];
-            const int knownCount = std::min(SplitFields(kHistoryHeader, std::strlen(kHistoryHeader), known), kMaxFields);
             for (int f = 0; f < std::min(count, kMaxFields); ++f) {
                 bool isKnown = false;
-                for (int k = 0; k < knownCount && !isKnown; ++k)
-                    isKnown = fields[f].length == known[k].length &&
-                              std::memcmp(fields[f].text, known[k].text, known[k].length) == 0;
+                for (int k = 0; k < knownCount && !isKnown; ++k) isKnown = FieldIs(fields[f], known[k]);
                 if (isKnown) continue;
                 char name[41];
                 CopyPrintable(fields[f].text, std::min(fields[f].length, sizeof name - 1), name);
@@ -381,14 +401,17 @@ void ReportRead(const char* bytes, size_t length, ReportData& data) {
             continue;
         }
         ReportAttempt& attempt = row.attempt;
+        // A row written before state_loads, or under a header without it, has no state load.
+        const bool hasLoads = column[kStateLoads] >= 0 && column[kStateLoads] < count;
         if (!ParseNumber(fields[column[kPlaythrough]], &attempt.playthrough) ||
             !ParseNumber(fields[column[kHundredths]], &attempt.hundredths) ||
             !ParseNumber(fields[column[kLagFrames]], &attempt.lagFrames) ||
-            !ParseNumber(fields[column[kDeaths]], &attempt.deaths) || !ParseDate(fields[column[kDate]], attempt.date)) {
+            !ParseNumber(fields[column[kDeaths]], &attempt.deaths) || !ParseDate(fields[column[kDate]], attempt.date) ||
+            (hasLoads && (!ParseNumber(fields[column[kStateLoads]], &attempt.stateLoads) || attempt.stateLoads < 0))) {
             NoteProblem(data, kReportBadValue, lineNumber);
             continue;
         }
-        if (count > headerFields) NoteProblem(data, kReportLongRow, lineNumber);
+        if (count > rowFields) NoteProblem(data, kReportLongRow, lineNumber);
         attempt.rows = 1;
         ++data.rowsUsed;
         scratch.push_back(attempt.playthrough);
@@ -404,6 +427,7 @@ void ReportRead(const char* bytes, size_t length, ReportData& data) {
             last->attempt.hundredths += attempt.hundredths;
             last->attempt.lagFrames += attempt.lagFrames;
             last->attempt.deaths += attempt.deaths;
+            last->attempt.stateLoads += attempt.stateLoads;
             last->attempt.rows += 1;
             std::memcpy(last->attempt.date, attempt.date, kReportDateSize);
             continue;
@@ -414,19 +438,24 @@ void ReportRead(const char* bytes, size_t length, ReportData& data) {
     std::sort(scratch.begin(), scratch.end());
     data.playthroughs = std::unique(scratch.begin(), scratch.end()) - scratch.begin();
 
-    // The attempts by level in the game's order, then the runs; the file's
-    // order within each.
-    int32_t starts[kSlots + 1] = {};
+    // The attempts by level in the game's order, then the runs, then the
+    // same for practice (its joined rows hold a state load); the file's order
+    // within each.
+    for (Row& row : rows) row.slot += row.attempt.stateLoads > 0 ? kSlots : 0;
+    int32_t starts[kAllSlots + 1] = {};
     for (const Row& row : rows) ++starts[row.slot + 1];
-    for (int slot = 0; slot < kSlots; ++slot) starts[slot + 1] += starts[slot];
-    int32_t next[kSlots];
-    std::copy(starts, starts + kSlots, next);
+    for (int slot = 0; slot < kAllSlots; ++slot) starts[slot + 1] += starts[slot];
+    int32_t next[kAllSlots];
+    std::copy(starts, starts + kAllSlots, next);
     data.attempts.resize(rows.size());
     for (const Row& row : rows) data.attempts[next[row.slot]++] = row.attempt;
-    for (int slot = 0; slot < kSlots; ++slot) {
-        ReportSeries& series = slot == kTotalSlot ? data.runs : data.levels[slot];
+    for (int slot = 0; slot < kAllSlots; ++slot) {
+        const bool practice = slot >= kSlots;
+        const int level = slot % kSlots;
+        ReportSeries& series = level == kTotalSlot ? (practice ? data.practiceRuns : data.runs)
+                                                   : (practice ? data.practice[level] : data.levels[level]);
         Summarise(data, series, starts[slot], starts[slot + 1] - starts[slot], scratch);
-        if (slot == kTotalSlot || series.count == 0) continue;
+        if (practice || slot == kTotalSlot || series.count == 0) continue;
         ++data.levelsPlayed;
         data.sumOfBest += series.best;
     }
@@ -469,6 +498,17 @@ void ReportFormatSummary(const ReportData& data, std::string& out) {
     } else {
         out += "Best run: no complete run yet.\n";
     }
+    std::string practice;
+    for (int slot = 0; slot < kReportLevelCount; ++slot) {
+        if (data.practice[slot].count == 0) continue;
+        practice += (practice.empty() ? " " : "; ") + SlotName(slot) + " ";
+        AppendPractice(practice, data.practice[slot]);
+    }
+    if (data.practiceRuns.count > 0) {
+        Append(practice, "%s%d run%s, best %s", practice.empty() ? " " : "; ", data.practiceRuns.count,
+               data.practiceRuns.count == 1 ? "" : "s", FormatTime(data.practiceRuns.best).text);
+    }
+    if (!practice.empty()) out += "Practice, with state loads (left out of the above):" + practice + ".\n";
     int order[kReportLevelCount];
     int shown = std::min(LevelsByGap(data, order), 3);
     while (shown > 0 && data.levels[order[shown - 1]].median == data.levels[order[shown - 1]].best) --shown;
@@ -514,16 +554,20 @@ void ReportFormatPage(const ReportData& data, const char* historyPath, std::stri
     }
 
     out += "<h2>The run</h2>\n<table class=\"figures\"><tr><th>Sum of best</th><th>Best run</th><th>Latest run</th>"
-           "<th>Complete runs</th></tr>\n";
+           "<th>Complete runs</th><th>Practice runs</th></tr>\n";
     Append(out, "<tr><td id=\"sum-of-best\">%s</td>", FormatTime(data.sumOfBest).text);
     if (data.runs.count > 0)
-        Append(out, "<td id=\"best-run\">%s</td><td>%s</td><td>%d</td></tr></table>\n", FormatTime(data.runs.best).text,
+        Append(out, "<td id=\"best-run\">%s</td><td>%s</td><td>%d</td>", FormatTime(data.runs.best).text,
                FormatTime(data.runs.latest).text, data.runs.count);
     else
-        out += "<td id=\"best-run\">&ndash;</td><td>&ndash;</td><td>0</td></tr></table>\n";
+        out += "<td id=\"best-run\">&ndash;</td><td>&ndash;</td><td>0</td>";
+    out += "<td id=\"practice-runs\">";
+    AppendPractice(out, data.practiceRuns);
+    out += "</td></tr></table>\n";
     Append(out, "<p class=\"note\">The sum of the best times of the %d levels played: the run they add up to. "
                 "A level left for a special stage counts as one attempt, its time the sum of its two rows, as the "
-                "run's total counts it.</p>\n",
+                "run's total counts it. Practice, the attempts and runs with a state load or a rewind in them, "
+                "counts in none of these figures: how many there were and their best are shown apart.</p>\n",
            data.levelsPlayed);
     if (data.runs.count > 0)
         AppendChart(out, data, data.runs, "run", kTotalName, ChartFrame{760, 240, 70, 16, 14, 30}, true,
@@ -531,22 +575,32 @@ void ReportFormatPage(const ReportData& data, const char* historyPath, std::stri
 
     out += "<h2>Levels</h2>\n<table class=\"levels\"><thead><tr><th>Level</th><th>Attempts</th><th>Best</th>"
            "<th>Median</th><th>Latest</th><th>Lag frames<br>per attempt</th><th>Deaths<br>per attempt</th>"
-           "<th>Time over the play-throughs</th></tr></thead>\n<tbody>\n";
+           "<th>Practice</th><th>Time over the play-throughs</th></tr></thead>\n<tbody>\n";
     for (int slot = 0; slot < kReportLevelCount; ++slot) {
         const ReportSeries& level = data.levels[slot];
-        if (level.count == 0) continue;
+        if (level.count == 0 && data.practice[slot].count == 0) continue;
         const std::string name = SlotName(slot);
         out += "<tr><th>";
         AppendEscaped(out, name.c_str());
-        Append(out, "</th><td>%d</td><td class=\"best\">%s</td><td>%s</td><td>%s</td><td>%.1f</td><td>%.2f</td>",
-               level.count, FormatTime(level.best).text, FormatTime(level.median).text, FormatTime(level.latest).text,
-               static_cast<double>(level.lagFrames) / level.count, static_cast<double>(level.deaths) / level.count);
-        out += "<td class=\"chart-cell\">";
-        AppendChart(out, data, level, "level", name, ChartFrame{240, 44, 6, 6, 6, 6}, false, -1, "");
+        if (level.count > 0)
+            Append(out, "</th><td>%d</td><td class=\"best\">%s</td><td>%s</td><td>%s</td><td>%.1f</td><td>%.2f</td>",
+                   level.count, FormatTime(level.best).text, FormatTime(level.median).text,
+                   FormatTime(level.latest).text, static_cast<double>(level.lagFrames) / level.count,
+                   static_cast<double>(level.deaths) / level.count);
+        else
+            out += "</th><td>0</td><td class=\"best\">&ndash;</td><td>&ndash;</td><td>&ndash;</td><td>&ndash;</td>"
+                   "<td>&ndash;</td>";
+        out += "<td class=\"practice\">";
+        AppendPractice(out, data.practice[slot]);
+        out += "</td><td class=\"chart-cell\">";
+        if (level.count > 0)
+            AppendChart(out, data, level, "level", name, ChartFrame{240, 44, 6, 6, 6, 6}, false, -1, "");
         out += "</td></tr>\n";
     }
     out += "</tbody></table>\n<p class=\"note\">Each chart: the level's time at each attempt, oldest on the left, "
-           "the best marked in green. Hover a best for its play-through.</p>\n</body></html>\n";
+           "the best marked in green. Hover a best for its play-through. Practice: the attempts with a state load "
+           "or a rewind in them, how many and the best of their times, left out of the other columns.</p>\n"
+           "</body></html>\n";
 }
 
 std::string ReportPagePath(const char* historyPath) {

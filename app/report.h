@@ -10,6 +10,11 @@
 // it), and a level left for several has more: the attempt joins them and its
 // time is their sum, as the run's Total row counts them, so that the sum of
 // the best levels stays comparable with the best complete run.
+//
+// An attempt or a complete run with a state load or a rewind in it (a
+// state_loads field above 0 in any of its rows) is practice: it is kept apart
+// from the others and counts in none of the bests, medians, the sum of best
+// or the best run; the report shows how many there were and their best.
 #pragma once
 
 #include <cstddef>
@@ -28,6 +33,7 @@ struct ReportAttempt {
     int64_t hundredths;          // in-game time
     int64_t lagFrames;
     int64_t deaths;
+    int64_t stateLoads;          // 0 unless a state was loaded or rewound: practice
     int32_t rows;                // rows of the file joined into it
     char date[kReportDateSize];  // when its last row was written
 };
@@ -59,9 +65,13 @@ struct ReportProblem {
 };
 
 struct ReportData {
-    std::vector<ReportAttempt> attempts;   // the levels' attempts in the game's order, then the complete runs
+    // The levels' attempts in the game's order, then the complete runs, then
+    // the practice attempts and runs in the same order.
+    std::vector<ReportAttempt> attempts;
     ReportSeries levels[kReportLevelCount];
     ReportSeries runs;                     // the Total rows
+    ReportSeries practice[kReportLevelCount];
+    ReportSeries practiceRuns;
     ReportProblem problems[kReportProblemKinds];
     bool noHeader;                         // the first line is no header with the columns the report needs
     std::string newColumns;                // header columns this version doesn't write, comma separated
@@ -74,14 +84,18 @@ struct ReportData {
 };
 
 // Reads the history file's bytes (any line ends, any extra columns after the
-// ones the report needs, found by the header's names) into `data`.
+// ones the report needs, found by the header's names) into `data`. A file
+// without state_loads has no practice. Under the header of an earlier
+// Ringwatch, the columns added since are read where this version's rows put
+// them, after the header's last.
 void ReportRead(const char* bytes, size_t length, ReportData& data);
 
 // One line per kind of row that could not be used, each ended by '\n'.
 void ReportFormatProblems(const ReportData& data, std::string& out);
 
-// The console's summary: the sum of best, the best run, and the three levels
-// with the most time between their best and their median.
+// The console's summary: the sum of best, the best run, the practice when
+// there was any, and the three levels with the most time between their best
+// and their median.
 void ReportFormatSummary(const ReportData& data, std::string& out);
 
 // The page. `historyPath` is named on it.

@@ -8,38 +8,8 @@
 #include "emulator/ram_decode.h"
 #include "platform/clock.h"
 #include "tracking/classifier.h"
-#include "tracking/frames_unseen.h"
 
 namespace {
-
-// Frames went unseen: said at once, then at most once every
-// kUnseenWarningSeconds with what went unseen meanwhile.
-void WarnOfUnseenFrames(FrameWatch& watch, LogBuffer& log, uint64_t now) {
-    if (watch.unwarned == 0) return;
-    if (watch.warned && static_cast<double>(now - watch.warnedAt) < kUnseenWarningSeconds * watch.counterFrequency) {
-        return;
-    }
-    const unsigned frames = watch.unwarned;
-    LogAppend(log, now,
-              "WARNING: %u game frame%s unseen in the last 10 s (the machine was busy); a lag frame, pause or "
-              "spindash release in them may be missing.",
-              frames, frames == 1 ? " went" : "s went");
-    watch.unwarned = 0;
-    watch.warned = 1;
-    watch.warnedAt = now;
-}
-
-// A good window, decoded: the frames since the last one that no pass saw.
-void WatchFrames(FrameWatch& watch, GameSnapshot& snapshot, uint64_t now) {
-    const double elapsed = static_cast<double>(now - watch.stamp) / watch.counterFrequency;
-    const uint32_t unseen =
-        UnseenFrames(snapshot.ram, snapshot.stats.trackerState, watch.chained != 0, watch.globalFrame, elapsed);
-    AddUnseenFrames(snapshot, unseen);
-    watch.unwarned += unseen;
-    watch.chained = 1;
-    watch.globalFrame = snapshot.ram.globalFrame;
-    watch.stamp = now;
-}
 
 void Pass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log, FrameWatch& watch, uint64_t now) {
     // Only a good window read right after another counts frames: not the
@@ -62,16 +32,18 @@ void Pass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log, FrameWatch
         // The classifier still sees this pass, on the values decoded before,
         // as a pass that read the same window again would see them: what
         // changed on the previous pass is not counted a second time.
+        if (watch.jumpPending) snapshot.ram = watch.taken;   // a jump's reads were never taken
         watch.chained = 0;
         Disconnect(link);
         ShiftPrevFields(snapshot.ram);
         ClassifyTick(snapshot);
         break;
-    case ReadWindowResult::WindowGood:
+    case ReadWindowResult::WindowGood: {
+        const RamMirror previous = snapshot.ram;
         DecodeRamWindow(link.connection.window, snapshot.ram);
-        WatchFrames(watch, snapshot, now);
-        ClassifyTick(snapshot);
+        TrackRead(watch, snapshot, previous, now);
         break;
+    }
     }
 }
 
@@ -79,7 +51,7 @@ void Pass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log, FrameWatch
 
 void TrackerPass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log, FrameWatch& watch, uint64_t now) {
     Pass(link, snapshot, log, watch, now);
-    WarnOfUnseenFrames(watch, log, now);
+    SayTimeline(watch, log, now);
 }
 
 uint32_t PassSleepMs(bool attached, bool identified) { return attached && identified ? 6u : 2400u; }

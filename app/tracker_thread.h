@@ -10,31 +10,18 @@
 #include "emulator/emulator_connection.h"
 #include "log/log_buffer.h"
 #include "tracking/game_snapshot.h"
+#include "tracking/timeline.h"
 
 struct SharedState;
 
-// Seconds between two warnings of unseen game frames at most.
-inline constexpr double kUnseenWarningSeconds = 10.0;
-
-// What the passes keep of the last good window, to count the game frames that
-// went by between two reads, and of the warning about them.
-struct FrameWatch {
-    double counterFrequency;     // ticks per second of the passes' stamps
-    uint8_t chained;             // the last pass read a good window, and no pass broke off since
-    uint32_t globalFrame;        // that window's global frame counter
-    uint64_t stamp;              // that pass's stamp
-    uint32_t unwarned;           // unseen frames no warning has told yet
-    uint8_t warned;              // a warning has been given
-    uint64_t warnedAt;           // the stamp of the last one
-};
-
 // One pass up to (not including) Publish, by the connection state at its
 // start: Detached attaches; Attached identifies the game; Connected reads the
-// window, then decodes it, counts the game frames no pass saw since the last
-// good window and classifies the game (a window without the RAM signature
-// disconnects, and the classifier sees the previous values once more). `now`
-// is the pass's stamp. Unseen frames are warned of once every
-// kUnseenWarningSeconds at most, with the count since the last warning.
+// window, then decodes it and takes it as the game's timeline allows
+// (tracking/timeline.h: play, fast-forward, a run-ahead look back, a jump), so
+// counting the game frames no pass saw and classifying the game (a window
+// without the RAM signature disconnects, and the classifier sees the previous
+// values once more). `now` is the pass's stamp. Unseen frames and jumps are
+// told in the log (SayTimeline).
 void TrackerPass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log, FrameWatch& watch, uint64_t now);
 
 // Milliseconds the tracker sleeps after a pass: 6 while connected, 2400 otherwise.

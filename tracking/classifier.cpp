@@ -255,6 +255,76 @@ void ClassifyTick(GameSnapshot& snapshot) {
     snapshot.ram = seen;
 }
 
+namespace {
+
+// A level is being played and its record is open: what a jump into the same
+// level leaves open.
+bool LevelRecordOpen(const TrackerStats& stats) {
+    if (stats.levelClosed) return false;
+    switch (stats.trackerState) {
+        case kStatePostDeathTransition:
+        case kStateLevelActive:
+        case kStateSpecialStage:
+        case kStatePaused:
+        case kStateDeath:
+        case kStateLevelEnd:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+void TakeStateFromRam(GameSnapshot& snapshot) {
+    TrackerStats& stats = snapshot.stats;
+    const RamMirror& ram = snapshot.ram;
+    const uint32_t mode = ram.gameMode;
+    if (mode == kModeSegaLogo || mode == kModeTitle) {
+        ClassifyTick(snapshot);  // the game's own reset
+        return;
+    }
+    const bool inLevel = mode == kModeLevel || mode == kModePreLevel || mode == kModeSpecialStage;
+    const uint32_t landing = LevelIndexFor(ram.zone, ram.act);
+    stats.levelEndSeen = 0;
+    stats.levelEndTicks = 0;
+    stats.pauseLatch = ram.pauseFlag;
+
+    if (inLevel && LevelRecordOpen(stats) && landing == stats.levelIndex) {
+        // The same level: its record stays open.
+        ++stats.totals.stateLoads;
+        if (mode == kModeLevel) {
+            // A restart the game had begun after a death is taken as done.
+            if (stats.trackerState == kStatePostDeathTransition) AccountRestart(snapshot);
+            stats.trackerState = ram.pauseFlag ? kStatePaused : kStateLevelActive;
+        } else if (mode == kModePreLevel) {
+            // Its title card: the level runs from there as from a start of its
+            // own, and a death's restart still to come keeps its account.
+            if (stats.trackerState != kStatePostDeathTransition) stats.trackerState = kStateGameStarting;
+        }
+    } else {
+        // Another level, a finished one again, or no level: the record that
+        // was open is left, and a new one opens where the game now is.
+        LeaveLevelRecord(snapshot);
+        OpenLevelRecord(snapshot);
+        ++stats.totals.stateLoads;   // after the opening: the new record counts the jump that opened it
+        if (inLevel) {
+            stats.levelIndex = landing;
+            stats.levelClosed = 0;
+            stats.specialStageSeen = 0;
+            stats.trackerState = mode == kModePreLevel ? kStateGameStarting
+                                 : ram.pauseFlag       ? kStatePaused
+                                                       : kStateLevelActive;
+        } else {
+            stats.levelClosed = 1;   // nothing to close: the ending shows, menus start afresh
+        }
+    }
+    if (mode == kModeLevel && ResultsObjectPresent(ram)) {
+        stats.levelEndTicks = kLevelEndSearchAfter;   // landed on the results: the next results frame ends the level
+    }
+    if (mode != kModeLevel && mode != kModePreLevel) ClassifyTick(snapshot);
+}
+
 uint32_t LevelIndexFor(uint32_t zone, uint32_t act) {
     // Zone numbers follow the game's internal order, not the order of play; a
     // zone with one entry in the table ignores the act.

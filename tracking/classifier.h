@@ -31,6 +31,17 @@ inline constexpr uint32_t kResultsObjectId = 58;
 // Updates snapshot.stats only.
 void ClassifyTick(GameSnapshot& snapshot);
 
+// After a jump of the game's timeline (tracking/timeline.h): the tracker's
+// state as the RAM shows it, never by the forward-only transitions. Into the
+// level whose record is open, the record stays open (what was counted in it
+// stays counted); into any other level, or a level whose record was closed,
+// the current record is left unwritten (the run's totals keep its counts) and
+// a new one opens for the level the RAM shows; into the logo or the title, the
+// game's own reset. A jump adds no time: the level's time stays the game's
+// timer. The record open afterwards, and the run, count the jump
+// (stateLoads), but not a reset.
+void TakeStateFromRam(GameSnapshot& snapshot);
+
 // Row of the level name table for the game's zone and act bytes: 0..20, where
 // 20 is the blank name for unknown zones and for acts that would index past it.
 uint32_t LevelIndexFor(uint32_t zone, uint32_t act);

@@ -13,21 +13,11 @@
 // The console's frame rate (NTSC).
 inline constexpr double kGameFramesPerSecond = 59.92;
 // How far the counter may run ahead of that rate in the time between two
-// reads before the advance is taken for a fast-forward or a loaded state: a
-// quarter faster, plus the frame that may begin between the two stamps and
-// the read, and one more.
+// reads before the advance is taken for a fast-forward or a jump of the
+// timeline (tracking/timeline.h): a quarter faster, plus the frame that may
+// begin between the two stamps and the read, and one more.
 inline constexpr double kGameFrameRateMargin = 1.25;
 inline constexpr uint32_t kGameFrameSlack = 2;
-
-// The frames unseen between the previous good window and this one, `ram`
-// freshly decoded: an advance of the global frame counter by k > 1 leaves
-// k - 1 unseen. Nothing is counted unless both windows are good and follow
-// each other (`chained`: no lost signature or connection between them) and
-// the game was tracked at the previous read (`trackerState`); nor when the
-// counter went back or moved further than `elapsedSeconds` allow at the
-// game's pace (a reset, a loaded state, rewind or fast-forward).
-uint32_t UnseenFrames(const RamMirror& ram, uint32_t trackerState, bool chained, uint32_t previousGlobalFrame,
-                      double elapsedSeconds);
 
 // Adds `frames` to the run's unseen frames; the current level record takes
 // its share at its close.

@@ -31,6 +31,10 @@ void ResetStatistics(GameSnapshot& snapshot) {
     std::memset(stats.records, 0, sizeof(stats.records));
 }
 
+void LeaveLevelRecord(GameSnapshot& snapshot) {
+    if (LevelRecord* record = CurrentRecord(snapshot.stats)) *record = LevelRecord{};
+}
+
 void OpenLevelRecord(GameSnapshot& snapshot) {
     TrackerStats& stats = snapshot.stats;
     LevelRecord* record = CurrentRecord(stats);

@@ -15,6 +15,11 @@
 // latches alone.
 void ResetStatistics(GameSnapshot& snapshot);
 
+// A level left unfinished by a jump of the game's timeline: the current
+// record is emptied, never shown or written; what was counted in it stays in
+// the run's totals.
+void LeaveLevelRecord(GameSnapshot& snapshot);
+
 // Pre-level pass after a closed level: the current record keeps the running
 // totals as they stand, to take this level's share of them at the close.
 void OpenLevelRecord(GameSnapshot& snapshot);

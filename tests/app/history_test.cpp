@@ -16,7 +16,7 @@ constexpr LocalTime kNoon{2026, 3, 4, 12, 5, 9};
 
 LevelRecord Closed(uint32_t levelIndex, int32_t minutes, int32_t seconds, float centiseconds, uint32_t lag,
                    uint32_t unseen = 0) {
-    return LevelRecord{levelIndex, minutes, seconds, centiseconds, {0, 0, 0, 0, lag, 0, 0, unseen}, 1};
+    return LevelRecord{levelIndex, minutes, seconds, centiseconds, {0, 0, 0, 0, lag, 0, 0, unseen, 0}, 1};
 }
 
 TEST(HistoryTake, EachRecordOnceAcrossFramesAndANewPlayThroughAfterAReset) {
@@ -107,6 +107,7 @@ TEST(HistoryWriteQueued, RefusedRowsArriveInOrderOnceTheFileTakesThem) {
     stats.totalSeconds = 92;
     stats.totalTimerFrames = 104;
     stats.totals.framesUnseen = 7;
+    stats.totals.stateLoads = 2;
     stats.trackerState = kStateEnding;
     HistoryTake(*state, stats, kNoon);
     HistoryWriteQueued(*state, *log, 3, kFakeFile);
@@ -123,11 +124,11 @@ TEST(HistoryWriteQueued, RefusedRowsArriveInOrderOnceTheFileTakesThem) {
     HistoryWriteQueued(*next, *log, 4, kFakeFile);
 
     std::string expected;
-    for (const char* line : {kHistoryHeader, "2026-03-04 12:05:09,1,EH1,00:45.50,4550,0,0,0,0,3,0,0,0",
-                             "2026-03-04 12:05:09,1,EH2,00:45.73,4573,0,0,0,0,2,0,0,5",
-                             "2026-03-04 12:05:09,1,EH2,01:02.50,6250,0,0,0,0,1,0,0,0",
-                             "2026-03-04 12:05:09,1,Total,02:33.73,15373,0,0,0,0,0,0,0,7", "2026-03-04 12:06:00,1,EH",
-                             "2026-03-04 12:05:09,2,DE,-00:35.00,-3500,0,0,0,0,0,0,0,0"}) {
+    for (const char* line : {kHistoryHeader, "2026-03-04 12:05:09,1,EH1,00:45.50,4550,0,0,0,0,3,0,0,0,0",
+                             "2026-03-04 12:05:09,1,EH2,00:45.73,4573,0,0,0,0,2,0,0,5,0",
+                             "2026-03-04 12:05:09,1,EH2,01:02.50,6250,0,0,0,0,1,0,0,0,0",
+                             "2026-03-04 12:05:09,1,Total,02:33.73,15373,0,0,0,0,0,0,0,7,2", "2026-03-04 12:06:00,1,EH",
+                             "2026-03-04 12:05:09,2,DE,-00:35.00,-3500,0,0,0,0,0,0,0,0,0"}) {
         expected += std::string(line) + kFileLineEnd;
     }
     EXPECT_EQ(g_file, expected);

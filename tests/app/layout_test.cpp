@@ -144,8 +144,8 @@ GameSnapshot DebugSnapshot() {
     stats.totals.rings = 1234;
     stats.totals.collected = 56;
     stats.recordCount = 2;
-    stats.records[0] = {2, 1, 5, 33.4f, {1, 2, 0, 1, 12, 57, 3, 0}, 1};
-    stats.records[1] = {99, 0, 59, 0.0f, {0, 10, 3, 0, 1234, 0, 0, 0}, 1};
+    stats.records[0] = {2, 1, 5, 33.4f, {1, 2, 0, 1, 12, 57, 3, 0, 0}, 1};
+    stats.records[1] = {99, 0, 59, 0.0f, {0, 10, 3, 0, 1234, 0, 0, 0, 0}, 1};
     stats.p1ReleaseSpeed = 2944;
     stats.p1ChargeFraction = 0.5f;
     stats.p1SpeedFraction = 0.875f;

@@ -15,10 +15,11 @@ std::string Time(int64_t hundredths) {
 }
 
 // A history row with the fields the report reads; the others are zero.
-std::string Row(int playthrough, const char* level, int hundredths, int deaths = 0, int lag = 0) {
+std::string Row(int playthrough, const char* level, int hundredths, int deaths = 0, int lag = 0,
+                const char* loads = "0") {
     char text[160];
-    std::snprintf(text, sizeof text, "2026-03-%02d 20:00:00,%d,%s,%s,%d,0,0,0,%d,%d,0,0,0\n", playthrough, playthrough,
-                  level, Time(hundredths).c_str(), hundredths, deaths, lag);
+    std::snprintf(text, sizeof text, "2026-03-%02d 20:00:00,%d,%s,%s,%d,0,0,0,%d,%d,0,0,0,%s\n", playthrough,
+                  playthrough, level, Time(hundredths).c_str(), hundredths, deaths, lag, loads);
     return text;
 }
 
@@ -42,6 +43,7 @@ struct Case {
     int runs;                // Total rows used
     const char* bestRun;
     const char* problem;     // a part of the messages, or "" for none
+    const char* practice = "";   // the practice as the console shows it, the level's first
 };
 
 TEST(Report, AggregatesTheRowsItCanReadAndNamesTheOthers) {
@@ -70,8 +72,19 @@ TEST(Report, AggregatesTheRowsItCanReadAndNamesTheOthers) {
          "20:00:00,y\nMZ3,9,2,5000,1,3,2026-03-02 20:00:00,y,extra\n",
          "MZ3", 16, 2, "00:50.00", "00:55.00", "00:50.00", 0, nullptr, "(future_col, x2) are not in the report"},
         {"rows longer than an older header are read by its columns",
-         kHeader + Row(1, "DE", 900) + "2026-03-02 20:00:00,2,DE,00:08.00,800,0,0,0,0,0,0,0,0,5\n", "DE", 19, 2,
+         kHeader + Row(1, "DE", 900) + "2026-03-02 20:00:00,2,DE,00:08.00,800,0,0,0,0,0,0,0,0,0,5\n", "DE", 19, 2,
          "00:08.00", "00:08.50", "00:08.00", 0, nullptr, "1 row with more fields than the header"},
+        {"attempts and runs with state loads are practice, left out of the bests; a load after a special stage too",
+         kHeader + Row(1, "EH1", 4550) + Row(2, "EH1", 3000, 0, 0, "2") + Row(2, "EH2", 4000) +
+             Row(2, "EH2", 2000, 0, 0, "1") + Row(2, "Total", 9000, 0, 0, "3") + Row(3, "EH1", 4800) +
+             Row(3, "Total", 12000) + Row(4, "EH1", 100, 0, 0, "1x"),
+         "EH1", 0, 2, "00:45.50", "00:46.75", "00:45.50", 1, "02:00.00", "1 row holding a time",
+         "EH1 1, best 00:30.00; EH2 1, best 01:00.00; 1 run, best 01:30.00"},
+        {"earlier versions' header and rows, then today's: their state_loads after the header's last column",
+         "date_time,playthrough,level,time,hundredths,perfect_spindashes,p1_hits,pauses,deaths,lag_frames,rings,"
+         "collected\n2026-03-01 20:00:00,1,CN1,00:50.00,5000,0,0,0,0,0,0,0\n2026-03-02 20:00:00,2,CN1,00:30.00,3000,"
+         "0,0,0,0,0,0,0,0\n" + Row(3, "CN1", 2000, 0, 0, "1") + Row(4, "CN1", 6000),
+         "CN1", 6, 3, "00:30.00", "00:50.00", "00:30.00", 0, nullptr, "", "CN1 1, best 00:20.00"},
         {"no header: nothing is read", Row(1, "EH1", 100), "EH1", 0, 0, "00:00.00", "00:00.00", "00:00.00", 0,
          nullptr, "does not start with the history's header row"},
     };
@@ -97,6 +110,11 @@ TEST(Report, AggregatesTheRowsItCanReadAndNamesTheOthers) {
         EXPECT_EQ(page.find("data-level=\"" + std::string(c.level) + "\"") != std::string::npos, c.attempts > 0);
         EXPECT_NE(page.find("C:\\&lt;Games&gt; &amp; &quot;runs&quot;"), std::string::npos);
         EXPECT_EQ(page.find("<i>"), std::string::npos);
+        std::string summary, shown = c.practice;
+        ReportFormatSummary(data, summary);
+        EXPECT_NE(summary.find(shown), std::string::npos) << summary;
+        shown = shown.empty() ? "0" : shown.substr(shown.find(' ') + 1, shown.find(';') - shown.find(' ') - 1);
+        EXPECT_EQ(page.find("<td class=\"practice\">" + shown + "</td>") != std::string::npos, c.attempts > 0);
     }
 }
 

@@ -46,15 +46,15 @@ inline void ExpectPlayThroughGroundTruth(const TrackerStats& stats) {
     ASSERT_EQ(stats.recordCount, 3);
     {
         SCOPED_TRACE("EH1");
-        ExpectRecord(stats.records[0], {0, 0, 45, 50.000004f, {1, 1, 1, 0, 3, 37, 25, 0}});
+        ExpectRecord(stats.records[0], {0, 0, 45, 50.000004f, {1, 1, 1, 0, 3, 37, 25, 0, 0}});
     }
     {
         SCOPED_TRACE("EH2 up to the special stage");
-        ExpectRecord(stats.records[1], {1, 0, 45, 73.333336f, {0, 0, 1, 1, 2, 12, 30, 0}});
+        ExpectRecord(stats.records[1], {1, 0, 45, 73.333336f, {0, 0, 1, 1, 2, 12, 30, 0, 0}});
     }
     {
         SCOPED_TRACE("EH2 after the special stage");
-        ExpectRecord(stats.records[2], {1, 1, 2, 50.000004f, {0, 1, 0, 0, 1, 64, 32, 0}});
+        ExpectRecord(stats.records[2], {1, 1, 2, 50.000004f, {0, 1, 0, 0, 1, 64, 32, 0, 0}});
     }
     EXPECT_EQ(stats.totals.pauses, 2u);
     EXPECT_EQ(stats.totals.deaths, 1u);
@@ -90,6 +90,6 @@ inline const char* const kPlayThroughFinalScreen[] = {
 inline void ExpectRestartGroundTruth(const TrackerStats& stats) {
     EXPECT_EQ(stats.totals.pauses, 2u);
     ASSERT_EQ(stats.recordCount, 1);
-    ExpectRecord(stats.records[0], {0, 0, 30, 50.000004f, {0, 0, 2, 0, 0, 20, 0, 0}});
+    ExpectRecord(stats.records[0], {0, 0, 30, 50.000004f, {0, 0, 2, 0, 0, 20, 0, 0, 0}});
     EXPECT_EQ(stats.trackerState, kStateLevelEnd);
 }

@@ -35,7 +35,7 @@ std::string ReadFile(const std::string& path) {
 }
 
 // The file's rows, split into fields; `whole` tells whether every line ended
-// with the OS's line end and held the header's 13 fields.
+// with the OS's line end and held the header's 14 fields.
 std::vector<std::vector<std::string>> ReadRows(const std::string& path, bool* whole) {
     const std::string text = ReadFile(path);
     const std::string lineEnd = kFileLineEnd;
@@ -46,7 +46,7 @@ std::vector<std::vector<std::string>> ReadRows(const std::string& path, bool* wh
         std::stringstream line(text.substr(start, end - start));
         rows.emplace_back();
         for (std::string field; std::getline(line, field, ',');) rows.back().push_back(field);
-        fields = fields && rows.back().size() == 13;
+        fields = fields && rows.back().size() == 14;
     }
     *whole = fields && start == text.size();
     return rows;

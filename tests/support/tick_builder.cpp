@@ -4,6 +4,7 @@
 #include "tracking/classifier.h"
 
 TickBuilder::TickBuilder() {
+    watch.counterFrequency = 1e6;
     snapshot.ram.objectCount = kObjectIdsSampled;
     game.objectCount = kObjectIdsSampled;
 }
@@ -75,6 +76,7 @@ TickBuilder& TickBuilder::StillFrame() {
 
 TickBuilder& TickBuilder::LagFrame() {
     ++game.globalFrame;
+    now += framePeriod;
     return *this;
 }
 
@@ -84,6 +86,17 @@ TickBuilder& TickBuilder::Sample(int times) {
         ShiftPrevFields(next, snapshot.ram);
         snapshot.ram = next;
         ClassifyTick(snapshot);
+    }
+    return *this;
+}
+
+TickBuilder& TickBuilder::Read(int times) {
+    for (int i = 0; i < times; ++i) {
+        const RamMirror previous = snapshot.ram;
+        RamMirror next = game;
+        ShiftPrevFields(next, previous);
+        snapshot.ram = next;
+        TrackRead(watch, snapshot, previous, now);
     }
     return *this;
 }

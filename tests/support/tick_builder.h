@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "tracking/game_snapshot.h"
+#include "tracking/timeline.h"
 
 class TickBuilder {
 public:
@@ -16,6 +17,9 @@ public:
 
     GameSnapshot snapshot{};  // the tracker's record, as after thread start
     RamMirror game{};         // the game's RAM now (its Prev fields are not used)
+    FrameWatch watch{};       // what the passes keep of the reads, for Read()
+    uint64_t now = 0;         // the passes' clock, in microseconds
+    uint64_t framePeriod = 16689;   // microseconds the clock moves on per game frame
 
     const TrackerStats& stats() const { return snapshot.stats; }
     const LevelRecord& record(int i) const { return snapshot.stats.records[i]; }
@@ -42,6 +46,10 @@ public:
 
     // One tracker pass over `game`, `times` times in a row.
     TickBuilder& Sample(int times = 1);
+
+    // One tracker pass over `game` as the tracker thread makes it: through the
+    // game's timeline (tracking/timeline.h), `times` times in a row.
+    TickBuilder& Read(int times = 1);
 
     // A frame of each kind followed by one pass, n times.
     TickBuilder& Active(int n = 1);

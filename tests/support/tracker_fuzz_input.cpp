@@ -9,6 +9,7 @@
 #include "emulator/ram_decode.h"
 #include "tools/ram/ram_writer.h"
 #include "tracking/classifier.h"
+#include "tracking/timeline.h"
 
 namespace {
 
@@ -50,10 +51,15 @@ struct Clocks {
     }
 };
 
+// Microseconds of one game frame on the passes' clock.
+constexpr uint64_t kFramePeriod = 16689;
+
 struct Player {
     uint8_t* window;
     GameSnapshot& snapshot;
+    FrameWatch& watch;
     TrackerFuzzReach* reach;
+    uint64_t now = 0;
 
     void Note(const TrackerStats& before) {
         if (reach == nullptr) return;
@@ -70,13 +76,16 @@ struct Player {
     }
     bool Pass() {
         const TrackerStats before = snapshot.stats;
+        const RamMirror previous = snapshot.ram;
         DecodeRamWindow(window, snapshot.ram);
-        ClassifyTick(snapshot);
+        TrackRead(watch, snapshot, previous, now);
         Note(before);
         return InvariantsHold(snapshot);
     }
     bool SignatureLost() {
         const TrackerStats before = snapshot.stats;
+        if (watch.jumpPending) snapshot.ram = watch.taken;
+        watch.chained = 0;
         ShiftPrevFields(snapshot.ram);
         ClassifyTick(snapshot);
         Note(before);
@@ -90,6 +99,7 @@ bool PlayTrackerInput(const uint8_t* data, size_t size, TrackerFuzzReach* reach)
     static uint8_t window[kWindowSize];
     static GameSnapshot snapshot;
     static GameSnapshot copy;
+    static FrameWatch watch;
     static char cells[kGridColumns * kGridRows];
 
     std::memset(window, 0, sizeof(window));
@@ -98,7 +108,9 @@ bool PlayTrackerInput(const uint8_t* data, size_t size, TrackerFuzzReach* reach)
     InitRamDecode(snapshot.ram);
     const WindowOffsetTable& table = WindowOffsets();
     const Clocks clocks{RamWriter{window, kWindowSize, kWindowFirstAddress}};
-    Player player{window, snapshot, reach};
+    watch = FrameWatch{};
+    watch.counterFrequency = 1e6;
+    Player player{window, snapshot, watch, reach};
 
     for (size_t i = 0; i + 4 <= size; i += 4) {
         const uint8_t op = data[i] % 8, a = data[i + 1], b = data[i + 2], c = data[i + 3];
@@ -126,6 +138,7 @@ bool PlayTrackerInput(const uint8_t* data, size_t size, TrackerFuzzReach* reach)
             case kFuzzOpFrames:
                 for (int frame = 0; frame <= b % 64; ++frame) {
                     clocks.Advance(a % 4);
+                    player.now += kFramePeriod;
                     for (int pass = 0; pass <= c % 3; ++pass) {
                         if (!player.Pass()) return false;
                     }

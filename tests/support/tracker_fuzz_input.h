@@ -3,7 +3,9 @@
 //
 // The input is a list of 4-byte commands [op, a, b, c] played against one RAM
 // window (the RAM signature in place) and the tracker's snapshot:
-//   op % 8 == 0: a pass: decode the window and classify.
+//   op % 8 == 0: a pass: decode the window and take it as the tracker thread
+//                does (tracking/timeline.h): a write to the global frame
+//                counter makes a jump of the game's timeline.
 //   op % 8 == 1: a pass whose window lost the RAM signature: the classifier
 //                runs on the previous values, as the tracker thread does.
 //   op % 8 == 2: compose the screen from a copy of the snapshot into a grid of

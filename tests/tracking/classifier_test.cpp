@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
+#include "log/log_buffer.h"
+#include "tracking/timeline.h"
+
 #include "support/stats_compare.h"
 #include "support/tick_builder.h"
 
@@ -316,5 +322,196 @@ TEST(LevelIndexFor, FollowsTheZoneTableAndNeverPassesTheBlankName) {
         EXPECT_EQ(LevelIndexFor(c.zone, c.act), c.index) << "zone " << c.zone << " act " << c.act;
     }
 }
+
+
+// Jumps of the game's timeline made from outside the game (a state loaded, a
+// rewind, a reset), and what is not one (fast-forward, a torn read), each read
+// as the tracker thread reads: a kind of jump x where it lands. One read a
+// frame unless a row says otherwise. Run-ahead's look backs: the repeated-read
+// property (repeated_sample_test.cpp).
+namespace timeline {
+
+void Play(TickBuilder& t, int frames, std::vector<RamMirror>* seen = nullptr) {
+    for (int i = 0; i < frames; ++i) {
+        t.ActiveFrame().Read();
+        if (seen != nullptr) seen->push_back(t.game);
+    }
+}
+// The results: the timer stands, the results object shows, the record closes.
+void Finish(TickBuilder& t) {
+    t.ObjectId(kSlot, 58);
+    for (int i = 0; i < 12; ++i) t.StillFrame().Read();
+    t.ObjectId(kSlot, 0);
+}
+// The emulator puts `state` into the RAM and runs on from it.
+void Load(TickBuilder& t, const RamMirror& state) {
+    t.game = state;
+    t.Read();
+    t.ActiveFrame().Read();
+}
+void NextLevel(TickBuilder& t) {
+    t.Mode(140).Timer(0, 0, 0).StillFrame().Read().StillFrame().Read();
+    t.Mode(12).Level(0, 1);
+    Play(t, 30);
+    Finish(t);
+}
+
+struct Closed {
+    uint32_t level, deaths, pauses, lagFrames, stateLoads;
+};
+struct JumpCase {
+    const char* name;
+    void (*play)(TickBuilder&);
+    std::vector<Closed> records;
+    uint32_t runDeaths, runStateLoads, framesUnseen;
+    const char* line;   // the one line the log says, "" for none
+};
+
+const JumpCase kJumpCases[] = {
+    {"state loaded after a death, into the same level",
+     [](TickBuilder& t) {
+         Play(t, 60);
+         const RamMirror saved = t.game;
+         Play(t, 60);
+         t.Lives(2).ActiveFrame().Read();
+         Play(t, 30);
+         Load(t, saved);
+         Play(t, 30);
+         Finish(t);
+         NextLevel(t);
+     },
+     {{0, 1, 0, 0, 1}, {1, 0, 0, 0, 0}}, 1, 1, 0, "State loaded: EH1 00:02.53 -> EH1 00:01.03"},
+    {"state loaded before the goal, after the level's end",
+     [](TickBuilder& t) {
+         Play(t, 60);
+         const RamMirror saved = t.game;
+         Play(t, 30);
+         Finish(t);
+         Load(t, saved);
+         Play(t, 30);
+         Finish(t);
+     },
+     {{0, 0, 0, 0, 0}, {0, 0, 0, 0, 1}}, 0, 1, 0, "State loaded: EH1 00:01.51 -> EH1 00:01.03"},
+    {"state loaded from another level, ahead: the open record is left",
+     [](TickBuilder& t) {
+         Play(t, 30);
+         t.Lives(2).ActiveFrame().Read();
+         RamMirror chemical = t.game;
+         chemical.zone = 13;
+         chemical.act = 1;
+         chemical.lives = 5;
+         chemical.globalFrame += 5000;
+         chemical.timerSeconds = 30;
+         Load(t, chemical);
+         Play(t, 30);
+         Finish(t);
+     },
+     {{3, 0, 0, 0, 1}}, 1, 1, 0, "State loaded: EH1 00:00.53 -> CP2 00:30.55"},
+    {"state loaded from the title into a level",
+     [](TickBuilder& t) {
+         Play(t, 60);
+         const RamMirror saved = t.game;
+         t.Mode(4);
+         for (int i = 0; i < 60; ++i) t.LagFrame().Read();
+         Load(t, saved);
+         Play(t, 30);
+         Finish(t);
+     },
+     {{0, 0, 0, 0, 1}}, 0, 1, 0, "State loaded: title screen -> EH1 00:01.03"},
+    {"rewound over a death",
+     [](TickBuilder& t) {
+         std::vector<RamMirror> seen;
+         Play(t, 60, &seen);
+         t.Lives(2).ActiveFrame().Read();
+         seen.push_back(t.game);
+         Play(t, 20, &seen);
+         for (size_t i = seen.size() - 1; i-- > 20;) {
+             t.game = seen[i];
+             t.now += t.framePeriod;
+             t.Read(3);
+         }
+         Play(t, 40);
+         Finish(t);
+     },
+     {{0, 1, 0, 0, 1}}, 1, 1, 0, "Rewound: EH1 00:01.36 -> EH1 00:00.38"},
+    {"fast-forward: ten frames a read",
+     [](TickBuilder& t) {
+         Play(t, 30);
+         t.framePeriod /= 10;
+         for (int i = 0; i < 60; ++i) {
+             for (int f = 0; f < 10; ++f) t.ActiveFrame();
+             t.Read();
+         }
+         t.framePeriod *= 10;
+         Finish(t);
+     },
+     {{0, 0, 0, 0, 0}}, 0, 0, 540,
+     "Fast-forward: 540 game frames went by unseen in the last 10 s; a lag frame, pause or spindash release in "
+     "them may be missing."},
+    {"a stall of the tracker: not a jump",
+     [](TickBuilder& t) {
+         Play(t, 30);
+         for (int f = 0; f < 6; ++f) t.ActiveFrame();
+         t.Read();
+         Play(t, 10);
+         Finish(t);
+     },
+     {{0, 0, 0, 0, 0}}, 0, 0, 5,
+     "WARNING: 5 game frames went unseen in the last 10 s (the machine was busy); a lag frame, pause or spindash "
+     "release in them may be missing."},
+    {"a read racing a load: its counter loaded, the rest not",
+     [](TickBuilder& t) {
+         Play(t, 60);
+         RamMirror torn = t.game;
+         torn.globalFrame -= 40;
+         const RamMirror whole = t.game;
+         t.game = torn;
+         t.Read();
+         t.game = whole;
+         Play(t, 30);
+         Finish(t);
+     },
+     {{0, 0, 0, 0, 0}}, 0, 0, 0, ""},
+    {"reset: the game's own, from the logo",
+     [](TickBuilder& t) {
+         Play(t, 60);
+         t.game.globalFrame = 0;
+         t.Mode(0);
+         for (int i = 0; i < 30; ++i) t.LagFrame().Read();
+     },
+     {}, 0, 0, 0, ""},
+};
+
+TEST(TrackRead, JumpsTakeTheTrackersStateFromTheRamAndMarkTheRecords) {
+    for (const JumpCase& c : kJumpCases) {
+        SCOPED_TRACE(c.name);
+        TickBuilder t;
+        t.StartGame();
+        c.play(t);
+        LogBuffer log{};
+        SayTimeline(t.watch, log, t.now);
+
+        const TrackerStats& stats = t.stats();
+        ASSERT_EQ(stats.recordCount, static_cast<int32_t>(c.records.size()));
+        for (size_t i = 0; i < c.records.size(); ++i) {
+            const LevelCounts& counts = stats.records[i].counts;
+            const Closed& expected = c.records[i];
+            EXPECT_EQ(stats.records[i].levelIndex, expected.level) << "record " << i;
+            EXPECT_EQ(counts.deaths, expected.deaths) << "record " << i;
+            EXPECT_EQ(counts.pauses, expected.pauses) << "record " << i;
+            EXPECT_EQ(counts.lagFrames, expected.lagFrames) << "record " << i;
+            EXPECT_EQ(counts.stateLoads, expected.stateLoads) << "record " << i;
+        }
+        EXPECT_EQ(stats.totals.deaths, c.runDeaths);
+        EXPECT_EQ(stats.totals.stateLoads, c.runStateLoads);
+        EXPECT_EQ(stats.totals.framesUnseen, c.framesUnseen);
+        ASSERT_EQ(log.count, c.line[0] == 0 ? 0 : 1);
+        if (log.count == 1) {
+            EXPECT_STREQ(log.entries[0].text, c.line);
+        }
+    }
+}
+
+}  // namespace timeline
 
 }  // namespace

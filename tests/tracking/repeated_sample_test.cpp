@@ -8,6 +8,7 @@
 // the screen lines too.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -280,8 +281,10 @@ std::string RecentFrames(const std::vector<Frame>& frames, size_t last) {
     return text;
 }
 
-// Reads per frame, compared with two reads per frame.
-enum class Reads { Once, OneToFour };
+// Reads per frame, compared with two reads per frame. RunAhead: as the
+// tracker thread reads while RetroArch runs two frames ahead, each frame read
+// after the two before it once more.
+enum class Reads { Once, OneToFour, RunAhead };
 
 // The first difference between the play read twice per frame and read
 // `reads` per frame: "" when there is none.
@@ -295,7 +298,17 @@ std::string FirstDifference(const std::vector<Frame>& frames, Reads reads, uint3
         other.game = frames[i].ram;
         twice.Sample(2);
         const int times = reads == Reads::Once ? 1 : std::uniform_int_distribution<int>(1, 4)(rng);
-        other.Sample(times);
+        if (reads == Reads::RunAhead) {
+            other.now += other.framePeriod;
+            for (size_t back = std::min<size_t>(i, 2); back >= 1; --back) {
+                other.game = frames[i - back].ram;
+                other.Read();
+            }
+            other.game = frames[i].ram;
+            other.Read(times);
+        } else {
+            other.Sample(times);
+        }
 
         std::string difference = StatsDifferences(twice.stats(), other.stats());
         if (difference.empty() && frames[i].lastOfMode && ScreenText(twice.snapshot) != ScreenText(other.snapshot)) {
@@ -328,12 +341,16 @@ const struct {
     {"restart_before.txt", Reads::Once},   {"restart_before.txt", Reads::OneToFour},
     {"restart_after.txt", Reads::Once},    {"restart_after.txt", Reads::OneToFour},
     {nullptr, Reads::Once},                {nullptr, Reads::OneToFour},
+    {"playthrough.txt", Reads::RunAhead},  {"sample.txt", Reads::RunAhead},
+    {"restart_after.txt", Reads::RunAhead}, {nullptr, Reads::RunAhead},
 };
 
 TEST(RepeatedSamples, AFrameReadOnceOrManyTimesLeavesTheSameStatisticsAndScreen) {
     Reached reached;
     for (const auto& c : kCases) {
-        const char* reads = c.reads == Reads::Once ? "once" : "1 to 4 times";
+        const char* reads = c.reads == Reads::Once        ? "once"
+                            : c.reads == Reads::RunAhead ? "with two frames run ahead"
+                                                         : "1 to 4 times";
         if (c.source != nullptr) {
             const std::vector<Frame> frames = ScenarioFrames(c.source);
             EXPECT_GT(frames.size(), 50u) << c.source;

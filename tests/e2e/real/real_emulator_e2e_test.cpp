@@ -111,7 +111,7 @@ void SwitchesGroundTruth(const TrackerStats& stats) {
     ASSERT_EQ(stats.recordCount, 3);
     for (uint32_t i = 0; i < 3; ++i) {
         SCOPED_TRACE("record " + std::to_string(i));
-        ExpectRecord(stats.records[i], {i, 0, static_cast<int32_t>(20 + 10 * i), 50.000004f, {0, 0, 1, 0, 0, 10 + 10 * i, 0, 0}});
+        ExpectRecord(stats.records[i], {i, 0, static_cast<int32_t>(20 + 10 * i), 50.000004f, {0, 0, 1, 0, 0, 10 + 10 * i, 0, 0, 0}});
     }
     EXPECT_EQ(stats.totals.pauses, 3u);
     EXPECT_EQ(stats.totals.rings, 60u);
@@ -122,7 +122,7 @@ void SwitchesGroundTruth(const TrackerStats& stats) {
 // end once loaded again: the level that was running carries on.
 void ReloadGroundTruth(const TrackerStats& stats) {
     ASSERT_EQ(stats.recordCount, 1);
-    ExpectRecord(stats.records[0], {0, 0, 30, 50.000004f, {0, 0, 1, 0, 0, 20, 0, 0}});
+    ExpectRecord(stats.records[0], {0, 0, 30, 50.000004f, {0, 0, 1, 0, 0, 20, 0, 0, 0}});
     EXPECT_EQ(stats.totals.pauses, 1u);
     EXPECT_EQ(stats.trackerState, kStateLevelEnd);
 }

@@ -1,0 +1,212 @@
+#include "tracking/timeline.h"
+
+#include <cstdio>
+
+#include "emulator/ram_decode.h"
+#include "tracking/classifier.h"
+#include "tracking/frames_unseen.h"
+#include "tracking/level_names.h"
+#include "tracking/tracker_states.h"
+
+namespace {
+
+GamePlace PlaceOf(const RamMirror& ram) {
+    return {ram.gameMode, LevelIndexFor(ram.zone, ram.act), ram.timerMinutes, ram.timerSeconds, ram.timerFrame};
+}
+
+uint64_t TimerSixtieths(const RamMirror& ram) {
+    return (uint64_t{ram.timerMinutes} * 60 + ram.timerSeconds) * 60 + ram.timerFrame;
+}
+
+// Frames the game can run at its own pace in `seconds`, with the margin that
+// unseen frames are counted within.
+double PaceFrames(double seconds) {
+    return (seconds > 0.0 ? seconds : 0.0) * kGameFramesPerSecond * kGameFrameRateMargin + kGameFrameSlack;
+}
+
+// `frame` is a look back from `at`, `at` itself, or at most `pace` frames on.
+bool Near(uint32_t frame, uint32_t at, double pace) {
+    if (frame <= at) return at - frame <= kLookBackFramesMax;
+    return static_cast<double>(frame - at) <= pace;
+}
+
+// An advance beyond the game's pace that fast-forward explains: the game is
+// where it was, its level frame counter and timer moved on by no more than the
+// global counter; or it moved on to another place at a rate a core can run.
+bool FastForwardExplains(const RamMirror& before, const RamMirror& now, uint32_t advance, double seconds) {
+    if (static_cast<double>(advance) <= (seconds > 0.0 ? seconds : 0.0) * kGameFramesPerSecond * kFastForwardRateMax +
+                                            kGameFrameSlack) {
+        return true;
+    }
+    if (now.gameMode != before.gameMode || now.zone != before.zone || now.act != before.act) return false;
+    const uint32_t levelStep = (now.levelFrame - before.levelFrame) & 0xFFFFu;  // a 16-bit counter
+    const uint64_t timerBefore = TimerSixtieths(before);
+    const uint64_t timerNow = TimerSixtieths(now);
+    return levelStep <= advance && timerNow >= timerBefore && timerNow - timerBefore <= advance;
+}
+
+void Take(FrameWatch& watch, const GameSnapshot& snapshot, uint64_t now) {
+    watch.globalFrame = snapshot.ram.globalFrame;
+    watch.stamp = now;
+    watch.taken = snapshot.ram;
+}
+
+void TellJump(FrameWatch& watch, const GamePlace& to) {
+    if (watch.jumpsUntold == 0) watch.toldFrom = watch.jumpFrom;
+    watch.toldTo = to;
+    // A rewind steps back a frame at a time, and on further than a run-ahead
+    // burst looks back.
+    if (watch.jumpFirst - watch.jumpLanding > kLookBackFramesMax) watch.jumpsRewind = 1;
+    ++watch.jumpsUntold;
+}
+
+// A jump settles on this read: the game runs on from where it landed.
+ReadKind Land(FrameWatch& watch, GameSnapshot& snapshot, uint64_t now) {
+    watch.jumpPending = 0;
+    // The classifier compares with the last read taken, not with the reads of
+    // the jump.
+    ShiftPrevFields(snapshot.ram, snapshot.ram);
+    TakeStateFromRam(snapshot);
+    const uint32_t mode = snapshot.ram.gameMode;
+    if (mode != kModeSegaLogo && mode != kModeTitle) TellJump(watch, PlaceOf(snapshot.ram));
+    Take(watch, snapshot, now);
+    return ReadKind::Landed;
+}
+
+ReadKind WatchJump(FrameWatch& watch, GameSnapshot& snapshot, uint64_t now) {
+    const uint32_t frame = snapshot.ram.globalFrame;
+    const double pace = PaceFrames(static_cast<double>(now - watch.stamp) / watch.counterFrequency);
+    // Back where the game was before: the read that looked like a jump raced
+    // something (a load half copied). The jump is dropped and this read
+    // follows the last one taken.
+    if (Near(frame, watch.globalFrame, pace) && !Near(frame, watch.jumpLanding, pace)) {
+        watch.jumpPending = 0;
+        if (frame < watch.globalFrame) {
+            snapshot.ram = watch.taken;
+            return ReadKind::LookBack;
+        }
+        ShiftPrevFields(snapshot.ram, watch.taken);
+        ClassifyTick(snapshot);
+        Take(watch, snapshot, now);
+        return ReadKind::Play;
+    }
+    // Further back: a rewind stepping on back, or a run-ahead burst looking
+    // back from where the game landed. The game is not running on yet.
+    if (frame <= watch.jumpLanding) {
+        watch.jumpLanding = frame;
+        return ReadKind::Jump;
+    }
+    return Land(watch, snapshot, now);
+}
+
+}  // namespace
+
+ReadKind TrackRead(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& previous, uint64_t now) {
+    const uint32_t frame = snapshot.ram.globalFrame;
+    if (!watch.chained) {
+        watch.chained = 1;
+        watch.jumpPending = 0;
+        ClassifyTick(snapshot);
+        Take(watch, snapshot, now);
+        return ReadKind::First;
+    }
+    if (watch.jumpPending) return WatchJump(watch, snapshot, now);
+
+    const double seconds = static_cast<double>(now - watch.stamp) / watch.counterFrequency;
+    ReadKind kind = ReadKind::Play;
+    if (frame < watch.globalFrame) {
+        if (watch.globalFrame - frame <= kLookBackFramesMax) {
+            snapshot.ram = previous;
+            return ReadKind::LookBack;
+        }
+        kind = ReadKind::Jump;
+    } else if (static_cast<double>(frame - watch.globalFrame) > PaceFrames(seconds)) {
+        kind = FastForwardExplains(previous, snapshot.ram, frame - watch.globalFrame, seconds) ? ReadKind::FastForward
+                                                                                             : ReadKind::Jump;
+    }
+    if (kind == ReadKind::Jump) {
+        watch.jumpPending = 1;
+        watch.jumpLanding = frame;
+        watch.jumpFirst = frame;
+        watch.jumpFrom = PlaceOf(previous);
+        return kind;
+    }
+
+    const uint32_t advance = frame - watch.globalFrame;
+    if (advance > 1 && TrackingActive(snapshot.stats.trackerState)) {
+        AddUnseenFrames(snapshot, advance - 1);
+        (kind == ReadKind::FastForward ? watch.unwarnedFast : watch.unwarned) += advance - 1;
+    }
+    ClassifyTick(snapshot);
+    Take(watch, snapshot, now);
+    return kind;
+}
+
+namespace {
+
+void FormatPlace(const GamePlace& place, char* out, size_t size) {
+    switch (place.gameMode) {
+        case kModeLevel:
+        case kModePreLevel: {
+            const unsigned hundredths = place.timerFrame * 100u / 60u;
+            std::snprintf(out, size, "%s %02u:%02u.%02u", LevelName(place.levelIndex), place.timerMinutes,
+                          place.timerSeconds, hundredths);
+            return;
+        }
+        case kModeSegaLogo: std::snprintf(out, size, "%s", kTrackerStateNames[kStateSegaLogo]); return;
+        case kModeTitle: std::snprintf(out, size, "%s", kTrackerStateNames[kStateTitleScreen]); return;
+        case kModeSpecialStage: std::snprintf(out, size, "%s", kTrackerStateNames[kStateSpecialStage]); return;
+        case kModeContinue: std::snprintf(out, size, "%s", kTrackerStateNames[kStateContinueScreen]); return;
+        case kModeEnding: std::snprintf(out, size, "%s", kTrackerStateNames[kStateEnding]); return;
+        case kModeOptions: std::snprintf(out, size, "%s", kTrackerStateNames[kStateOptionsMenu]); return;
+        case kModeLevelSelect: std::snprintf(out, size, "%s", kTrackerStateNames[kStateLevelSelect]); return;
+        default: std::snprintf(out, size, "%s", kTrackerStateNames[kStateOther]); return;
+    }
+}
+
+bool Due(uint8_t said, uint64_t saidAt, uint64_t now, double period, double frequency) {
+    return !said || static_cast<double>(now - saidAt) >= period * frequency;
+}
+
+}  // namespace
+
+void SayTimeline(FrameWatch& watch, LogBuffer& log, uint64_t now) {
+    if (watch.jumpsUntold > 0 && Due(watch.jumpTold, watch.jumpToldAt, now, kJumpLineSeconds, watch.counterFrequency)) {
+        char from[48];
+        char to[48];
+        FormatPlace(watch.toldFrom, from, sizeof from);
+        FormatPlace(watch.toldTo, to, sizeof to);
+        const char* what = watch.jumpsRewind ? "Rewound" : "State loaded";
+        if (watch.jumpsUntold == 1) {
+            LogAppend(log, now, "%s: %s -> %s", what, from, to);
+        } else {
+            LogAppend(log, now, "%s (%u times): %s -> %s", what, watch.jumpsUntold, from, to);
+        }
+        watch.jumpsUntold = 0;
+        watch.jumpsRewind = 0;
+        watch.jumpTold = 1;
+        watch.jumpToldAt = now;
+    }
+    if ((watch.unwarned > 0 || watch.unwarnedFast > 0) &&
+        Due(watch.warned, watch.warnedAt, now, kUnseenWarningSeconds, watch.counterFrequency)) {
+        const unsigned seconds = static_cast<unsigned>(kUnseenWarningSeconds);
+        if (watch.unwarnedFast > 0) {
+            const unsigned frames = watch.unwarnedFast;
+            LogAppend(log, now,
+                      "Fast-forward: %u game frame%s by unseen in the last %u s; a lag frame, pause or spindash "
+                      "release in them may be missing.",
+                      frames, frames == 1 ? " went" : "s went", seconds);
+        }
+        if (watch.unwarned > 0) {
+            const unsigned frames = watch.unwarned;
+            LogAppend(log, now,
+                      "WARNING: %u game frame%s unseen in the last %u s (the machine was busy); a lag frame, pause or "
+                      "spindash release in them may be missing.",
+                      frames, frames == 1 ? " went" : "s went", seconds);
+        }
+        watch.unwarned = 0;
+        watch.unwarnedFast = 0;
+        watch.warned = 1;
+        watch.warnedAt = now;
+    }
+}

@@ -1,0 +1,101 @@
+// The game's timeline as the reads see it. The game steps its global frame
+// counter once per vertical blank and never sets it back while it runs, so the
+// counter tells how each read relates to the frames already taken:
+//
+// - the same frame, or the next ones at the game's pace: play, classified as it
+//   comes (frames that no read saw are counted as unseen);
+// - up to kLookBackFramesMax frames behind the furthest frame taken: a look
+//   back inside a run-ahead burst (the emulator loads the last real frame's
+//   state, runs it and runs ahead again on every frame it shows). Nothing in
+//   such a read is counted and the tracker does not move;
+// - further ahead than the time since the last read allows: fast-forward, when
+//   the game is still where it was with its level counters moved on with the
+//   global one, or when the advance is one a core can run in that time
+//   (kFastForwardRateMax); the frames between are unseen frames;
+// - further back than a look back, or ahead beyond fast-forward: a jump (a
+//   state loaded, a rewind, a reset). It is taken once a later read shows the
+//   game running on from where it landed, so that a read racing the load, and
+//   the small steps back of a rewind, make one jump. The tracker then takes its
+//   state from the RAM as it stands (TakeStateFromRam, tracking/classifier.h).
+//
+// [SECTION] FrameWatch
+// [SECTION] The reads
+#pragma once
+
+#include <cstdint>
+
+#include "emulator/ram_mirror.h"
+#include "log/log_buffer.h"
+#include "tracking/game_snapshot.h"
+
+// A read this many frames behind the furthest frame taken, or fewer, is a look
+// back inside a run-ahead burst: the emulator runs ahead by at most this many.
+inline constexpr uint32_t kLookBackFramesMax = 12;
+// Fast-forward runs the game at most this many times its own pace between two
+// reads, when the game has moved on to another place on the way.
+inline constexpr double kFastForwardRateMax = 100.0;
+// Seconds between two warnings of unseen game frames at most.
+inline constexpr double kUnseenWarningSeconds = 10.0;
+// Seconds between two lines about jumps at most; jumps in between are told
+// together.
+inline constexpr double kJumpLineSeconds = 1.0;
+
+// [SECTION] FrameWatch: what the passes keep of the reads.
+
+// Where the game was at a read, for the lines about jumps.
+struct GamePlace {
+    uint32_t gameMode;
+    uint32_t levelIndex;
+    uint32_t timerMinutes;
+    uint32_t timerSeconds;
+    uint32_t timerFrame;
+};
+
+struct FrameWatch {
+    double counterFrequency;     // ticks per second of the passes' stamps
+    uint8_t chained;             // the last pass read a good window, and no pass broke off since
+    uint32_t globalFrame;        // the furthest frame taken since
+    uint64_t stamp;              // the stamp of the last read taken
+    // Unseen frames no warning has told yet: the machine was busy, or the
+    // emulator fast-forwarded.
+    uint32_t unwarned;
+    uint32_t unwarnedFast;
+    uint8_t warned;              // a warning has been given
+    uint64_t warnedAt;           // the stamp of the last one
+    // A jump seen but not yet taken.
+    uint8_t jumpPending;
+    uint32_t jumpFirst;          // the counter of the read that showed it
+    uint32_t jumpLanding;        // the lowest counter seen since (a rewind goes on stepping back)
+    GamePlace jumpFrom;
+    // Jumps taken and not yet told.
+    uint32_t jumpsUntold;
+    uint8_t jumpsRewind;         // one of them was a rewind
+    GamePlace toldFrom;          // where the first of them left
+    GamePlace toldTo;            // where the last of them landed
+    uint8_t jumpTold;            // a line about jumps has been given
+    uint64_t jumpToldAt;         // the stamp of the last one
+    RamMirror taken;             // the last read taken
+};
+
+// [SECTION] The reads
+
+// How a good window relates to the frames already taken.
+enum class ReadKind : uint8_t {
+    First,        // the first after a (re)connection: taken as it is
+    Play,         // the same frame, or the next ones at the game's pace
+    FastForward,  // ahead of the game's pace, the game running on
+    LookBack,     // a run-ahead burst's look back: ignored
+    Jump,         // a jump seen, or still going on: not classified until it settles
+    Landed,       // a jump settled: the tracker took its state from the RAM
+};
+
+// One good window, freshly decoded into snapshot.ram (`previous`: what it
+// held before the decode). Counts unseen frames, classifies the read or, for
+// a look back, puts `previous` back; a jump is taken once it settles. `now` is
+// the pass's stamp.
+ReadKind TrackRead(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& previous, uint64_t now);
+
+// The pass's lines: unseen frames at once, then at most once every
+// kUnseenWarningSeconds; jumps at once, then at most once every
+// kJumpLineSeconds.
+void SayTimeline(FrameWatch& watch, LogBuffer& log, uint64_t now);
