@@ -26,6 +26,8 @@ int RunCadenceFloor(const FloorOptions& options);
 struct SamplingOptions {
     uint32_t minutes = 10;        // length of the generated play-through at 60 frames a second
     bool real = false;            // played by the test cartridge in RetroArch, not by the stand-in
+    uint32_t runAhead = 0;        // RetroArch runs this many frames ahead (real only)
+    bool secondInstance = false;  // ... in a second instance of the core
     bool tick = false;            // a second tracker beside it, its sleeps rounded up to 15.625 ms ticks
 };
 

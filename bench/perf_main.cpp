@@ -10,11 +10,13 @@
 //       (60 by default) of what a Connected tracker cannot leave out, one
 //       window read and a 6 ms sleep per pass, and the CPU time that costs;
 //       the baseline of ringwatch's own CPU share measured at the same time.
-//   ringwatch_perf sampling [--minutes M] [--real] [--tick]
+//   ringwatch_perf sampling [--minutes M] [--real [--run-ahead N [--second-instance]]] [--tick]
 //       a generated play-through of M minutes (10 by default) at 60 frames a
 //       second: every lag frame and pause counted and every level time equal
 //       to the script's, and the longest gap between two passes below a frame;
-//       with --real played by a test cartridge in RetroArch; with --tick a
+//       with --real played by a test cartridge in RetroArch, with --run-ahead
+//       running N frames ahead (1 to 12; in a second instance of the core with
+//       --second-instance), where no jump may be said; with --tick a
 //       second tracker beside the first whose sleeps all end on 15.625 ms
 //       ticks, as Windows' sleeps do by default (bench/tick_shim.cpp).
 //   ringwatch_perf real-scan [--repeat N]
@@ -35,7 +37,7 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: ringwatch_perf scan [--ballast-mib N] [--repeat N]\n"
                  "       ringwatch_perf floor [--seconds N]\n"
-                 "       ringwatch_perf sampling [--minutes M] [--real] [--tick]\n"
+                 "       ringwatch_perf sampling [--minutes M] [--real [--run-ahead N [--second-instance]]] [--tick]\n"
                  "       ringwatch_perf real-scan [--repeat N]\n"
                  "       ringwatch_perf retroarch SCENARIO [--passes N]\n");
     return 2;
@@ -89,12 +91,18 @@ int main(int argc, char** argv) {
                 options.minutes = static_cast<uint32_t>(value);
             } else if (std::strcmp(argv[i], "--real") == 0) {
                 options.real = true;
+            } else if (OptionValue(argc, argv, i, "--run-ahead", &value) && value >= 1 && value <= 12) {
+                options.runAhead = static_cast<uint32_t>(value);
+            } else if (std::strcmp(argv[i], "--second-instance") == 0) {
+                options.secondInstance = true;
             } else if (std::strcmp(argv[i], "--tick") == 0) {
                 options.tick = true;
             } else {
                 return Usage();
             }
         }
+        if ((options.runAhead > 0 || options.secondInstance) && !options.real) return Usage();
+        if (options.secondInstance && options.runAhead == 0) return Usage();
         if (options.tick && !TickShimLoaded()) return RestartWithTickShim(argv);
         return RunSamplingFigures(options);
     }

@@ -53,19 +53,50 @@ uint32_t VblankOf(const std::string& name, int say) {
 
 enum class Then { Nothing, KillAndStart, CloseAndLoad };
 
+// What the player does from outside the game: `command` once the cartridge's
+// say marker is exactly `say` (a load sets it back, a reset clears it); with
+// `untilBelow`, the command again every few milliseconds, as a held button,
+// until the marker falls below that line.
+struct Step {
+    uint16_t say;
+    const char* command;
+    uint16_t untilBelow = 0;
+};
+
 struct RealCase {
     const char* name;
     const char* cartridge;
-    bool onlySwappedHeader;     // RetroArch's own copy of the file cleared before the tracker starts
-    bool onScreen;              // the whole program beside the tracker, its last screen the play-through's
-    Then then;                  // done once the tracker is connected and the first say line passed (if any)
-    const char* secondCartridge;     // KillAndStart: started after the kill, then played to its end
-    std::vector<const char*> messages;   // patterns the log shows in this order ({ram}: the RAM offset)
-    std::vector<const char*> never;      // patterns no message matches
-    void (*truth)(const TrackerStats&);
+    bool onlySwappedHeader = false;          // RetroArch's own copy of the file cleared before the tracker starts
+    bool onScreen = false;                   // the whole program beside the tracker, its last screen the play-through's
+    Then then = Then::Nothing;               // done once the tracker is connected and the first say line passed (if any)
+    const char* secondCartridge = nullptr;   // KillAndStart: started after the kill, then played to its end
+    std::vector<const char*> messages{};     // patterns the log shows in this order ({ram}: the RAM offset)
+    std::vector<const char*> never{};        // patterns no message matches
+    void (*truth)(const TrackerStats&) = nullptr;
+    std::vector<const char*> settings{};     // RetroArch's configuration, beside run-ahead's
+    uint32_t runAhead = 0;                   // frames of run-ahead
+    bool secondInstance = false;             // run ahead in a second instance of the core
+    std::vector<Step> steps{};
+    // With `truth` or instead of it: the closed records, the run's pauses and deaths;
+    // the run ends in the ending sequence.
+    std::vector<ExpectedRecord> records{};
+    uint32_t pauses = 0;
+    uint32_t deaths = 0;
 };
 
 void PrintTo(const RealCase& c, std::ostream* out) { *out << c.name; }
+
+// The records a case lists, closed, and the run's pauses and deaths.
+void ExpectRecords(const RealCase& c, const TrackerStats& stats) {
+    EXPECT_EQ(stats.trackerState, kStateEnding);
+    EXPECT_EQ(stats.totals.pauses, c.pauses);
+    EXPECT_EQ(stats.totals.deaths, c.deaths);
+    ASSERT_EQ(stats.recordCount, static_cast<int32_t>(c.records.size()));
+    for (size_t i = 0; i < c.records.size(); ++i) {
+        SCOPED_TRACE("record " + std::to_string(i));
+        ExpectRecord(stats.records[i], c.records[i]);
+    }
+}
 
 const char kLoaded[] = "SUCCESS: Loaded .*/genesis_plus_gx_libretro\\.so in retroarch\\.";
 const char kRamFound[] = "Work RAM found at core \\+ 0x0*{ram}";
@@ -96,6 +127,20 @@ void ReloadGroundTruth(const TrackerStats& stats) {
     EXPECT_EQ(stats.trackerState, kStateLevelEnd);
 }
 
+// practice.txt: each case's records, from the ground truth in its comments.
+// Counts: perfect spindashes, P1 hits, pauses, deaths, lag, rings, collected,
+// frames unseen (not compared), state loads.
+const ExpectedRecord kPracticeEh1 = {0, 0, 25, 66.666672f, {0, 0, 1, 1, 0, 15, 0, 0, 0}};
+const ExpectedRecord kPracticeEh1Again = {0, 0, 30, 83.333336f, {0, 0, 2, 2, 0, 15, 0, 0, 1}};
+const ExpectedRecord kPracticeEh1Loaded = {0, 0, 20, 50.000004f, {0, 0, 0, 0, 0, 15, 0, 0, 1}};
+const ExpectedRecord kPracticeEh2 = {1, 0, 30, 50.000004f, {0, 0, 1, 0, 0, 25, 0, 0, 0}};
+const std::vector<ExpectedRecord> kPracticeStraight = {kPracticeEh1, kPracticeEh2};
+
+const char kFastForward[] = "Fast-forward: [0-9]+ game frames? went by unseen.*";
+const std::vector<const char*> kNoJump = {"State loaded", "Rewound"};
+// Run-ahead plays at the game's pace: its look backs are neither jumps nor fast-forward.
+const std::vector<const char*> kAsWithoutRunAhead = {"State loaded", "Rewound", "Fast-forward"};
+
 const RealCase kCases[] = {
     {"PlayThroughFoundByTheCoresSwappedHeader", "playthrough", true, true, Then::Nothing, nullptr,
      {kLoaded, kRamFound, kFound}, {kUnknown, kMenu, kSignatureGone, "Disconnecting"}, ExpectPlayThroughGroundTruth},
@@ -108,6 +153,43 @@ const RealCase kCases[] = {
      {kRamFound, kFound, kReadFailed, kNoCore, kLoaded, kRamFound, kFound}, {kUnknown}, ReloadGroundTruth},
     {"AnotherCartridge", "other", false, false, Then::Nothing, nullptr, {kLoaded, kUnknown, kUnknown},
      {"Game found", "Work RAM found"}, nullptr},
+    // Practice: save states, rewind, fast-forward, run-ahead and reset (practice.txt).
+    {.name = "DiedThenLoadedAStateFromBefore", .cartridge = "practice",
+     .messages = {kFound, "State loaded: EH1 [0-9:.]+ -> EH1 [0-9:.]+"}, .never = {"Rewound", "times"},
+     .steps = {{2, "SAVE_STATE"}, {3, "LOAD_STATE"}},
+     .records = {kPracticeEh1Again, kPracticeEh2}, .pauses = 3, .deaths = 2},
+    {.name = "FinishedThenLoadedAStateFromBeforeTheGoal", .cartridge = "practice",
+     .messages = {kFound, "State loaded: EH1 [0-9:.]+ -> EH1 [0-9:.]+"}, .never = {"Rewound", "times"},
+     .steps = {{3, "SAVE_STATE"}, {4, "LOAD_STATE"}},
+     .records = {kPracticeEh1, kPracticeEh1Loaded, kPracticeEh2}, .pauses = 2, .deaths = 1},
+    {.name = "LoadedAStateFromAnotherLevel", .cartridge = "practice",
+     .messages = {kFound, "State loaded: EH2 [0-9:.]+ -> EH1 [0-9:.]+"}, .never = {"Rewound", "times"},
+     .steps = {{3, "SAVE_STATE"}, {5, "LOAD_STATE"}},
+     .records = {kPracticeEh1, kPracticeEh1Loaded, kPracticeEh2}, .pauses = 3, .deaths = 1},
+    {.name = "ResetThenLoadedAStateFromTheTitle", .cartridge = "practice",
+     .messages = {kFound, "State loaded: .* -> EH1 [0-9:.]+"}, .never = {"Rewound", "times"},
+     .steps = {{3, "SAVE_STATE"}, {5, "RESET"}, {1, "LOAD_STATE"}},
+     .records = {kPracticeEh1Loaded, kPracticeEh2}, .pauses = 1, .deaths = 0},
+    {.name = "RewoundOverADeath", .cartridge = "practice",
+     .messages = {kFound, "Rewound: EH1 [0-9:.]+ -> EH1 [0-9:.]+"}, .never = {"State loaded", "times"},
+     .settings = {"rewind_enable = \"true\"", "rewind_granularity = \"1\""},
+     .steps = {{3, "REWIND", 2}},
+     .records = {kPracticeEh1Again, kPracticeEh2}, .pauses = 3, .deaths = 2},
+    {.name = "FastForward", .cartridge = "practice", .messages = {kFound, kFastForward}, .never = kNoJump,
+     .settings = {"fastforward_ratio = \"10.0\""}, .steps = {{5, "FAST_FORWARD"}, {6, "FAST_FORWARD"}},
+     .records = kPracticeStraight, .pauses = 2, .deaths = 1},
+    {.name = "RunAheadOneFrame", .cartridge = "practice", .messages = {kFound}, .never = kAsWithoutRunAhead,
+     .runAhead = 1, .records = kPracticeStraight, .pauses = 2, .deaths = 1},
+    {.name = "RunAheadTwoFrames", .cartridge = "practice", .messages = {kFound}, .never = kAsWithoutRunAhead,
+     .runAhead = 2, .records = kPracticeStraight, .pauses = 2, .deaths = 1},
+    {.name = "RunAheadOneFrameSecondInstance", .cartridge = "practice", .messages = {kFound},
+     .never = kAsWithoutRunAhead, .runAhead = 1, .secondInstance = true, .records = kPracticeStraight, .pauses = 2,
+     .deaths = 1},
+    {.name = "RunAheadTwoFramesSecondInstance", .cartridge = "practice", .messages = {kFound},
+     .never = kAsWithoutRunAhead, .runAhead = 2, .secondInstance = true, .records = kPracticeStraight, .pauses = 2,
+     .deaths = 1},
+    {.name = "ResetAfterTheFirstLevel", .cartridge = "practice", .messages = {kFound}, .never = kNoJump,
+     .steps = {{4, "RESET"}}, .records = kPracticeStraight, .pauses = 2, .deaths = 1},
 };
 
 std::string LoadAverage() {
@@ -178,7 +260,11 @@ TEST_P(RealEmulator, Plays) {
     std::vector<std::regex> patterns;
     for (const char* p : c.messages) patterns.emplace_back(std::regex_replace(p, std::regex("\\{ram\\}"), ram));
 
-    ASSERT_TRUE(retroarch.Start(Cartridge(c.cartridge))) << retroarch.error() << "\n" << retroarch.LogTail();
+    std::vector<std::string> settings(c.settings.begin(), c.settings.end());
+    if (c.runAhead > 0) {
+        for (std::string& line : RunAheadSettings(c.runAhead, c.secondInstance)) settings.push_back(line);
+    }
+    ASSERT_TRUE(retroarch.Start(Cartridge(c.cartridge), settings)) << retroarch.error() << "\n" << retroarch.LogTail();
     if (c.onlySwappedHeader) {
         ASSERT_GE(retroarch.ClearFileOrderHeaders(), 1) << "RetroArch keeps a copy of the file";
         RetroArch::HeaderCopies copies = retroarch.FindHeaderCopies();
@@ -192,6 +278,32 @@ TEST_P(RealEmulator, Plays) {
     Terminal terminal;
     if (c.onScreen) {
         ASSERT_TRUE(terminal.Start(RINGWATCH_PROGRAM, 120, 40));
+    }
+
+    // Run-ahead is on: a second copy of the core, or the counter seen stepping
+    // back within a burst.
+    if (c.runAhead > 0 && c.secondInstance) {
+        EXPECT_EQ(retroarch.CoreCopies(), 2u) << retroarch.LogTail();
+    } else if (c.runAhead > 0) {
+        EXPECT_TRUE(retroarch.SeesCounterStepBack(3s)) << retroarch.LogTail();
+    }
+    for (const Step& step : c.steps) {
+        SCOPED_TRACE(std::string(step.command) + " at say line " + std::to_string(step.say));
+        uint16_t say = 0;
+        auto sayIs = [&](uint16_t line) { return retroarch.ReadRamWord(kSayMarker, &say) && say == line; };
+        // After a reset the tracker must have found the game again first.
+        ASSERT_TRUE(tracker.WaitUntil([&] { return sayIs(step.say) && tracker.ready(); }, 30s))
+            << "say line " << say << "\n" << Log();
+        ASSERT_TRUE(retroarch.Command(step.command));
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        // A state load (each step of a rewind is one) clears work RAM before
+        // it copies the state's in: a marker read as 0 is such a moment.
+        while (step.untilBelow > 0 && !(retroarch.ReadRamWord(kSayMarker, &say) && say != 0 && say < step.untilBelow)) {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << retroarch.LogTail();
+            std::this_thread::sleep_for(4ms);
+            ASSERT_TRUE(retroarch.Command(step.command));
+            tracker.Poll();
+        }
     }
 
     if (c.then != Then::Nothing) {
@@ -233,9 +345,16 @@ TEST_P(RealEmulator, Plays) {
         for (const Message& m : tracker.messages()) EXPECT_FALSE(std::regex_search(m.text, std::regex(pattern))) << m.text;
     }
     SCOPED_TRACE(std::to_string(g_unseenFrames) + " game frames no pass read (load average " + LoadAverage() + ")");
-    if (c.truth != nullptr) {
+    if (c.truth != nullptr || !c.records.empty()) {
         EXPECT_TRUE(tracker.ready());
-        c.truth(tracker.snapshot().stats);
+        if (c.truth != nullptr) c.truth(tracker.snapshot().stats);
+        if (!c.records.empty()) ExpectRecords(c, tracker.snapshot().stats);
+    }
+    // Save states and run-ahead need the core's info file: without it
+    // RetroArch says so and goes on without them.
+    const std::string retroarchLog = retroarch.LogTail(1 << 22);
+    for (const char* refused : {"Run-Ahead unavailable", "does not support save states"}) {
+        EXPECT_EQ(retroarchLog.find(refused), std::string::npos) << retroarchLog;
     }
     if (c.onScreen) {
         std::string screen, missing;

@@ -47,7 +47,12 @@ const char kConfig[] =
     "menu_show_dump_disc = \"false\"\n"
     "menu_navigation_wraparound_enable = \"false\"\n"
     "savestate_auto_save = \"false\"\n"
-    "savestate_auto_load = \"false\"\n";
+    "savestate_auto_load = \"false\"\n"
+    // Save states and run-ahead need the core's info file (Debian's
+    // libretro-core-info), found beside the core's folder; the cache of the
+    // info files is not written into that system folder.
+    "libretro_info_path = \"/usr/share/libretro/info\"\n"
+    "core_info_cache_enable = \"false\"\n";
 
 struct Mapping {
     uint64_t start;
@@ -126,14 +131,22 @@ RetroArch::~RetroArch() {
     if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
 }
 
-bool RetroArch::Start(const std::string& cartridge) {
+std::vector<std::string> RunAheadSettings(uint32_t frames, bool secondInstance) {
+    return {"run_ahead_enabled = \"true\"", "run_ahead_frames = \"" + std::to_string(frames) + "\"",
+            std::string("run_ahead_secondary_instance = \"") + (secondInstance ? "true" : "false") + "\""};
+}
+
+bool RetroArch::Start(const std::string& cartridge, const std::vector<std::string>& settings) {
     Kill();
     error_.clear();
     for (const char* sub : {"system", "saves", "states", "cache"}) std::filesystem::create_directories(dir_ + sub);
     const std::string config = dir_ + "retroarch.cfg";
     {
         std::ofstream out(config);
-        out << kConfig << "system_directory = \"" << dir_ << "system\"\n"
+        // A key's first line wins: the caller's settings come first.
+        for (const std::string& line : settings) out << line << "\n";
+        out << kConfig << "libretro_directory = \"" << std::filesystem::path(core_).parent_path().string() << "\"\n"
+            << "system_directory = \"" << dir_ << "system\"\n"
             << "savefile_directory = \"" << dir_ << "saves\"\n"
             << "savestate_directory = \"" << dir_ << "states\"\n"
             << "cache_directory = \"" << dir_ << "cache\"\n"
@@ -158,10 +171,15 @@ bool RetroArch::Start(const std::string& cartridge) {
     // Its home is the test's directory too: nothing of the user's is read or written.
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
-        if (std::strncmp(*e, "HOME=", 5) != 0 && std::strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0) env.push_back(*e);
+        if (std::strncmp(*e, "HOME=", 5) != 0 && std::strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0 &&
+            std::strncmp(*e, "TMPDIR=", 7) != 0) {
+            env.push_back(*e);
+        }
     }
     env.push_back("HOME=" + dir_);
     env.push_back("XDG_CONFIG_HOME=" + dir_);
+    // The copy of the core that a second run-ahead instance loads goes there too.
+    env.push_back("TMPDIR=" + dir_);
     std::vector<std::string> args = {"dbus-run-session", "--", "retroarch", "--config", config, "-L", core_, cartridge};
     std::vector<char*> argv, envp;
     for (std::string& a : args) argv.push_back(a.data());
@@ -274,6 +292,34 @@ uint64_t RetroArch::CoreBase() const {
         }
     }
     return base;
+}
+
+size_t RetroArch::CoreCopies() const {
+    std::vector<std::string> paths;
+    for (const Mapping& m : MappingsOf(pid_)) {
+        if (std::filesystem::path(m.path).filename() == "genesis_plus_gx_libretro.so" &&
+            std::find(paths.begin(), paths.end(), m.path) == paths.end()) {
+            paths.push_back(m.path);
+        }
+    }
+    return paths.size();
+}
+
+bool RetroArch::SeesCounterStepBack(std::chrono::milliseconds timeout) const {
+    // The low word of the global frame counter (0xFFFE0C, a long): a step back
+    // within a burst is a few frames.
+    constexpr uint32_t counterLow = 0xFFFE0E;
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    uint16_t last = 0;
+    bool read = false;
+    while (std::chrono::steady_clock::now() < deadline) {
+        uint16_t now = 0;
+        if (!ReadRamWord(counterLow, &now)) continue;
+        if (read && static_cast<uint16_t>(last - now) >= 1 && static_cast<uint16_t>(last - now) <= 12) return true;
+        last = now;
+        read = true;
+    }
+    return false;
 }
 
 bool RetroArch::ReadRamWord(uint32_t address, uint16_t* value) const {

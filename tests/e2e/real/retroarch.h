@@ -21,7 +21,9 @@ class RetroArch {
 
     // Starts it on `cartridge` and waits until the core is loaded and its
     // work RAM is mapped. False, with the reason in error(), otherwise.
-    bool Start(const std::string& cartridge);
+    // `settings`: configuration lines ("key = \"value\"") that take the place
+    // of its own for those keys.
+    bool Start(const std::string& cartridge, const std::vector<std::string>& settings = {});
     // SIGKILL, then waits until the process is gone.
     void Kill();
     uint32_t pid() const { return pid_; }
@@ -41,6 +43,13 @@ class RetroArch {
 
     // The core module's load address (its lowest mapping), 0 when not loaded.
     uint64_t CoreBase() const;
+    // Copies of the core mapped: two while run-ahead runs a second instance
+    // (RetroArch loads a copy of the module for it).
+    size_t CoreCopies() const;
+    // Whether the global frame counter, read back to back for up to
+    // `timeout`, steps back: single-instance run-ahead loads the last real
+    // frame's state on every frame it shows.
+    bool SeesCounterStepBack(std::chrono::milliseconds timeout) const;
     // The 16-bit word at 68000 address `address` of work RAM; false when it
     // can't be read.
     bool ReadRamWord(uint32_t address, uint16_t* value) const;
@@ -71,6 +80,10 @@ class RetroArch {
     uint32_t pid_ = 0;       // RetroArch's
     int commands_ = -1;      // write end of its standard input
 };
+
+// The configuration lines of run-ahead by `frames` frames, in a second
+// instance of the core or in the one instance.
+std::vector<std::string> RunAheadSettings(uint32_t frames, bool secondInstance);
 
 // The offset of the core's work RAM from its load address, from the core's
 // symbol table (the symbol work_ram); 0 when it can't be read.
