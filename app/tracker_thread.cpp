@@ -38,6 +38,8 @@ void Pass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log, FrameWatch
         ShiftPrevFields(snapshot.ram);
         ClassifyTick(snapshot);
         break;
+    case ReadWindowResult::RamCleared:
+        break;   // a state being loaded: the next pass reads the game again
     case ReadWindowResult::WindowGood: {
         const RamMirror previous = snapshot.ram;
         DecodeRamWindow(link.connection.window, snapshot.ram);

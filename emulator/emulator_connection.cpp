@@ -178,6 +178,7 @@ void EmulatorLinkReset(EmulatorLink& link, const ProcessApi& api) {
     std::memset(&link.scratch, 0, sizeof link.scratch);
     link.attached = false;
     link.identified = false;
+    link.clearedReads = 0;
     link.api = &api;
     int count = 0;
     const EmulatorNames* candidates = EmulatorCandidates(&count);
@@ -335,9 +336,13 @@ void IdentifyGame(EmulatorLink& link, LogBuffer& log) {
 
 namespace {
 
-// How long the window is read again when the RAM signature is missing, before
-// the game is taken for gone: a load's clearing lasts microseconds.
-constexpr double kSignatureRereadSeconds = 0.002;
+// A window of nothing but zeros: work RAM cleared.
+bool WindowCleared(const uint8_t* window, size_t size) {
+    for (size_t i = 0; i < size; ++i) {
+        if (window[i] != 0) return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -347,23 +352,21 @@ ReadWindowResult ReadWindow(EmulatorLink& link, LogBuffer& log) {
         ReportReadFailure(link, log, link.api->lastError());
         return ReadWindowResult::ReadFailed;
     }
-    // A state loaded into the core clears work RAM before it copies the
-    // state's in: a read in between finds zeros for a few microseconds. The
-    // window is read again before the game is taken for gone.
-    const uint64_t start = ClockNow();
-    const double limit = kSignatureRereadSeconds * static_cast<double>(ClockFrequency());
-    while (!SignatureMatches(connection.window + kSignatureWindowOffset) &&
-           static_cast<double>(ClockNow() - start) < limit) {
-        if (!link.api->readMemory(connection.process, connection.ramBase, connection.window, connection.windowSize)) {
-            ReportReadFailure(link, log, link.api->lastError());
-            return ReadWindowResult::ReadFailed;
-        }
+    if (SignatureMatches(connection.window + kSignatureWindowOffset)) {
+        link.clearedReads = 0;
+        return ReadWindowResult::WindowGood;
     }
-    if (!SignatureMatches(connection.window + kSignatureWindowOffset)) {
-        LogAppend(log, ClockNow(), "Unknown checksum at end of RAM");
-        return ReadWindowResult::SignatureMismatch;
+    // A state loaded into the core, or a reset of the console, clears work
+    // RAM before the state's is copied in or the game starts again: a read in
+    // between finds nothing but zeros. The game is taken for gone only when
+    // the RAM stays cleared.
+    if (link.clearedReads < kClearedReadsMax && WindowCleared(connection.window, connection.windowSize)) {
+        ++link.clearedReads;
+        return ReadWindowResult::RamCleared;
     }
-    return ReadWindowResult::WindowGood;
+    link.clearedReads = 0;
+    LogAppend(log, ClockNow(), "Unknown checksum at end of RAM");
+    return ReadWindowResult::SignatureMismatch;
 }
 
 void Disconnect(EmulatorLink& link) {

@@ -84,10 +84,16 @@ struct EmulatorLink {
     EmulatorConnection connection;
     bool attached;            // the process is open and the core module was found
     bool identified;          // the game is identified and the RAM window set up
+    uint32_t clearedReads;    // windows in a row found cleared to zeros
     AttachScratch scratch;
 };
 
-enum class ReadWindowResult { ReadFailed, SignatureMismatch, WindowGood };
+// Windows in a row that may be found cleared to zeros (a state being loaded,
+// the console reset) before the game is taken for gone: about a second of
+// passes.
+inline constexpr uint32_t kClearedReadsMax = 160;
+
+enum class ReadWindowResult { ReadFailed, SignatureMismatch, RamCleared, WindowGood };
 
 // [SECTION] Attach, IdentifyGame, ReadWindow, Disconnect
 

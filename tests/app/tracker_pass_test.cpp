@@ -65,6 +65,7 @@ struct Passes {
             std::memcpy(at, kRamSignature, kSignatureSize);
         } else {
             std::memset(at, 0, kSignatureSize);
+            at[-1] = 0x4D;   // the menu's own RAM is not cleared
         }
     }
 };

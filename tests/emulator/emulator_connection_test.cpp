@@ -440,6 +440,15 @@ TEST(ReadWindow, SignatureGoneIsAMismatch) {
     h.CoreRam()[kSignatureRamOffset + 11] ^= 1;   // last byte of "SEGA"
     EXPECT_EQ(ReadWindow(*h.tracker, *h.log), ReadWindowResult::SignatureMismatch);
     EXPECT_EQ(h.TakeMessages(), Messages{"Unknown checksum at end of RAM"});
+
+    // Cleared to zeros (a state being loaded): passed over for a while, then a mismatch.
+    std::memset(h.CoreRam(), 0, kWorkRamSize);
+    for (uint32_t pass = 0; pass < kClearedReadsMax; ++pass) {
+        ASSERT_EQ(ReadWindow(*h.tracker, *h.log), ReadWindowResult::RamCleared) << pass;
+    }
+    EXPECT_TRUE(h.TakeMessages().empty());
+    EXPECT_EQ(ReadWindow(*h.tracker, *h.log), ReadWindowResult::SignatureMismatch);
+    EXPECT_EQ(h.TakeMessages(), Messages{"Unknown checksum at end of RAM"});
 }
 
 // A read refused for want of permission (Linux checks it on every read) says
