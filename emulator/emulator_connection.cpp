@@ -37,8 +37,9 @@ void ReportFindFailure(EmulatorLink& link, LogBuffer& log) {
     LogAppend(log, ClockNow(), "ERROR: Could not find process '%s'.", link.connection.processNamesText);
 }
 
-// The OS refused to let this program read the emulator (on Linux: no ptrace
-// permission): said once per attempt, with what the player can do about it.
+// The OS refused to let this program read the emulator (no ptrace
+// permission, or an emulator run at a higher level): said once per attempt,
+// with what the player can do about it.
 void ReportAccessDenied(LogBuffer& log, const char* processName, int error) {
     LogAppend(log, ClockNow(), "ERROR: Not allowed to read process '%s' (error %d). %s", processName, error,
               ProcessAccessFixes());
