@@ -27,21 +27,22 @@ BareReads ReadLikeTheScan(ProcessHandle process) {
     BareReads result;
     uint8_t* buffer = static_cast<uint8_t*>(std::calloc(kScanBufferSize, 1));
     if (buffer == nullptr) return result;
-    const uint64_t limit = ProcessAddressLimit(process);
     const uint64_t start = ClockNow();
-    uint64_t address = 0;
-    MemoryRegion region{};
-    while (ProcessQueryRegion(process, address, &region)) {
-        if (region.state == kMemCommit && region.protect != kPageNoAccess) {
-            const size_t size = static_cast<size_t>(std::min<uint64_t>(region.regionSize, kScanBufferSize));
-            if (ProcessReadMemory(process, region.baseAddress, buffer, size)) {
+    MemoryRange ranges[kRangeListCapacity];
+    int count = kRangeListCapacity;
+    for (uint64_t from = 0; count == kRangeListCapacity; from = ranges[count - 1].base + ranges[count - 1].size) {
+        if (ProcessListReadable(process, from, UINT64_MAX, ranges, kRangeListCapacity, &count).status !=
+                ProcessStatus::Ok ||
+            count == 0) {
+            break;
+        }
+        for (int i = 0; i < count; ++i) {
+            const size_t size = static_cast<size_t>(std::min<uint64_t>(ranges[i].size, kScanBufferSize));
+            if (ProcessRead(process, ranges[i].base, buffer, size).status == ProcessStatus::Ok) {
                 ++result.regions;
                 result.bytes += size;
             }
         }
-        const uint64_t next = region.baseAddress + region.regionSize;
-        if (next <= address || next >= limit) break;
-        address = next;
     }
     result.seconds = Seconds(ClockNow() - start);
     std::free(buffer);

@@ -13,8 +13,8 @@ struct BareReads {
     double seconds = 0;     // wall time of the walk
 };
 
-// Every committed, readable region from address 0 to the top of the process's
-// address space, each read up to the scan buffer's size into one buffer.
+// Every readable range from address 0 to the top of the process's address
+// space, each read up to the scan buffer's size into one buffer.
 BareReads ReadLikeTheScan(ProcessHandle process);
 
 // Attaches a tracker to `who` (process `pid`), an emulator running another

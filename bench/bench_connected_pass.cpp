@@ -65,7 +65,8 @@ void BM_BareWindowRead(benchmark::State& state) {
     if (!connected.Connect(state)) return;
     EmulatorConnection& connection = connected.tracker->connection;
     for (auto _ : state) {
-        if (!ProcessReadMemory(connection.process, connection.ramBase, connection.window, kWindowSize)) {
+        if (ProcessRead(connection.process, connection.ramBase, connection.window, kWindowSize).status !=
+            ProcessStatus::Ok) {
             state.SkipWithError("the window read failed");
             break;
         }

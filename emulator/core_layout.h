@@ -7,17 +7,20 @@
 
 #include "emulator/game_variables.h"
 
-// RetroArch and the core as built for Windows (also what Wine runs on Linux).
+// RetroArch's program and the Genesis Plus GX core's library, by their names
+// without the endings the system they are built for gives them
+// (kProgramForms in platform/process_memory.h has those).
+inline constexpr const char* kEmulatorProgramName = "retroarch";
+inline constexpr const char* kCoreLibraryName = "genesis_plus_gx_libretro";
+// The same as the .exe and .dll builds name them: what the stand-in emulator
+// is called, whatever the system it runs on.
 inline constexpr const char* kEmulatorProcessName = "retroarch.exe";
 inline constexpr const char* kCoreModuleName = "genesis_plus_gx_libretro.dll";
-// RetroArch and the core as Linux distributions build them.
-inline constexpr const char* kLinuxEmulatorProcessName = "retroarch";
-inline constexpr const char* kLinuxCoreModuleName = "genesis_plus_gx_libretro.so";
 
 // Work RAM (emulator/game_variables.h) from the core module's load
 // address, where the builds of the core long in use keep it. Other builds keep
-// it elsewhere in their data (today's: + 0x82A060 on 64-bit Windows, + 0xBFE8C0
-// on Linux); it is then found by its signature.
+// it elsewhere in their data (today's: + 0x82A060 in the 64-bit .dll, + 0xBFE8C0
+// in the .so); it is then found by its signature.
 inline constexpr uint64_t kWorkRamOffsetInModule = 0x2A1060;
 
 // The window read on every pass: work RAM from kWindowFirstAddress to its end.

@@ -6,23 +6,13 @@
 #include <cstring>
 
 #include "emulator/header_search.h"
+#include "emulator/memory_walk.h"
 #include "emulator/work_ram_search.h"
 #include "platform/clock.h"
 
 const ProcessApi kPlatformProcessApi = {
-    ProcessSnapshotTake,      ProcessSnapshotFirst, ProcessSnapshotNext, ProcessSnapshotClose,
-    ProcessOpen,              ProcessClose,         ProcessEnumModules,  ProcessModuleFileName,
-    ProcessModuleInformation, ProcessQueryRegion,   ProcessReadMemory,   ProcessLastError,
-    ProcessAddressLimit,
+    ProcessFind, ProcessOpen, ProcessClose, ProcessFindModule, ProcessListReadable, ProcessRead,
 };
-
-const EmulatorNames* EmulatorCandidates(int* count) {
-    static const EmulatorNames kWindows[] = {{kEmulatorProcessName, kCoreModuleName}};
-    static const EmulatorNames kLinux[] = {{kLinuxEmulatorProcessName, kLinuxCoreModuleName},
-                                           {kEmulatorProcessName, kCoreModuleName}};
-    *count = kWindowsProgramNames ? 1 : 2;
-    return kWindowsProgramNames ? kWindows : kLinux;
-}
 
 namespace {
 
@@ -38,12 +28,6 @@ bool SignatureMatches(const uint8_t* bytes) {
                        kSignatureSize - kSignatureHeadSize) == 0;
 }
 
-// The text after the last path separator, or the whole path.
-const char* FileNameOf(const char* path) {
-    const char* separator = std::strrchr(path, kModulePathSeparator);
-    return separator != nullptr ? separator + 1 : path;
-}
-
 void CloseProcess(EmulatorLink& link) {
     if (link.connection.process != nullptr) link.api->close(link.connection.process);
     link.connection.process = nullptr;
@@ -53,8 +37,9 @@ void ReportFindFailure(EmulatorLink& link, LogBuffer& log) {
     LogAppend(log, ClockNow(), "ERROR: Could not find process '%s'.", link.connection.processNamesText);
 }
 
-// The OS refused to let this program read the emulator (on Linux: no ptrace
-// permission): said once per attempt, with what the player can do about it.
+// The OS refused to let this program read the emulator (no ptrace
+// permission, or an emulator run at a higher level): said once per attempt,
+// with what the player can do about it.
 void ReportAccessDenied(LogBuffer& log, const char* processName, int error) {
     LogAppend(log, ClockNow(), "ERROR: Not allowed to read process '%s' (error %d). %s", processName, error,
               ProcessAccessFixes());
@@ -62,12 +47,12 @@ void ReportAccessDenied(LogBuffer& log, const char* processName, int error) {
 
 // A read of the emulator's memory failed: the emulator is gone, or this
 // program may no longer read it.
-void ReportReadFailure(EmulatorLink& link, LogBuffer& log, int error) {
-    if (ProcessErrorIsAccessDenied(error, false)) {
-        ReportAccessDenied(log, link.connection.processName, error);
+void ReportReadFailure(EmulatorLink& link, LogBuffer& log, ProcessResult failure) {
+    if (failure.status == ProcessStatus::Denied) {
+        ReportAccessDenied(log, link.connection.processName, failure.error);
     } else {
-        LogAppend(log, ClockNow(), "ReadProcessMemory failed with error code '%d' -- Disconnecting from %s", error,
-                  link.connection.processName);
+        LogAppend(log, ClockNow(), "ReadProcessMemory failed with error code '%d' -- Disconnecting from %s",
+                  failure.error, link.connection.processName);
     }
 }
 
@@ -94,44 +79,33 @@ uint8_t* ScanBufferGet(ScanBuffer& buffer, LogBuffer& log) {
     return buffer.bytes;
 }
 
-// Walks the emulator's memory up to the top of its user address space, region
-// by region, for the cartridge header, reading at most the first 60 MiB of
-// each committed, accessible region.
+WalkStorage StorageOf(EmulatorLink& link, uint8_t* buffer) {
+    return {buffer, kScanBufferSize, link.scratch.ranges, kRangeListCapacity};
+}
+
+bool HeaderInPiece(void*, const uint8_t* bytes, size_t size, uint64_t) {
+    return FindHeaderPattern(bytes, size) != kHeaderNotFound;
+}
+
+// Walks the emulator's readable memory, the whole user address space, for
+// the cartridge header, reading at most the first 60 MiB of each range.
 ScanResult HeaderScan(EmulatorLink& link, LogBuffer& log, ScanBuffer& scanBuffer) {
     EmulatorConnection& connection = link.connection;
     uint8_t* buffer = ScanBufferGet(scanBuffer, log);
     if (buffer == nullptr) return ScanResult::Done;
-    const uint64_t limit = link.api->addressLimit(connection.process);
-    uint64_t address = 0;
-    for (;;) {
-        MemoryRegion region{};
-        if (!link.api->queryRegion(connection.process, address, &region)) {
-            if (address == 0) {
-                const int error = link.api->lastError();
-                if (ProcessErrorIsAccessDenied(error, false)) {
-                    ReportAccessDenied(log, connection.processName, error);
-                } else {
-                    LogAppend(log, ClockNow(), "Lost connection to '%s' -- Disconnecting", connection.processName);
-                }
-                return ScanResult::LostConnection;
-            }
-            break;
-        }
-        if (region.state == kMemCommit && region.protect != kPageNoAccess) {
-            size_t size = region.regionSize < kScanBufferSize ? static_cast<size_t>(region.regionSize)
-                                                               : size_t{kScanBufferSize};
-            if (link.api->readMemory(connection.process, region.baseAddress, buffer, size)) {
-                if (FindHeaderPattern(buffer, size) != kHeaderNotFound) {
-                    connection.headerFound = 1;
-                    break;
-                }
-            }
-        }
-        uint64_t next = region.baseAddress + region.regionSize;
-        // A region that doesn't move the walk on (or wraps) would loop forever.
-        if (next <= address || next >= limit) break;
-        address = next;
+    const MemoryWalk walk{0, UINT64_MAX, 0, true, HeaderInPiece, nullptr};
+    bool found = false;
+    const ProcessResult listed =
+        WalkReadableMemory(*link.api, connection.process, walk, StorageOf(link, buffer), &found);
+    if (listed.status == ProcessStatus::Denied) {
+        ReportAccessDenied(log, connection.processName, listed.error);
+        return ScanResult::LostConnection;
     }
+    if (listed.status != ProcessStatus::Ok) {
+        LogAppend(log, ClockNow(), "Lost connection to '%s' -- Disconnecting", connection.processName);
+        return ScanResult::LostConnection;
+    }
+    if (found) connection.headerFound = 1;
     return ScanResult::Done;
 }
 
@@ -146,22 +120,17 @@ enum class SignatureResult { Found, Missing, ReadFailed };
 SignatureResult LocateSignature(EmulatorLink& link, LogBuffer& log, ScanBuffer& scanBuffer) {
     EmulatorConnection& connection = link.connection;
     uint8_t probe[kSignatureProbeSize];
-    if (link.api->readMemory(connection.process, connection.ramBase + kSignatureRamOffset, probe, sizeof probe)) {
-        if (SignatureMatches(probe)) return SignatureResult::Found;
-    } else {
-        const int error = link.api->lastError();
-        MemoryRegion region{};
-        // As in the header scan, a process that answers no query of address
-        // 0 has ended.
-        if (ProcessErrorIsAccessDenied(error, false) || !link.api->queryRegion(connection.process, 0, &region)) {
-            ReportReadFailure(link, log, error);
-            return SignatureResult::ReadFailed;
-        }
+    const ProcessResult probed =
+        link.api->read(connection.process, connection.ramBase + kSignatureRamOffset, probe, sizeof probe);
+    if (probed.status == ProcessStatus::Ok && SignatureMatches(probe)) return SignatureResult::Found;
+    if (probed.status == ProcessStatus::Gone || probed.status == ProcessStatus::Denied) {
+        ReportReadFailure(link, log, probed);
+        return SignatureResult::ReadFailed;
     }
     uint8_t* buffer = ScanBufferGet(scanBuffer, log);
     uint64_t ramBase = 0;
     if (buffer == nullptr || !SearchWorkRam(*link.api, connection.process, connection.coreBase, connection.coreSize,
-                                            buffer, kScanBufferSize, &ramBase)) {
+                                            StorageOf(link, buffer), &ramBase)) {
         return SignatureResult::Missing;
     }
     connection.ramBase = ramBase;
@@ -180,105 +149,93 @@ void EmulatorLinkReset(EmulatorLink& link, const ProcessApi& api) {
     link.identified = false;
     link.clearedReads = 0;
     link.api = &api;
-    int count = 0;
-    const EmulatorNames* candidates = EmulatorCandidates(&count);
-    link.connection.processName = candidates[0].process;
-    link.connection.moduleName = candidates[0].module;
-    char* text = link.connection.processNamesText;
-    const size_t size = sizeof link.connection.processNamesText;
+    EmulatorConnection& connection = link.connection;
+    connection.nameCount = kProgramFormCount < kEmulatorFormCapacity ? kProgramFormCount : kEmulatorFormCapacity;
+    for (int i = 0; i < connection.nameCount; ++i) {
+        EmulatorNames& names = connection.names[i];
+        std::snprintf(names.process, sizeof names.process, "%s%s", kEmulatorProgramName,
+                      kProgramForms[i].programEnding);
+        std::snprintf(names.module, sizeof names.module, "%s%s", kCoreLibraryName, kProgramForms[i].libraryEnding);
+        connection.processNames[i] = names.process;
+    }
+    char* text = connection.processNamesText;
+    const size_t size = sizeof connection.processNamesText;
     size_t used = 0;
-    for (int i = 0; i < count && used < size; ++i) {
-        const int wrote = std::snprintf(text + used, size - used, "%s%s", i == 0 ? "" : "' or '", candidates[i].process);
+    for (int i = 0; i < connection.nameCount && used < size; ++i) {
+        const int wrote =
+            std::snprintf(text + used, size - used, "%s%s", i == 0 ? "" : "' or '", connection.names[i].process);
         if (wrote > 0) used += static_cast<size_t>(wrote);
     }
+    connection.processName = connection.names[0].process;
+    connection.moduleName = connection.names[0].module;
 }
 
-void Attach(EmulatorLink& link, LogBuffer& log) {
-    const ProcessApi& api = *link.api;
+namespace {
+
+// Finds the first emulator process by any of its names and opens it.
+bool OpenEmulator(EmulatorLink& link, LogBuffer& log) {
     EmulatorConnection& connection = link.connection;
-    AttachScratch& scratch = link.scratch;
-
-    ProcessSnapshotHandle snapshot = api.snapshotTake();
-    if (snapshot == nullptr) {
-        LogAppend(log, ClockNow(), "Could not get handle snapshot.");
+    uint32_t processId = 0;
+    int which = 0;
+    const ProcessResult found = link.api->find(connection.processNames, connection.nameCount, &processId, &which);
+    if (found.status != ProcessStatus::Ok) {
+        if (found.status != ProcessStatus::Gone) LogAppend(log, ClockNow(), "Could not get handle snapshot.");
         ReportFindFailure(link, log);
-        return;
+        return false;
     }
-    // The first entry is the system's own and is never compared.
-    ProcessEntry entry{};
-    if (!api.snapshotFirst(snapshot, &entry)) {
-        api.snapshotClose(snapshot);
+    connection.processName = connection.names[which].process;
+    connection.moduleName = connection.names[which].module;
+    const ProcessResult opened = link.api->open(processId, &connection.process);
+    if (opened.status == ProcessStatus::Ok) return true;
+    connection.process = nullptr;
+    if (opened.status == ProcessStatus::Denied) {
+        ReportAccessDenied(log, connection.processName, opened.error);
+    } else {
         ReportFindFailure(link, log);
-        return;
     }
-    int candidateCount = 0;
-    const EmulatorNames* candidates = EmulatorCandidates(&candidateCount);
-    const EmulatorNames* found = nullptr;
-    while (found == nullptr) {
-        if (!api.snapshotNext(snapshot, &entry)) {
-            api.snapshotClose(snapshot);
-            ReportFindFailure(link, log);
-            return;
-        }
-        entry.exeFile[kProcessNameSize - 1] = '\0';
-        for (int i = 0; i < candidateCount && found == nullptr; ++i) {
-            if (std::strcmp(entry.exeFile, candidates[i].process) == 0) found = &candidates[i];
-        }
-    }
-    connection.processName = found->process;
-    connection.moduleName = found->module;
-    connection.process = api.open(entry.processId);
-    const int openError = connection.process == nullptr ? api.lastError() : 0;
-    api.snapshotClose(snapshot);
-    if (connection.process == nullptr) {
-        if (ProcessErrorIsAccessDenied(openError, true)) {
-            ReportAccessDenied(log, connection.processName, openError);
-        } else {
-            ReportFindFailure(link, log);
-        }
-        return;
-    }
+    return false;
+}
 
-    std::memset(&scratch.moduleInfo, 0, sizeof scratch.moduleInfo);
-    uint32_t bytesNeeded = 0;
-    if (!api.enumModules(connection.process, scratch.modules, sizeof scratch.modules, &bytesNeeded)) {
+// Finds the core module in the open emulator: its load address and extent,
+// and where its builds long in use keep work RAM.
+bool FindCore(EmulatorLink& link, LogBuffer& log) {
+    EmulatorConnection& connection = link.connection;
+    ModuleImage& core = link.scratch.core;
+    const ProcessResult result = link.api->findModule(connection.process, connection.moduleName, &core);
+    for (int i = 0; i < kModuleListCapacity; ++i) {
+        if ((core.unnamed[i / 64] >> (i % 64) & 1) == 0) continue;
+        LogAppend(log, ClockNow(), "WARNING: Could not get module name for index %i in %s", i, connection.processName);
+    }
+    if (result.status != ProcessStatus::Ok && core.path[0] != '\0') {
+        LogAppend(log, ClockNow(), "ERROR: Could not get module information for %s", connection.moduleName);
+        return false;
+    }
+    if (result.status != ProcessStatus::Ok) {
         LogAppend(log, ClockNow(), "ERROR: Could not enumerate '%s' modules.", connection.processName);
+        return false;
+    }
+    if (core.base == 0) {
+        LogAppend(log, ClockNow(), "WARNING: %s did not have module %s loaded. Retrying.", connection.processName,
+                  connection.moduleName);
+        return false;
+    }
+    LogAppend(log, ClockNow(), "SUCCESS: Loaded %s in %s.", core.path, connection.processName);
+    connection.coreBase = core.base;
+    connection.coreSize = core.size;
+    connection.ramBase = connection.coreBase + kWorkRamOffsetInModule;
+    return true;
+}
+
+}  // namespace
+
+void Attach(EmulatorLink& link, LogBuffer& log) {
+    if (!OpenEmulator(link, log)) return;
+    if (!FindCore(link, log)) {
         CloseProcess(link);
         return;
     }
-    uint32_t moduleCount = bytesNeeded / sizeof(ModuleHandle);
-    if (moduleCount > kModuleHandleCapacity) moduleCount = kModuleHandleCapacity;
-
-    for (uint32_t i = 0; i < moduleCount; ++i) {
-        std::memset(scratch.modulePath, 0, sizeof scratch.modulePath);
-        uint32_t length = api.moduleFileName(connection.process, scratch.modules[i], scratch.modulePath,
-                                             kModulePathSize);
-        if (length == 0) {
-            LogAppend(log, ClockNow(), "WARNING: Could not get module name for index %i in %s", static_cast<int>(i),
-                      connection.processName);
-            continue;
-        }
-        scratch.modulePath[kModulePathSize - 1] = '\0';
-        const char* fileName = FileNameOf(scratch.modulePath);
-        if (std::strcmp(fileName, connection.moduleName) != 0) continue;
-
-        if (!api.moduleInformation(connection.process, scratch.modules[i], &scratch.moduleInfo)) {
-            LogAppend(log, ClockNow(), "ERROR: Could not get module information for %s", fileName);
-            CloseProcess(link);
-            return;
-        }
-        LogAppend(log, ClockNow(), "SUCCESS: Loaded %s in %s.", scratch.modulePath, connection.processName);
-        connection.coreBase = scratch.moduleInfo.baseOfDll;
-        connection.coreSize = scratch.moduleInfo.sizeOfImage;
-        connection.ramBase = connection.coreBase + kWorkRamOffsetInModule;
-        link.attached = true;
-        IdentifyGame(link, log);
-        return;
-    }
-
-    LogAppend(log, ClockNow(), "WARNING: %s did not have module %s loaded. Retrying.", connection.processName,
-              connection.moduleName);
-    CloseProcess(link);
+    link.attached = true;
+    IdentifyGame(link, log);
 }
 
 namespace {
@@ -348,8 +305,10 @@ bool WindowCleared(const uint8_t* window, size_t size) {
 
 ReadWindowResult ReadWindow(EmulatorLink& link, LogBuffer& log) {
     EmulatorConnection& connection = link.connection;
-    if (!link.api->readMemory(connection.process, connection.ramBase, connection.window, connection.windowSize)) {
-        ReportReadFailure(link, log, link.api->lastError());
+    const ProcessResult read = link.api->read(connection.process, connection.ramBase, connection.window,
+                                              connection.windowSize);
+    if (read.status != ProcessStatus::Ok) {
+        ReportReadFailure(link, log, read);
         return ReadWindowResult::ReadFailed;
     }
     if (SignatureMatches(connection.window + kSignatureWindowOffset)) {

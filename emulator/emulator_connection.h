@@ -20,19 +20,13 @@
 
 // [SECTION] ProcessApi: the calls of platform/process_memory.h, replaceable.
 struct ProcessApi {
-    ProcessSnapshotHandle (*snapshotTake)();
-    bool (*snapshotFirst)(ProcessSnapshotHandle snapshot, ProcessEntry* entry);
-    bool (*snapshotNext)(ProcessSnapshotHandle snapshot, ProcessEntry* entry);
-    void (*snapshotClose)(ProcessSnapshotHandle snapshot);
-    ProcessHandle (*open)(uint32_t processId);
+    ProcessResult (*find)(const char* const* names, int count, uint32_t* processId, int* which);
+    ProcessResult (*open)(uint32_t processId, ProcessHandle* process);
     void (*close)(ProcessHandle process);
-    bool (*enumModules)(ProcessHandle process, ModuleHandle* modules, uint32_t arrayBytes, uint32_t* bytesNeeded);
-    uint32_t (*moduleFileName)(ProcessHandle process, ModuleHandle module, char* path, uint32_t size);
-    bool (*moduleInformation)(ProcessHandle process, ModuleHandle module, ModuleInfo* info);
-    bool (*queryRegion)(ProcessHandle process, uint64_t address, MemoryRegion* region);
-    bool (*readMemory)(ProcessHandle process, uint64_t address, void* buffer, size_t size);
-    int (*lastError)();
-    uint64_t (*addressLimit)(ProcessHandle process);
+    ProcessResult (*findModule)(ProcessHandle process, const char* fileName, ModuleImage* image);
+    ProcessResult (*listReadable)(ProcessHandle process, uint64_t from, uint64_t to, MemoryRange* ranges, int capacity,
+                                  int* count);
+    ProcessResult (*read)(ProcessHandle process, uint64_t address, void* buffer, size_t size);
 };
 
 // The platform backend.
@@ -40,18 +34,22 @@ extern const ProcessApi kPlatformProcessApi;
 
 // [SECTION] EmulatorConnection and EmulatorLink
 
-inline constexpr int kModuleHandleCapacity = 1024;                // 8192 bytes of handles
-inline constexpr uint32_t kModulePathSize = 260;                   // MAX_PATH
+inline constexpr int kEmulatorFormCapacity = 4;    // kinds of emulator build looked for at most
+inline constexpr int kRangeListCapacity = 256;     // readable ranges listed at a time
 
 // A process name and the core module looked for in such a process.
 struct EmulatorNames {
-    const char* process;
-    const char* module;
+    char process[32];                     // "retroarch.exe", "retroarch"
+    char module[40];                      // "genesis_plus_gx_libretro.dll", ".so"
 };
 
 struct EmulatorConnection {
     const char* processName;              // the process looked for or found: "retroarch.exe", "retroarch"
     const char* moduleName;               // the core looked for in it: "genesis_plus_gx_libretro.dll", ".so"
+    EmulatorNames names[kEmulatorFormCapacity];   // the emulators looked for, one per program form of the OS,
+                                                  // in its order: the first process with any of the names is taken
+    const char* processNames[kEmulatorFormCapacity];   // names[i].process, for the look-up
+    int nameCount;
     char processNamesText[64];            // every process name looked for, for messages: "retroarch' or 'retroarch.exe"
     ProcessHandle process;                // open exactly while attached
     uint64_t coreBase;                    // emulator address: the core's load address while attached
@@ -63,16 +61,10 @@ struct EmulatorConnection {
     uint8_t windowStorage[kWindowSize];   // where `window` points while identified
 };
 
-// The emulators looked for on this OS, `count` of them: RetroArch as the OS
-// builds it and, on Linux, also the Windows RetroArch under Wine. The first
-// process in the snapshot with any of the names is taken.
-const EmulatorNames* EmulatorCandidates(int* count);
-
-// Working storage of an attach attempt.
+// Working storage of an attach attempt and of the walks over the emulator's memory.
 struct AttachScratch {
-    ModuleHandle modules[kModuleHandleCapacity];
-    char modulePath[kModulePathSize];
-    ModuleInfo moduleInfo;
+    ModuleImage core;
+    MemoryRange ranges[kRangeListCapacity];
 };
 
 // The tracker thread's link to the emulator: everything it keeps about the

@@ -1,11 +1,31 @@
 #include "emulator/work_ram_search.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace {
 
-bool Readable(const MemoryRegion& region) { return region.state == kMemCommit && region.protect != kPageNoAccess; }
+struct SignatureSearch {
+    uint64_t imageBase;
+    uint64_t imageEnd;
+    uint64_t ramBase;      // set when found
+};
+
+// The first signature in the piece whose work RAM lies inside the image.
+bool SignatureInPiece(void* context, const uint8_t* bytes, size_t size, uint64_t address) {
+    SignatureSearch& search = *static_cast<SignatureSearch*>(context);
+    for (size_t from = 0; from < size;) {
+        const ptrdiff_t found = FindRamSignature(bytes + from, size - from, address + from);
+        if (found == kSignatureNotFound) return false;
+        const uint64_t hit = address + from + static_cast<uint64_t>(found);
+        if (hit >= search.imageBase + kSignatureRamOffset &&
+            hit - kSignatureRamOffset + kWorkRamSize <= search.imageEnd) {
+            search.ramBase = hit - kSignatureRamOffset;
+            return true;
+        }
+        from += static_cast<size_t>(found) + 1;
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -29,34 +49,12 @@ ptrdiff_t FindRamSignature(const uint8_t* data, size_t size, uint64_t address) {
 }
 
 bool SearchWorkRam(const ProcessApi& api, ProcessHandle process, uint64_t imageBase, uint64_t imageSize,
-                   uint8_t* buffer, size_t bufferSize, uint64_t* ramBase) {
-    const uint64_t imageEnd = imageBase + imageSize;
-    if (imageEnd < imageBase || bufferSize < kSignatureSize) return false;
-    uint64_t address = imageBase;
-    while (address < imageEnd) {
-        MemoryRegion region{};
-        if (!api.queryRegion(process, address, &region)) return false;
-        const uint64_t regionEnd = std::min(region.baseAddress + region.regionSize, imageEnd);
-        if (regionEnd <= address) return false;   // a region that doesn't move the walk on
-        if (Readable(region)) {
-            for (uint64_t at = address;;) {
-                const size_t size = static_cast<size_t>(std::min<uint64_t>(bufferSize, regionEnd - at));
-                if (!api.readMemory(process, at, buffer, size)) break;
-                for (size_t from = 0; from < size;) {
-                    const ptrdiff_t found = FindRamSignature(buffer + from, size - from, at + from);
-                    if (found == kSignatureNotFound) break;
-                    const uint64_t hit = at + from + static_cast<uint64_t>(found);
-                    if (hit >= imageBase + kSignatureRamOffset && hit - kSignatureRamOffset + kWorkRamSize <= imageEnd) {
-                        *ramBase = hit - kSignatureRamOffset;
-                        return true;
-                    }
-                    from += static_cast<size_t>(found) + 1;
-                }
-                if (at + size >= regionEnd) break;
-                at += size - (kSignatureSize - 1);
-            }
-        }
-        address = regionEnd;
-    }
-    return false;
+                   const WalkStorage& storage, uint64_t* ramBase) {
+    SignatureSearch search{imageBase, imageBase + imageSize, 0};
+    if (search.imageEnd < imageBase || storage.bufferSize < kSignatureSize) return false;
+    const MemoryWalk walk{imageBase, search.imageEnd, kSignatureSize - 1, false, SignatureInPiece, &search};
+    bool found = false;
+    WalkReadableMemory(api, process, walk, storage, &found);
+    if (found) *ramBase = search.ramBase;
+    return found;
 }

@@ -1,14 +1,14 @@
 // Finding work RAM by its signature inside the core module's image, for core
 // builds that keep it somewhere other than the load address + 0x2A1060.
-// Every build of the core puts it elsewhere in its data (today + 0x82A060 on
-// 64-bit Windows, + 0xBFE8C0 on Linux), but while Sonic 2 runs the game's
+// Every build of the core puts it elsewhere in its data (today + 0x82A060 in
+// the 64-bit .dll, + 0xBFE8C0 in the .so), but while Sonic 2 runs the game's
 // signature sits at RAM offset 65500 whatever the build.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "emulator/emulator_connection.h"
+#include "emulator/memory_walk.h"
 
 inline constexpr ptrdiff_t kSignatureNotFound = -1;
 
@@ -18,11 +18,11 @@ inline constexpr ptrdiff_t kSignatureNotFound = -1;
 // kSignatureNotFound.
 ptrdiff_t FindRamSignature(const uint8_t* data, size_t size, uint64_t address);
 
-// Searches the image [imageBase, imageBase + imageSize) region by region for
-// the signature, reading committed, accessible memory into `buffer` (larger
-// regions in pieces that overlap by a signature less one byte), and takes the
+// Searches the image [imageBase, imageBase + imageSize) range by range for
+// the signature, reading its readable memory into the storage's buffer (larger
+// ranges in pieces that overlap by a signature less one byte), and takes the
 // first hit whose whole work RAM (hit - 65500, 65536 bytes) lies inside the
-// image. Regions that can't be queried or read are passed over.
-// True with `ramBase` set when found.
+// image. Ranges that can't be read are passed over. True with `ramBase` set
+// when found.
 bool SearchWorkRam(const ProcessApi& api, ProcessHandle process, uint64_t imageBase, uint64_t imageSize,
-                   uint8_t* buffer, size_t bufferSize, uint64_t* ramBase);
+                   const WalkStorage& storage, uint64_t* ramBase);

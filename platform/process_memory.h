@@ -1,111 +1,105 @@
-// Finding another process and reading its memory, with the meaning of the
-// Win32 calls (process snapshot, OpenProcess, module list, VirtualQueryEx,
-// ReadProcessMemory, GetLastError). One backend per OS: Win32 itself, or
-// /proc on Linux. Nothing here ever writes to the other process or stops it.
+// Finding another process and reading its memory, by job: find a process by
+// name, open it for reading, find a module in it, list its readable memory,
+// read. One backend per OS: Win32 itself, or /proc on Linux. Nothing here
+// ever writes to the other process or stops it.
+//
+// Every call says what it came to as a ProcessResult: Ok, or why not, with
+// the OS's own error code (GetLastError, errno) beside it for the message log.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-inline constexpr int kProcessNameSize = 260;         // MAX_PATH, as szExeFile
-inline constexpr uint32_t kMemCommit = 0x1000;       // MEM_COMMIT
-inline constexpr uint32_t kMemFree = 0x10000;        // MEM_FREE
-inline constexpr uint32_t kPageNoAccess = 0x01;      // PAGE_NOACCESS
-inline constexpr uint32_t kPageReadOnly = 0x02;      // PAGE_READONLY
-inline constexpr uint32_t kPageReadWrite = 0x04;     // PAGE_READWRITE
-inline constexpr uint32_t kPageExecuteRead = 0x20;   // PAGE_EXECUTE_READ
-inline constexpr uint32_t kPageExecuteReadWrite = 0x40;  // PAGE_EXECUTE_READWRITE
-
-using ProcessSnapshotHandle = void*;   // null: no snapshot (INVALID_HANDLE_VALUE)
-using ProcessHandle = void*;           // null: the open failed
-using ModuleHandle = uint64_t;         // the module's load address (HMODULE)
-
-struct ProcessEntry {
-    uint32_t processId;                 // th32ProcessID
-    char exeFile[kProcessNameSize];     // szExeFile: the image's file name
+enum class ProcessStatus : uint8_t {
+    Ok,
+    Gone,         // the process has ended (or none of the names runs)
+    Denied,       // the OS refuses this program access to the process
+    Unreadable,   // the process runs on, but what was asked for can't be had
 };
 
-struct ModuleInfo {
-    uint64_t baseOfDll;                 // lpBaseOfDll: load address
-    uint32_t sizeOfImage;               // SizeOfImage: bytes from the load address to the image's end
-    uint64_t entryPoint;                // EntryPoint (0 where unknown)
+struct ProcessResult {
+    ProcessStatus status;
+    int error;    // the OS's error code of a failure; 0 when Ok
 };
 
-struct MemoryRegion {
-    uint64_t baseAddress;               // BaseAddress
-    uint64_t regionSize;                // RegionSize
-    uint32_t state;                     // MEM_COMMIT, MEM_FREE, MEM_RESERVE
-    uint32_t protect;                   // PAGE_* (0 when not committed)
+using ProcessHandle = void*;   // an open process; null: none
+
+inline constexpr int kProcessPathSize = 260;       // bytes of a module's path, terminator included (MAX_PATH)
+inline constexpr int kModuleListCapacity = 1024;   // modules a look-up examines at most, in the OS's order
+
+// The kinds of program this OS runs, in the order they are looked for: the
+// ending of a program's process name and of its libraries' file names (on
+// Windows ".exe" and ".dll"; on Linux its own ELF programs, "" and ".so",
+// then Windows programs run under Wine).
+struct ProgramForm {
+    const char* programEnding;
+    const char* libraryEnding;
+};
+extern const ProgramForm kProgramForms[];
+extern const int kProgramFormCount;
+
+// A module loaded in the process.
+struct ModuleImage {
+    uint64_t base;                  // emulator address: where it is loaded; 0 when no module of the name is
+    uint64_t size;                  // bytes of its image from base
+    char path[kProcessPathSize];    // the file it was loaded from, cut to fit and terminated
+    uint64_t unnamed[kModuleListCapacity / 64];   // bit i: module i of the OS's list had no path to be had
+                                                  // and was passed over (only the Windows list does that)
 };
 
-// The separator before a module's file name in its path: '\\' on Windows, '/' on POSIX.
-extern const char kModulePathSeparator;
+// A run of the process's memory that can be read.
+struct MemoryRange {
+    uint64_t base;                  // emulator address
+    uint64_t size;                  // bytes
+};
 
-// True where programs and libraries carry Windows names (.exe, .dll) as this
-// OS's own; false on Linux, where they have ELF names and Windows programs
-// may run beside them under Wine.
-extern const bool kWindowsProgramNames;
+// Finds the first live process, in the OS's order (ascending process id on
+// Linux), whose image name is one of names[0, count), compared exactly; the
+// first process of that order is the system's own (the idle process, init)
+// and is never compared. Ok with `processId` and `which` (the index of the
+// name) set; Gone when none runs; Unreadable when the processes can't be
+// listed. On Linux a process whose executable is Wine's loader goes by the
+// Windows program's name it runs, and an ended process waiting for its parent
+// (a zombie) is none.
+ProcessResult ProcessFind(const char* const* names, int count, uint32_t* processId, int* which);
 
-// A snapshot of the running processes (CreateToolhelp32Snapshot), in the OS's
-// order (ascending process id on Linux). Ended processes are left out (on
-// Linux: zombies). The first entry is the system's own (the idle process on
-// Windows, init on Linux); callers skip it.
-ProcessSnapshotHandle ProcessSnapshotTake();
-bool ProcessSnapshotFirst(ProcessSnapshotHandle snapshot, ProcessEntry* entry);
-bool ProcessSnapshotNext(ProcessSnapshotHandle snapshot, ProcessEntry* entry);
-void ProcessSnapshotClose(ProcessSnapshotHandle snapshot);
-
-// Opens a process for querying and reading; null when it can't be opened
-// (OpenProcess with PROCESS_QUERY_INFORMATION | PROCESS_VM_READ only, so the
-// handle can neither write to the process nor end it; /proc/PID/mem read-only
-// on Linux, which needs ptrace permission but never stops the process).
-ProcessHandle ProcessOpen(uint32_t processId);
+// Opens a process for querying and reading only (OpenProcess with
+// PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, so the handle can neither
+// write to the process nor end it; /proc/PID/mem read-only on Linux, which
+// needs ptrace permission but never stops the process). Ok with `process`
+// set; Denied when the OS refuses; Gone when the process has ended.
+ProcessResult ProcessOpen(uint32_t processId, ProcessHandle* process);
 void ProcessClose(ProcessHandle process);
 
-// Fills `modules` (capacity `arrayBytes` bytes, 8 per handle) with the loaded
-// modules and sets `bytesNeeded` to the bytes the whole list would need
-// (K32EnumProcessModulesEx with LIST_MODULES_ALL). On Linux a module is a
-// distinct file-backed mapping of /proc/PID/maps, in address order, its handle
-// the lowest mapping of that file.
-bool ProcessEnumModules(ProcessHandle process, ModuleHandle* modules, uint32_t arrayBytes, uint32_t* bytesNeeded);
+// Looks for the first module, in the OS's order, whose file name (its path
+// after the last separator) is `fileName`, compared exactly. Ok: found when
+// image->base is not 0. A failure says what stopped the look-up; image->path
+// is set when the module was found but its extent could not be had. On Linux
+// a module is a file-backed mapping of /proc/PID/maps, found at its lowest
+// mapping, and its image runs from there through the last mapping of its file
+// and every anonymous mapping that follows that without a gap: the loader
+// maps the part of the writable data beyond the file (.bss) there,
+// zero-filled, and a change of protection or advice on part of it splits it
+// into several.
+ProcessResult ProcessFindModule(ProcessHandle process, const char* fileName, ModuleImage* image);
 
-// The module's full path, cut to `size` - 1 characters and terminated.
-// Returns the characters copied, 0 on failure (K32GetModuleFileNameExA).
-uint32_t ProcessModuleFileName(ProcessHandle process, ModuleHandle module, char* path, uint32_t size);
+// Lists the readable memory that overlaps [from, to), cut to it, in address
+// order: committed regions that are not PAGE_NOACCESS on Windows, mappings
+// with read permission on Linux, each as the OS keeps it (neighbours may
+// touch). Only user address space is listed (below lpMaximumApplicationAddress
+// + 1 on Windows; below 2^63 on Linux, where /proc/PID/maps also lists the
+// kernel's vsyscall page up there). At most `capacity` ranges into `ranges`,
+// their number in `count`: when the list is full, more may follow from the
+// end of its last range. The POSIX backend reads the maps file once per call.
+// Gone when the process has ended.
+ProcessResult ProcessListReadable(ProcessHandle process, uint64_t from, uint64_t to, MemoryRange* ranges,
+                                  int capacity, int* count);
 
-// The module's load address and extent (K32GetModuleInformation). On Linux
-// the image runs from its first mapping through the last mapping of its file
-// and every anonymous mapping that follows that without a gap: the loader maps
-// the part of the writable data beyond the file (.bss) there, zero-filled, and
-// a change of protection or advice on part of it splits it into several.
-bool ProcessModuleInformation(ProcessHandle process, ModuleHandle module, ModuleInfo* info);
-
-// The region containing `address` (VirtualQueryEx): a committed mapping, or
-// the free gap from `address` up to the next mapping. On Linux a mapping that
-// can't be read is PAGE_NOACCESS. False when the address lies past the last
-// region or the process is gone.
-bool ProcessQueryRegion(ProcessHandle process, uint64_t address, MemoryRegion* region);
-
-// The end of the process's user address space: every region a program can
-// have lies below it (lpMaximumApplicationAddress + 1 on Windows; on Linux
-// the start of the kernel's half, 2^63, as /proc/PID/maps also lists the
-// kernel's vsyscall page up there).
-uint64_t ProcessAddressLimit(ProcessHandle process);
-
-// Reads exactly `size` bytes: one system call; a short read is a failed read.
-// The error code of a failure is kept for ProcessLastError.
-bool ProcessReadMemory(ProcessHandle process, uint64_t address, void* buffer, size_t size);
-
-// The OS error code of the calling thread's last failed call (GetLastError / errno).
-int ProcessLastError();
-
-// True when `code`, from a failed ProcessOpen (`opening`) or a failed query or
-// read of an open process, says that the OS refused this program access to
-// the process, not that the process is gone: on Linux EPERM or EACCES (no
-// ptrace permission, checked at every call); on Windows ERROR_ACCESS_DENIED
-// from OpenProcess only, as a process once opened for reading can't refuse
-// a read: a read then fails so only because the process has ended.
-bool ProcessErrorIsAccessDenied(int code, bool opening);
+// Reads exactly `size` bytes in one system call; a short read is a failed
+// read (Unreadable, or Gone when the process has ended). On Windows a process
+// once opened can't refuse a read: Denied comes from Linux only, where ptrace
+// permission is checked at every call.
+ProcessResult ProcessRead(ProcessHandle process, uint64_t address, void* buffer, size_t size);
 
 // What the user can do to be allowed to read another user's or a more
 // privileged process, as one sentence for the log; names this program's path.

@@ -1,13 +1,13 @@
-// The process interface on Linux, from /proc. A process snapshot lists the
-// numeric entries of /proc in ascending order; an open process is a descriptor
-// of its /proc/PID directory (so a reused process id can't redirect a later
-// look-up) and one of its mem file. Memory is read with process_vm_readv,
-// which copies straight from the other process's pages, where a pread of the
-// mem file copies each page twice through a page it allocates for the call;
-// where the kernel refuses process_vm_readv (a seccomp filter, say) the mem
-// file is read instead. Modules and regions come from its maps file, read
-// afresh on every call. Reading needs ptrace permission only; nothing here
-// attaches to the process or stops it.
+// The process interface on Linux, from /proc. Processes are the numeric
+// entries of /proc, which the kernel lists in ascending id order; an open
+// process is a descriptor of its /proc/PID directory (so a reused process id
+// can't redirect a later look-up) and one of its mem file. Memory is read
+// with process_vm_readv, which copies straight from the other process's
+// pages, where a pread of the mem file copies each page twice through a page
+// it allocates for the call; where the kernel refuses process_vm_readv (a
+// seccomp filter, say) the mem file is read instead. Modules and readable
+// memory come from its maps file, read once per call. Reading needs ptrace
+// permission only; nothing here attaches to the process or stops it.
 #include "platform/process_memory.h"
 
 #include <algorithm>
@@ -22,26 +22,14 @@
 #include <sys/types.h>
 #include <sys/uio.h>
 #include <unistd.h>
-#include <vector>
 
-const bool kWindowsProgramNames = false;
-const char kModulePathSeparator = '/';
+const ProgramForm kProgramForms[] = {{"", ".so"}, {".exe", ".dll"}};
+const int kProgramFormCount = 2;
 
 namespace {
 
-thread_local int t_lastError = 0;
-
-bool Fail(int code) {
-    t_lastError = code;
-    return false;
-}
-
-struct PosixSnapshot {
-    std::vector<uint32_t> processIds;   // ascending
-    size_t next;                        // index of the next id to report
-};
-
-struct RegionWalk;
+// The start of the kernel's half of the address space: no user mapping lies above.
+constexpr uint64_t kUserAddressLimit = uint64_t{1} << 63;
 
 struct PosixProcess {
     int directoryFd;   // /proc/PID
@@ -49,11 +37,18 @@ struct PosixProcess {
     pid_t processId;   // for process_vm_readv: Linux hands ids out in turn, so
                        // the id of an ended process returns only after all others
     bool vmReadv;      // process_vm_readv is allowed; cleared when the kernel refuses it
-    RegionWalk* walk;  // the maps file as region queries walk up through it; null until the first
 };
 
-PosixSnapshot* SnapshotOf(ProcessSnapshotHandle handle) { return static_cast<PosixSnapshot*>(handle); }
 PosixProcess* ProcessOf(ProcessHandle handle) { return static_cast<PosixProcess*>(handle); }
+
+constexpr ProcessResult kOk{ProcessStatus::Ok, 0};
+
+// ESRCH: the process has ended; ENOENT: its /proc entry is gone with it.
+ProcessResult Failed(int error) {
+    if (error == ESRCH || error == ENOENT) return {ProcessStatus::Gone, error};
+    if (error == EPERM || error == EACCES) return {ProcessStatus::Denied, error};
+    return {ProcessStatus::Unreadable, error};
+}
 
 // Reads a small /proc file whole (at most size - 1 bytes) and terminates it.
 ssize_t ReadSmallFile(int directoryFd, const char* name, char* out, size_t size) {
@@ -80,9 +75,10 @@ void StripDeleted(char* path) {
     if (length > suffix && std::strcmp(path + length - suffix, kDeleted) == 0) path[length - suffix] = '\0';
 }
 
-// Fills `entry` for a live process; false for a process that has ended (gone,
-// or a zombie waiting for its parent) or can't be looked at.
-bool ReadProcessEntry(uint32_t processId, ProcessEntry* entry) {
+// The image name of a live process into `name` (kProcessPathSize bytes);
+// false for a process that has ended (gone, or a zombie waiting for its
+// parent) or can't be looked at.
+bool ReadProcessName(uint32_t processId, char* name) {
     char path[32];
     std::snprintf(path, sizeof path, "/proc/%u", processId);
     int directoryFd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -100,40 +96,30 @@ bool ReadProcessEntry(uint32_t processId, ProcessEntry* entry) {
         return false;
     }
 
-    // The image name: the file name of the executable, or the command name
-    // where the link can't be read (kernel threads, other users' processes)
-    // or where the executable is Wine's loader (wine64, wine64-preloader, ...),
-    // which names its process after the Windows program it runs.
+    // The file name of the executable, or the command name where the link
+    // can't be read (kernel threads, other users' processes) or where the
+    // executable is Wine's loader (wine64, wine64-preloader, ...), which names
+    // its process after the Windows program it runs.
     char target[4096];
     ssize_t linkLength = ::readlinkat(directoryFd, "exe", target, sizeof target - 1);
-    const char* name = nullptr;
+    const char* found = nullptr;
     if (linkLength > 0) {
         target[linkLength] = '\0';
         StripDeleted(target);
         const char* slash = std::strrchr(target, '/');
-        name = slash != nullptr ? slash + 1 : target;
-        if (std::strncmp(name, "wine", 4) == 0) name = nullptr;
+        found = slash != nullptr ? slash + 1 : target;
+        if (std::strncmp(found, "wine", 4) == 0) found = nullptr;
     }
-    if (name == nullptr && ReadSmallFile(directoryFd, "comm", target, sizeof target) > 0) {
+    if (found == nullptr && ReadSmallFile(directoryFd, "comm", target, sizeof target) > 0) {
         target[std::strcspn(target, "\n")] = '\0';
-        name = target;
+        found = target;
     }
     ::close(directoryFd);
-    if (name == nullptr) return false;
-
-    entry->processId = processId;
-    size_t length = std::min(std::strlen(name), sizeof entry->exeFile - 1);
-    std::memcpy(entry->exeFile, name, length);
-    entry->exeFile[length] = '\0';
+    if (found == nullptr) return false;
+    size_t length = std::min<size_t>(std::strlen(found), kProcessPathSize - 1);
+    std::memcpy(name, found, length);
+    name[length] = '\0';
     return true;
-}
-
-bool SnapshotAdvance(PosixSnapshot* snapshot, ProcessEntry* entry) {
-    while (snapshot->next < snapshot->processIds.size()) {
-        uint32_t processId = snapshot->processIds[snapshot->next++];
-        if (ReadProcessEntry(processId, entry)) return true;
-    }
-    return Fail(ENOENT);   // ERROR_NO_MORE_FILES
 }
 
 // [SECTION] /proc/PID/maps, one line at a time.
@@ -142,8 +128,6 @@ struct Mapping {
     uint64_t start;
     uint64_t end;
     bool readable;
-    bool writable;
-    bool executable;
     uint64_t device;      // major and minor packed, with the inode the file's identity
     uint64_t inode;
     const char* path;     // "" for anonymous memory; valid until the next line
@@ -162,14 +146,10 @@ bool MapsOpen(const PosixProcess* process, MapsReader* reader) {
     reader->length = 0;
     reader->position = 0;
     reader->endOfFile = false;
-    if (reader->fd < 0) return Fail(errno);
-    return true;
+    return reader->fd >= 0;
 }
 
-void MapsClose(MapsReader* reader) {
-    if (reader->fd >= 0) ::close(reader->fd);
-    reader->fd = -1;
-}
+void MapsClose(MapsReader* reader) { ::close(reader->fd); }
 
 // The next whole line, terminated in place, or null at the end.
 char* MapsNextLine(MapsReader* reader) {
@@ -217,8 +197,6 @@ bool ParseMapping(char* line, Mapping* mapping) {
     cursor = next + 1;
     if (std::strlen(cursor) < 5) return false;
     mapping->readable = cursor[0] == 'r';
-    mapping->writable = cursor[1] == 'w';
-    mapping->executable = cursor[2] == 'x';
     cursor += 4;
     std::strtoull(cursor, &next, 16);   // file offset
     if (next == cursor) return false;
@@ -248,169 +226,91 @@ bool MapsNext(MapsReader* reader, Mapping* mapping) {
 
 bool IsFileBacked(const Mapping& mapping) { return mapping.path[0] == '/' && mapping.inode != 0; }
 
-uint32_t ProtectionOf(const Mapping& mapping) {
-    if (!mapping.readable) return kPageNoAccess;
-    if (mapping.executable) return mapping.writable ? kPageExecuteReadWrite : kPageExecuteRead;
-    return mapping.writable ? kPageReadWrite : kPageReadOnly;
-}
-
-struct ModuleKey {
-    uint64_t device;
-    uint64_t inode;
-};
-
-// Region queries come in rising order, one region after the other (the
-// header scan walks the whole address space so): each query reads on in the
-// maps file where the last one stopped, so that a walk reads the file once,
-// not once per region (a thousand mappings, a thousand times, took seconds).
-// A query below the last one opens the file afresh.
-struct RegionWalk {
-    MapsReader reader;
-    uint64_t lastPage;    // of the last query
-    bool hasAhead;        // `ahead` is the mapping read but not yet passed
-    Mapping ahead;        // its path is not kept
-};
-
-void RegionWalkEnd(RegionWalk* walk) {
-    MapsClose(&walk->reader);
-    walk->hasAhead = false;
+bool FileNameIs(const char* path, const char* fileName) {
+    const char* slash = std::strrchr(path, '/');
+    return std::strcmp(slash != nullptr ? slash + 1 : path, fileName) == 0;
 }
 
 }  // namespace
 
-ProcessSnapshotHandle ProcessSnapshotTake() {
-    PosixSnapshot* snapshot = new (std::nothrow) PosixSnapshot();
-    if (snapshot == nullptr) {
-        Fail(ENOMEM);
-        return nullptr;
-    }
+ProcessResult ProcessFind(const char* const* names, int count, uint32_t* processId, int* which) {
     DIR* proc = ::opendir("/proc");
-    if (proc == nullptr) {
-        Fail(errno);
-        delete snapshot;
-        return nullptr;
-    }
-    while (dirent* item = ::readdir(proc)) {
+    if (proc == nullptr) return {ProcessStatus::Unreadable, errno};
+    ProcessResult result{ProcessStatus::Gone, ESRCH};
+    bool first = true;   // the lowest live process, init, is never compared
+    char name[kProcessPathSize];
+    while (result.status != ProcessStatus::Ok) {
+        const dirent* item = ::readdir(proc);
+        if (item == nullptr) break;
         char* end = nullptr;
-        unsigned long processId = std::strtoul(item->d_name, &end, 10);
-        if (end == item->d_name || *end != '\0' || processId == 0 || processId > UINT32_MAX) continue;
-        snapshot->processIds.push_back(static_cast<uint32_t>(processId));
+        const unsigned long id = std::strtoul(item->d_name, &end, 10);
+        if (end == item->d_name || *end != '\0' || id == 0 || id > UINT32_MAX) continue;
+        if (!ReadProcessName(static_cast<uint32_t>(id), name)) continue;
+        if (first) {
+            first = false;
+            continue;
+        }
+        for (int i = 0; i < count && result.status != ProcessStatus::Ok; ++i) {
+            if (std::strcmp(name, names[i]) != 0) continue;
+            *processId = static_cast<uint32_t>(id);
+            *which = i;
+            result = kOk;
+        }
     }
     ::closedir(proc);
-    std::sort(snapshot->processIds.begin(), snapshot->processIds.end());
-    snapshot->next = 0;
-    return snapshot;
+    return result;
 }
 
-bool ProcessSnapshotFirst(ProcessSnapshotHandle handle, ProcessEntry* entry) {
-    PosixSnapshot* snapshot = SnapshotOf(handle);
-    snapshot->next = 0;
-    return SnapshotAdvance(snapshot, entry);
-}
-
-bool ProcessSnapshotNext(ProcessSnapshotHandle handle, ProcessEntry* entry) {
-    return SnapshotAdvance(SnapshotOf(handle), entry);
-}
-
-void ProcessSnapshotClose(ProcessSnapshotHandle handle) { delete SnapshotOf(handle); }
-
-ProcessHandle ProcessOpen(uint32_t processId) {
+ProcessResult ProcessOpen(uint32_t processId, ProcessHandle* process) {
+    *process = nullptr;
     char path[32];
     std::snprintf(path, sizeof path, "/proc/%u", processId);
     int directoryFd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directoryFd < 0) {
-        Fail(errno);
-        return nullptr;
-    }
+    if (directoryFd < 0) return Failed(errno);
     int memFd = ::openat(directoryFd, "mem", O_RDONLY | O_CLOEXEC);
     if (memFd < 0) {
-        Fail(errno);
+        const int error = errno;
         ::close(directoryFd);
-        return nullptr;
+        return Failed(error);
     }
-    PosixProcess* process =
-        new (std::nothrow) PosixProcess{directoryFd, memFd, static_cast<pid_t>(processId), true, nullptr};
-    if (process == nullptr) {
-        Fail(ENOMEM);
+    PosixProcess* opened = new (std::nothrow) PosixProcess{directoryFd, memFd, static_cast<pid_t>(processId), true};
+    if (opened == nullptr) {
         ::close(memFd);
         ::close(directoryFd);
+        return Failed(ENOMEM);
     }
-    return process;
+    *process = opened;
+    return kOk;
 }
 
 void ProcessClose(ProcessHandle handle) {
     PosixProcess* process = ProcessOf(handle);
     if (process == nullptr) return;
-    if (process->walk != nullptr) RegionWalkEnd(process->walk);
-    delete process->walk;
     ::close(process->memFd);
     ::close(process->directoryFd);
     delete process;
 }
 
-bool ProcessEnumModules(ProcessHandle handle, ModuleHandle* modules, uint32_t arrayBytes, uint32_t* bytesNeeded) {
+ProcessResult ProcessFindModule(ProcessHandle handle, const char* fileName, ModuleImage* image) {
+    std::memset(image, 0, sizeof *image);
     MapsReader reader;
-    if (!MapsOpen(ProcessOf(handle), &reader)) return false;
-    std::vector<ModuleKey> seen;
-    uint32_t capacity = arrayBytes / sizeof(ModuleHandle);
-    Mapping mapping;
-    while (MapsNext(&reader, &mapping)) {
-        if (!IsFileBacked(mapping)) continue;
-        bool known = std::any_of(seen.begin(), seen.end(), [&](const ModuleKey& key) {
-            return key.device == mapping.device && key.inode == mapping.inode;
-        });
-        if (known) continue;
-        if (seen.size() < capacity) modules[seen.size()] = mapping.start;
-        seen.push_back({mapping.device, mapping.inode});
-    }
-    MapsClose(&reader);
-    *bytesNeeded = static_cast<uint32_t>(std::min<size_t>(seen.size() * sizeof(ModuleHandle), UINT32_MAX));
-    return true;
-}
-
-uint32_t ProcessModuleFileName(ProcessHandle handle, ModuleHandle module, char* path, uint32_t size) {
-    if (size == 0) {
-        Fail(EINVAL);
-        return 0;
-    }
-    MapsReader reader;
-    uint32_t copied = 0;
-    bool found = false;
-    if (MapsOpen(ProcessOf(handle), &reader)) {
-        Mapping mapping;
-        while (MapsNext(&reader, &mapping)) {
-            if (mapping.start > module) break;
-            if (mapping.start != module || !IsFileBacked(mapping)) continue;
-            size_t length = std::min<size_t>(std::strlen(mapping.path), size - 1);
-            std::memcpy(path, mapping.path, length);
-            path[length] = '\0';
-            copied = static_cast<uint32_t>(length);
-            found = true;
-            break;
-        }
-        MapsClose(&reader);
-        if (!found) Fail(ENOENT);
-    }
-    return copied;
-}
-
-bool ProcessModuleInformation(ProcessHandle handle, ModuleHandle module, ModuleInfo* info) {
-    MapsReader reader;
-    if (!MapsOpen(ProcessOf(handle), &reader)) return false;
-    bool found = false;
+    if (!MapsOpen(ProcessOf(handle), &reader)) return Failed(errno);
     bool extending = false;   // the mappings read so far run on from one of the module's file without a gap
-    ModuleKey key{};
+    uint64_t device = 0;
+    uint64_t inode = 0;
     uint64_t end = 0;
     Mapping mapping;
     while (MapsNext(&reader, &mapping)) {
-        if (!found && mapping.start == module && IsFileBacked(mapping)) {
-            found = true;
-            key = {mapping.device, mapping.inode};
+        const bool fileBacked = IsFileBacked(mapping);
+        if (image->base == 0) {
+            if (!fileBacked || !FileNameIs(mapping.path, fileName)) continue;
+            image->base = mapping.start;
+            std::snprintf(image->path, sizeof image->path, "%s", mapping.path);
+            device = mapping.device;
+            inode = mapping.inode;
         }
-        if (!found) continue;
-        const bool isModule = IsFileBacked(mapping) && mapping.device == key.device && mapping.inode == key.inode;
         const bool anonymous = mapping.inode == 0 && mapping.path[0] == '\0';
-        if (isModule) {
+        if (fileBacked && mapping.device == device && mapping.inode == inode) {
             end = mapping.end;
             extending = true;
         } else if (extending && anonymous && mapping.start == end) {
@@ -422,49 +322,32 @@ bool ProcessModuleInformation(ProcessHandle handle, ModuleHandle module, ModuleI
         }
     }
     MapsClose(&reader);
-    if (!found) return Fail(ENOENT);
-    info->baseOfDll = module;
-    info->sizeOfImage = static_cast<uint32_t>(std::min<uint64_t>(end - module, UINT32_MAX));
-    info->entryPoint = 0;
-    return true;
+    image->size = end - image->base;
+    return kOk;
 }
 
-bool ProcessQueryRegion(ProcessHandle handle, uint64_t address, MemoryRegion* region) {
-    PosixProcess* process = ProcessOf(handle);
-    if (process->walk == nullptr) {
-        process->walk = new (std::nothrow) RegionWalk();
-        if (process->walk == nullptr) return Fail(ENOMEM);
-        process->walk->reader.fd = -1;
+ProcessResult ProcessListReadable(ProcessHandle handle, uint64_t from, uint64_t to, MemoryRange* ranges, int capacity,
+                                  int* count) {
+    *count = 0;
+    MapsReader reader;
+    if (!MapsOpen(ProcessOf(handle), &reader)) return Failed(errno);
+    to = std::min(to, kUserAddressLimit);
+    bool any = false;
+    Mapping mapping;
+    while (*count < capacity && MapsNext(&reader, &mapping)) {
+        any = true;
+        if (mapping.start >= to) break;
+        if (mapping.end <= from || !mapping.readable) continue;
+        const uint64_t base = std::max(mapping.start, from);
+        ranges[(*count)++] = {base, std::min(mapping.end, to) - base};
     }
-    RegionWalk* walk = process->walk;
-    const uint64_t page = address & ~uint64_t{0xFFF};
-    if (walk->reader.fd < 0 || page < walk->lastPage) {
-        RegionWalkEnd(walk);
-        if (!MapsOpen(process, &walk->reader)) return false;
-    }
-    walk->lastPage = page;
-    for (;;) {
-        if (!walk->hasAhead && !MapsNext(&walk->reader, &walk->ahead)) break;
-        walk->hasAhead = true;
-        const Mapping& mapping = walk->ahead;
-        if (mapping.end <= page) {
-            walk->hasAhead = false;
-            continue;
-        }
-        if (mapping.start <= page) {
-            *region = {page, mapping.end - page, kMemCommit, ProtectionOf(mapping)};
-        } else {
-            *region = {page, mapping.start - page, kMemFree, 0};
-        }
-        return true;
-    }
-    // Past the last mapping, or no mappings at all: the process has ended.
-    RegionWalkEnd(walk);
-    return Fail(EINVAL);
+    MapsClose(&reader);
+    // A process without a single mapping has ended (a zombie's maps file is empty).
+    return any ? kOk : ProcessResult{ProcessStatus::Gone, ESRCH};
 }
 
-bool ProcessReadMemory(ProcessHandle handle, uint64_t address, void* buffer, size_t size) {
-    if (size == 0) return true;
+ProcessResult ProcessRead(ProcessHandle handle, uint64_t address, void* buffer, size_t size) {
+    if (size == 0) return kOk;
     PosixProcess* process = ProcessOf(handle);
     ssize_t got = -1;
     if (process->vmReadv) {
@@ -481,19 +364,14 @@ bool ProcessReadMemory(ProcessHandle handle, uint64_t address, void* buffer, siz
         do {
             got = ::pread(process->memFd, buffer, size, static_cast<off_t>(address));
         } while (got < 0 && errno == EINTR);
+        // The mem file of a process whose memory is gone reads as 0 bytes.
+        if (got == 0) return {ProcessStatus::Gone, EIO};
     }
-    if (got < 0) return Fail(errno);
-    // A partial copy (an unreadable page on the way, or a process whose memory
-    // is gone, which reads as 0 bytes) is a failed read.
-    if (static_cast<size_t>(got) != size) return Fail(EIO);
-    return true;
+    if (got < 0) return Failed(errno);
+    // A partial copy (an unreadable page on the way) is a failed read.
+    if (static_cast<size_t>(got) != size) return {ProcessStatus::Unreadable, EIO};
+    return kOk;
 }
-
-uint64_t ProcessAddressLimit(ProcessHandle) { return uint64_t{1} << 63; }
-
-int ProcessLastError() { return t_lastError; }
-
-bool ProcessErrorIsAccessDenied(int code, bool) { return code == EPERM || code == EACCES; }
 
 const char* ProcessAccessFixes() {
     // Built once, on first use, from where this program lies.

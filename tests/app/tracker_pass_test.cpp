@@ -112,8 +112,7 @@ TEST(TrackerPass, FailedWindowReadDisconnectsWithoutDecodeOrClassifier) {
     p.snapshot->stats.totals.pauses = 7;
     const GameSnapshot before = *p.snapshot;
 
-    p.system.readFails = true;
-    p.system.readError = 3;
+    p.system.readFailure = {ProcessStatus::Gone, 3};
     EXPECT_EQ(p.Pass(), Messages{"ReadProcessMemory failed with error code '3' -- Disconnecting from retroarch.exe"});
     EXPECT_EQ(p.state(), State::Detached);
     EXPECT_EQ(std::memcmp(&before, p.snapshot.get(), sizeof before), 0) << "the snapshot is kept as it was";
@@ -166,8 +165,7 @@ TEST(TrackerPass, EmulatorClosedWhileConnected) {
     Passes p;
     p.Pass();
     ASSERT_EQ(p.state(), State::Connected);
-    p.system.readFails = true;
-    p.system.readError = 299;
+    p.system.readFailure = {ProcessStatus::Gone, 299};
     EXPECT_EQ(p.Pass(), Messages{"ReadProcessMemory failed with error code '299' -- Disconnecting from retroarch.exe"});
     EXPECT_EQ(p.state(), State::Detached);
     p.system.processes.erase(p.system.processes.begin() + 2);
@@ -181,7 +179,7 @@ TEST(TrackerPass, EmulatorClosedDuringIdentification) {
     Passes p({.signature = false});
     p.Pass();
     ASSERT_EQ(p.state(), State::Attached);
-    p.system.queryFails = true;
+    p.system.listFailure = {ProcessStatus::Gone, 3};
     EXPECT_EQ(p.Pass(), Messages{"Lost connection to 'retroarch.exe' -- Disconnecting"});
     EXPECT_EQ(p.state(), State::Detached);
     EXPECT_EQ(p.system.handlesOpen, 0);

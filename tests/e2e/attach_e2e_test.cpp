@@ -19,8 +19,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::string kNotFound = kWindowsProgramNames ? "ERROR: Could not find process 'retroarch.exe'."
-                               : "ERROR: Could not find process 'retroarch' or 'retroarch.exe'.";
+const std::string kNotFound = NotFoundMessage();
 const std::string kChecksumIncorrect =
     "Game found but checksum routine was incorrect. Please select a game in Sonic Compilation";
 const std::string kGameFound = "Game found: Sonic 2";
@@ -202,8 +201,8 @@ TEST_F(Emulator, HeaderScanFigures) {
     const ReadFigures figures = TakeReadFigures();
     EXPECT_EQ(figures.walks, 1u);
     EXPECT_GE(figures.bytesRead, 4u << 20) << "the whole cartridge ROM region";
-    std::printf("header scan of the stand-in: %u regions queried, %u read, %llu bytes, %.1f ms (attach included)\n",
-                figures.regionsQueried, figures.regionsRead, static_cast<unsigned long long>(figures.bytesRead),
+    std::printf("header scan of the stand-in: %u ranges listed, %u read, %llu bytes, %.1f ms (attach included)\n",
+                figures.rangesListed, figures.regionsRead, static_cast<unsigned long long>(figures.bytesRead),
                 seconds * 1000.0);
     RecordProperty("scan_bytes", std::to_string(figures.bytesRead));
     RecordProperty("scan_ms", std::to_string(seconds * 1000.0));

@@ -158,29 +158,38 @@ namespace {
 
 ReadFigures g_readFigures{};
 
-bool CountedQueryRegion(ProcessHandle process, uint64_t address, MemoryRegion* region) {
-    if (address == 0) ++g_readFigures.walks;
-    const bool ok = kPlatformProcessApi.queryRegion(process, address, region);
-    if (ok) ++g_readFigures.regionsQueried;
-    return ok;
+ProcessResult CountedListReadable(ProcessHandle process, uint64_t from, uint64_t to, MemoryRange* ranges, int capacity,
+                                  int* count) {
+    if (from == 0) ++g_readFigures.walks;
+    const ProcessResult result = kPlatformProcessApi.listReadable(process, from, to, ranges, capacity, count);
+    g_readFigures.rangesListed += static_cast<uint32_t>(*count);
+    return result;
 }
 
-bool CountedReadMemory(ProcessHandle process, uint64_t address, void* buffer, size_t size) {
-    const bool ok = kPlatformProcessApi.readMemory(process, address, buffer, size);
-    if (ok) {
+ProcessResult CountedRead(ProcessHandle process, uint64_t address, void* buffer, size_t size) {
+    const ProcessResult result = kPlatformProcessApi.read(process, address, buffer, size);
+    if (result.status == ProcessStatus::Ok) {
         ++g_readFigures.regionsRead;
         g_readFigures.bytesRead += size;
     }
-    return ok;
+    return result;
 }
 
 }  // namespace
 
+std::string NotFoundMessage() {
+    std::string names;
+    for (int i = 0; i < kProgramFormCount; ++i) {
+        names += std::string(i == 0 ? "" : "' or '") + kEmulatorProgramName + kProgramForms[i].programEnding;
+    }
+    return "ERROR: Could not find process '" + names + "'.";
+}
+
 const ProcessApi& CountingProcessApi() {
     static const ProcessApi api = [] {
         ProcessApi counted = kPlatformProcessApi;
-        counted.queryRegion = CountedQueryRegion;
-        counted.readMemory = CountedReadMemory;
+        counted.listReadable = CountedListReadable;
+        counted.read = CountedRead;
         return counted;
     }();
     return api;
@@ -194,34 +203,37 @@ ReadFigures TakeReadFigures() {
 
 std::vector<uint64_t> HeaderCopiesIn(uint32_t pid) {
     std::vector<uint64_t> copies;
-    ProcessHandle process = ProcessOpen(pid);
-    if (process == nullptr) return copies;
+    ProcessHandle process = nullptr;
+    if (ProcessOpen(pid, &process).status != ProcessStatus::Ok) return copies;
     constexpr size_t kChunk = 16u << 20;
     // Sanitizer builds reserve terabytes of shadow memory that read as zeros;
     // the program's own memory lies in far smaller regions.
     constexpr uint64_t kRegionLimit = 64u << 20;
     std::vector<uint8_t> buffer(kChunk + kHeaderPatternSize);
-    uint64_t address = 0;
-    MemoryRegion region{};
-    while (ProcessQueryRegion(process, address, &region)) {
-        if (region.state == kMemCommit && region.protect != kPageNoAccess) {
-            // Whole region, in chunks that overlap by the pattern's length.
-            const uint64_t end = region.baseAddress + std::min(region.regionSize, kRegionLimit);
-            for (uint64_t at = region.baseAddress; at < end; at += kChunk) {
+    std::vector<MemoryRange> ranges(kRangeListCapacity);
+    int count = kRangeListCapacity;
+    for (uint64_t from = 0; count == kRangeListCapacity; from = ranges[count - 1].base + ranges[count - 1].size) {
+        if (ProcessListReadable(process, from, UINT64_MAX, ranges.data(), kRangeListCapacity, &count).status !=
+                ProcessStatus::Ok ||
+            count == 0) {
+            break;
+        }
+        for (int i = 0; i < count; ++i) {
+            const MemoryRange& range = ranges[static_cast<size_t>(i)];
+            // Whole range, in chunks that overlap by the pattern's length.
+            const uint64_t end = range.base + std::min(range.size, kRegionLimit);
+            for (uint64_t at = range.base; at < end; at += kChunk) {
                 size_t size = static_cast<size_t>(std::min<uint64_t>(kChunk + kHeaderPatternSize - 1, end - at));
-                if (!ProcessReadMemory(process, at, buffer.data(), size)) break;
-                size_t from = 0;
+                if (ProcessRead(process, at, buffer.data(), size).status != ProcessStatus::Ok) break;
+                size_t offset = 0;
                 ptrdiff_t hit;
-                while ((hit = FindHeaderPattern(buffer.data() + from, size - from)) != kHeaderNotFound) {
-                    uint64_t where = at + from + static_cast<uint64_t>(hit);
+                while ((hit = FindHeaderPattern(buffer.data() + offset, size - offset)) != kHeaderNotFound) {
+                    uint64_t where = at + offset + static_cast<uint64_t>(hit);
                     if (copies.empty() || copies.back() != where) copies.push_back(where);
-                    from += static_cast<size_t>(hit) + 1;
+                    offset += static_cast<size_t>(hit) + 1;
                 }
             }
         }
-        uint64_t next = region.baseAddress + region.regionSize;
-        if (next <= address) break;
-        address = next;
     }
     ProcessClose(process);
     return copies;

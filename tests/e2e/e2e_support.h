@@ -109,11 +109,14 @@ std::string WaitForNoForeignEmulators(std::chrono::milliseconds timeout);
 // returns the addresses.
 std::vector<uint64_t> HeaderCopiesIn(uint32_t pid);
 
+// What a pass logs when no emulator runs: every process name looked for.
+std::string NotFoundMessage();
+
 // What a tracker's calls read of the emulator through CountingProcessApi():
 // the platform's process calls, counted.
 struct ReadFigures {
-    uint32_t walks;           // walks of the address space (queries of address 0): header scans
-    uint32_t regionsQueried;  // regions queried successfully
+    uint32_t walks;           // walks of the address space (listings from address 0): header scans
+    uint32_t rangesListed;    // readable ranges listed
     uint32_t regionsRead;     // reads that succeeded
     uint64_t bytesRead;       // bytes they read
 };

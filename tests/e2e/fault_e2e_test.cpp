@@ -42,8 +42,7 @@ const std::string kChecksumIncorrect =
 const std::string kUnknownChecksum = "Unknown checksum at end of RAM";
 const std::string kUnknownGame = "Unknown game";
 const std::string kLostConnection = "Lost connection to 'retroarch.exe' -- Disconnecting";
-const std::string kNotFound = kWindowsProgramNames ? "ERROR: Could not find process 'retroarch.exe'."
-                               : "ERROR: Could not find process 'retroarch' or 'retroarch.exe'.";
+const std::string kNotFound = NotFoundMessage();
 const std::regex kReadFailed("ReadProcessMemory failed with error code '-?[0-9]+' -- Disconnecting from retroarch.exe");
 
 constexpr double kRetrySeconds = 2.4;
@@ -237,7 +236,7 @@ TEST_F(Faults, MenuAndAnotherCartridgeMidRun) {
 
 // The platform's process calls with a hook before the calls that look into
 // the opened process, so a test can end the emulator at an exact step.
-enum class Call { EnumModules, ModuleFileName, ModuleInformation, QueryRegion, ReadMemory };
+enum class Call { FindModule, ListReadable, Read };
 struct CallHook {
     std::function<void(Call call, uint64_t address, size_t size)> before;
 };
@@ -247,36 +246,24 @@ void Before(Call call, uint64_t address = 0, size_t size = 0) {
     if (g_callHook != nullptr) g_callHook->before(call, address, size);
 }
 
-bool HookedEnumModules(ProcessHandle process, ModuleHandle* modules, uint32_t arrayBytes, uint32_t* bytesNeeded) {
-    Before(Call::EnumModules);
-    return ProcessEnumModules(process, modules, arrayBytes, bytesNeeded);
+ProcessResult HookedFindModule(ProcessHandle process, const char* fileName, ModuleImage* image) {
+    Before(Call::FindModule);
+    return ProcessFindModule(process, fileName, image);
 }
 
-uint32_t HookedModuleFileName(ProcessHandle process, ModuleHandle module, char* path, uint32_t size) {
-    Before(Call::ModuleFileName, module);
-    return ProcessModuleFileName(process, module, path, size);
+ProcessResult HookedListReadable(ProcessHandle process, uint64_t from, uint64_t to, MemoryRange* ranges, int capacity,
+                                 int* count) {
+    Before(Call::ListReadable, from);
+    return ProcessListReadable(process, from, to, ranges, capacity, count);
 }
 
-bool HookedModuleInformation(ProcessHandle process, ModuleHandle module, ModuleInfo* info) {
-    Before(Call::ModuleInformation, module);
-    return ProcessModuleInformation(process, module, info);
-}
-
-bool HookedQueryRegion(ProcessHandle process, uint64_t address, MemoryRegion* region) {
-    Before(Call::QueryRegion, address);
-    return ProcessQueryRegion(process, address, region);
-}
-
-bool HookedReadMemory(ProcessHandle process, uint64_t address, void* buffer, size_t size) {
-    Before(Call::ReadMemory, address, size);
-    return ProcessReadMemory(process, address, buffer, size);
+ProcessResult HookedRead(ProcessHandle process, uint64_t address, void* buffer, size_t size) {
+    Before(Call::Read, address, size);
+    return ProcessRead(process, address, buffer, size);
 }
 
 const ProcessApi kHookedProcessApi = {
-    ProcessSnapshotTake,     ProcessSnapshotFirst, ProcessSnapshotNext, ProcessSnapshotClose,
-    ProcessOpen,             ProcessClose,         HookedEnumModules,   HookedModuleFileName,
-    HookedModuleInformation, HookedQueryRegion,    HookedReadMemory,    ProcessLastError,
-    ProcessAddressLimit,
+    ProcessFind, ProcessOpen, ProcessClose, HookedFindModule, HookedListReadable, HookedRead,
 };
 
 // The tracker's passes one after another, without the sleeps between them,
@@ -315,7 +302,7 @@ void ExpectMessages(const std::vector<std::string>& texts, const std::vector<std
 }
 
 // The emulator ends while the tracker attaches: after the process was opened,
-// before its module list, a module's name or the core's information is read.
+// before the core module is looked for.
 TEST_F(Faults, EmulatorEndsWhileTheTrackerAttaches) {
     struct Case {
         const char* name;
@@ -323,10 +310,7 @@ TEST_F(Faults, EmulatorEndsWhileTheTrackerAttaches) {
         std::vector<std::string> expected;   // the passes' messages until the next attempt
     };
     const Case cases[] = {
-        {"before the module list", Call::EnumModules, {"ERROR: Could not enumerate 'retroarch.exe' modules.", kNotFound}},
-        {"before the first module name", Call::ModuleFileName, {}},   // the list's length decides
-        {"before the core's information", Call::ModuleInformation,
-         {"ERROR: Could not get module information for genesis_plus_gx_libretro.dll", kNotFound}},
+        {"before the module look-up", Call::FindModule, {"ERROR: Could not enumerate 'retroarch.exe' modules.", kNotFound}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -341,26 +325,10 @@ TEST_F(Faults, EmulatorEndsWhileTheTrackerAttaches) {
         }};
         g_callHook = &hook;
         DirectPasses passes;
-        std::vector<std::string> expected = c.expected;
-        if (c.at == Call::ModuleFileName) {
-            // A module list that can't be named any more: a warning for every
-            // module listed, then the core is missing; the next pass finds no
-            // emulator.
-            passes.Pass();
-            passes.Pass();
-            ASSERT_GE(passes.texts.size(), 3u);
-            for (size_t i = 0; i + 2 < passes.texts.size(); ++i) {
-                expected.push_back("WARNING: Could not get module name for index " + std::to_string(i) +
-                                   " in retroarch.exe");
-            }
-            expected.push_back("WARNING: retroarch.exe did not have module genesis_plus_gx_libretro.dll loaded.");
-            expected.push_back(kNotFound);
-        } else {
-            passes.RunUntil(c.expected.size());
-        }
+        passes.RunUntil(c.expected.size());
         g_callHook = nullptr;
         EXPECT_TRUE(ended);
-        ExpectMessages(passes.texts, expected);
+        ExpectMessages(passes.texts, c.expected);
         EXPECT_FALSE(passes.tracker->attached);
         EXPECT_EQ(passes.tracker->connection.process, nullptr);
         EXPECT_EQ(OpenHandleCount(), handles - 1) << "no handle of the ended emulator left open";
@@ -382,21 +350,22 @@ TEST_F(Faults, EmulatorEndsDuringTheHeaderScan) {
     struct Case {
         const char* name;
         const char* mode;
-        uint64_t atQuery; // ends before the first region query at or above this address
+        uint64_t atList;  // ends before the first listing from at or above this address
+        uint64_t atRead;  // ends before the first read at or above this address
         int atRegion;     // ends before this read of a ballast region (0 the first), or -1
         bool atSignature; // ends before the signature is read, after the header was found
         End end;
         std::vector<std::string> expected;   // the passes' messages until the tracker lets go
     };
     const Case cases[] = {
-        {"before the first region query", "other", 0, -1, false, End::Killed, {Loaded(), kLostConnection}},
-        {"before the second region read", "other", kNever, 1, false, End::Killed,
+        {"before the first listing", "other", 0, kNever, -1, false, End::Killed, {Loaded(), kLostConnection}},
+        {"before the second region read", "other", kNever, kNever, 1, false, End::Killed,
          {Loaded(), kUnknownGame, kLostConnection, kNotFound}},
-        {"before the third region read, left unreaped", "other", kNever, 2, false, End::Unreaped,
+        {"before the third region read, left unreaped", "other", kNever, kNever, 2, false, End::Unreaped,
          {Loaded(), kUnknownGame, kLostConnection, kNotFound}},
-        {"between two queries, the header not yet found", "menu", kAfterSecondRegion, -1, false, End::Killed,
+        {"between two reads, the header not yet found", "menu", kNever, kAfterSecondRegion, -1, false, End::Killed,
          {Loaded(), kUnknownGame, kLostConnection, kNotFound}},
-        {"after the header was found, before the signature", "menu", kNever, -1, true, End::Killed,
+        {"after the header was found, before the signature", "menu", kNever, kNever, -1, true, End::Killed,
          {Loaded(), "ReadProcessMemory failed", kNotFound}},
     };
     for (const Case& c : cases) {
@@ -405,17 +374,16 @@ TEST_F(Faults, EmulatorEndsDuringTheHeaderScan) {
         ASSERT_TRUE(emulator.Start({"--mode", c.mode, "--ballast-mib", std::to_string(kBallastMib)}));
         const int handles = OpenHandleCount();
 
-        int queries = 0;
+        int listings = 0;
         int regions = 0;
         bool ended = false;
         CallHook hook{[&](Call call, uint64_t address, size_t size) {
-            const bool query = call == Call::QueryRegion;
-            if (!query && call != Call::ReadMemory) return;
-            bool now = false;
-            if (query) now = address >= c.atQuery;
-            if (!ended) queries += query ? 1 : 0;
-            if (!query && size == kRegion) now = regions++ == c.atRegion;
-            if (!query && size == kSignatureProbeSize) now = c.atSignature;
+            const bool list = call == Call::ListReadable;
+            if (!list && call != Call::Read) return;
+            bool now = address >= (list ? c.atList : c.atRead);
+            if (!ended) listings += list ? 1 : 0;
+            if (!list && size == kRegion) now = now || regions++ == c.atRegion;
+            if (!list && size == kSignatureProbeSize) now = c.atSignature;
             if (!now || ended) return;
             ended = true;
             if (c.end == End::Killed) {
@@ -434,7 +402,7 @@ TEST_F(Faults, EmulatorEndsDuringTheHeaderScan) {
         EXPECT_EQ(passes.tracker->connection.process, nullptr);
         emulator.Kill();   // reaps an unreaped one and closes the stand-in's output pipe
         EXPECT_EQ(OpenHandleCount(), handles - 1) << "no handle of the ended emulator left open";
-        std::printf("%s: ended after %d region queries and %d ballast region reads\n", c.name, queries,
+        std::printf("%s: ended after %d listings and %d ballast region reads\n", c.name, listings,
                     std::min(regions, c.atRegion >= 0 ? c.atRegion : regions));
     }
 }

@@ -45,9 +45,8 @@ using Messages = std::vector<std::string>;
 
 TEST(Tracker, StartsDetachedWithTheEmulatorsNames) {
     Harness h;
-    EXPECT_STREQ(h.connection().processName, kWindowsProgramNames ? "retroarch.exe" : "retroarch");
-    EXPECT_STREQ(h.connection().moduleName,
-                 kWindowsProgramNames ? "genesis_plus_gx_libretro.dll" : "genesis_plus_gx_libretro.so");
+    EXPECT_EQ(h.connection().processName, std::string("retroarch") + kProgramForms[0].programEnding);
+    EXPECT_EQ(h.connection().moduleName, std::string("genesis_plus_gx_libretro") + kProgramForms[0].libraryEnding);
     EXPECT_FALSE(h.tracker->attached);
     EXPECT_FALSE(h.tracker->identified);
     EXPECT_EQ(h.connection().headerFound, 0u);
@@ -63,27 +62,26 @@ struct AttachFailure {
 };
 
 const AttachFailure kAttachFailures[] = {
-    {"no process snapshot", [](FakeSystem& s) { s.snapshotFails = true; },
+    {"no process list", [](FakeSystem& s) { s.findFailure = {ProcessStatus::Unreadable, 8}; },
      [] { return Messages{"Could not get handle snapshot.", kNotFound}; }},
-    {"first entry fails", [](FakeSystem& s) { s.firstFails = true; }, [] { return Messages{kNotFound}; }},
+    {"process list ends at once", [](FakeSystem& s) { s.findFailure = {ProcessStatus::Gone, 18}; },
+     [] { return Messages{kNotFound}; }},
     {"no emulator running",
      [](FakeSystem& s) { s.processes.erase(s.processes.begin() + 2); }, [] { return Messages{kNotFound}; }},
     {"image name differs in case only",
-     [](FakeSystem& s) { std::strcpy(s.processes[2].exeFile, "RetroArch.exe"); }, [] { return Messages{kNotFound}; }},
+     [](FakeSystem& s) { s.processes[2].name = "RetroArch.exe"; }, [] { return Messages{kNotFound}; }},
     {"emulator is the snapshot's first entry, which is never compared",
      [](FakeSystem& s) { s.processes.erase(s.processes.begin(), s.processes.begin() + 2); },
      [] { return Messages{kNotFound}; }},
-    {"process can't be opened", [](FakeSystem& s) { s.openFails = true; }, [] { return Messages{kNotFound}; }},
+    {"process can't be opened", [](FakeSystem& s) { s.openFailure = {ProcessStatus::Gone, 87}; },
+     [] { return Messages{kNotFound}; }},
     {"process may not be read by this user",
-     [](FakeSystem& s) {
-         s.openFails = true;
-         s.readError = kFakeAccessDenied;
-     },
+     [](FakeSystem& s) { s.openFailure = {ProcessStatus::Denied, kFakeAccessDenied}; },
      [] {
          return Messages{"ERROR: Not allowed to read process 'retroarch.exe' (error " +
                          std::to_string(kFakeAccessDenied) + "). " + ProcessAccessFixes()};
      }},
-    {"module list fails", [](FakeSystem& s) { s.enumFails = true; },
+    {"module list fails", [](FakeSystem& s) { s.moduleFailure = {ProcessStatus::Gone, 299}; },
      [] { return Messages{"ERROR: Could not enumerate 'retroarch.exe' modules."}; }},
     {"no modules at all", [](FakeSystem& s) { s.modules.clear(); }, [] { return Messages{kNoModule}; }},
     {"core not loaded", [](FakeSystem& s) { s.modules.pop_back(); }, [] { return Messages{kNoModule}; }},
@@ -118,7 +116,6 @@ TEST(Attach, FailuresLeaveTheTrackerDetachedWithTheirMessages) {
         EXPECT_FALSE(h.tracker->identified);
         EXPECT_EQ(h.connection().process, nullptr);
         EXPECT_EQ(h.system.handlesOpen, 0) << "no process handle outlives a failed attempt";
-        EXPECT_EQ(h.system.snapshotsOpen, 0) << "the snapshot never outlives its pass";
     }
 }
 
@@ -133,12 +130,12 @@ TEST(Attach, TheEmulatorsNamesWithTheirCores) {
     for (const auto& row : cases) {
         SCOPED_TRACE(std::string(row.process) + " with " + row.core);
         Harness h;
-        std::strcpy(h.system.processes[2].exeFile, row.process);
+        h.system.processes[2].name = row.process;
         h.system.modules.back().path = FakeModulePath(row.core);
         Attach(*h.tracker, *h.log);
         const std::string process = row.process;
         const Messages expected =
-            kWindowsProgramNames && process == "retroarch" ? Messages{kNotFound}
+            kNotFound.find("'" + process + "'") == std::string::npos ? Messages{kNotFound}
             : row.missing != nullptr ? Messages{"WARNING: " + process + " did not have module " + row.missing + " loaded. Retrying."}
                                      : Messages{"SUCCESS: Loaded " + FakeModulePath(row.core) + " in " + process + ".", kGameFound};
         EXPECT_EQ(h.TakeMessages(), expected);
@@ -170,7 +167,7 @@ const AttachOutcome kAttachOutcomes[] = {
      [] { return Messages{Loaded(), kChecksumIncorrect}; }, true, false},
     {"another cartridge", [](FakeSystem& s) { s.regions.front() = FakeRomRegion(0x20000000, 0x10000, -1); },
      [] { return Messages{Loaded(), "Unknown game"}; }, true, false},
-    {"emulator gone before the scan", [](FakeSystem& s) { s.queryFails = true; },
+    {"emulator gone before the scan", [](FakeSystem& s) { s.listFailure = {ProcessStatus::Gone, 3}; },
      [] { return Messages{Loaded(), "Lost connection to 'retroarch.exe' -- Disconnecting"}; }, false, false},
     {"signature can't be read: searched for, not there",
      [](FakeSystem& s) { s.regions.back().readFails = true; }, [] { return Messages{Loaded(), kChecksumIncorrect}; },
@@ -241,20 +238,21 @@ TEST(Attach, ConnectedSetsUpTheWindowAtTheEndOfWorkRam) {
 
 TEST(Attach, TakesTheFirstEmulatorAfterTheFirstEntry) {
     Harness h;
-    ProcessEntry second = h.system.processes[2];
-    second.processId = 9000;
+    FakeProcess second = h.system.processes[2];
+    second.id = 9000;
     h.system.processes.push_back(second);
     Attach(*h.tracker, *h.log);
     EXPECT_EQ(h.system.openedProcessIds, std::vector<uint32_t>{4242});
 }
 
-TEST(Attach, ExaminesAtMostTheModulesTheArrayHolds) {
+TEST(Attach, AWarningForEachOfManyModulesWithoutAName) {
     Harness h;
     h.system.modules.pop_back();
-    h.system.extraBytesNeeded = 4000 * sizeof(ModuleHandle);   // a list larger than the array
+    h.system.modules.resize(4000, FakeModule{0x10000, "", true});   // a list longer than a look-up examines
     Attach(*h.tracker, *h.log);
-    EXPECT_EQ(h.system.moduleNameCalls.size(), 1024u);
-    EXPECT_EQ(h.TakeMessages().size(), size_t{kLogCapacity}) << "a warning for each handle without a name";
+    const Messages messages = h.TakeMessages();
+    EXPECT_EQ(messages.size(), size_t{kLogCapacity}) << "a warning for each module without a name";
+    EXPECT_EQ(messages[0], "WARNING: Could not get module name for index 2 in retroarch.exe");
 }
 
 TEST(Attach, TakesTheFirstMatchingModule) {
@@ -315,25 +313,16 @@ struct ScanCase {
     bool found;
 };
 
-FakeRegion Plain(uint64_t base, uint64_t size, uint32_t state = kMemCommit, uint32_t protect = kPageReadWrite) {
-    return FakeRegion{base, size, state, protect, false, {}};
-}
+FakeRegion Plain(uint64_t base, uint64_t size) { return FakeRegion{base, size, true, false, {}}; }
 
 const ScanCase kScanCases[] = {
     {"header in a region after free gaps and other regions",
      [] { return std::vector<FakeRegion>{Plain(0x10000, 0x2000), FakeRomRegion(0x40000000, 0x20000, 0x100)}; },
      true},
-    {"header in a no-access region",
+    {"header in a region that can't be read (no access, or only reserved)",
      [] {
          FakeRegion rom = FakeRomRegion(0x40000000, 0x20000, 0x100);
-         rom.protect = kPageNoAccess;
-         return std::vector<FakeRegion>{rom};
-     },
-     false},
-    {"header in a reserved region",
-     [] {
-         FakeRegion rom = FakeRomRegion(0x40000000, 0x20000, 0x100);
-         rom.state = kFakeMemReserve;
+         rom.readable = false;
          return std::vector<FakeRegion>{rom};
      },
      false},
@@ -392,21 +381,21 @@ TEST(HeaderScan, ReadsAtMost60MiBOfARegion) {
     EXPECT_EQ(h.system.readsDone[1], (FakeRead{0x7FF600000000ull, h.system.regions[1].size}));
 }
 
-TEST(HeaderScan, AFailedQueryAfterTheFirstEndsTheWalkQuietly) {
+TEST(HeaderScan, AListThatEndsShortEndsTheWalkQuietly) {
     Harness h;
     h.system.regions = {Plain(0x10000, 0x1000), FakeRomRegion(0x40000000, 0x10000, 0x100),
                         FakeCoreRegion(0x7FF600000000ull, true)};
-    h.system.queryFailsFrom = 0x20000000;
+    h.system.listEndsAt = 0x20000000;
     Attach(*h.tracker, *h.log);
     EXPECT_EQ(h.TakeMessages(), (Messages{Loaded(), "Unknown game"}));
     EXPECT_TRUE(h.tracker->attached);
 }
 
-TEST(HeaderScan, ARegionThatDoesNotMoveTheWalkOnEndsIt) {
-    // A broken region list (size 0) must not hang the tracker.
+TEST(HeaderScan, AListThatDoesNotMoveTheWalkOnEndsIt) {
+    // A broken list (full of one empty range) must not hang the tracker.
     Harness h;
-    h.system.regions = {Plain(0, 0), FakeRomRegion(0x40000000, 0x10000, 0x100),
-                        FakeCoreRegion(0x7FF600000000ull, true)};
+    h.system.regions = {FakeRomRegion(0x40000000, 0x10000, 0x100), FakeCoreRegion(0x7FF600000000ull, true)};
+    h.system.listRepeats = true;
     Attach(*h.tracker, *h.log);
     EXPECT_EQ(h.TakeMessages().back(), "Unknown game");
 }
@@ -452,16 +441,17 @@ TEST(ReadWindow, SignatureGoneIsAMismatch) {
 }
 
 // A read refused for want of permission (Linux checks it on every read) says
-// so; on Windows a process once opened can't refuse a read, so the same code
-// means that it has ended.
+// so; any other failure gives the code, whatever it is (on Windows access
+// denied from a read means that the process has ended).
 TEST(ReadWindow, FailedReadReportsTheErrorCode) {
-    for (int error : {6, kFakeAccessDenied}) {
+    for (ProcessResult failure : {ProcessResult{ProcessStatus::Gone, 6}, ProcessResult{ProcessStatus::Gone, 5},
+                                  ProcessResult{ProcessStatus::Unreadable, 14},
+                                  ProcessResult{ProcessStatus::Denied, kFakeAccessDenied}}) {
         WindowHarness h;
-        h.system.readFails = true;
-        h.system.readError = error;
+        h.system.readFailure = failure;
         EXPECT_EQ(ReadWindow(*h.tracker, *h.log), ReadWindowResult::ReadFailed);
-        const std::string code = std::to_string(error);
-        const bool refused = error == kFakeAccessDenied && !kWindowsProgramNames;
+        const std::string code = std::to_string(failure.error);
+        const bool refused = failure.status == ProcessStatus::Denied;
         EXPECT_EQ(h.TakeMessages(),
                   Messages{refused ? "ERROR: Not allowed to read process 'retroarch.exe' (error " + code + "). " +
                                          ProcessAccessFixes()

@@ -10,22 +10,22 @@
 
 #include "emulator/emulator_connection.h"
 
-struct FakeModule {
-    uint64_t base;
-    std::string path;        // full path, with the platform's separator
-    bool nameFails;          // K32GetModuleFileNameExA returns 0
+struct FakeProcess {
+    uint32_t id;
+    std::string name;
 };
 
-// A region's state that the program never looks for, only past: reserved
-// address space (MEM_RESERVE).
-inline constexpr uint32_t kFakeMemReserve = 0x2000;
+struct FakeModule {
+    uint64_t base;
+    std::string path;        // full path, '/' between its parts
+    bool nameFails;          // its path can't be had: passed over with a warning
+};
 
 struct FakeRegion {
     uint64_t base;
     uint64_t size;
-    uint32_t state;          // kMemCommit, kFakeMemReserve
-    uint32_t protect;        // kPageReadWrite, kPageNoAccess, ...
-    bool readFails;          // reads fail (a guard page, memory gone)
+    bool readable;           // listed as readable (committed and accessible)
+    bool readFails;          // listed, but reads fail (a guard page, memory gone)
     std::vector<uint8_t> bytes;   // contents from base; shorter than size means zeros follow
 };
 
@@ -36,50 +36,52 @@ struct FakeRead {
     bool operator==(const FakeRead&) const = default;
 };
 
+inline constexpr ProcessResult kFakeOk{ProcessStatus::Ok, 0};
+
 struct FakeSystem {
-    // Process snapshot, first entry included (it is never compared).
-    std::vector<ProcessEntry> processes;
-    bool snapshotFails = false;
-    bool firstFails = false;
-    bool openFails = false;
+    // Processes in the OS's order, the system's own first (it is never compared).
+    std::vector<FakeProcess> processes;
+    ProcessResult findFailure = kFakeOk;   // the process list can't be had
+    ProcessResult openFailure = kFakeOk;
 
     // The opened process.
-    bool enumFails = false;
-    uint32_t extraBytesNeeded = 0;        // added to what the module list needs
+    ProcessResult moduleFailure = kFakeOk;   // the module list can't be had
+    bool moduleInfoFails = false;          // the core is found, its extent can't be had
     std::vector<FakeModule> modules;
-    bool moduleInfoFails = false;
-    uint32_t imageSize = 0x400000;        // every module's SizeOfImage
-    std::vector<FakeRegion> regions;      // ascending, not overlapping
-    bool queryFails = false;              // every query fails
-    uint64_t queryFailsFrom = UINT64_MAX; // queries at or above this address fail
-    bool readFails = false;               // every read fails
-    int readError = 299;                  // ERROR_PARTIAL_COPY; also the reason a failed open gives
-    uint64_t addressLimit = 1ull << 47;   // the top of the user address space
+    uint64_t imageSize = 0x400000;         // every module's extent
+    std::vector<FakeRegion> regions;       // ascending, not overlapping
+    ProcessResult listFailure = kFakeOk;   // every listing fails
+    uint64_t listEndsAt = UINT64_MAX;      // listings end short before this address
+    bool listRepeats = false;              // every listing is full of one empty range at its start
+    ProcessResult readFailure = kFakeOk;   // every read fails
+    uint64_t addressLimit = 1ull << 47;    // the top of the user address space
 
     // What the tracker did.
-    int snapshotsOpen = 0;
     int handlesOpen = 0;
     std::vector<uint32_t> openedProcessIds;
-    std::vector<uint64_t> moduleNameCalls;
-    uint32_t queries = 0;
-    uint32_t walks = 0;                   // queries of address 0: walks of the address space (header scans)
+    uint32_t walks = 0;                    // listings from address 0: walks of the address space (header scans)
     std::vector<FakeRead> readsDone;
     uint32_t reads = 0;
     uint64_t bytesRead = 0;
 };
 
 // What a pass logs when no emulator runs: every process name looked for.
-inline const std::string kNotFoundMessage = kWindowsProgramNames ? "ERROR: Could not find process 'retroarch.exe'."
-                                                  : "ERROR: Could not find process 'retroarch' or 'retroarch.exe'.";
+inline const std::string kNotFoundMessage = [] {
+    std::string names;
+    for (int i = 0; i < kProgramFormCount; ++i) {
+        names += std::string(i == 0 ? "" : "' or '") + kEmulatorProgramName + kProgramForms[i].programEnding;
+    }
+    return "ERROR: Could not find process '" + names + "'.";
+}();
 
 // Makes `system` the active fake and returns the call table that uses it.
 const ProcessApi& FakeProcessApi(FakeSystem& system);
 
-// A path ending in `fileName`, with the platform's module path separator.
+// A path ending in `fileName`.
 std::string FakeModulePath(const char* fileName);
 
-// The error code of a refused access on this OS (EACCES, ERROR_ACCESS_DENIED).
-inline const int kFakeAccessDenied = kWindowsProgramNames ? 5 : 13;
+// The error code of a refused access (EACCES).
+inline constexpr int kFakeAccessDenied = 13;
 
 // The region of a core module at `base` with the work RAM at base + `ramOffset`,
 // the RAM signature in place or not.

@@ -115,7 +115,7 @@ std::string ForeignEmulators() {
         std::istringstream rest(line.substr(close + 4));
         long parent = 0;
         rest >> parent;
-        const bool emulator = name == kEmulatorProcessName || name == kLinuxEmulatorProcessName;
+        const bool emulator = name == kEmulatorProcessName || name == kEmulatorProgramName;
         if (emulator && state != 'Z' && parent != getpid()) {
             found += std::to_string(pid) + " " + name + " (parent " + std::to_string(parent) + ")\n";
         }

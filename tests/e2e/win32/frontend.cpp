@@ -32,8 +32,9 @@ bool Frontend::Start(const std::string& directory, const std::vector<std::string
     }
     ram_ = std::strtoull(match[1].str().c_str(), nullptr, 16);
     ramOffset_ = match[2].str();
-    process_ = ProcessOpen(ChildProcessId(child_));
-    if (process_ == nullptr) error_ = "can't open the frontend's process";
+    if (ProcessOpen(ChildProcessId(child_), &process_).status != ProcessStatus::Ok) {
+        error_ = "can't open the frontend's process";
+    }
     return process_ != nullptr;
 }
 
@@ -57,7 +58,9 @@ std::string Frontend::WaitForLine(const std::string& prefix, int timeoutMs) {
 
 uint16_t Frontend::RamWord(uint32_t offset) const {
     uint16_t word = 0;
-    return process_ != nullptr && ProcessReadMemory(process_, ram_ + offset, &word, sizeof word) ? word : 0;
+    return process_ != nullptr && ProcessRead(process_, ram_ + offset, &word, sizeof word).status == ProcessStatus::Ok
+               ? word
+               : 0;
 }
 
 bool Frontend::WaitForRamWord(uint32_t offset, uint16_t atLeast, int timeoutMs) const {

@@ -35,35 +35,32 @@ ACCESS_MASK GrantedAccess(HANDLE handle) {
 
 TEST_F(LeastPrivilege, EveryCallWorksWithReadAndQueryRightsAndAWriteIsRefused) {
     ASSERT_TRUE(standin.Start({"--mode", "game"}));
-    ProcessHandle process = ProcessOpen(standin.pid());
-    ASSERT_NE(process, nullptr) << "error " << ProcessLastError();
+    ProcessHandle process = nullptr;
+    const ProcessResult opened = ProcessOpen(standin.pid(), &process);
+    ASSERT_EQ(opened.status, ProcessStatus::Ok) << "error " << opened.error;
     // Query rights bring the limited query right with them; nothing else.
     EXPECT_EQ(GrantedAccess(process),
               static_cast<ACCESS_MASK>(PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ));
 
-    ModuleHandle modules[1024];
-    uint32_t needed = 0;
-    ASSERT_TRUE(ProcessEnumModules(process, modules, sizeof modules, &needed)) << "error " << ProcessLastError();
-    ModuleHandle core = 0;
-    char path[260];
-    for (uint32_t i = 0; i < needed / sizeof(ModuleHandle) && i < 1024 && core == 0; ++i) {
-        ASSERT_GT(ProcessModuleFileName(process, modules[i], path, sizeof path), 0u) << "module " << i;
-        if (std::strcmp(std::strrchr(path, '\\') + 1, kCoreModuleName) == 0) core = modules[i];
-    }
-    ASSERT_NE(core, 0u) << "no " << kCoreModuleName << " among " << needed / sizeof(ModuleHandle) << " modules";
-    EXPECT_EQ(std::string(path), StandinPath(kCoreModuleName));
-    ModuleInfo info{};
-    ASSERT_TRUE(ProcessModuleInformation(process, core, &info)) << "error " << ProcessLastError();
-    EXPECT_EQ(info.baseOfDll, core);
+    ModuleImage core{};
+    const ProcessResult module = ProcessFindModule(process, kCoreModuleName, &core);
+    ASSERT_EQ(module.status, ProcessStatus::Ok) << "error " << module.error;
+    ASSERT_NE(core.base, 0u) << "no " << kCoreModuleName;
+    EXPECT_EQ(std::string(core.path), StandinPath(kCoreModuleName));
+    EXPECT_GT(core.size, 0u);
+    for (uint64_t bits : core.unnamed) EXPECT_EQ(bits, 0u) << "every module's name could be had";
 
     // The stand-in's cartridge: its header at 0x100 of the ROM it maps at 0x60000000.
     const uint64_t header = 0x60000000ull + 0x100;
-    MemoryRegion region{};
-    ASSERT_TRUE(ProcessQueryRegion(process, header, &region)) << "error " << ProcessLastError();
-    EXPECT_EQ(region.state, kMemCommit);
-    EXPECT_LE(region.baseAddress, header);
+    MemoryRange range{};
+    int count = 0;
+    const ProcessResult listed = ProcessListReadable(process, header, header + 1, &range, 1, &count);
+    ASSERT_EQ(listed.status, ProcessStatus::Ok) << "error " << listed.error;
+    ASSERT_EQ(count, 1) << "the header lies in readable memory";
+    EXPECT_EQ(range.base, header);
     char bytes[kHeaderPatternSize];
-    ASSERT_TRUE(ProcessReadMemory(process, header, bytes, sizeof bytes)) << "error " << ProcessLastError();
+    const ProcessResult read = ProcessRead(process, header, bytes, sizeof bytes);
+    ASSERT_EQ(read.status, ProcessStatus::Ok) << "error " << read.error;
     EXPECT_EQ(std::memcmp(bytes, kHeaderPattern, kHeaderPatternSize), 0);
 
     // The same bytes written back: refused, and the stand-in goes on running.
@@ -73,7 +70,7 @@ TEST_F(LeastPrivilege, EveryCallWorksWithReadAndQueryRightsAndAWriteIsRefused) {
     EXPECT_EQ(written, 0u);
     EXPECT_FALSE(TerminateProcess(process, 1));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_TRUE(ProcessReadMemory(process, header, bytes, sizeof bytes)) << "the stand-in still runs";
+    EXPECT_EQ(ProcessRead(process, header, bytes, sizeof bytes).status, ProcessStatus::Ok) << "the stand-in still runs";
     ProcessClose(process);
 }
 

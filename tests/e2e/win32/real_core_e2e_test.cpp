@@ -103,10 +103,11 @@ void CollectLog(const std::string& screen, std::map<std::string, std::string>* l
 // order (the frontend's copy) and swapped in pairs (the core's).
 void CountHeaderCopies(uint32_t pid, int* fileOrder, int* swapped) {
     *fileOrder = *swapped = 0;
-    ProcessHandle process = ProcessOpen(pid);
+    ProcessHandle process = nullptr;
+    ProcessOpen(pid, &process);
     for (uint64_t address : HeaderCopiesIn(pid)) {
         char bytes[kHeaderPatternSize];
-        if (!ProcessReadMemory(process, address, bytes, sizeof bytes)) continue;
+        if (ProcessRead(process, address, bytes, sizeof bytes).status != ProcessStatus::Ok) continue;
         ++*(std::memcmp(bytes, kHeaderPattern, sizeof bytes) == 0 ? fileOrder : swapped);
     }
     ProcessClose(process);
