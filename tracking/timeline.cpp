@@ -183,24 +183,28 @@ ReadKind TrackRead(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& p
 
 namespace {
 
-void FormatPlace(const GamePlace& place, char* out, size_t size) {
-    switch (place.gameMode) {
-        case kModeLevel:
-        case kModePreLevel: {
-            const unsigned hundredths = place.timerFrame * 100u / 60u;
-            std::snprintf(out, size, "%s %02u:%02u.%02u", LevelName(place.levelIndex), place.timerMinutes,
-                          place.timerSeconds, hundredths);
-            return;
-        }
-        case kModeSegaLogo: std::snprintf(out, size, "%s", kTrackerStateNames[kStateSegaLogo]); return;
-        case kModeTitle: std::snprintf(out, size, "%s", kTrackerStateNames[kStateTitleScreen]); return;
-        case kModeSpecialStage: std::snprintf(out, size, "%s", kTrackerStateNames[kStateSpecialStage]); return;
-        case kModeContinue: std::snprintf(out, size, "%s", kTrackerStateNames[kStateContinueScreen]); return;
-        case kModeEnding: std::snprintf(out, size, "%s", kTrackerStateNames[kStateEnding]); return;
-        case kModeOptions: std::snprintf(out, size, "%s", kTrackerStateNames[kStateOptionsMenu]); return;
-        case kModeLevelSelect: std::snprintf(out, size, "%s", kTrackerStateNames[kStateLevelSelect]); return;
-        default: std::snprintf(out, size, "%s", kTrackerStateNames[kStateOther]); return;
+// The screen a game mode shows, by the tracker state's name.
+uint32_t ScreenState(uint32_t gameMode) {
+    switch (gameMode) {
+        case kModeSegaLogo: return kStateSegaLogo;
+        case kModeTitle: return kStateTitleScreen;
+        case kModeSpecialStage: return kStateSpecialStage;
+        case kModeContinue: return kStateContinueScreen;
+        case kModeEnding: return kStateEnding;
+        case kModeOptions: return kStateOptionsMenu;
+        case kModeLevelSelect: return kStateLevelSelect;
+        default: return kStateOther;
     }
+}
+
+void FormatPlace(const GamePlace& place, char* out, size_t size) {
+    if (place.gameMode == kModeLevel || place.gameMode == kModePreLevel) {
+        const unsigned hundredths = place.timerFrame * 100u / 60u;
+        std::snprintf(out, size, "%s %02u:%02u.%02u", LevelName(place.levelIndex), place.timerMinutes,
+                      place.timerSeconds, hundredths);
+        return;
+    }
+    std::snprintf(out, size, "%s", kTrackerStateNames[ScreenState(place.gameMode)]);
 }
 
 bool Due(uint8_t said, uint64_t saidAt, uint64_t now, double period, double frequency) {
