@@ -133,7 +133,8 @@ SocketResult SocketConnectDone(SocketHandle socket, bool* done) {
     if (g_calls.getOption(AsSocket(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0)
         error = g_calls.lastError();
     if (error != 0) return Failed("connect", error);
-    if (FD_ISSET(AsSocket(socket), &failed)) return Failed("connect", WSAECONNREFUSED);
+    // The set holds the one socket when it failed (FD_ISSET would import __WSAFDIsSet).
+    if (failed.fd_count != 0) return Failed("connect", WSAECONNREFUSED);
     *done = true;
     return Ok();
 }
