@@ -139,6 +139,12 @@ bool LiveSplitQueuePush(LiveSplitQueue& queue, const LiveSplitCommand& command) 
 namespace {
 
 void Disconnect(LiveSplitLink& link, uint64_t now) {
+    // A start, a split or a reset that goes unsent leaves LiveSplit's run out of step with the game.
+    for (int32_t i = 0; i < link.queue.count; ++i) {
+        const LiveSplitCommand& command = link.queue.commands[(link.queue.start + i) % kLiveSplitQueueCapacity];
+        if (command.kind != LiveSplitCommandKind::SetGameTime) link.inStep = 0;
+    }
+    if (link.lineSent < link.lineLength && std::strncmp(link.line, "setgametime", 11) != 0) link.inStep = 0;
     SocketClose(link.socket);
     link.socket = kSocketNone;
     link.phase = LiveSplitPhase::Idle;
@@ -231,6 +237,7 @@ void AdvanceConnection(LiveSplitLink& link, LogBuffer& log, uint64_t now, double
         }
         if (!done) return;
         link.phase = LiveSplitPhase::Connected;
+        link.justConnected = 1;
         link.failureReported = 0;
         link.slowReported = 0;
         link.queue.gameTimesDropped = 0;
@@ -277,6 +284,26 @@ void Flush(LiveSplitLink& link, LogBuffer& log, uint64_t now) {
     }
 }
 
+// Connected while a run is followed that LiveSplit does not hold as sent: while
+// no level has ended its run can start now at the game's time, and every
+// split will reach it; after that it is left alone. Returns whether the
+// frame's own commands still go.
+bool JoinRunLate(LiveSplitLink& link, const GameSnapshot& snapshot, LogBuffer& log, uint64_t now) {
+    if (snapshot.stats.recordCount != 0 || snapshot.stats.levelClosed) {
+        link.run.driving = 0;
+        LogAppend(log, now,
+                  "LiveSplit: connected after a level of this run had ended: left alone until the next new game.");
+        return false;
+    }
+    const LiveSplitCommand start[] = {{LiveSplitCommandKind::Reset, 0},
+                                      {LiveSplitCommandKind::StartTimer, 0},
+                                      {LiveSplitCommandKind::SetGameTime, link.run.lastGameTime}};
+    for (const LiveSplitCommand& command : start) LiveSplitQueuePush(link.queue, command);
+    link.inStep = 1;
+    LogAppend(log, now, "LiveSplit: connected after the run began: its run starts now, at the game's time.");
+    return true;
+}
+
 }  // namespace
 
 void LiveSplitLinkInit(LiveSplitLink& link, const char* host, uint16_t port) {
@@ -300,12 +327,23 @@ void LiveSplitFrame(LiveSplitLink& link, const GameSnapshot& snapshot, LogBuffer
                   "LiveSplit: a state was loaded or the game rewound, so this run is practice: no more splits. "
                   "LiveSplit is left alone until the next new game.");
     }
-    if (link.phase == LiveSplitPhase::Connected) {
-        for (int i = 0; i < count; ++i) {
+    bool starts = false;
+    for (int i = 0; i < count; ++i) starts = starts || commands[i].kind == LiveSplitCommandKind::StartTimer;
+    if (link.phase != LiveSplitPhase::Connected) {
+        for (int i = 0; i < count; ++i)
+            if (commands[i].kind != LiveSplitCommandKind::SetGameTime) link.inStep = 0;
+    } else {
+        bool send = true;
+        if (link.justConnected && link.run.driving && !link.inStep && !starts)
+            send = JoinRunLate(link, snapshot, log, now);
+        link.justConnected = 0;
+        for (int i = 0; i < count && send; ++i) {
             if (!LiveSplitQueuePush(link.queue, commands[i])) {
+                link.inStep = 0;
                 Lose(link, log, now, "it has read nothing for too long");
                 break;
             }
+            if (commands[i].kind == LiveSplitCommandKind::StartTimer) link.inStep = 1;
         }
         if (link.queue.gameTimesDropped != 0 && !link.slowReported) {
             link.slowReported = 1;

@@ -108,7 +108,8 @@ struct LiveSplitLink {
     std::atomic<int> resolving;        // 1 while the look-up thread runs; 2 when it succeeded, 3 when it failed
     SocketAddress resolved;            // written by the look-up thread before `resolving` changes
     SocketResult resolveResult;        // the same
-    uint8_t everConnected;
+    uint8_t justConnected;             // the connection was made in this frame
+    uint8_t inStep;                    // LiveSplit holds the followed run as sent: its start and every split reached it
     uint8_t failureReported;           // the current streak of failed attempts has been logged
     uint8_t attempted;
     uint64_t lastAttempt;              // counter ticks
@@ -126,6 +127,8 @@ void LiveSplitLinkInit(LiveSplitLink& link, const char* host, uint16_t port);
 // failed attempt is logged once and retried every kLiveSplitRetrySeconds; a
 // lost connection is logged once and retried), takes the commands of the
 // snapshot, queues them while connected and sends what the socket takes
-// without waiting.
+// without waiting. A run whose start or a split LiveSplit missed (not
+// connected then, or the connection lost with them unsent) is started late
+// while its first level runs, else left alone until the next new game.
 void LiveSplitFrame(LiveSplitLink& link, const GameSnapshot& snapshot, LogBuffer& log, uint64_t now,
                     double counterFrequency);
