@@ -82,7 +82,7 @@ void TakeRecord(BestsState& state, const LevelRecord& record, LogBuffer& log, ui
     FormatLevelComparison(level, state.partTime, state.partFirst, state.partCount, practice, best, text, sizeof text);
     LogAppend(log, now, "%s", text);
     if (!practice && level < kReportLevelCount) {
-        state.session.level[level] = Better(state.session.level[level], state.partTime);
+        state.sinceStart.level[level] = Better(state.sinceStart.level[level], state.partTime);
         state.bests.level[level] = Better(best, state.partTime);
     }
     state.partCount = 0;
@@ -127,15 +127,15 @@ int64_t SumOfBest(const HistoryBests& bests, int* levels) {
     return sum;
 }
 
-void FormatLevelComparison(uint32_t levelIndex, int64_t hundredths, int64_t first, int parts, bool practice,
+void FormatLevelComparison(uint32_t levelIndex, int64_t hundredths, int64_t first, int records, bool practice,
                            int64_t best, char* out, size_t size) {
     char time[24];
     FormatHundredths(hundredths, time, sizeof time);
     char joined[64] = "";
-    if (parts > 1) {
+    if (records > 1) {
         char before[24];
         FormatHundredths(first, before, sizeof before);
-        std::snprintf(joined, sizeof joined, " (%s before the special stage%s)", before, parts > 2 ? "s" : "");
+        std::snprintf(joined, sizeof joined, " (%s before the special stage%s)", before, records > 2 ? "s" : "");
     }
     char against[64];
     FormatAgainst("best", hundredths, best, !practice, against, sizeof against);
@@ -161,14 +161,14 @@ void FormatRunComparison(int64_t hundredths, bool practice, int64_t bestRun, int
 
 void BestsInit(BestsState& state) {
     state.bests = NoBests();
-    state.session = NoBests();
+    state.sinceStart = NoBests();
 }
 
 void BestsFrame(BestsState& state, BestsLoad* load, const TrackerStats& stats, LogBuffer& log, uint64_t now) {
     if (!state.loaded && load != nullptr && load->done.load(std::memory_order_acquire) != 0) {
         state.loaded = 1;
         state.bests = load->bests;
-        Keep(state, state.session);   // what was played meanwhile counts too
+        Keep(state, state.sinceStart);   // what was played meanwhile counts too
     }
     int32_t closed = stats.recordCount;
     if (closed < 0) closed = 0;
@@ -193,7 +193,7 @@ void BestsFrame(BestsState& state, BestsLoad* load, const TrackerStats& stats, L
         FormatRunComparison(time, practice, state.bests.run, sum, levels, text, sizeof text);
         LogAppend(log, now, "%s", text);
         if (!practice) {
-            state.session.run = Better(state.session.run, time);
+            state.sinceStart.run = Better(state.sinceStart.run, time);
             state.bests.run = Better(state.bests.run, time);
         }
     }

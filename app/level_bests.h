@@ -40,11 +40,11 @@ void LoadHistoryBests(BestsLoad& load);
 int64_t SumOfBest(const HistoryBests& bests, int* levels);
 
 // "EH1 00:28.93, best 00:27.50 (+01.43)", "EH1 00:27.10, new best (-00.40)",
-// "EH1 00:28.93" without a best. `parts` > 1: the level's time joins that
+// "EH1 00:28.93" without a best. `records` > 1: the level's time joins that
 // many records, a special stage between each two ("EH2 01:48.23 (00:45.73
 // before the special stage), ..."), `first` the time of the first.
 // A practice attempt (a state load in it) is compared and never a new best.
-void FormatLevelComparison(uint32_t levelIndex, int64_t hundredths, int64_t first, int parts, bool practice,
+void FormatLevelComparison(uint32_t levelIndex, int64_t hundredths, int64_t first, int records, bool practice,
                            int64_t best, char* out, size_t size);
 
 // "Run 18:40.00, best run 18:37.18 (+02.82), sum of best 18:18.49 (+21.51)";
@@ -55,7 +55,7 @@ void FormatRunComparison(int64_t hundredths, bool practice, int64_t bestRun, int
 // The main thread's record; zero-filled, then BestsInit.
 struct BestsState {
     HistoryBests bests;          // the history's once loaded, merged with the attempts since
-    HistoryBests session;        // the attempts taken since start-up
+    HistoryBests sinceStart;     // the attempts taken since start-up
     uint8_t loaded;              // the history's bests are in
     uint32_t trackerRun;         // the tracker's runNumber of the run being taken
     int32_t recordsTaken;        // closed records of that run already taken
