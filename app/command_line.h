@@ -1,23 +1,39 @@
-// The command line: -refresh N (1..1000 Hz), or -report [PATH], which writes
-// the report of the play-through history instead of tracking. A pure function
-// of argc/argv: the decision and the messages to log, in order.
+// The command line: -refresh N (1..1000 Hz) and -livesplit [HOST:]PORT, in
+// either order, or -report [PATH], which writes the report of the
+// play-through history instead of tracking. A pure function of argc/argv: the
+// decision and the messages to log, in order.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 inline constexpr int kDefaultRefreshRate = 5;
-inline constexpr int kCommandLineMaxMessages = 2;
+inline constexpr int kCommandLineMaxMessages = 4;
+inline constexpr uint16_t kLiveSplitDefaultPort = 16834;     // LiveSplit's server component's default
+inline constexpr char kLiveSplitDefaultHost[] = "127.0.0.1"; // connect only where the player says
+inline constexpr int kHostNameSize = 256;                    // bytes of a host name, NUL included
 
 struct CommandLineResult {
     double refreshRate;          // hertz
     bool refreshExplicit;        // a valid -refresh value was given
     bool report;                 // -report: write the history's report and exit
     const char* reportPath;      // the history file given after -report (argv's), or null
-    int messageCount;            // 0..2
+    bool liveSplit;              // -livesplit: drive LiveSplit's server component
+    char liveSplitHost[kHostNameSize];  // a name or an address; the loopback address unless given
+    uint16_t liveSplitPort;
+    int messageCount;            // 0..4
     char messages[kCommandLineMaxMessages][520];
 };
 
 CommandLineResult ParseCommandLine(int argc, const char* const* argv);
+
+// Reads "[HOST:]PORT" ("16834", "localhost:16834", "192.168.1.5:16834",
+// "[::1]:16834") into `host` and `*port`. The host part, when there is one,
+// must be non-empty and hold only letters, digits, '.', '-', '_' or, between
+// brackets, an IPv6 address; the port must be a whole number from 1 to 65535.
+// Returns false when the port is bad (`*port` untouched); a bad host leaves
+// `host` empty and `*hostBad` set.
+bool ParseLiveSplitTarget(const char* text, char* host, size_t hostSize, uint16_t* port, bool* hostBad);
 
 // strtol base 10 as a 32-bit long reads it: leading blanks and a sign allowed,
 // trailing characters ignored, 0 when no digits, saturated to the int32 range.

@@ -21,10 +21,18 @@ bool DrawFrame(RenderContext& context) {
     const FrameTiming& timing = context.timing;
 
     const bool ready = Collect(*context.shared, *context.mainSnapshot, *context.mainLog);
+    // LiveSplit first: a split leaves as soon after the level's close as the frame allows.
+    if (context.liveSplit != nullptr) {
+        LiveSplitFrame(*context.liveSplit, *context.mainSnapshot, *context.mainLog, ClockNow(),
+                       timing.counterFrequency);
+    }
     // Rows of the history go to the disk from here, never from the tracker thread.
     if (context.history != nullptr) {
         HistoryFrame(*context.history, context.mainSnapshot->stats, *context.mainLog, ClockNow(),
                      timing.counterFrequency);
+    }
+    if (context.bests != nullptr) {
+        BestsFrame(*context.bests, context.bestsLoad, context.mainSnapshot->stats, *context.mainLog, ClockNow());
     }
 
     int32_t width = 0;

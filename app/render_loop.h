@@ -5,6 +5,8 @@
 #include <cstdint>
 
 #include "app/history.h"
+#include "app/level_bests.h"
+#include "app/livesplit.h"
 #include "app/screen_buffer.h"
 #include "app/shared_state.h"
 #include "platform/console.h"
@@ -29,6 +31,9 @@ struct RenderContext {
     SharedState* shared;
     FrameTiming timing;
     HistoryState* history;        // null: no history file is kept
+    BestsState* bests = nullptr;  // null: no comparison lines
+    BestsLoad* bestsLoad = nullptr;   // the history's bests on their way, or null
+    LiveSplitLink* liveSplit = nullptr;  // null: no -livesplit
 };
 
 // The period of the next frame: the command line's rate when one was given,
@@ -40,8 +45,9 @@ double ChooseFramePeriod(bool refreshExplicit, bool ready, uint8_t debugFlag, do
 // 0 when the work took the whole period or longer.
 uint32_t FrameSleepMs(double period, double elapsed);
 
-// Everything of one frame up to and including the output: collect, size the
-// grid, compose, draw the log and write the grid. Returns whether the game was
+// Everything of one frame up to and including the output: collect, drive
+// LiveSplit, take the closed records into the history and the comparison
+// lines, size the grid, compose, draw the log and write the grid. Returns whether the game was
 // tracked (the collected `ready`), which paces the frame.
 bool DrawFrame(RenderContext& context);
 

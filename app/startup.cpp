@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include <cstdio>
+#include <functional>
 #include <new>
 #include <thread>
 
@@ -57,8 +58,12 @@ int RunProgram(int argc, char** argv) {
     GameSnapshot* sharedSnapshot = new (std::nothrow) GameSnapshot();
     SharedState* shared = new (std::nothrow) SharedState();
     HistoryState* history = new (std::nothrow) HistoryState();
+    BestsState* bests = new (std::nothrow) BestsState();
+    BestsLoad* bestsLoad = new (std::nothrow) BestsLoad();
+    LiveSplitLink* liveSplit = commandLine.liveSplit ? new (std::nothrow) LiveSplitLink() : nullptr;
     if (mainLog == nullptr || mainSnapshot == nullptr || sharedLog == nullptr || sharedSnapshot == nullptr ||
-        shared == nullptr || history == nullptr) {
+        shared == nullptr || history == nullptr || bests == nullptr || bestsLoad == nullptr ||
+        (commandLine.liveSplit && liveSplit == nullptr)) {
         std::fputs("ringwatch: not enough memory to start\n", stderr);
         return 1;
     }
@@ -85,7 +90,12 @@ int RunProgram(int argc, char** argv) {
     shared->sharedLog = sharedLog;
     shared->sharedSnapshot = sharedSnapshot;
     std::thread(TrackerThreadMain, shared, PassObserver{}).detach();
+    // The history's bests are read beside the frames, never in one.
+    BestsInit(*bests);
+    std::thread(LoadHistoryBests, std::ref(*bestsLoad)).detach();
+    if (liveSplit != nullptr) LiveSplitLinkInit(*liveSplit, commandLine.liveSplitHost, commandLine.liveSplitPort);
 
-    RenderContext context{&screen, console.output, mainLog, mainSnapshot, shared, timing, history};
+    RenderContext context{&screen, console.output, mainLog, mainSnapshot, shared, timing, history,
+                          bests,   bestsLoad,      liveSplit};
     RunRenderLoop(context);
 }

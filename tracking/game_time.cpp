@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "tracking/tracker_states.h"
+
 namespace {
 
 struct MinutesSeconds {
@@ -53,10 +55,41 @@ int64_t LevelHundredths(const LevelRecord& record) {
     return whole + std::llround(static_cast<double>(record.centiseconds));
 }
 
+namespace {
+
+// Sixtieths to hundredths: (frames mod 60) * 100/60 never falls on a half,
+// so rounding up from a third of a sixtieth is the nearest hundredth.
+int64_t AdjustedHundredths(int64_t minutes, int64_t seconds, int64_t frames) {
+    const int64_t whole = minutes * 60 + seconds + frames / 60;
+    return whole * 100 + ((frames % 60) * 100 + 30) / 60;
+}
+
+}  // namespace
+
 int64_t AdjustedTotalHundredths(const TrackerStats& stats) {
-    // Sixtieths to hundredths: (frames mod 60) * 100/60 never falls on a half,
-    // so rounding up from a third of a sixtieth is the nearest hundredth.
-    const int64_t frames = stats.totalTimerFrames;
-    const int64_t seconds = int64_t{stats.totalMinutes} * 60 + stats.totalSeconds + frames / 60;
-    return seconds * 100 + ((frames % 60) * 100 + 30) / 60;
+    return AdjustedHundredths(stats.totalMinutes, stats.totalSeconds, stats.totalTimerFrames);
+}
+
+int64_t RunGameHundredths(const TrackerStats& stats, const RamMirror& ram) {
+    int64_t minutes = stats.totalMinutes;
+    int64_t seconds = stats.totalSeconds;
+    int64_t frames = stats.totalTimerFrames;
+    if (!stats.levelClosed) {
+        switch (stats.trackerState) {
+            case kStateLevelActive:
+            case kStatePaused:
+            case kStateDeath:
+            case kStateLevelEnd:
+                frames += ram.timerFrame;
+                [[fallthrough]];
+            case kStateSpecialStage:
+                minutes += ram.timerMinutes;
+                seconds += ram.timerSeconds;
+                break;
+            default:   // between levels, and after a death until the restart: all of it is in the totals
+                break;
+        }
+    }
+    const int64_t hundredths = AdjustedHundredths(minutes, seconds, frames);
+    return hundredths < 0 ? 0 : hundredths;
 }

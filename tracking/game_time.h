@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "emulator/ram_mirror.h"
 #include "tracking/tracker_stats.h"
 
 // Hundredths of a second in one timer sixtieth (100/60), in the two
@@ -66,3 +67,11 @@ int64_t LevelHundredths(const LevelRecord& record);
 // The run's in-game time with the timer's sixtieths of every level added (the
 // screen's "Adjusted" time), in hundredths.
 int64_t AdjustedTotalHundredths(const TrackerStats& stats);
+
+// The run's game time as it runs: the adjusted total of what the totals hold
+// (the closed levels, the time at each death, the sixtieths at a special
+// stage's entry) plus the running level's timer while the level runs, its
+// minutes and seconds only in a special stage (the sixtieths went into the
+// totals at the entry). Hundredths, never below 0. Equal to the adjusted
+// total whenever the level's record is closed.
+int64_t RunGameHundredths(const TrackerStats& stats, const RamMirror& ram);

@@ -1,7 +1,6 @@
 #include "tracking/level_records.h"
 
 #include <cstdint>
-#include <cstring>
 
 namespace {
 
@@ -28,7 +27,7 @@ void ResetStatistics(GameSnapshot& snapshot) {
     stats.totalSeconds = 0;
     stats.totalTimerFrames = 0;
     stats.recordCount = 0;
-    std::memset(stats.records, 0, sizeof(stats.records));
+    for (LevelRecord& record : stats.records) record = LevelRecord{};
 }
 
 void LeaveLevelRecord(GameSnapshot& snapshot) {
@@ -100,5 +99,7 @@ void CloseLevelRecord(GameSnapshot& snapshot) {
 
     ++stats.recordCount;
     record->closed = 1;
+    // Still set from the special stage: no level pass has run since the return.
+    record->specialStage = stats.specialStageSeen;
     stats.levelClosed = 1;
 }

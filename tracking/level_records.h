@@ -37,7 +37,7 @@ void AccountRestart(GameSnapshot& snapshot);
 void AccountSpecialStageEntry(GameSnapshot& snapshot);
 
 // Level end: adds the timer and counts to the totals, completes the current
-// record (time normalised, hundredths carried into seconds) and sets
-// levelClosed. On a record that is already closed, or when none is left, only
+// record (time normalised, hundredths carried into seconds; specialStage set
+// when it closes on the way back from a special stage) and sets levelClosed. On a record that is already closed, or when none is left, only
 // the totals change.
 void CloseLevelRecord(GameSnapshot& snapshot);

@@ -65,6 +65,7 @@ struct LevelRecord {
     float centiseconds;          // level time, hundredths; below 100 once closed
     LevelCounts counts;          // open: the run's totals at the opening; closed: this level's share
     uint8_t closed;              // 1 once the record is complete
+    uint8_t specialStage = 0;    // 1: closed on the way back from a special stage; the level goes on in the next record
 };
 
 // [SECTION] TrackerStats: the classifier's state and the run's statistics.

@@ -13,6 +13,7 @@ struct Case {
     bool explicitRate;
     std::vector<std::string> messages;
     bool report = false;            // -report, its path the second argument when there is one
+    std::string liveSplit = "";     // "HOST:PORT" the link connects to; empty: no link
 };
 
 CommandLineResult ParseArgs(const std::vector<const char*>& args) {
@@ -63,6 +64,20 @@ TEST(ParseCommandLine, EveryRowOfTheTable) {
         {{"-report", "a", "b"}, 5, false, {"Too many arguments given, all will be ignored."}},
         {{"-Report"}, 5, false,
          {"Unrecognised argument '-Report'. Please only pass a valid argument such as '-refresh 30'.", kDefault}},
+        {{"-livesplit", "16834"}, 5, false, {"LiveSplit's server: 127.0.0.1:16834.", kDefault}, false,
+         "127.0.0.1:16834"},
+        {{"-refresh", "0", "-livesplit", "[::1]:9000"}, 5, false,
+         {"LiveSplit's server: ::1:9000.", Invalid("0"), kDefault}, false, "::1:9000"},
+        {{"-livesplit", "host:99999"}, 5, false,
+         {"Invalid port in 'host:99999'. Please only pass [HOST:]PORT with a port [1-65535] such as "
+          "'-livesplit 16834'.",
+          "Using LiveSplit's server at host:16834", kDefault},
+         false, "host:16834"},
+        {{"-refresh", "30", "-livesplit"}, 30, true,
+         {"Argument was '-livesplit' but there was no valid value. Please only pass a valid argument such as "
+          "'-livesplit 16834'.",
+          "Using LiveSplit's server at 127.0.0.1:16834", "Refresh rate was set to 30."},
+         false, "127.0.0.1:16834"},
     };
     for (const Case& c : cases) {
         std::string label = "args:";
@@ -73,6 +88,9 @@ TEST(ParseCommandLine, EveryRowOfTheTable) {
         EXPECT_EQ(result.refreshExplicit, c.explicitRate);
         EXPECT_EQ(result.report, c.report);
         EXPECT_STREQ(result.reportPath, c.report && c.args.size() == 2 ? c.args[1] : nullptr);
+        EXPECT_EQ(result.liveSplit ? std::string(result.liveSplitHost) + ":" + std::to_string(result.liveSplitPort)
+                                   : "",
+                  c.liveSplit);
         ASSERT_EQ(result.messageCount, static_cast<int>(c.messages.size()));
         for (size_t i = 0; i < c.messages.size(); ++i) EXPECT_EQ(result.messages[i], c.messages[i]);
     }

@@ -1,0 +1,76 @@
+// Each level against the player's best as it closes, and the run against the
+// best complete run and the sum of best: one log line each. The bests come
+// from the play-through history, read once at start-up on a thread of its own
+// as the report reads it (attempts with a state load or a rewind are practice
+// and never a best), and are kept up to date with every attempt taken since.
+// A missing or unreadable history leaves the lines without a comparison.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "app/report.h"
+#include "log/log_buffer.h"
+#include "tracking/tracker_stats.h"
+
+inline constexpr size_t kBestsLineSize = 160;   // bytes of one comparison line, NUL included
+
+// The bests, in hundredths; -1 where there is none.
+struct HistoryBests {
+    int64_t level[kReportLevelCount];   // by level index, the game's order
+    int64_t run;                        // the best complete run
+};
+
+// The history's bests on their way from the reading thread: `bests` is
+// written before `done` is set, and read only after.
+struct BestsLoad {
+    HistoryBests bests;
+    std::atomic<int> done;              // 0 while reading; 1 once `bests` holds what the file gave
+};
+
+// The bests of a history file's bytes, as the report reads them.
+HistoryBests ReadHistoryBests(const char* bytes, size_t length);
+
+// The reading thread's work: the history file where Ringwatch keeps it, read
+// whole; what can't be found or read gives no bests. Sets `load.done`.
+void LoadHistoryBests(BestsLoad& load);
+
+// The sum of the levels' bests, and how many levels have one.
+int64_t SumOfBest(const HistoryBests& bests, int* levels);
+
+// "EH1 00:28.93, best 00:27.50 (+01.43)", "EH1 00:27.10, new best (-00.40)",
+// "EH1 00:28.93" without a best. `records` > 1: the level's time joins that
+// many records, a special stage between each two ("EH2 01:48.23 (00:45.73
+// before the special stage), ..."), `first` the time of the first.
+// A practice attempt (a state load in it) is compared and never a new best.
+void FormatLevelComparison(uint32_t levelIndex, int64_t hundredths, int64_t first, int records, bool practice,
+                           int64_t best, char* out, size_t size);
+
+// "Run 18:40.00, best run 18:37.18 (+02.82), sum of best 18:18.49 (+21.51)";
+// the sum names its levels when fewer than all of them have a best.
+void FormatRunComparison(int64_t hundredths, bool practice, int64_t bestRun, int64_t sumOfBest, int sumLevels,
+                         char* out, size_t size);
+
+// The main thread's record; zero-filled, then BestsInit.
+struct BestsState {
+    HistoryBests bests;          // the history's once loaded, merged with the attempts since
+    HistoryBests sinceStart;     // the attempts taken since start-up
+    uint8_t loaded;              // the history's bests are in
+    uint32_t trackerRun;         // the tracker's runNumber of the run being taken
+    int32_t recordsTaken;        // closed records of that run already taken
+    uint8_t runTaken;            // its end has been compared
+    int64_t partTime;            // a level left for a special stage: its time so far
+    int64_t partFirst;           // the time up to its first special stage
+    int32_t partCount;           // records joined so far; 0: none open
+    uint32_t partLevel;
+    uint32_t partLoads;          // state loads in the joined records
+};
+
+void BestsInit(BestsState& state);
+
+// The main thread's step after every collect: takes the history's bests when
+// the reading thread is done, then logs one line per record closed since the
+// last frame ("EH2 00:45.73 up to the special stage" for a level left for
+// one) and one at the run's end, and keeps the bests up to date.
+void BestsFrame(BestsState& state, BestsLoad* load, const TrackerStats& stats, LogBuffer& log, uint64_t now);

@@ -1,0 +1,112 @@
+// The link to LiveSplit as the program drives it, against a fake server on the
+// loopback: the tracker thread beside the stand-in, and on this thread a frame
+// every 200 ms (the default 5 Hz) that collects and runs LiveSplitFrame.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "app/livesplit.h"
+#include "e2e/fake_livesplit.h"
+#include "e2e/ground_truth.h"
+#include "e2e/standin_test.h"
+#include "tracking/game_time.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The passes that closed a level (not a part before a special stage); read once the tracker has stopped.
+struct Closes {
+    int32_t seen = 0;
+    std::vector<uint64_t> stamps;
+    static void AfterPass(void* context, uint64_t passStart, bool, const GameSnapshot& snapshot) {
+        for (auto& c = *static_cast<Closes*>(context); c.seen < snapshot.stats.recordCount; ++c.seen)
+            if (!snapshot.stats.records[c.seen].specialStage) c.stamps.push_back(passStart);
+    }
+};
+
+class LiveSplitServer : public StandinTest {};
+
+TEST_F(LiveSplitServer, OneSplitPerLevelAtTheScreensTotalWhateverTheServerDoes) {
+    std::vector<double> latencies;   // ms from the pass that closed a level to its split at the server
+    // With `fault` the server stops reading at the first level's close and goes away 2 s later; with
+    // `late` the link looks for it on another port until 2 s into the run, after the game's start.
+    for (const auto& [scenario, fault, late] : std::vector<std::tuple<std::string, bool, bool>>{
+             {"playthrough.txt", false, false}, {"playthrough.txt", true, false}, {"playthrough.txt", false, true},
+             {"every_level.txt", false, false}}) {
+        SCOPED_TRACE(scenario + (fault ? ", the server stops reading, then goes away" : late ? ", late" : ""));
+        FakeLiveSplit server;
+        ASSERT_TRUE(server.Start());
+        // The statistics are compared where every frame must be seen: at the functional pace.
+        const std::string path = ScenarioPath(scenario.c_str());
+        ASSERT_TRUE(standin.Start(fault ? std::vector<std::string>{"--fps", kFunctionalFps, path} : std::vector{path}));
+        Closes closes;
+        TrackerRun tracker;
+        tracker.Start(PassObserver{&Closes::AfterPass, &closes});
+        auto link = std::make_unique<LiveSplitLink>();
+        auto log = std::make_unique<LogBuffer>();
+        LiveSplitLinkInit(*link, "127.0.0.1", late ? 1 : server.port());
+        const double frequency = static_cast<double>(ClockFrequency());
+        std::vector<std::string> atCloses;   // the screen's adjusted total in each frame that saw a level close
+        int32_t recordsSeen = 0, framesSinceFirstClose = 0;
+        uint32_t lastFrame = 0;
+        double longestFrame = 0;   // seconds of the longest LiveSplitFrame
+        for (int frame = 0; frame < 600 && (lastFrame == 0 || tracker.snapshot().ram.globalFrame != lastFrame);
+             ++frame) {
+            tracker.Poll();
+            const uint64_t start = ClockNow();
+            LiveSplitFrame(*link, tracker.snapshot(), *log, start, frequency);
+            longestFrame = std::max(longestFrame, static_cast<double>(ClockNow() - start) / frequency);
+            const TrackerStats& stats = tracker.snapshot().stats;
+            for (char line[kLiveSplitLineSize]; recordsSeen < stats.recordCount; ++recordsSeen) {
+                const LiveSplitCommand time{LiveSplitCommandKind::SetGameTime, AdjustedTotalHundredths(stats)};
+                const size_t length = FormatLiveSplitCommand(time, line, sizeof line);
+                if (!stats.records[recordsSeen].specialStage) atCloses.push_back(std::string(line, length - 2));
+            }
+            if (fault && !atCloses.empty() && ++framesSinceFirstClose == 1) server.StopReading();
+            if (fault && framesSinceFirstClose == 10) server.GoAway();
+            if (frame == 10) link->port = server.port();
+            if (lastFrame == 0) lastFrame = standin.WaitForDone(10ms);
+            std::this_thread::sleep_for(200ms);
+        }
+        tracker.Stop();
+        EXPECT_LT(longestFrame, 0.05) << "a frame never waits on the server (a busy machine may delay one a little)";
+        if (fault) {
+            ExpectPlayThroughGroundTruth(tracker.snapshot().stats);
+            continue;
+        }
+        const auto lines = server.Lines();
+        ASSERT_GE(lines.size(), 5u);
+        EXPECT_EQ(lines[0].text + "|" + lines[1].text + "|" + lines[2].text + "|" + lines[3].text.substr(0, 12),
+                  "alwayspausegametime|reset|starttimer|setgametime ");
+        if (!late) {
+            EXPECT_EQ(lines[3].text, "setgametime 0:00:00.00");
+        }
+        std::vector<std::string> beforeSplits;
+        for (size_t i = 1; i < lines.size(); ++i) {
+            if (lines[i].text != "split") continue;
+            beforeSplits.push_back(lines[i - 1].text);
+            if (beforeSplits.size() > closes.stamps.size()) continue;
+            const uint64_t closed = closes.stamps[beforeSplits.size() - 1];
+            latencies.push_back(static_cast<double>(lines[i].stamp - closed) / frequency * 1000);
+        }
+        EXPECT_EQ(beforeSplits, atCloses) << "the time of each split is the screen's total at the close";
+        EXPECT_EQ(closes.stamps.size(), scenario == "every_level.txt" ? 20u : 2u);
+        if (scenario == "playthrough.txt") {
+            EXPECT_EQ(atCloses, (std::vector<std::string>{"setgametime 0:00:45.50", "setgametime 0:02:33.73"}));
+        }
+    }
+    std::sort(latencies.begin(), latencies.end());
+    if (!latencies.empty())
+        std::printf("close to split on the loopback at 5 Hz: median %.1f ms, 99th percentile %.1f ms, %zu splits\n",
+                    latencies[latencies.size() / 2], latencies[latencies.size() * 99 / 100], latencies.size());
+}
+
+}  // namespace
