@@ -134,9 +134,7 @@ size_t FormatHistoryRow(const HistoryRow& row, int64_t number, const char* lineE
 }
 
 int HistoryTake(HistoryState& state, const TrackerStats& stats, const LocalTime& now) {
-    int32_t closed = stats.recordCount;
-    if (closed < 0) closed = 0;
-    if (closed > kLevelRecordCapacity) closed = kLevelRecordCapacity;
+    const int32_t closed = StoredRecordCount(stats);
     if (stats.runNumber != state.trackerRun || closed < state.recordsTaken) {
         state.trackerRun = stats.runNumber;
         state.recordsTaken = 0;

@@ -88,9 +88,7 @@ void PrintStatistics(ScreenBuffer& screen, const TrackerStats& stats, uint8_t de
     }
     BlankRows(screen, 1);
     PrintTotalLine(screen, stats);
-    int32_t records = stats.recordCount;
-    if (records < 0) records = 0;
-    if (records > kLevelRecordCapacity) records = kLevelRecordCapacity;
+    const int32_t records = StoredRecordCount(stats);
     for (int32_t i = 0; i < records; ++i) PrintLevelRecord(screen, stats.records[i]);
     BlankRows(screen, 1);
 }

@@ -170,9 +170,7 @@ void BestsFrame(BestsState& state, BestsLoad* load, const TrackerStats& stats, L
         state.bests = load->bests;
         Keep(state, state.sinceStart);   // what was played meanwhile counts too
     }
-    int32_t closed = stats.recordCount;
-    if (closed < 0) closed = 0;
-    if (closed > kLevelRecordCapacity) closed = kLevelRecordCapacity;
+    const int32_t closed = StoredRecordCount(stats);
     if (stats.runNumber != state.trackerRun || closed < state.recordsTaken) {
         state.trackerRun = stats.runNumber;
         state.recordsTaken = 0;

@@ -19,7 +19,7 @@ bool AtTheLogo(uint32_t trackerState) { return trackerState == kStateSegaLogo ||
 // up, a level close seen by the tracker's flag alone.
 int LevelEnds(const LiveSplitRun& run, const TrackerStats& stats) {
     const int32_t from = run.lastRecordCount < 0 ? 0 : run.lastRecordCount;
-    const int32_t to = stats.recordCount > kLevelRecordCapacity ? kLevelRecordCapacity : stats.recordCount;
+    const int32_t to = StoredRecordCount(stats);
     int ends = 0;
     for (int32_t i = from; i < to; ++i) {
         if (stats.records[i].closed && !stats.records[i].specialStage) ++ends;

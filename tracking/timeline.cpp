@@ -207,6 +207,15 @@ void FormatPlace(const GamePlace& place, char* out, size_t size) {
     std::snprintf(out, size, "%s", kTrackerStateNames[ScreenState(place.gameMode)]);
 }
 
+// One line about unseen frames: `what` takes the count, " went" or "s went",
+// and the period; what may be missing follows.
+void SayUnseen(LogBuffer& log, uint64_t now, const char* what, unsigned frames) {
+    char text[160];
+    std::snprintf(text, sizeof text, what, frames, frames == 1 ? " went" : "s went",
+                  static_cast<unsigned>(kUnseenWarningSeconds));
+    LogAppend(log, now, "%sa lag frame, pause or spindash release in them may be missing.", text);
+}
+
 bool Due(uint8_t said, uint64_t saidAt, uint64_t now, double period, double frequency) {
     return !said || static_cast<double>(now - saidAt) >= period * frequency;
 }
@@ -232,20 +241,12 @@ void SayTimeline(FrameWatch& watch, LogBuffer& log, uint64_t now) {
     }
     if ((watch.unwarned > 0 || watch.unwarnedFast > 0) &&
         Due(watch.warned, watch.warnedAt, now, kUnseenWarningSeconds, watch.counterFrequency)) {
-        const unsigned seconds = static_cast<unsigned>(kUnseenWarningSeconds);
         if (watch.unwarnedFast > 0) {
-            const unsigned frames = watch.unwarnedFast;
-            LogAppend(log, now,
-                      "Fast-forward: %u game frame%s by unseen in the last %u s; a lag frame, pause or spindash "
-                      "release in them may be missing.",
-                      frames, frames == 1 ? " went" : "s went", seconds);
+            SayUnseen(log, now, "Fast-forward: %u game frame%s by unseen in the last %u s; ", watch.unwarnedFast);
         }
         if (watch.unwarned > 0) {
-            const unsigned frames = watch.unwarned;
-            LogAppend(log, now,
-                      "WARNING: %u game frame%s unseen in the last %u s (the machine was busy); a lag frame, pause or "
-                      "spindash release in them may be missing.",
-                      frames, frames == 1 ? " went" : "s went", seconds);
+            SayUnseen(log, now, "WARNING: %u game frame%s unseen in the last %u s (the machine was busy); ",
+                      watch.unwarned);
         }
         watch.unwarned = 0;
         watch.unwarnedFast = 0;

@@ -97,3 +97,10 @@ struct TrackerStats {
     uint32_t runNumber;          // the play-through the statistics belong to; raised when a new game resets them
     LevelRecord records[kLevelRecordCapacity];
 };
+
+// The closed records the table holds: recordCount, kept within 0..21.
+constexpr int32_t StoredRecordCount(const TrackerStats& stats) {
+    return stats.recordCount < 0                      ? 0
+           : stats.recordCount > kLevelRecordCapacity ? kLevelRecordCapacity
+                                                      : stats.recordCount;
+}
