@@ -25,6 +25,7 @@ void Pass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log, FrameWatch
     }
     switch (ReadWindow(link, log)) {
     case ReadWindowResult::ReadFailed:
+        TakeHeldRead(watch, snapshot);
         watch.chained = 0;
         Disconnect(link);
         break;
@@ -33,6 +34,7 @@ void Pass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log, FrameWatch
         // as a pass that read the same window again would see them: what
         // changed on the previous pass is not counted a second time.
         if (watch.jumpPending) snapshot.ram = watch.taken;   // a jump's reads were never taken
+        TakeHeldRead(watch, snapshot);
         watch.chained = 0;
         Disconnect(link);
         ShiftPrevFields(snapshot.ram);

@@ -102,6 +102,33 @@ ReadKind WatchJump(FrameWatch& watch, GameSnapshot& snapshot, uint64_t now) {
     return Land(watch, snapshot, now);
 }
 
+// How far the main loop and the interrupts have written a frame. The vertical
+// blank steps the timer and, as its last act, the global frame counter; the
+// main loop steps the level frame counter as its first. In a level with water
+// the timer is left to the horizontal interrupt at the water line, part-way
+// down the screen. A read racing those writes sees a frame not yet written
+// far enough to classify.
+
+// A read of the frame after `taken` with neither level counter moved (a lag
+// frame, or the main loop yet to run), or, while the level runs, one of them
+// alone (the results screen, the main loop or the water line yet to come):
+// held, and dropped if the next read is of the same frame.
+bool MayBeUnfinished(const RamMirror& taken, const RamMirror& now, const TrackerStats& stats) {
+    if (now.gameMode != kModeLevel || now.pauseFlag) return false;
+    const bool levelMoved = now.levelFrame != taken.levelFrame;
+    const bool timerMoved = now.timerFrame != taken.timerFrame;
+    if (!levelMoved && !timerMoved) return true;
+    return levelMoved != timerMoved && stats.trackerState == kStateLevelActive && stats.levelEndTicks == 0;
+}
+
+// A read of the frame taken with the timer moved and the level frame counter
+// not: the next frame's vertical blank, before its step of the global frame
+// counter. Ignored: the read of the next frame sees the step.
+bool NextFrameBegun(const RamMirror& taken, const RamMirror& now) {
+    return now.gameMode == kModeLevel && now.globalFrame == taken.globalFrame &&
+           now.timerFrame != taken.timerFrame && now.levelFrame == taken.levelFrame;
+}
+
 }  // namespace
 
 namespace {
@@ -133,8 +160,14 @@ ReadKind Follow(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& prev
     }
 
     const uint32_t advance = frame - watch.globalFrame;
-    if (mayHold && advance > 1) {
+    if (advance == 0 && NextFrameBegun(previous, snapshot.ram)) {
+        snapshot.ram = previous;
+        return ReadKind::Unfinished;
+    }
+    const bool unfinished = advance > 0 && MayBeUnfinished(previous, snapshot.ram, snapshot.stats);
+    if (mayHold && (advance > 1 || unfinished)) {
         watch.held = 1;
+        watch.heldUnfinished = unfinished;
         watch.heldRam = snapshot.ram;
         watch.heldAt = now;
         snapshot.ram = previous;
@@ -149,7 +182,18 @@ ReadKind Follow(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& prev
     return kind;
 }
 
+void TakeHeld(FrameWatch& watch, GameSnapshot& snapshot) {
+    snapshot.ram = watch.heldRam;
+    Follow(watch, snapshot, watch.taken, watch.heldAt, false);
+}
+
 }  // namespace
+
+void TakeHeldRead(FrameWatch& watch, GameSnapshot& snapshot) {
+    if (!watch.held) return;
+    watch.held = 0;
+    TakeHeld(watch, snapshot);
+}
 
 ReadKind TrackRead(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& previous, uint64_t now) {
     if (!watch.chained) {
@@ -164,19 +208,21 @@ ReadKind TrackRead(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& p
     if (!watch.held) return Follow(watch, snapshot, previous, now, true);
 
     watch.held = 0;
-    if (snapshot.ram.globalFrame >= watch.heldRam.globalFrame) {
+    const uint32_t heldFrame = watch.heldRam.globalFrame;
+    if (snapshot.ram.globalFrame > heldFrame || (snapshot.ram.globalFrame == heldFrame && !watch.heldUnfinished)) {
         // The game was there (the tracker was held up, or the emulator
-        // fast-forwards): the read held is taken, then this one follows it.
+        // fast-forwards, or the frame held was a lag frame): the read held is
+        // taken, then this one follows it.
         RamMirror current = snapshot.ram;
-        snapshot.ram = watch.heldRam;
-        Follow(watch, snapshot, watch.taken, watch.heldAt, false);
+        TakeHeld(watch, snapshot);
         ShiftPrevFields(current, snapshot.ram);
         const RamMirror held = snapshot.ram;
         snapshot.ram = current;
         return Follow(watch, snapshot, held, now, true);
     }
-    // The frames ahead of a run-ahead burst: the read held is dropped, and this
-    // one follows the last read taken.
+    // The frames ahead of a run-ahead burst, or a frame read again further
+    // written: the read held is dropped, and this one follows the last read
+    // taken.
     ShiftPrevFields(snapshot.ram, watch.taken);
     return Follow(watch, snapshot, watch.taken, now, true);
 }

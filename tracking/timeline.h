@@ -4,6 +4,10 @@
 //
 // - the same frame, or the next ones at the game's pace: play, classified as it
 //   comes (frames that no read saw are counted as unseen);
+// - a read racing the game's writes of a frame (see MayBeUnfinished in
+//   timeline.cpp): the next frame begun but its global frame counter not yet
+//   stepped is ignored; a new frame that may not be written far enough to
+//   classify is held, and dropped if the next read is of the same frame;
 // - two frames or more ahead: held until the next read. With run-ahead the
 //   emulator rests on the real frame, and on every frame it shows runs the
 //   next real frame, the frames ahead, then loads the real frame back: a read
@@ -83,6 +87,7 @@ struct FrameWatch {
     // A read two frames or more ahead of the last one taken, waiting for the
     // next read to say whether the game was really there.
     uint8_t held;
+    uint8_t heldUnfinished;      // it may have come before its frame was written far enough to classify
     uint64_t heldAt;
     RamMirror heldRam;
 };
@@ -95,7 +100,8 @@ enum class ReadKind : uint8_t {
     Play,         // the same frame, or the next ones at the game's pace
     FastForward,  // ahead of the game's pace, the game running on
     LookBack,     // a look back from the furthest frame taken: ignored
-    Held,         // two frames or more ahead: waits for the next read
+    Held,         // two frames or more ahead, or a frame not yet written far enough: waits for the next read
+    Unfinished,   // the next frame's vertical blank part-way: ignored
     Jump,         // a jump seen, or still going on: not classified until it settles
     Landed,       // a jump settled: the tracker took its state from the RAM
 };
@@ -105,6 +111,10 @@ enum class ReadKind : uint8_t {
 // a look back, puts `previous` back; a jump is taken once it settles. `now` is
 // the pass's stamp.
 ReadKind TrackRead(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& previous, uint64_t now);
+
+// The link to the game broke with a read held: the game was there, and the
+// read is taken.
+void TakeHeldRead(FrameWatch& watch, GameSnapshot& snapshot);
 
 // The pass's lines: unseen frames at once, then at most once every
 // kUnseenWarningSeconds; jumps at once, then at most once every

@@ -95,6 +95,26 @@ TEST(ClassifyTick, LagCountsOnlyNewFramesOnWhichBothLevelCountersStoodStill) {
     }
 }
 
+// Reads racing the game's writes of a frame: the vertical blank steps the timer
+// (in a level with water the water line does, later), then the global frame
+// counter; the main loop steps the level frame counter and moves the
+// players. Whatever part each read sees, the frame is one active frame with
+// its spindash release, and a lag frame read three times is one.
+TEST(TrackRead, ReadsRacingTheGamesWritesOfAFrameSeeOneActiveFrame) {
+    for (const bool water : {false, true}) {
+        TickBuilder play;
+        play.StartGame().Read().P1Spindash(1, 0x800).ActiveFrame().Read();
+        if (!water) ++play.game.timerFrame, play.Read();
+        play.LagFrame().Read();
+        ++play.game.levelFrame, play.P1Spindash(0, 0x800).Read();
+        if (water) ++play.game.timerFrame, play.Read();
+        play.Read().LagFrame().Read(3).ActiveFrame().Read();
+        EXPECT_EQ(play.stats().totals.lagFrames, 1u) << water;
+        EXPECT_EQ(play.stats().totals.perfectSpindashes, 1u) << water;
+        EXPECT_EQ(play.state(), 4u) << water;
+    }
+}
+
 TEST(ClassifyTick, OnlyALivesDropIsADeath) {
     TickBuilder play;
     play.StartGame().Lives(4).Active().Lives(5).Sample().Active();
