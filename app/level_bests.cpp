@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/history.h"
+#include "history/history_format.h"
 #include "platform/file.h"
 #include "tracking/game_time.h"
 #include "tracking/level_names.h"
@@ -56,7 +56,7 @@ void FormatAgainst(const char* what, int64_t hundredths, int64_t best, bool mayB
 }
 
 void Keep(BestsState& state, const HistoryBests& from) {
-    for (int i = 0; i < kReportLevelCount; ++i) state.bests.level[i] = Better(state.bests.level[i], from.level[i]);
+    for (int i = 0; i < kHistoryLevelCount; ++i) state.bests.level[i] = Better(state.bests.level[i], from.level[i]);
     state.bests.run = Better(state.bests.run, from.run);
 }
 
@@ -78,10 +78,10 @@ void TakeRecord(BestsState& state, const LevelRecord& record, LogBuffer& log, ui
         return;
     }
     const bool practice = state.partLoads > 0;
-    const int64_t best = level < kReportLevelCount ? state.bests.level[level] : -1;
+    const int64_t best = level < kHistoryLevelCount ? state.bests.level[level] : -1;
     FormatLevelComparison(level, state.partTime, state.partFirst, state.partCount, practice, best, text, sizeof text);
     LogAppend(log, now, "%s", text);
-    if (!practice && level < kReportLevelCount) {
+    if (!practice && level < kHistoryLevelCount) {
         state.sinceStart.level[level] = Better(state.sinceStart.level[level], state.partTime);
         state.bests.level[level] = Better(best, state.partTime);
     }
@@ -95,7 +95,7 @@ HistoryBests ReadHistoryBests(const char* bytes, size_t length) {
     ReportData data;
     ReportRead(bytes, length, data);
     if (data.noHeader) return bests;
-    for (int i = 0; i < kReportLevelCount; ++i)
+    for (int i = 0; i < kHistoryLevelCount; ++i)
         if (data.levels[i].count > 0) bests.level[i] = data.levels[i].best;
     if (data.runs.count > 0) bests.run = data.runs.best;
     return bests;
@@ -152,7 +152,7 @@ void FormatRunComparison(int64_t hundredths, bool practice, int64_t bestRun, int
     char sum[80] = "";
     if (sumLevels > 0) {
         char what[40] = "sum of best";
-        if (sumLevels < kReportLevelCount)
+        if (sumLevels < kHistoryLevelCount)
             std::snprintf(what, sizeof what, "sum of best of %d level%s", sumLevels, sumLevels == 1 ? "" : "s");
         FormatAgainst(what, hundredths, sumOfBest, false, sum, sizeof sum);
     }

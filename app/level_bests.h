@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/report.h"
+#include "report/report_data.h"
 #include "log/log_buffer.h"
 #include "tracking/tracker_stats.h"
 
@@ -18,7 +18,7 @@ inline constexpr size_t kBestsLineSize = 160;   // bytes of one comparison line,
 
 // The bests, in hundredths; -1 where there is none.
 struct HistoryBests {
-    int64_t level[kReportLevelCount];   // by level index, the game's order
+    int64_t level[kHistoryLevelCount];   // by level index, the game's order
     int64_t run;                        // the best complete run
 };
 

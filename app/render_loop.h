@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "app/history.h"
+#include "history/history_queue.h"
 #include "app/level_bests.h"
 #include "app/livesplit.h"
 #include "app/screen_buffer.h"

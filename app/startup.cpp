@@ -7,7 +7,7 @@
 
 #include "app/command_line.h"
 #include "app/render_loop.h"
-#include "app/report.h"
+#include "report/report.h"
 #include "app/screen_buffer.h"
 #include "app/shared_state.h"
 #include "app/tracker_thread.h"

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/history.h"
-#include "app/report.h"
+#include "history/history_format.h"
+#include "report/report.h"
 #include "platform/file.h"
 
 namespace {

@@ -1,6 +1,8 @@
 #include "tracking/game_time.h"
 
+#include <cinttypes>
 #include <cmath>
+#include <cstdio>
 
 #include "tracking/tracker_states.h"
 
@@ -92,4 +94,11 @@ int64_t RunGameHundredths(const TrackerStats& stats, const RamMirror& ram) {
     }
     const int64_t hundredths = AdjustedHundredths(minutes, seconds, frames);
     return hundredths < 0 ? 0 : hundredths;
+}
+
+void FormatHundredths(int64_t hundredths, char* out, size_t size) {
+    const bool negative = hundredths < 0;
+    const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(hundredths) : static_cast<uint64_t>(hundredths);
+    std::snprintf(out, size, "%s%02" PRIu64 ":%02" PRIu64 ".%02" PRIu64, negative ? "-" : "", magnitude / 6000,
+                  magnitude / 100 % 60, magnitude % 100);
 }

@@ -3,6 +3,7 @@
 // the records, the run's totals, the screen and the history file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "emulator/ram_mirror.h"
@@ -75,3 +76,7 @@ int64_t AdjustedTotalHundredths(const TrackerStats& stats);
 // totals at the entry). Hundredths, never below 0. Equal to the adjusted
 // total whenever the level's record is closed.
 int64_t RunGameHundredths(const TrackerStats& stats, const RamMirror& ram);
+
+// Formats hundredths as mm:ss.cc ("-" in front when negative), as the history
+// file, the report and the log write a time.
+void FormatHundredths(int64_t hundredths, char* out, size_t size);

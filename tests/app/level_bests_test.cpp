@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/history.h"
+#include "history/history_format.h"
 #include "tracking/tracker_states.h"
 
 namespace {

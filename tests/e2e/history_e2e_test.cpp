@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/history.h"
-#include "app/report.h"
+#include "history/history_format.h"
+#include "report/report.h"
 #include "e2e/child_process.h"
 #include "e2e/e2e_support.h"
 #include "e2e/standin_test.h"

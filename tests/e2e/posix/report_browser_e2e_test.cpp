@@ -11,8 +11,8 @@
 #include <sstream>
 #include <string>
 
-#include "app/history.h"
-#include "app/report.h"
+#include "history/history_format.h"
+#include "report/report.h"
 #include "e2e/child_process.h"
 
 namespace {
@@ -27,7 +27,7 @@ std::string History() {
         HistoryRow row{};
         int64_t total = 0;
         row.time = LocalTime{2026, 1 + static_cast<int>(run) / 28, 1 + static_cast<int>(run) % 28, 20, 0, 0};
-        for (uint32_t level = 0; level < kReportLevelCount; ++level) {
+        for (uint32_t level = 0; level < kHistoryLevelCount; ++level) {
             seed = seed * 1664525u + 1013904223u;
             const int64_t time = 3000 + level * 250 + (24 - run) * (20 + level) + seed % 400;
             const bool special = level == 1 && run % 3 == 0;

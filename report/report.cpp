@@ -1,4 +1,4 @@
-#include "app/report.h"
+#include "report/report.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -6,149 +6,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/history.h"
-#include "tracking/level_names.h"
 #include "platform/file.h"
+#include "tracking/game_time.h"
 
 namespace {
 
-constexpr int kTotalSlot = kReportLevelCount;    // the Total rows' place after the levels
-constexpr int kSlots = kReportLevelCount + 1;
-constexpr int kAllSlots = 2 * kSlots;            // then the same again for practice
-constexpr int kMaxFields = 64;                   // fields of a line looked at; more are counted only
-constexpr char kTotalName[] = "Total";
 constexpr size_t kMaxHistoryBytes = size_t{1} << 30;
-
-// The columns the report reads, by the header's names; all but the last
-// are needed (files from before state_loads have none).
-enum Column { kDate, kPlaythrough, kLevel, kHundredths, kLagFrames, kDeaths, kStateLoads, kColumns };
-constexpr const char* kColumnNames[kColumns] = {"date_time", "playthrough", "level", "hundredths", "lag_frames",
-                                                "deaths", "state_loads"};
-
-struct Field {
-    const char* text;
-    size_t length;
-};
-
-// Splits a line (its line end taken off) into fields as RFC 4180 has them: a
-// quoted field loses its quotes (a doubled quote inside stays doubled; no
-// field the report reads holds one). Returns the number of fields, of which
-// the first kMaxFields are in `fields`.
-int SplitFields(const char* line, size_t length, Field* fields) {
-    int count = 0;
-    size_t at = 0;
-    while (true) {
-        Field field{line + at, 0};
-        if (at < length && line[at] == '"') {
-            size_t end = at + 1;
-            while (end < length && !(line[end] == '"' && (end + 1 >= length || line[end + 1] != '"')))
-                end += line[end] == '"' ? 2 : 1;
-            field = Field{line + at + 1, std::min(end, length) - at - 1};
-            at = end + 1;
-            while (at < length && line[at] != ',') ++at;
-        } else {
-            const void* comma = std::memchr(line + at, ',', length - at);
-            const size_t end = comma != nullptr ? static_cast<size_t>(static_cast<const char*>(comma) - line) : length;
-            field.length = end - at;
-            at = end;
-        }
-        if (count < kMaxFields) fields[count] = field;
-        ++count;
-        if (at >= length) return count;
-        ++at;   // the comma
-    }
-}
-
-bool FieldIs(const Field& field, const Field& other) {
-    return field.length == other.length && std::memcmp(field.text, other.text, field.length) == 0;
-}
-bool FieldIs(const Field& field, const char* text) { return FieldIs(field, Field{text, std::strlen(text)}); }
-
-bool ParseNumber(const Field& field, int64_t* value) {
-    size_t at = 0;
-    const bool negative = field.length > 0 && field.text[0] == '-';
-    if (negative) ++at;
-    if (at >= field.length || field.length - at > 18) return false;
-    int64_t number = 0;
-    for (; at < field.length; ++at) {
-        const char c = field.text[at];
-        if (c < '0' || c > '9') return false;
-        number = number * 10 + (c - '0');
-    }
-    *value = negative ? -number : number;
-    return true;
-}
-
-// "YYYY-MM-DD HH:MM:SS"
-bool ParseDate(const Field& field, char* date) {
-    constexpr char kPattern[] = "dddd-dd-dd dd:dd:dd";
-    if (field.length != sizeof kPattern - 1) return false;
-    for (size_t i = 0; i < field.length; ++i) {
-        const char c = field.text[i];
-        if (kPattern[i] == 'd' ? (c < '0' || c > '9') : c != kPattern[i]) return false;
-    }
-    std::memcpy(date, field.text, field.length);
-    date[field.length] = '\0';
-    return true;
-}
-
-// The level's name as the history writes it.
-size_t TrimmedName(int slot, const char** name) {
-    *name = slot == kTotalSlot ? kTotalName : LevelName(static_cast<uint32_t>(slot));
-    return std::strlen(*name);
-}
-
-// The level's slot (0..19, or the Total row's), or -1 for a name this version
-// doesn't know. Trailing blanks are no part of a name.
-int LevelSlot(Field field) {
-    while (field.length > 0 && field.text[field.length - 1] == ' ') --field.length;
-    for (int slot = 0; slot < kSlots; ++slot) {
-        const char* name = nullptr;
-        const size_t length = TrimmedName(slot, &name);
-        if (length > 0 && length == field.length && std::memcmp(name, field.text, length) == 0) return slot;
-    }
-    return -1;
-}
-
-// Text from the file as the console may show it: control characters (a
-// terminal's escape sequences among them) become '?'.
-void CopyPrintable(const char* text, size_t length, char* out) {
-    for (size_t i = 0; i < length; ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        out[i] = c < 0x20 || c == 0x7F ? '?' : static_cast<char>(c);
-    }
-    out[length] = '\0';
-}
-
-void NoteProblem(ReportData& data, ReportProblemKind kind, int64_t line, const Field* sample = nullptr) {
-    ReportProblem& problem = data.problems[kind];
-    if (problem.count++ != 0) return;
-    problem.firstLine = line;
-    if (sample != nullptr) CopyPrintable(sample->text, std::min(sample->length, sizeof problem.sample - 1), problem.sample);
-}
-
-// Best, median, latest and sums of the attempts [first, first + count).
-void Summarise(ReportData& data, ReportSeries& series, int32_t first, int32_t count, std::vector<int64_t>& scratch) {
-    series = ReportSeries{first, count, 0, 0, 0, 0, 0, 0};
-    if (count == 0) return;
-    const ReportAttempt* attempts = data.attempts.data() + first;
-    scratch.clear();
-    for (int32_t i = 0; i < count; ++i) {
-        if (attempts[i].hundredths < attempts[series.bestAt].hundredths) series.bestAt = i;
-        series.lagFrames += attempts[i].lagFrames;
-        series.deaths += attempts[i].deaths;
-        scratch.push_back(attempts[i].hundredths);
-    }
-    series.best = attempts[series.bestAt].hundredths;
-    series.latest = attempts[count - 1].hundredths;
-    const auto middle = scratch.begin() + count / 2;
-    std::nth_element(scratch.begin(), middle, scratch.end());
-    series.median = *middle;
-    if (count % 2 == 0) {
-        const int64_t below = *std::max_element(scratch.begin(), middle);
-        series.median = (below + series.median + 1) / 2;
-    }
-}
 
 void Append(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void Append(std::string& out, const char* format, ...) {
@@ -185,10 +48,7 @@ Time FormatTime(int64_t hundredths) {
     return time;
 }
 
-std::string SlotName(int slot) {
-    const char* name = nullptr;
-    return std::string(name, TrimmedName(slot, &name));
-}
+std::string SlotName(int slot) { return HistorySlotName(slot); }
 
 // Practice attempts or runs as the page and the console show them: how many,
 // and the best of them.
@@ -202,7 +62,7 @@ void AppendPractice(std::string& out, const ReportSeries& practice) {
 // The levels played, ordered by the time between their best and their median, most first.
 int LevelsByGap(const ReportData& data, int* order) {
     int count = 0;
-    for (int slot = 0; slot < kReportLevelCount; ++slot)
+    for (int slot = 0; slot < kHistoryLevelCount; ++slot)
         if (data.levels[slot].count > 0) order[count++] = slot;
     std::stable_sort(order, order + count, [&](int a, int b) {
         return data.levels[a].median - data.levels[a].best > data.levels[b].median - data.levels[b].best;
@@ -328,139 +188,6 @@ constexpr char kStyle[] =
 
 }  // namespace
 
-void ReportRead(const char* bytes, size_t length, ReportData& data) {
-    data = ReportData{};
-    if (length >= 3 && std::memcmp(bytes, "\xEF\xBB\xBF", 3) == 0) {   // a spreadsheet's byte order mark
-        bytes += 3;
-        length -= 3;
-    }
-    struct Row {
-        ReportAttempt attempt;
-        int slot;
-    };
-    std::vector<Row> rows;
-    rows.reserve(static_cast<size_t>(std::count(bytes, bytes + length, '\n')) + 1);
-    std::vector<int64_t> scratch;
-    scratch.reserve(rows.capacity());
-
-    Field fields[kMaxFields];
-    int column[kColumns] = {};
-    int headerFields = 0;
-    int rowFields = 0;   // fields of a row this version reads whole
-    int64_t lineNumber = 0;
-    for (size_t at = 0; at < length;) {
-        const char* line = bytes + at;
-        const void* newline = std::memchr(line, '\n', length - at);
-        const bool ended = newline != nullptr;
-        size_t lineLength = ended ? static_cast<size_t>(static_cast<const char*>(newline) - line) : length - at;
-        at += lineLength + (ended ? 1 : 0);
-        ++lineNumber;
-        if (lineLength > 0 && line[lineLength - 1] == '\r') --lineLength;
-        const int count = SplitFields(line, lineLength, fields);
-
-        if (lineNumber == 1) {
-            // The header: where each column is, and what this version doesn't write.
-            headerFields = count;
-            rowFields = count;
-            Field known[kMaxFields];
-            const int knownCount = std::min(SplitFields(kHistoryHeader, std::strlen(kHistoryHeader), known), kMaxFields);
-            // An earlier Ringwatch's header is the start of this version's:
-            // columns are only ever added at the end, and the rows appended
-            // to its file since carry them there.
-            bool earlier = count < knownCount;
-            for (int f = 0; f < count && earlier; ++f) earlier = FieldIs(fields[f], known[f]);
-            if (earlier) rowFields = knownCount;
-            for (int c = 0; c < kColumns; ++c) {
-                column[c] = -1;
-                for (int f = 0; f < std::min(count, kMaxFields); ++f)
-                    if (FieldIs(fields[f], kColumnNames[c])) column[c] = f;
-                for (int k = count; k < knownCount && earlier && c == kStateLoads && column[c] < 0; ++k)
-                    if (FieldIs(known[k], kColumnNames[c])) column[c] = k;
-                if (column[c] < 0 && c != kStateLoads) data.noHeader = true;
-            }
-            if (data.noHeader) return;
-            for (int f = 0; f < std::min(count, kMaxFields); ++f) {
-                bool isKnown = false;
-                for (int k = 0; k < knownCount && !isKnown; ++k) isKnown = FieldIs(fields[f], known[k]);
-                if (isKnown) continue;
-                char name[41];
-                CopyPrintable(fields[f].text, std::min(fields[f].length, sizeof name - 1), name);
-                data.newColumns += (data.newColumns.empty() ? "" : ", ") + std::string(name);
-            }
-            continue;
-        }
-        if (lineLength == 0) continue;   // a blank line: no row
-        if (!ended || count < headerFields) {
-            NoteProblem(data, kReportCutRow, lineNumber);
-            continue;
-        }
-        Row row{};
-        row.slot = LevelSlot(fields[column[kLevel]]);
-        if (row.slot < 0) {
-            NoteProblem(data, kReportUnknownLevel, lineNumber, &fields[column[kLevel]]);
-            continue;
-        }
-        ReportAttempt& attempt = row.attempt;
-        // A row written before state_loads, or under a header without it, has no state load.
-        const bool hasLoads = column[kStateLoads] >= 0 && column[kStateLoads] < count;
-        if (!ParseNumber(fields[column[kPlaythrough]], &attempt.playthrough) ||
-            !ParseNumber(fields[column[kHundredths]], &attempt.hundredths) ||
-            !ParseNumber(fields[column[kLagFrames]], &attempt.lagFrames) ||
-            !ParseNumber(fields[column[kDeaths]], &attempt.deaths) || !ParseDate(fields[column[kDate]], attempt.date) ||
-            (hasLoads && (!ParseNumber(fields[column[kStateLoads]], &attempt.stateLoads) || attempt.stateLoads < 0))) {
-            NoteProblem(data, kReportBadValue, lineNumber);
-            continue;
-        }
-        if (count > rowFields) NoteProblem(data, kReportLongRow, lineNumber);
-        attempt.rows = 1;
-        ++data.rowsUsed;
-        scratch.push_back(attempt.playthrough);
-        if (data.firstDate[0] == '\0' || std::strcmp(attempt.date, data.firstDate) < 0)
-            std::memcpy(data.firstDate, attempt.date, kReportDateSize);
-        if (std::strcmp(attempt.date, data.lastDate) > 0) std::memcpy(data.lastDate, attempt.date, kReportDateSize);
-
-        // The rest of a level after a special stage: the same play-through's
-        // next row for the same level belongs to the same attempt.
-        Row* last = rows.empty() ? nullptr : &rows.back();
-        if (row.slot != kTotalSlot && last != nullptr && last->slot == row.slot &&
-            last->attempt.playthrough == attempt.playthrough) {
-            last->attempt.hundredths += attempt.hundredths;
-            last->attempt.lagFrames += attempt.lagFrames;
-            last->attempt.deaths += attempt.deaths;
-            last->attempt.stateLoads += attempt.stateLoads;
-            last->attempt.rows += 1;
-            std::memcpy(last->attempt.date, attempt.date, kReportDateSize);
-            continue;
-        }
-        rows.push_back(row);
-    }
-
-    std::sort(scratch.begin(), scratch.end());
-    data.playthroughs = std::unique(scratch.begin(), scratch.end()) - scratch.begin();
-
-    // The attempts by level in the game's order, then the runs, then the
-    // same for practice (its joined rows hold a state load); the file's order
-    // within each.
-    for (Row& row : rows) row.slot += row.attempt.stateLoads > 0 ? kSlots : 0;
-    int32_t starts[kAllSlots + 1] = {};
-    for (const Row& row : rows) ++starts[row.slot + 1];
-    for (int slot = 0; slot < kAllSlots; ++slot) starts[slot + 1] += starts[slot];
-    int32_t next[kAllSlots];
-    std::copy(starts, starts + kAllSlots, next);
-    data.attempts.resize(rows.size());
-    for (const Row& row : rows) data.attempts[next[row.slot]++] = row.attempt;
-    for (int slot = 0; slot < kAllSlots; ++slot) {
-        const bool practice = slot >= kSlots;
-        const int level = slot % kSlots;
-        ReportSeries& series = level == kTotalSlot ? (practice ? data.practiceRuns : data.runs)
-                                                   : (practice ? data.practice[level] : data.levels[level]);
-        Summarise(data, series, starts[slot], starts[slot + 1] - starts[slot], scratch);
-        if (practice || slot == kTotalSlot || series.count == 0) continue;
-        ++data.levelsPlayed;
-        data.sumOfBest += series.best;
-    }
-}
-
 void ReportFormatProblems(const ReportData& data, std::string& out) {
     if (data.noHeader) {
         Append(out, "ERROR: The file does not start with the history's header row (%s): nothing in it was read.\n",
@@ -499,7 +226,7 @@ void ReportFormatSummary(const ReportData& data, std::string& out) {
         out += "Best run: no complete run yet.\n";
     }
     std::string practice;
-    for (int slot = 0; slot < kReportLevelCount; ++slot) {
+    for (int slot = 0; slot < kHistoryLevelCount; ++slot) {
         if (data.practice[slot].count == 0) continue;
         practice += (practice.empty() ? " " : "; ") + SlotName(slot) + " ";
         AppendPractice(practice, data.practice[slot]);
@@ -509,7 +236,7 @@ void ReportFormatSummary(const ReportData& data, std::string& out) {
                data.practiceRuns.count == 1 ? "" : "s", FormatTime(data.practiceRuns.best).text);
     }
     if (!practice.empty()) out += "Practice, with state loads (left out of the above):" + practice + ".\n";
-    int order[kReportLevelCount];
+    int order[kHistoryLevelCount];
     int shown = std::min(LevelsByGap(data, order), 3);
     while (shown > 0 && data.levels[order[shown - 1]].median == data.levels[order[shown - 1]].best) --shown;
     if (shown == 0) {
@@ -570,13 +297,13 @@ void ReportFormatPage(const ReportData& data, const char* historyPath, std::stri
                 "counts in none of these figures: how many there were and their best are shown apart.</p>\n",
            data.levelsPlayed);
     if (data.runs.count > 0)
-        AppendChart(out, data, data.runs, "run", kTotalName, ChartFrame{760, 240, 70, 16, 14, 30}, true,
+        AppendChart(out, data, data.runs, "run", kHistoryTotalName, ChartFrame{760, 240, 70, 16, 14, 30}, true,
                     data.levelsPlayed > 0 ? data.sumOfBest : -1, "sum of best");
 
     out += "<h2>Levels</h2>\n<table class=\"levels\"><thead><tr><th>Level</th><th>Attempts</th><th>Best</th>"
            "<th>Median</th><th>Latest</th><th>Lag frames<br>per attempt</th><th>Deaths<br>per attempt</th>"
            "<th>Practice</th><th>Time over the play-throughs</th></tr></thead>\n<tbody>\n";
-    for (int slot = 0; slot < kReportLevelCount; ++slot) {
+    for (int slot = 0; slot < kHistoryLevelCount; ++slot) {
         const ReportSeries& level = data.levels[slot];
         if (level.count == 0 && data.practice[slot].count == 0) continue;
         const std::string name = SlotName(slot);

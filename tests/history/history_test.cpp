@@ -1,4 +1,4 @@
-#include "app/history.h"
+#include "history/history_queue.h"
 
 #include <gtest/gtest.h>
 

@@ -9,32 +9,15 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "tracking/tracker_stats.h"
+#include "history/history_format.h"
 #include "log/log_buffer.h"
 #include "platform/clock.h"
 #include "platform/file.h"
+#include "tracking/tracker_stats.h"
 
-inline constexpr char kHistoryFileName[] = "ringwatch-history.csv";
 inline constexpr int kHistoryQueueCapacity = 256;   // rows kept while the file refuses them
-inline constexpr size_t kHistoryRowSize = 256;      // bytes of one formatted row, NUL included
 inline constexpr size_t kHistoryTailSize = 4096;    // bytes of the file read back before writing
 inline constexpr double kHistoryRetrySeconds = 10.0; // queued rows are also tried again this often
-
-// The header row's text, without its line end: the row's own columns, then
-// one column per LevelCounts field, in its order.
-inline constexpr char kHistoryHeader[] =
-    "date_time,playthrough,level,time,hundredths,perfect_spindashes,p1_hits,pauses,deaths,lag_frames,rings,collected,"
-    "frames_unseen,state_loads";
-
-// One row of the file, as taken from the snapshot.
-struct HistoryRow {
-    LocalTime time;              // when the main thread saw the record closed
-    uint32_t run;                // play-through since the program started, from 1
-    uint8_t summary;             // 1: the run's totals at the game's end
-    uint32_t levelIndex;         // level rows only
-    int64_t hundredths;          // level time, or the run's adjusted total time
-    LevelCounts counts;          // the level's share, or the run's totals
-};
 
 // The main thread's record of the history; allocated once, zero-filled.
 struct HistoryState {
@@ -60,28 +43,11 @@ struct HistoryState {
     uint64_t lastAttempt;        // counter ticks of the last try
 };
 
-// Formats hundredths as mm:ss.cc ("-" in front when negative).
-void FormatHundredths(int64_t hundredths, char* out, size_t size);
-
-// Formats `row` with play-through number `number`, its fields quoted as CSV
-// needs them, ended by `lineEnd`. Returns the length, or 0 when it didn't fit.
-size_t FormatHistoryRow(const HistoryRow& row, int64_t number, const char* lineEnd, char* out, size_t size);
-
 // Queues the rows of what `stats` shows closed since the last call: every
 // closed record of the run once, and the summary once the run has reached its
 // end. A new runNumber starts a new play-through. `now` stamps the rows.
 // Returns the number of rows queued.
 int HistoryTake(HistoryState& state, const TrackerStats& stats, const LocalTime& now);
-
-// What the file's last bytes say before rows are appended: whether it needs
-// its header (empty or missing) or a line end first (its last row was cut),
-// and, the first time, the play-through number of its last row.
-struct HistoryTail {
-    bool needHeader;
-    bool needLineEnd;
-    int64_t lastRun;
-};
-HistoryTail ReadHistoryTail(const char* tail, size_t length, bool whole);
 
 // How the rows reach the disk: the platform's file calls, or others that answer
 // as the OS does (a full disk, a file another program holds locked).

@@ -1,10 +1,11 @@
-#include "app/report.h"
+#include "report/report.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "app/history.h"
+#include "history/history_format.h"
+#include "tracking/game_time.h"
 
 namespace {
 

@@ -1,9 +1,7 @@
-// The report of the play-through history: `ringwatch -report [PATH]` reads
-// ringwatch-history.csv (only reads it), works out each level's best, median
-// and latest time, the sum of the best levels and the complete runs, and
-// writes ringwatch-report.html beside it: one page, its charts inline SVG,
-// nothing fetched from anywhere. The reading and the page are pure functions
-// of the file's bytes; RunReport does the file work and the console.
+// The history's rows in: the play-through history's bytes read into the
+// attempts at each level and the complete runs, each series summed up (best,
+// median, latest), and the rows that could not be used. A pure function of
+// the file's bytes.
 //
 // An attempt at a level is one play-through's finish of it. A level left for
 // a special stage has two rows in the file (up to the special stage and after
@@ -14,7 +12,7 @@
 // An attempt or a complete run with a state load or a rewind in it (a
 // state_loads field above 0 in any of its rows) is practice: it is kept apart
 // from the others and counts in none of the bests, medians, the sum of best
-// or the best run; the report shows how many there were and their best.
+// or the best run.
 #pragma once
 
 #include <cstddef>
@@ -22,10 +20,7 @@
 #include <string>
 #include <vector>
 
-inline constexpr char kReportFileName[] = "ringwatch-report.html";
-inline constexpr int kReportLevelCount = 20;     // the levels a history row names: indexes 0..19, the game's order
-inline constexpr int kReportChartPoints = 240;   // points of a chart at most; more attempts are averaged in groups
-inline constexpr int kReportDateSize = 20;       // "YYYY-MM-DD HH:MM:SS" and its NUL
+#include "history/history_format.h"
 
 // One attempt at a level (its rows joined), or one complete run (a Total row).
 struct ReportAttempt {
@@ -35,7 +30,7 @@ struct ReportAttempt {
     int64_t deaths;
     int64_t stateLoads;          // 0 unless a state was loaded or rewound: practice
     int32_t rows;                // rows of the file joined into it
-    char date[kReportDateSize];  // when its last row was written
+    char date[kHistoryDateSize]; // when its last row was written
 };
 
 // A level's attempts, or the complete runs, in the order of the file.
@@ -68,9 +63,9 @@ struct ReportData {
     // The levels' attempts in the game's order, then the complete runs, then
     // the practice attempts and runs in the same order.
     std::vector<ReportAttempt> attempts;
-    ReportSeries levels[kReportLevelCount];
+    ReportSeries levels[kHistoryLevelCount];
     ReportSeries runs;                     // the Total rows
-    ReportSeries practice[kReportLevelCount];
+    ReportSeries practice[kHistoryLevelCount];
     ReportSeries practiceRuns;
     ReportProblem problems[kReportProblemKinds];
     bool noHeader;                         // the first line is no header with the columns the report needs
@@ -79,8 +74,8 @@ struct ReportData {
     int64_t playthroughs;                  // different play-through numbers among the rows used
     int32_t levelsPlayed;                  // levels with at least one attempt
     int64_t sumOfBest;                     // hundredths, over the levels played
-    char firstDate[kReportDateSize];       // empty when no row was used
-    char lastDate[kReportDateSize];
+    char firstDate[kHistoryDateSize];      // empty when no row was used
+    char lastDate[kHistoryDateSize];
 };
 
 // Reads the history file's bytes (any line ends, any extra columns after the
@@ -90,21 +85,3 @@ struct ReportData {
 // them, after the header's last.
 void ReportRead(const char* bytes, size_t length, ReportData& data);
 
-// One line per kind of row that could not be used, each ended by '\n'.
-void ReportFormatProblems(const ReportData& data, std::string& out);
-
-// The console's summary: the sum of best, the best run, the practice when
-// there was any, and the three levels with the most time between their best
-// and their median.
-void ReportFormatSummary(const ReportData& data, std::string& out);
-
-// The page. `historyPath` is named on it.
-void ReportFormatPage(const ReportData& data, const char* historyPath, std::string& out);
-
-// The page's path for the history at `historyPath`: beside it.
-std::string ReportPagePath(const char* historyPath);
-
-// -report: reads the history at `historyPath` (its usual place when null),
-// writes the page beside it and prints the page's path and the summary.
-// Returns the program's exit status: 0 when the page was written.
-int RunReport(const char* historyPath);
