@@ -52,7 +52,7 @@ void PrintInputLine(ScreenBuffer& screen, const uint32_t (&holdFrames)[kButtonCo
 
 void PrintTotalLine(ScreenBuffer& screen, const TrackerStats& stats) {
     const ShownTotalTime time = ShowTotalTime(stats);
-    const LevelCounts& totals = stats.totals;
+    const LevelCounts& totals = stats.run.totals;
     ScreenPrintLine(screen,
                     " Total IGT: %02d:%02d, Adjusted: %02d:%02d.%02.0f - Pauses %2d, Deaths %d, Lag %2d, Rings %4d (%d)",
                     time.minutes, time.seconds, time.adjustedMinutes, time.adjustedSeconds, time.adjustedHundredths,
@@ -74,22 +74,23 @@ void PrintLevelRecord(ScreenBuffer& screen, const LevelRecord& record) {
 void PrintStatistics(ScreenBuffer& screen, const TrackerStats& stats, uint8_t debugFlag) {
     ScreenPrintLine(screen, "Statistics: ");
     if (stats.trackerState != kStateEnding && debugFlag == 0) {
-        ScreenPrintLine(screen, " - Spindash 6-tap attempts: %d", AsInt(stats.sixTapAttempts));
+        ScreenPrintLine(screen, " - Spindash 6-tap attempts: %d", AsInt(stats.run.sixTapAttempts));
     } else {
-        ScreenPrintLine(screen, " - P1 times hit: %d - P2 times hit %d", AsInt(stats.totals.p1Hits), AsInt(stats.p2Hits));
+        ScreenPrintLine(screen, " - P1 times hit: %d - P2 times hit %d", AsInt(stats.run.totals.p1Hits),
+                        AsInt(stats.run.p2Hits));
         // In single precision, like the sums themselves.
-        const float attempts = stats.sixTapAttempts != 0 ? static_cast<float>(stats.sixTapAttempts) : 1.0f;
-        const float averageCharge = stats.chargeFractionSum * 100.0f * (1.0f / attempts);
-        const float averageSpeed = stats.speedFractionSum * 100.0f * (1.0f / attempts);
+        const float attempts = stats.run.sixTapAttempts != 0 ? static_cast<float>(stats.run.sixTapAttempts) : 1.0f;
+        const float averageCharge = stats.run.chargeFractionSum * 100.0f * (1.0f / attempts);
+        const float averageSpeed = stats.run.speedFractionSum * 100.0f * (1.0f / attempts);
         ScreenPrintLine(screen, " - Average spindash speed %6.2f%% - Average actual speed: %6.2f%%",
                         static_cast<double>(averageCharge), static_cast<double>(averageSpeed));
-        ScreenPrintLine(screen, " - Spindash 6-tap attempts: %d - Perfect spindashes: %d", AsInt(stats.sixTapAttempts),
-                        AsInt(stats.totals.perfectSpindashes));
+        ScreenPrintLine(screen, " - Spindash 6-tap attempts: %d - Perfect spindashes: %d",
+                        AsInt(stats.run.sixTapAttempts), AsInt(stats.run.totals.perfectSpindashes));
     }
     BlankRows(screen, 1);
     PrintTotalLine(screen, stats);
     const int32_t records = StoredRecordCount(stats);
-    for (int32_t i = 0; i < records; ++i) PrintLevelRecord(screen, stats.records[i]);
+    for (int32_t i = 0; i < records; ++i) PrintLevelRecord(screen, stats.run.records[i]);
     BlankRows(screen, 1);
 }
 
@@ -100,7 +101,7 @@ void PrintDebugBlock(ScreenBuffer& screen, const GameSnapshot& snapshot) {
     // "%.05d" and "%.08u" are precisions: at least 5 and 8 digits, zero-padded.
     ScreenPrintLine(screen, "Time %02d:%02d.%02.0f - Lag %4d - Level frame %.05d - Global frame %.08u",
                     AsInt(ram.timerMinutes), AsInt(ram.timerSeconds), TimerHundredths(ram.timerFrame),
-                    AsInt(stats.totals.lagFrames), AsInt(ram.levelFrame), static_cast<unsigned>(ram.globalFrame));
+                    AsInt(stats.run.totals.lagFrames), AsInt(ram.levelFrame), static_cast<unsigned>(ram.globalFrame));
     ScreenPrintLine(screen, "Rings % 3d, Collected %5d - Lives: %2d, Continues: %2d", AsInt(ram.rings),
                     AsInt(ram.collectedA + ram.collectedB), AsInt(ram.lives), AsInt(ram.continues));
     BlankRows(screen, 1);
@@ -113,11 +114,11 @@ void PrintDebugBlock(ScreenBuffer& screen, const GameSnapshot& snapshot) {
                     ram.p2VelY, ram.p2Inertia);
     BlankRows(screen, 1);
     ScreenPrintLine(screen, "P1 Spindash Count %5d - Speed %4d %6.2f%% - Actual %6.2f%%", AsInt(ram.p1SpindashCount),
-                    AsInt(stats.p1ReleaseSpeed), static_cast<double>(stats.p1ChargeFraction) * 100.0,
-                    static_cast<double>(stats.p1SpeedFraction) * 100.0);
+                    AsInt(stats.spindash.p1ReleaseSpeed), static_cast<double>(stats.spindash.p1ChargeFraction) * 100.0,
+                    static_cast<double>(stats.spindash.p1SpeedFraction) * 100.0);
     ScreenPrintLine(screen, "P2 Spindash Count %5d - Speed %4d %6.2f%% - Actual %6.2f%%", AsInt(ram.p2SpindashCount),
-                    AsInt(stats.p2ReleaseSpeed), static_cast<double>(stats.p2ChargeFraction) * 100.0,
-                    static_cast<double>(stats.p2SpeedFraction) * 100.0);
+                    AsInt(stats.spindash.p2ReleaseSpeed), static_cast<double>(stats.spindash.p2ChargeFraction) * 100.0,
+                    static_cast<double>(stats.spindash.p2SpeedFraction) * 100.0);
 }
 
 }  // namespace

@@ -178,13 +178,13 @@ void BestsFrame(BestsState& state, BestsLoad* load, const TrackerStats& stats, L
         state.partCount = 0;
     }
     for (int32_t i = state.recordsTaken; i < closed; ++i) {
-        if (stats.records[i].closed) TakeRecord(state, stats.records[i], log, now);
+        if (stats.run.records[i].closed) TakeRecord(state, stats.run.records[i], log, now);
     }
     state.recordsTaken = closed;
     if (stats.trackerState == kStateEnding && !state.runTaken) {
         state.runTaken = 1;
         const int64_t time = AdjustedTotalHundredths(stats);
-        const bool practice = stats.totals.stateLoads > 0;
+        const bool practice = stats.run.totals.stateLoads > 0;
         int levels = 0;
         const int64_t sum = SumOfBest(state.bests, &levels);
         char text[kBestsLineSize];

@@ -22,10 +22,10 @@ int LevelEnds(const LiveSplitRun& run, const TrackerStats& stats) {
     const int32_t to = StoredRecordCount(stats);
     int ends = 0;
     for (int32_t i = from; i < to; ++i) {
-        if (stats.records[i].closed && !stats.records[i].specialStage) ++ends;
+        if (stats.run.records[i].closed && !stats.run.records[i].specialStage) ++ends;
     }
-    if (to >= kLevelRecordCapacity && to == run.lastRecordCount && stats.levelClosed && !run.lastLevelClosed &&
-        !stats.specialStageSeen)
+    if (to >= kLevelRecordCapacity && to == run.lastRecordCount && stats.latches.levelClosed && !run.lastLevelClosed &&
+        !stats.latches.specialStageSeen)
         ++ends;
     return ends;
 }
@@ -42,14 +42,14 @@ int LiveSplitStep(LiveSplitRun& run, const GameSnapshot& snapshot, LiveSplitComm
     };
 
     if (run.seen) {
-        const bool practice = stats.totals.stateLoads > 0;
+        const bool practice = stats.run.totals.stateLoads > 0;
         if (AtTheLogo(state) && !AtTheLogo(run.lastState)) {
             if (run.started) add(LiveSplitCommandKind::Reset, 0);
             run.started = 0;
             run.driving = 0;
         }
         if (state == kStateGameStarting && run.lastState != kStateGameStarting && !practice &&
-            stats.recordCount == 0) {
+            stats.run.recordCount == 0) {
             add(LiveSplitCommandKind::Reset, 0);
             add(LiveSplitCommandKind::StartTimer, 0);
             add(LiveSplitCommandKind::SetGameTime, 0);
@@ -74,8 +74,8 @@ int LiveSplitStep(LiveSplitRun& run, const GameSnapshot& snapshot, LiveSplitComm
     }
     run.seen = 1;
     run.lastState = state;
-    run.lastRecordCount = stats.recordCount;
-    run.lastLevelClosed = stats.levelClosed;
+    run.lastRecordCount = stats.run.recordCount;
+    run.lastLevelClosed = stats.latches.levelClosed;
     return count;
 }
 
@@ -289,7 +289,7 @@ void Flush(LiveSplitLink& link, LogBuffer& log, uint64_t now) {
 // split will reach it; after that it is left alone. Returns whether the
 // frame's own commands still go.
 bool JoinRunLate(LiveSplitLink& link, const GameSnapshot& snapshot, LogBuffer& log, uint64_t now) {
-    if (snapshot.stats.recordCount != 0 || snapshot.stats.levelClosed) {
+    if (snapshot.stats.run.recordCount != 0 || snapshot.stats.latches.levelClosed) {
         link.run.driving = 0;
         LogAppend(log, now,
                   "LiveSplit: connected after a level of this run had ended: left alone until the next new game.");

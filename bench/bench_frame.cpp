@@ -15,16 +15,16 @@ namespace {
 void BM_ComposeFrame(benchmark::State& state) {
     auto snapshot = std::make_unique<GameSnapshot>();
     snapshot->stats.trackerState = 4;
-    snapshot->stats.recordCount = kLevelRecordCapacity;
+    snapshot->stats.run.recordCount = kLevelRecordCapacity;
     for (int i = 0; i < kLevelRecordCapacity; ++i) {
-        LevelRecord& record = snapshot->stats.records[i];
+        LevelRecord& record = snapshot->stats.run.records[i];
         record.levelIndex = static_cast<uint32_t>(i);
         record.minutes = 1;
         record.seconds = 23;
         record.centiseconds = 45.0f;
         record.counts.rings = 100;
     }
-    snapshot->stats.totalSeconds = -75;
+    snapshot->stats.run.totalSeconds = -75;
     snapshot->ram.debugFlag = 1;
     auto copy = std::make_unique<GameSnapshot>();
 

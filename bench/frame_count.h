@@ -36,7 +36,7 @@ inline void CountFrames(FrameCount& count, const GameSnapshot& snapshot) {
         count.sawFrame = true;
         count.lastFrame = frame;
     }
-    const uint32_t runCounted = snapshot.stats.totals.framesUnseen;
+    const uint32_t runCounted = snapshot.stats.run.totals.framesUnseen;
     count.counted += runCounted >= count.runCounted ? runCounted - count.runCounted : runCounted;
     count.runCounted = runCounted;
     count.previousState = snapshot.stats.trackerState;

@@ -275,14 +275,14 @@ int ReportTracker(const TrackerStats& stats, PassTiming& timing, const SamplingS
     uint32_t lagTruth = 0;
     uint32_t pauseTruth = 0;
     std::printf("  %-34s %8s %8s\n", "statistic", "tracker", "script");
-    differences += Compare("records closed", stats.recordCount, static_cast<int64_t>(scenario.levels.size()));
+    differences += Compare("records closed", stats.run.recordCount, static_cast<int64_t>(scenario.levels.size()));
     differences += Compare("tracker state (8: ending)", stats.trackerState, kStateEnding);
     for (size_t i = 0; i < scenario.levels.size(); ++i) {
         const LevelTruth& truth = scenario.levels[i];
         lagTruth += truth.lagFrames;
         pauseTruth += truth.pauses;
-        if (i >= static_cast<size_t>(stats.recordCount) || i >= kLevelRecordCapacity) continue;
-        const LevelRecord& record = stats.records[i];
+        if (i >= static_cast<size_t>(stats.run.recordCount) || i >= kLevelRecordCapacity) continue;
+        const LevelRecord& record = stats.run.records[i];
         const std::string name = "level " + std::to_string(i + 1) + " ";
         differences += Compare((name + "index").c_str(), record.levelIndex, truth.levelIndex);
         differences += Compare((name + "lag frames").c_str(), record.counts.lagFrames, truth.lagFrames);
@@ -293,8 +293,8 @@ int ReportTracker(const TrackerStats& stats, PassTiming& timing, const SamplingS
         const bool whole = std::fabs(sixtieths - static_cast<double>(timeSeen)) < 0.001;
         differences += Compare((name + "time, sixtieths").c_str(), whole ? timeSeen : -1, truth.timerFrames);
     }
-    differences += Compare("lag frames", stats.totals.lagFrames, lagTruth);
-    differences += Compare("pauses", stats.totals.pauses, pauseTruth);
+    differences += Compare("lag frames", stats.run.totals.lagFrames, lagTruth);
+    differences += Compare("pauses", stats.run.totals.pauses, pauseTruth);
     // Not statistics: the caller weighs them. The tracker counts only the
     // frames while a game is tracked, not those of the logo and title.
     Compare("game frames no decode saw", static_cast<int64_t>(timing.frames.skipped), 0);

@@ -61,7 +61,7 @@ int HistoryTake(HistoryState& state, const TrackerStats& stats, const LocalTime&
     }
     int queued = 0;
     for (int32_t i = state.recordsTaken; i < closed; ++i) {
-        const LevelRecord& record = stats.records[i];
+        const LevelRecord& record = stats.run.records[i];
         if (!record.closed) continue;
         Enqueue(state, HistoryRow{now, 0, 0, record.levelIndex, LevelHundredths(record), record.counts});
         ++queued;
@@ -69,7 +69,7 @@ int HistoryTake(HistoryState& state, const TrackerStats& stats, const LocalTime&
     state.recordsTaken = closed;
     if (stats.trackerState == kStateEnding && !state.summaryTaken) {
         state.summaryTaken = 1;
-        Enqueue(state, HistoryRow{now, 0, 1, 0, AdjustedTotalHundredths(stats), stats.totals});
+        Enqueue(state, HistoryRow{now, 0, 1, 0, AdjustedTotalHundredths(stats), stats.run.totals});
         ++queued;
     }
     return queued;

@@ -42,7 +42,8 @@ void NoteProblem(ReportData& data, ReportProblemKind kind, int64_t line, const H
     ReportProblem& problem = data.problems[kind];
     if (problem.count++ != 0) return;
     problem.firstLine = line;
-    if (sample != nullptr) CopyPrintable(sample->text, std::min(sample->length, sizeof problem.sample - 1), problem.sample);
+    if (sample != nullptr)
+        CopyPrintable(sample->text, std::min(sample->length, sizeof problem.sample - 1), problem.sample);
 }
 
 // The header: where each column is, and what this version doesn't write.
@@ -69,7 +70,8 @@ bool ReadHeader(const HistoryField* fields, int count, Header& header, ReportDat
     if (data.noHeader) return false;
     for (int f = 0; f < kept; ++f) {
         bool isKnown = false;
-        for (int k = 0; k < kHistoryColumnCount && !isKnown; ++k) isKnown = HistoryFieldIs(fields[f], kHistoryColumnNames[k]);
+        for (int k = 0; k < kHistoryColumnCount && !isKnown; ++k)
+            isKnown = HistoryFieldIs(fields[f], kHistoryColumnNames[k]);
         if (isKnown) continue;
         char name[41];
         CopyPrintable(fields[f].text, std::min(fields[f].length, sizeof name - 1), name);
@@ -100,7 +102,8 @@ bool ReadRow(const HistoryField* fields, int count, bool ended, int64_t lineNumb
         !ParseHistoryNumber(fields[column[kLagFrames]], &attempt.lagFrames) ||
         !ParseHistoryNumber(fields[column[kDeaths]], &attempt.deaths) ||
         !ParseHistoryDate(fields[column[kDate]], attempt.date) ||
-        (hasLoads && (!ParseHistoryNumber(fields[column[kStateLoads]], &attempt.stateLoads) || attempt.stateLoads < 0))) {
+        (hasLoads &&
+         (!ParseHistoryNumber(fields[column[kStateLoads]], &attempt.stateLoads) || attempt.stateLoads < 0))) {
         NoteProblem(data, kReportBadValue, lineNumber);
         return false;
     }

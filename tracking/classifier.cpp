@@ -19,7 +19,7 @@ constexpr int32_t kLevelEndSearchAfter = 10;
 // still open closes it.
 void EndCheck(GameSnapshot& snapshot) {
     TrackerStats& stats = snapshot.stats;
-    if (stats.trackerState == kStateLevelEnd && !stats.levelClosed) CloseLevelRecord(snapshot);
+    if (stats.trackerState == kStateLevelEnd && !stats.latches.levelClosed) CloseLevelRecord(snapshot);
 }
 
 bool ResultsObjectPresent(const RamMirror& ram) {
@@ -43,25 +43,25 @@ void FrameProgress(GameSnapshot& snapshot, bool stillIsLag) {
     const bool levelFrameMoved = ram.levelFrame != ram.levelFramePrev;
     const bool timerMoved = ram.timerFrame != ram.timerFramePrev;
     if (!levelFrameMoved && !timerMoved) {
-        if (stillIsLag) ++stats.totals.lagFrames;  // the console showed a frame the game did not finish
+        if (stillIsLag) ++stats.run.totals.lagFrames;  // the console showed a frame the game did not finish
         return;
     }
     if (stats.trackerState == kStateDeath) return;
 
     if (levelFrameMoved && timerMoved) {
-        stats.levelClosed = 0;
-        stats.levelEndTicks = 0;
+        stats.latches.levelClosed = 0;
+        stats.latches.levelEndTicks = 0;
         stats.trackerState = kStateLevelActive;
-        stats.specialStageSeen = 0;
+        stats.latches.specialStageSeen = 0;
         ActiveTickStatistics(snapshot);
         return;
     }
-    const int32_t before = stats.levelEndTicks;
-    if (before < std::numeric_limits<int32_t>::max()) stats.levelEndTicks = before + 1;
-    if (before >= kLevelEndSearchAfter && !stats.levelEndSeen && ram.objectCount > 0 &&
+    const int32_t before = stats.latches.levelEndTicks;
+    if (before < std::numeric_limits<int32_t>::max()) stats.latches.levelEndTicks = before + 1;
+    if (before >= kLevelEndSearchAfter && !stats.latches.levelEndSeen && ram.objectCount > 0 &&
         ResultsObjectPresent(ram)) {
         stats.trackerState = kStateLevelEnd;
-        stats.levelEndSeen = 1;
+        stats.latches.levelEndSeen = 1;
     }
 }
 
@@ -73,9 +73,9 @@ void LevelProgress(GameSnapshot& snapshot) {
     const bool newFrame = ram.globalFrame > ram.globalFramePrev;
 
     if (ram.pauseFlag) {
-        if (!stats.pauseLatch) {
-            ++stats.totals.pauses;
-            stats.pauseLatch = 1;
+        if (!stats.latches.pauseLatch) {
+            ++stats.run.totals.pauses;
+            stats.latches.pauseLatch = 1;
             // The game pauses at the top of its main loop, once the frame
             // before the pause has run, on the Start press its vertical blank
             // read: a read may see that frame only with the flag already set.
@@ -97,8 +97,8 @@ void LevelProgress(GameSnapshot& snapshot) {
     // the frame on which Start was pressed has already counted that frame
     // (the pause loop waits for it): the first new frame seen without the
     // pause flag may have neither level counter moved and is no lag.
-    const bool resumed = stats.pauseLatch != 0;
-    stats.pauseLatch = 0;
+    const bool resumed = stats.latches.pauseLatch != 0;
+    stats.latches.pauseLatch = 0;
 
     // Several passes per game frame: only a pass that sees a new frame counts.
     if (newFrame) FrameProgress(snapshot, !resumed);
@@ -121,7 +121,7 @@ void LevelTick(GameSnapshot& snapshot) {
     // A lives drop is noticed on every pass, paused or not.
     if (static_cast<int32_t>(ram.lives) < static_cast<int32_t>(ram.livesPrev)) {
         stats.trackerState = kStateDeath;
-        ++stats.totals.deaths;
+        ++stats.run.totals.deaths;
         return;
     }
     EndCheck(snapshot);
@@ -146,16 +146,16 @@ void PreLevelTick(GameSnapshot& snapshot) {
         default:
             break;
     }
-    if (!stats.levelClosed) {
+    if (!stats.latches.levelClosed) {
         stats.trackerState = kStateLevelEnd;
         EndCheck(snapshot);
         return;
     }
     stats.trackerState = kStateLevelTransition;
-    stats.levelEndSeen = 0;
+    stats.latches.levelEndSeen = 0;
     // Runs on every pre-level pass, so the record keeps the totals of the last one.
-    const bool currentClosed = stats.recordCount >= 0 && stats.recordCount < kLevelRecordCapacity &&
-                               stats.records[stats.recordCount].closed;
+    const bool currentClosed = stats.run.recordCount >= 0 && stats.run.recordCount < kLevelRecordCapacity &&
+                               stats.run.records[stats.run.recordCount].closed;
     if (!currentClosed) OpenLevelRecord(snapshot);
 }
 
@@ -166,20 +166,20 @@ void SpecialStageTick(GameSnapshot& snapshot) {
 
     // A counted pause is released only once the pause flag is clear and the
     // global frame counter has moved past the frame on which it was counted.
-    if (!stats.pauseLatch && ram.pauseFlag) {
-        ++stats.totals.pauses;
-        stats.pauseLatch = 1;
-        stats.specialPauseStamp = ram.globalFrame;
-    } else if (stats.specialPauseStamp < ram.globalFrame && !ram.pauseFlag) {
-        stats.pauseLatch = 0;
-        stats.specialPauseStamp = 0;
+    if (!stats.latches.pauseLatch && ram.pauseFlag) {
+        ++stats.run.totals.pauses;
+        stats.latches.pauseLatch = 1;
+        stats.latches.specialPauseStamp = ram.globalFrame;
+    } else if (stats.latches.specialPauseStamp < ram.globalFrame && !ram.pauseFlag) {
+        stats.latches.pauseLatch = 0;
+        stats.latches.specialPauseStamp = 0;
     }
 
-    if (!stats.specialStageSeen) {
+    if (!stats.latches.specialStageSeen) {
         stats.trackerState = kStateSpecialStage;
         AccountSpecialStageEntry(snapshot);
     }
-    stats.specialStageSeen = 1;
+    stats.latches.specialStageSeen = 1;
 
     EndCheck(snapshot);
 }
@@ -197,7 +197,7 @@ void ClassifyRead(GameSnapshot& snapshot) {
             ResetStatistics(snapshot);
             // A reset during a level's results leaves the end seen; the next
             // level's results must be looked for again.
-            stats.levelEndSeen = 0;
+            stats.latches.levelEndSeen = 0;
             return;
         case kModeLevel:
             LevelTick(snapshot);
@@ -209,7 +209,7 @@ void ClassifyRead(GameSnapshot& snapshot) {
             stats.trackerState = kStateContinueScreen;
             return;
         case kModeEnding:
-            if (stats.levelClosed) {
+            if (stats.latches.levelClosed) {
                 stats.trackerState = kStateEnding;
                 return;
             }
@@ -263,7 +263,7 @@ namespace {
 // A level is being played and its record is open: what a jump into the same
 // level leaves open.
 bool LevelRecordOpen(const TrackerStats& stats) {
-    if (stats.levelClosed) return false;
+    if (stats.latches.levelClosed) return false;
     switch (stats.trackerState) {
         case kStateGameStarting:   // a level's title card, its record opened (or empty, after a reset)
         case kStatePostDeathTransition:
@@ -290,13 +290,13 @@ void TakeStateFromRam(GameSnapshot& snapshot) {
     }
     const bool inLevel = mode == kModeLevel || mode == kModePreLevel || mode == kModeSpecialStage;
     const uint32_t landing = LevelIndexFor(ram.zone, ram.act);
-    stats.levelEndSeen = 0;
-    stats.levelEndTicks = 0;
-    stats.pauseLatch = ram.pauseFlag;
+    stats.latches.levelEndSeen = 0;
+    stats.latches.levelEndTicks = 0;
+    stats.latches.pauseLatch = ram.pauseFlag;
 
     if (inLevel && LevelRecordOpen(stats) && landing == stats.levelIndex) {
         // The same level: its record stays open.
-        ++stats.totals.stateLoads;
+        ++stats.run.totals.stateLoads;
         if (mode == kModeLevel) {
             // A restart the game had begun after a death is taken as done.
             if (stats.trackerState == kStatePostDeathTransition) AccountRestart(snapshot);
@@ -311,20 +311,21 @@ void TakeStateFromRam(GameSnapshot& snapshot) {
         // was open is left, and a new one opens where the game now is.
         LeaveLevelRecord(snapshot);
         OpenLevelRecord(snapshot);
-        ++stats.totals.stateLoads;   // after the opening: the new record counts the jump that opened it
+        ++stats.run.totals.stateLoads;   // after the opening: the new record counts the jump that opened it
         if (inLevel) {
             stats.levelIndex = landing;
-            stats.levelClosed = 0;
-            stats.specialStageSeen = 0;
+            stats.latches.levelClosed = 0;
+            stats.latches.specialStageSeen = 0;
             stats.trackerState = mode == kModePreLevel ? kStateGameStarting
                                  : ram.pauseFlag       ? kStatePaused
                                                        : kStateLevelActive;
         } else {
-            stats.levelClosed = 1;   // nothing to close: the ending shows, menus start afresh
+            stats.latches.levelClosed = 1;   // nothing to close: the ending shows, menus start afresh
         }
     }
     if (mode == kModeLevel && ResultsObjectPresent(ram)) {
-        stats.levelEndTicks = kLevelEndSearchAfter;   // landed on the results: the next results frame ends the level
+        // Landed on the results: the next results frame ends the level.
+        stats.latches.levelEndTicks = kLevelEndSearchAfter;
     }
     if (mode != kModeLevel && mode != kModePreLevel) ClassifyTick(snapshot);
 }

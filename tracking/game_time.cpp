@@ -24,7 +24,7 @@ MinutesSeconds BorrowMinutes(int64_t minutes, int64_t seconds) {
 }  // namespace
 
 TotalTime NormalisedTotalTime(const TrackerStats& stats) {
-    const MinutesSeconds time = BorrowMinutes(stats.totalMinutes, stats.totalSeconds);
+    const MinutesSeconds time = BorrowMinutes(stats.run.totalMinutes, stats.run.totalSeconds);
     return {Wrap32(time.minutes), static_cast<int32_t>(time.seconds)};
 }
 
@@ -32,7 +32,7 @@ ShownTotalTime ShowTotalTime(const TrackerStats& stats) {
     const TotalTime total = NormalisedTotalTime(stats);
     const int32_t minutes = total.minutes;
     const int32_t seconds = total.seconds;
-    const int32_t frames = stats.totalTimerFrames;
+    const int32_t frames = stats.run.totalTimerFrames;
     // In-game time ignores the leftover sixtieths; the adjusted time adds them.
     const int32_t adjusted = Wrap32(int64_t{seconds} + frames / 60);
     return {Wrap32(int64_t{minutes} + seconds / 60), seconds % 60, Wrap32(int64_t{minutes} + adjusted / 60),
@@ -69,14 +69,14 @@ int64_t AdjustedHundredths(int64_t minutes, int64_t seconds, int64_t frames) {
 }  // namespace
 
 int64_t AdjustedTotalHundredths(const TrackerStats& stats) {
-    return AdjustedHundredths(stats.totalMinutes, stats.totalSeconds, stats.totalTimerFrames);
+    return AdjustedHundredths(stats.run.totalMinutes, stats.run.totalSeconds, stats.run.totalTimerFrames);
 }
 
 int64_t RunGameHundredths(const TrackerStats& stats, const RamMirror& ram) {
-    int64_t minutes = stats.totalMinutes;
-    int64_t seconds = stats.totalSeconds;
-    int64_t frames = stats.totalTimerFrames;
-    if (!stats.levelClosed) {
+    int64_t minutes = stats.run.totalMinutes;
+    int64_t seconds = stats.run.totalSeconds;
+    int64_t frames = stats.run.totalTimerFrames;
+    if (!stats.latches.levelClosed) {
         switch (stats.trackerState) {
             case kStateLevelActive:
             case kStatePaused:

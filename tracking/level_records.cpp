@@ -8,27 +8,15 @@ namespace {
 // 21 are closed (a long run with special stages closes more levels than that;
 // those levels count in the totals only).
 LevelRecord* CurrentRecord(TrackerStats& stats) {
-    if (stats.recordCount < 0 || stats.recordCount >= kLevelRecordCapacity) return nullptr;
-    return &stats.records[stats.recordCount];
+    if (stats.run.recordCount < 0 || stats.run.recordCount >= kLevelRecordCapacity) return nullptr;
+    return &stats.run.records[stats.run.recordCount];
 }
 
 uint32_t Collected(const RamMirror& ram) { return ram.collectedA + ram.collectedB; }
 
 }  // namespace
 
-void ResetStatistics(GameSnapshot& snapshot) {
-    TrackerStats& stats = snapshot.stats;
-    stats.totals = LevelCounts{};
-    stats.chargeFractionSum = 0.0f;
-    stats.speedFractionSum = 0.0f;
-    stats.sixTapAttempts = 0;
-    stats.p2Hits = 0;
-    stats.totalMinutes = 0;
-    stats.totalSeconds = 0;
-    stats.totalTimerFrames = 0;
-    stats.recordCount = 0;
-    for (LevelRecord& record : stats.records) record = LevelRecord{};
-}
+void ResetStatistics(GameSnapshot& snapshot) { snapshot.stats.run = RunStats{}; }
 
 void LeaveLevelRecord(GameSnapshot& snapshot) {
     if (LevelRecord* record = CurrentRecord(snapshot.stats)) *record = LevelRecord{};
@@ -38,7 +26,7 @@ void OpenLevelRecord(GameSnapshot& snapshot) {
     TrackerStats& stats = snapshot.stats;
     LevelRecord* record = CurrentRecord(stats);
     if (record == nullptr) return;
-    record->counts = stats.totals;
+    record->counts = stats.run.totals;
 }
 
 void AccountDeathTime(GameSnapshot& snapshot) {
@@ -49,10 +37,10 @@ void AccountDeathTime(GameSnapshot& snapshot) {
         record->minutes += static_cast<int32_t>(ram.timerMinutes);
         record->seconds += static_cast<int32_t>(ram.timerSeconds);
     }
-    stats.totals.collected += Collected(ram);
-    stats.totalMinutes += static_cast<int32_t>(ram.timerMinutes);
-    stats.totalSeconds += static_cast<int32_t>(ram.timerSeconds);
-    stats.totalTimerFrames += static_cast<int32_t>(ram.timerFrame);
+    stats.run.totals.collected += Collected(ram);
+    stats.run.totalMinutes += static_cast<int32_t>(ram.timerMinutes);
+    stats.run.totalSeconds += static_cast<int32_t>(ram.timerSeconds);
+    stats.run.totalTimerFrames += static_cast<int32_t>(ram.timerFrame);
 }
 
 void AccountRestart(GameSnapshot& snapshot) {
@@ -64,42 +52,42 @@ void AccountRestart(GameSnapshot& snapshot) {
         record->seconds -= static_cast<int32_t>(ram.timerSeconds);
         record->minutes -= static_cast<int32_t>(ram.timerMinutes);
     }
-    stats.totalMinutes -= static_cast<int32_t>(ram.timerMinutes);
-    stats.totalSeconds -= static_cast<int32_t>(ram.timerSeconds);
+    stats.run.totalMinutes -= static_cast<int32_t>(ram.timerMinutes);
+    stats.run.totalSeconds -= static_cast<int32_t>(ram.timerSeconds);
 }
 
 void AccountSpecialStageEntry(GameSnapshot& snapshot) {
     TrackerStats& stats = snapshot.stats;
     const RamMirror& ram = snapshot.ram;
-    stats.totals.collected += Collected(ram);
+    stats.run.totals.collected += Collected(ram);
     if (LevelRecord* record = CurrentRecord(stats)) record->centiseconds += TimerCentiseconds(ram.timerFrame);
-    stats.totalTimerFrames += static_cast<int32_t>(ram.timerFrame);
+    stats.run.totalTimerFrames += static_cast<int32_t>(ram.timerFrame);
 }
 
 void CloseLevelRecord(GameSnapshot& snapshot) {
     TrackerStats& stats = snapshot.stats;
     const RamMirror& ram = snapshot.ram;
 
-    stats.totalTimerFrames += static_cast<int32_t>(ram.timerFrame);
-    stats.totals.rings += ram.rings;
-    stats.totals.collected += Collected(ram);
-    stats.totalMinutes += static_cast<int32_t>(ram.timerMinutes);
-    stats.totalSeconds += static_cast<int32_t>(ram.timerSeconds);
+    stats.run.totalTimerFrames += static_cast<int32_t>(ram.timerFrame);
+    stats.run.totals.rings += ram.rings;
+    stats.run.totals.collected += Collected(ram);
+    stats.run.totalMinutes += static_cast<int32_t>(ram.timerMinutes);
+    stats.run.totalSeconds += static_cast<int32_t>(ram.timerSeconds);
 
     LevelRecord* record = CurrentRecord(stats);
     if (record == nullptr || record->closed) {
-        stats.levelClosed = 1;
+        stats.latches.levelClosed = 1;
         return;
     }
 
     record->levelIndex = stats.levelIndex;
 
     CloseRecordTime(*record, ram.timerMinutes, ram.timerSeconds, ram.timerFrame);
-    record->counts = LevelShare(stats.totals, record->counts, ram.rings);
+    record->counts = LevelShare(stats.run.totals, record->counts, ram.rings);
 
-    ++stats.recordCount;
+    ++stats.run.recordCount;
     record->closed = 1;
     // Still set from the special stage: no level pass has run since the return.
-    record->specialStage = stats.specialStageSeen;
-    stats.levelClosed = 1;
+    record->specialStage = stats.latches.specialStageSeen;
+    stats.latches.levelClosed = 1;
 }

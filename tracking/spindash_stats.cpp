@@ -36,42 +36,42 @@ void ActiveTickStatistics(GameSnapshot& snapshot) {
     const RamMirror& ram = snapshot.ram;
     const uint32_t* table = kSpindashSpeedTable;
 
-    CountHit(ram.p1HitTimer, ram.p1HitTimerPrev, &stats.totals.p1Hits);
-    CountHit(ram.p2HitTimer, ram.p2HitTimerPrev, &stats.p2Hits);
+    CountHit(ram.p1HitTimer, ram.p1HitTimerPrev, &stats.run.totals.p1Hits);
+    CountHit(ram.p2HitTimer, ram.p2HitTimerPrev, &stats.run.p2Hits);
 
     uint32_t speed = 0;
     if (ram.p1SpindashFlagPrev == 1 && ram.p1SpindashFlag == 0 &&
         ReleaseSpeedFor(ram.p1SpindashCount, &speed)) {
-        stats.p1ReleaseSpeed = speed;
-        if (speed == table[kSpeedTableSize - 1]) ++stats.totals.perfectSpindashes;
-        stats.p1SpeedFraction = SpeedFraction(speed);
-        if (stats.p1TapCount >= kCountedTapCount) {
-            stats.chargeFractionSum +=
+        stats.spindash.p1ReleaseSpeed = speed;
+        if (speed == table[kSpeedTableSize - 1]) ++stats.run.totals.perfectSpindashes;
+        stats.spindash.p1SpeedFraction = SpeedFraction(speed);
+        if (stats.spindash.p1TapCount >= kCountedTapCount) {
+            stats.run.chargeFractionSum +=
                 static_cast<float>(ram.p1SpindashCount) / static_cast<float>(table[0]);
-            stats.speedFractionSum += stats.p1SpeedFraction;
-            ++stats.sixTapAttempts;
+            stats.run.speedFractionSum += stats.spindash.p1SpeedFraction;
+            ++stats.run.sixTapAttempts;
         }
     }
 
     if (ram.p1SpindashFlag != 0) {
         const float perSpeedUnit = 1.0f / static_cast<float>(table[0]);
-        stats.p2ChargeFraction = static_cast<float>(ram.p2SpindashCount) * perSpeedUnit;
-        stats.p1ChargeFraction = static_cast<float>(ram.p1SpindashCount) * perSpeedUnit;
+        stats.spindash.p2ChargeFraction = static_cast<float>(ram.p2SpindashCount) * perSpeedUnit;
+        stats.spindash.p1ChargeFraction = static_cast<float>(ram.p1SpindashCount) * perSpeedUnit;
 
         // A spindash counts when the tracker saw it start from a count of 0 and
         // then saw the count rise at least four times at 150 or above.
         if (ram.p1SpindashCount < kTapCountFloor) {
-            stats.p1TapCount = ram.p1SpindashCount == 0 ? 1 : 0;
-        } else if (stats.p1TapCount != 0 && ram.p1SpindashCountPrev < ram.p1SpindashCount) {
-            ++stats.p1TapCount;
+            stats.spindash.p1TapCount = ram.p1SpindashCount == 0 ? 1 : 0;
+        } else if (stats.spindash.p1TapCount != 0 && ram.p1SpindashCountPrev < ram.p1SpindashCount) {
+            ++stats.spindash.p1TapCount;
         }
     } else {
-        stats.p1TapCount = 0;
+        stats.spindash.p1TapCount = 0;
     }
 
     if (ram.p2SpindashFlagPrev == 1 && ram.p2SpindashFlag == 0 &&
         ReleaseSpeedFor(ram.p2SpindashCount, &speed)) {
-        stats.p2ReleaseSpeed = speed;
-        stats.p2SpeedFraction = SpeedFraction(speed);
+        stats.spindash.p2ReleaseSpeed = speed;
+        stats.spindash.p2SpeedFraction = SpeedFraction(speed);
     }
 }

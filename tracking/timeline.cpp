@@ -118,7 +118,7 @@ bool MayBeUnfinished(const RamMirror& taken, const RamMirror& now, const Tracker
     const bool levelMoved = now.levelFrame != taken.levelFrame;
     const bool timerMoved = now.timerFrame != taken.timerFrame;
     if (!levelMoved && !timerMoved) return true;
-    return levelMoved != timerMoved && stats.trackerState == kStateLevelActive && stats.levelEndTicks == 0;
+    return levelMoved != timerMoved && stats.trackerState == kStateLevelActive && stats.latches.levelEndTicks == 0;
 }
 
 // A read of the frame taken with the timer moved and the level frame counter

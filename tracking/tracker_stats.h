@@ -3,7 +3,10 @@
 //
 // [SECTION] LevelCounts
 // [SECTION] LevelRecord
-// [SECTION] TrackerStats   (state, counters, run totals, level records)
+// [SECTION] ClassifierLatches
+// [SECTION] RunStats         (counters, run totals, level records)
+// [SECTION] LastSpindash
+// [SECTION] TrackerStats     (state, level, play-through, and the three above)
 #pragma once
 
 #include <array>
@@ -24,15 +27,15 @@ inline constexpr uint32_t kLevelIndexBlank = 20;
 // count, in the order of the history file's columns; a new statistic is one
 // more field here.
 struct LevelCounts {
-    uint32_t perfectSpindashes;  // P1 releases at top speed (3072)
-    uint32_t p1Hits;             // times P1 was hit
-    uint32_t pauses;             // pauses counted
-    uint32_t deaths;             // deaths counted
-    uint32_t lagFrames;          // lag frames counted
-    uint32_t rings;              // run: rings summed over closed levels; closed level: its ring count at the close
-    uint32_t collected;          // collected count summed at closes, deaths, special stages
-    uint32_t framesUnseen;       // game frames that went by between two reads while a game was tracked
-    uint32_t stateLoads;         // jumps of the game's timeline from outside: a state loaded, a rewind
+    uint32_t perfectSpindashes = 0;  // P1 releases at top speed (3072)
+    uint32_t p1Hits = 0;             // times P1 was hit
+    uint32_t pauses = 0;             // pauses counted
+    uint32_t deaths = 0;             // deaths counted
+    uint32_t lagFrames = 0;          // lag frames counted
+    uint32_t rings = 0;              // run: rings summed over closed levels; closed level: its ring count at the close
+    uint32_t collected = 0;          // collected count summed at closes, deaths, special stages
+    uint32_t framesUnseen = 0;       // game frames that went by between two reads while a game was tracked
+    uint32_t stateLoads = 0;         // jumps of the game's timeline from outside: a state loaded, a rewind
 
     bool operator==(const LevelCounts&) const = default;
 };
@@ -66,11 +69,43 @@ struct LevelRecord {
     LevelCounts counts;          // open: the run's totals at the opening; closed: this level's share
     uint8_t closed;              // 1 once the record is complete
     uint8_t specialStage = 0;    // 1: closed on the way back from a special stage; the level goes on in the next record
+
+    bool operator==(const LevelRecord&) const = default;
 };
 
-// [SECTION] TrackerStats: the classifier's state and the run's statistics.
-struct TrackerStats {
-    uint32_t trackerState;       // 0..14, tracking/tracker_states.h
+// [SECTION] ClassifierLatches: what the classifier remembers from one pass to
+// the next about the level being played. A new game leaves them as they are.
+struct ClassifierLatches {
+    uint8_t levelClosed;         // the current level's record has been closed
+    uint32_t specialPauseStamp;  // globalFrame when a special-stage pause was counted
+    uint8_t pauseLatch;          // a counted pause is still held
+    int32_t levelEndTicks;       // ticks since the last active tick with one level counter moving
+    uint8_t levelEndSeen;        // the level end was recognised for the current level
+    uint8_t specialStageSeen;    // the current special-stage entry has been accounted
+
+    bool operator==(const ClassifierLatches&) const = default;
+};
+
+// [SECTION] RunStats: the run's statistics, all of what a new game resets (by
+// assigning a fresh record).
+struct RunStats {
+    float chargeFractionSum;     // sum of charge fractions over counted P1 releases
+    float speedFractionSum;      // sum of speed fractions over counted P1 releases
+    uint32_t sixTapAttempts;     // counted P1 releases
+    uint32_t p2Hits;             // times P2 was hit
+    LevelCounts totals;          // the run's counts
+    int32_t totalMinutes;        // timer minutes summed
+    int32_t totalSeconds;        // timer seconds summed, not normalised (may be <0 or >59)
+    int32_t totalTimerFrames;    // timer sixtieths summed
+    int32_t recordCount;         // closed records; the current record is records[recordCount]
+    LevelRecord records[kLevelRecordCapacity];
+
+    bool operator==(const RunStats&) const = default;
+};
+
+// [SECTION] LastSpindash: each player's last spindash, as the screen shows it.
+// A new game leaves it as it is.
+struct LastSpindash {
     int32_t p1TapCount;          // taps seen in P1's current spindash
     uint32_t p1ReleaseSpeed;     // table speed of P1's last release
     float p1ChargeFraction;      // P1 charge count / 2048
@@ -78,29 +113,25 @@ struct TrackerStats {
     uint32_t p2ReleaseSpeed;     // table speed of P2's last release
     float p2ChargeFraction;      // P2 charge count / 2048
     float p2SpeedFraction;       // (P2 release speed - 2048) / 1024
-    float chargeFractionSum;     // sum of charge fractions over counted P1 releases
-    float speedFractionSum;      // sum of speed fractions over counted P1 releases
-    uint32_t sixTapAttempts;     // counted P1 releases
-    uint8_t levelClosed;         // the current level's record has been closed
-    uint32_t specialPauseStamp;  // globalFrame when a special-stage pause was counted
-    uint8_t pauseLatch;          // a counted pause is still held
-    uint32_t p2Hits;             // times P2 was hit
-    LevelCounts totals;          // the run's counts
-    int32_t totalMinutes;        // timer minutes summed
-    int32_t totalSeconds;        // timer seconds summed, not normalised (may be <0 or >59)
-    int32_t totalTimerFrames;    // timer sixtieths summed
-    int32_t levelEndTicks;       // ticks since the last active tick with one level counter moving
-    uint8_t levelEndSeen;        // the level end was recognised for the current level
-    uint8_t specialStageSeen;    // the current special-stage entry has been accounted
-    uint32_t levelIndex;         // 0..20, row of the level name table
-    int32_t recordCount;         // closed records; the current record is records[recordCount]
+
+    bool operator==(const LastSpindash&) const = default;
+};
+
+// [SECTION] TrackerStats: the classifier's state and the run's statistics.
+struct TrackerStats {
+    uint32_t trackerState;       // tracking/tracker_states.h
+    uint32_t levelIndex;         // row of the level name table, kLevelIndexBlank for none
     uint32_t runNumber;          // the play-through the statistics belong to; raised when a new game resets them
-    LevelRecord records[kLevelRecordCapacity];
+    ClassifierLatches latches;
+    RunStats run;
+    LastSpindash spindash;
+
+    bool operator==(const TrackerStats&) const = default;
 };
 
 // The closed records the table holds: recordCount, kept within 0..21.
 constexpr int32_t StoredRecordCount(const TrackerStats& stats) {
-    return stats.recordCount < 0                      ? 0
-           : stats.recordCount > kLevelRecordCapacity ? kLevelRecordCapacity
-                                                      : stats.recordCount;
+    return stats.run.recordCount < 0                      ? 0
+           : stats.run.recordCount > kLevelRecordCapacity ? kLevelRecordCapacity
+                                                          : stats.run.recordCount;
 }

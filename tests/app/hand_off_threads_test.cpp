@@ -26,7 +26,7 @@ TEST(HandOffThreads, CollectedSnapshotsAreWholeAndMessagesKeepTheirOrder) {
         for (uint32_t pass = 1; pass <= kPasses; ++pass) {
             // Every field of the pass carries the pass number, first and last.
             snapshot->stats.trackerState = pass;
-            snapshot->stats.records[kLevelRecordCapacity - 1].counts.lagFrames = pass;
+            snapshot->stats.run.records[kLevelRecordCapacity - 1].counts.lagFrames = pass;
             snapshot->ram.levelFrame = pass;
             snapshot->ram.debugFlag = static_cast<uint8_t>(pass);
             if (pass % 7 == 0) LogAppend(*log, pass, "pass %u", pass);
@@ -41,7 +41,7 @@ TEST(HandOffThreads, CollectedSnapshotsAreWholeAndMessagesKeepTheirOrder) {
     while (lastPass < kPasses) {
         Collect(*shared, *mainSnapshot, *mainLog);
         const uint32_t pass = mainSnapshot->stats.trackerState;
-        ASSERT_EQ(mainSnapshot->stats.records[kLevelRecordCapacity - 1].counts.lagFrames, pass);
+        ASSERT_EQ(mainSnapshot->stats.run.records[kLevelRecordCapacity - 1].counts.lagFrames, pass);
         ASSERT_EQ(mainSnapshot->ram.levelFrame, pass);
         ASSERT_EQ(mainSnapshot->ram.debugFlag, static_cast<uint8_t>(pass));
         ASSERT_GE(pass, lastPass) << "snapshots never go back in time";

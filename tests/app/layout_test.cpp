@@ -98,16 +98,16 @@ TEST(ComposeScreenLayout, StatusLineAndStatisticsFollowTheTrackerState) {
 TEST(ComposeScreenLayout, TrackingWithoutDebugOrRecords) {
     GameSnapshot snapshot = Snapshot(4, 17);
     TrackerStats& stats = snapshot.stats;
-    stats.sixTapAttempts = 3;
-    stats.totalMinutes = 1;
-    stats.totalSeconds = 75;
-    stats.totalTimerFrames = 150;
-    stats.totals.pauses = 2;
-    stats.totals.deaths = 1;
-    stats.totals.lagFrames = 7;
-    stats.totals.rings = 123;
-    stats.totals.collected = 45;
-    stats.totals.p1Hits = 9;  // only on the long statistics variant
+    stats.run.sixTapAttempts = 3;
+    stats.run.totalMinutes = 1;
+    stats.run.totalSeconds = 75;
+    stats.run.totalTimerFrames = 150;
+    stats.run.totals.pauses = 2;
+    stats.run.totals.deaths = 1;
+    stats.run.totals.lagFrames = 7;
+    stats.run.totals.rings = 123;
+    stats.run.totals.collected = 45;
+    stats.run.totals.p1Hits = 9;  // only on the long statistics variant
     ExpectScreen(Compose(snapshot),
                  {"Tracking active: SC  - Game state: level active", "", kReleased, kReleased, "", "Statistics: ",
                   " - Spindash 6-tap attempts: 3", "",
@@ -116,8 +116,8 @@ TEST(ComposeScreenLayout, TrackingWithoutDebugOrRecords) {
 
 TEST(ComposeScreenLayout, GameEndShowsTheLongStatisticsWithoutDebug) {
     GameSnapshot snapshot = Snapshot(8);
-    snapshot.stats.chargeFractionSum = 0.75f;  // no counted attempt: the sums are shown as they are
-    snapshot.stats.speedFractionSum = 0.25f;
+    snapshot.stats.run.chargeFractionSum = 0.75f;  // no counted attempt: the sums are shown as they are
+    snapshot.stats.run.speedFractionSum = 0.25f;
     ExpectScreen(Compose(snapshot),
                  {"Game End", "", kReleased, kReleased, "", "Statistics: ", " - P1 times hit: 0 - P2 times hit 0",
                   " - Average spindash speed  75.00% - Average actual speed:  25.00%",
@@ -129,26 +129,26 @@ GameSnapshot DebugSnapshot() {
     GameSnapshot snapshot = Snapshot(13, 3);
     TrackerStats& stats = snapshot.stats;
     RamMirror& ram = snapshot.ram;
-    stats.totals.p1Hits = 4;
-    stats.p2Hits = 11;
-    stats.chargeFractionSum = 1.5f;
-    stats.speedFractionSum = 1.0f;
-    stats.sixTapAttempts = 2;
-    stats.totals.perfectSpindashes = 1;
-    stats.totalMinutes = 3;
-    stats.totalSeconds = -5;
-    stats.totalTimerFrames = 59;
-    stats.totals.pauses = 12;
-    stats.totals.deaths = 3;
-    stats.totals.lagFrames = 100;
-    stats.totals.rings = 1234;
-    stats.totals.collected = 56;
-    stats.recordCount = 2;
-    stats.records[0] = {2, 1, 5, 33.4f, {1, 2, 0, 1, 12, 57, 3, 0, 0}, 1};
-    stats.records[1] = {99, 0, 59, 0.0f, {0, 10, 3, 0, 1234, 0, 0, 0, 0}, 1};
-    stats.p1ReleaseSpeed = 2944;
-    stats.p1ChargeFraction = 0.5f;
-    stats.p1SpeedFraction = 0.875f;
+    stats.run.totals.p1Hits = 4;
+    stats.run.p2Hits = 11;
+    stats.run.chargeFractionSum = 1.5f;
+    stats.run.speedFractionSum = 1.0f;
+    stats.run.sixTapAttempts = 2;
+    stats.run.totals.perfectSpindashes = 1;
+    stats.run.totalMinutes = 3;
+    stats.run.totalSeconds = -5;
+    stats.run.totalTimerFrames = 59;
+    stats.run.totals.pauses = 12;
+    stats.run.totals.deaths = 3;
+    stats.run.totals.lagFrames = 100;
+    stats.run.totals.rings = 1234;
+    stats.run.totals.collected = 56;
+    stats.run.recordCount = 2;
+    stats.run.records[0] = {2, 1, 5, 33.4f, {1, 2, 0, 1, 12, 57, 3, 0, 0}, 1};
+    stats.run.records[1] = {99, 0, 59, 0.0f, {0, 10, 3, 0, 1234, 0, 0, 0, 0}, 1};
+    stats.spindash.p1ReleaseSpeed = 2944;
+    stats.spindash.p1ChargeFraction = 0.5f;
+    stats.spindash.p1SpeedFraction = 0.875f;
     ram.debugFlag = 1;
     ram.p1HoldFrames[0] = 3;  // up
     ram.p1HoldFrames[6] = 1;  // A
@@ -228,20 +228,20 @@ TEST(ComposeScreenLayout, DebugWithoutTrackingHasNoStatistics) {
 TEST(ComposeScreenLayout, RecordCountIsBoundedByTheRecordTable) {
     GameSnapshot snapshot = DebugSnapshot();
     for (int i = 0; i < kLevelRecordCapacity; ++i) {
-        snapshot.stats.records[i] = {static_cast<uint32_t>(i), 0, i, 0.0f, {}, 1};
+        snapshot.stats.run.records[i] = {static_cast<uint32_t>(i), 0, i, 0.0f, {}, 1};
     }
     struct Case {
         int32_t recordCount;
         int32_t logRow;
     };
     for (const Case c : {Case{21, 45}, Case{40, 45}, Case{-3, 24}, Case{0, 24}}) {
-        snapshot.stats.recordCount = c.recordCount;
+        snapshot.stats.run.recordCount = c.recordCount;
         const Composed composed = Compose(snapshot);
         EXPECT_EQ(composed.logRow, c.logRow) << "recordCount " << c.recordCount;
         EXPECT_EQ(composed.rows[10 + 1 + (c.logRow - 24)], "") << "recordCount " << c.recordCount;
     }
 
-    snapshot.stats.recordCount = 21;
+    snapshot.stats.run.recordCount = 21;
     const Composed full = Compose(snapshot);
     EXPECT_EQ(full.rows[30],
               " DE  - IGT: 00:19.00 - PerfectS  0, P1 Hurt  0, Pauses  0, Deaths  0, Lag   0 - Rings   0 (0)");
@@ -295,9 +295,9 @@ TEST(ComposeScreenLayout, TotalLineBorrowsMinutesAndAddsLeftoverSixtieths) {
     };
     for (const Case& c : cases) {
         GameSnapshot snapshot = Snapshot(4);
-        snapshot.stats.totalMinutes = c.minutes;
-        snapshot.stats.totalSeconds = c.seconds;
-        snapshot.stats.totalTimerFrames = c.frames;
+        snapshot.stats.run.totalMinutes = c.minutes;
+        snapshot.stats.run.totalSeconds = c.seconds;
+        snapshot.stats.run.totalTimerFrames = c.frames;
         const Composed composed = Compose(snapshot);
         EXPECT_EQ(composed.rows[8], std::string(c.times) + " - Pauses  0, Deaths 0, Lag  0, Rings    0 (0)");
         const TotalTime total = NormalisedTotalTime(snapshot.stats);
@@ -311,10 +311,10 @@ TEST(ComposeScreenLayout, AveragesInSinglePrecisionPercentagesInDouble) {
     // in double but 56.525002 in float; 0.32895f * 100 is 32.894999 in double
     // but 32.895000 in float.
     GameSnapshot snapshot = Snapshot(8);
-    snapshot.stats.chargeFractionSum = 0x1.b21cacp+0f;
-    snapshot.stats.speedFractionSum = 0x1.b21cacp+0f;
-    snapshot.stats.sixTapAttempts = 3;
-    snapshot.stats.p2ChargeFraction = 0x1.50d844p-2f;
+    snapshot.stats.run.chargeFractionSum = 0x1.b21cacp+0f;
+    snapshot.stats.run.speedFractionSum = 0x1.b21cacp+0f;
+    snapshot.stats.run.sixTapAttempts = 3;
+    snapshot.stats.spindash.p2ChargeFraction = 0x1.50d844p-2f;
     snapshot.ram.debugFlag = 1;
     const Composed composed = Compose(snapshot);
     EXPECT_EQ(composed.rows[7], " - Average spindash speed  56.53% - Average actual speed:  56.53%");

@@ -52,9 +52,9 @@ TEST(BestsFrame, EachLevelAgainstItsBestAndTheRunAgainstTheBestRun) {
         auto state = std::make_unique<BestsState>();
         BestsInit(*state);
         auto stats = std::make_unique<TrackerStats>();
-        for (const LevelRecord& record : c.records) stats->records[stats->recordCount++] = record;
-        stats->totalSeconds = 137;   // and 10 sixtieths: 02:17.17
-        stats->totalTimerFrames = 10;
+        for (const LevelRecord& record : c.records) stats->run.records[stats->run.recordCount++] = record;
+        stats->run.totalSeconds = 137;   // and 10 sixtieths: 02:17.17
+        stats->run.totalTimerFrames = 10;
         stats->trackerState = c.runEnds ? kStateEnding : kStateLevelActive;
         auto log = std::make_unique<LogBuffer>();
         for (int frame = 0; frame < 3; ++frame) BestsFrame(*state, load.get(), *stats, *log, 0);

@@ -47,13 +47,13 @@ TEST(LiveSplitStep, CommandsFollowTheRun) {
         int notes = 0;
         for (const Frame& frame : c.frames) {
             stats.trackerState = frame.state;
-            stats.totals.stateLoads = frame.stateLoads;
+            stats.run.totals.stateLoads = frame.stateLoads;
             snapshot->ram.timerSeconds = frame.timerSeconds;
-            stats.levelClosed = frame.close != 0 || frame.state == kStateEnding;
+            stats.latches.levelClosed = frame.close != 0 || frame.state == kStateEnding;
             if (frame.close != 0) {
-                stats.records[stats.recordCount].closed = 1;
-                stats.records[stats.recordCount++].specialStage = frame.close == 2;
-                stats.totalSeconds += 10;
+                stats.run.records[stats.run.recordCount].closed = 1;
+                stats.run.records[stats.run.recordCount++].specialStage = frame.close == 2;
+                stats.run.totalSeconds += 10;
             }
             if (frame.state == kStateSegaLogo) stats = TrackerStats{};
             LiveSplitCommand commands[kLiveSplitStepCommands];

@@ -52,12 +52,12 @@ TEST(HandOff, PassWithoutMessagesLeavesUncollectedBatchInPlace) {
     HandOff h;
     LogAppend(*h.trackerLog, 1, "waiting");
     h.PublishPass(false, false);
-    h.trackerSnapshot->stats.totals.deaths = 4;
+    h.trackerSnapshot->stats.run.totals.deaths = 4;
     h.PublishPass(true, true);
     EXPECT_TRUE(h.CollectFrame());
     ASSERT_EQ(h.mainLog->count, 1);
     EXPECT_STREQ(h.mainLog->entries[0].text, "waiting");
-    EXPECT_EQ(h.mainSnapshot->stats.totals.deaths, 4u) << "the snapshot is always the latest";
+    EXPECT_EQ(h.mainSnapshot->stats.run.totals.deaths, 4u) << "the snapshot is always the latest";
 }
 
 TEST(HandOff, SharedLogIsEmptyAfterCollect) {

@@ -115,12 +115,12 @@ TEST(SignatureLostPass, CountsNoEventOfThePassBeforeAgain) {
         e.Pass();
         ASSERT_FALSE(e.tracker->attached) << "disconnected";
         const TrackerStats& after = e.snapshot->stats;
-        EXPECT_EQ(after.totals.deaths, counted.totals.deaths);
-        EXPECT_EQ(after.totals.lagFrames, counted.totals.lagFrames);
-        EXPECT_EQ(after.totals.p1Hits, counted.totals.p1Hits);
-        EXPECT_EQ(after.p2Hits, counted.p2Hits);
-        EXPECT_EQ(after.totals.perfectSpindashes, counted.totals.perfectSpindashes);
-        EXPECT_EQ(after.levelEndTicks, counted.levelEndTicks);
+        EXPECT_EQ(after.run.totals.deaths, counted.run.totals.deaths);
+        EXPECT_EQ(after.run.totals.lagFrames, counted.run.totals.lagFrames);
+        EXPECT_EQ(after.run.totals.p1Hits, counted.run.totals.p1Hits);
+        EXPECT_EQ(after.run.p2Hits, counted.run.p2Hits);
+        EXPECT_EQ(after.run.totals.perfectSpindashes, counted.run.totals.perfectSpindashes);
+        EXPECT_EQ(after.latches.levelEndTicks, counted.latches.levelEndTicks);
         EXPECT_EQ(StatsDifferences(after, expected->stats), "");
         EXPECT_EQ(e.snapshot->ram.lives, expected->ram.lives) << "the values themselves stay";
         EXPECT_EQ(std::memcmp(e.snapshot->ram.p1HoldFrames, expected->ram.p1HoldFrames,
@@ -141,13 +141,13 @@ TEST(SignatureLostPass, KeepsTheEndingAfterTheLastRecordCloses) {
     e.Frame(true, false);
     e.Pass();
     ASSERT_EQ(e.snapshot->stats.trackerState, kStateEnding);
-    ASSERT_EQ(e.snapshot->stats.recordCount, 1);
+    ASSERT_EQ(e.snapshot->stats.run.recordCount, 1);
 
     e.SignatureGone();
     e.Pass();
     EXPECT_FALSE(e.tracker->attached);
     EXPECT_EQ(e.snapshot->stats.trackerState, kStateEnding);
-    EXPECT_EQ(e.snapshot->stats.recordCount, 1);
+    EXPECT_EQ(e.snapshot->stats.run.recordCount, 1);
 }
 
 }  // namespace

@@ -109,7 +109,7 @@ TEST(TrackerPass, FailedWindowReadDisconnectsWithoutDecodeOrClassifier) {
     RamWriteVariable(p.Ram(), kVarGameMode, 4);   // title screen: the classifier resets the run's statistics
     p.Pass();
     p.Pass();
-    p.snapshot->stats.totals.pauses = 7;
+    p.snapshot->stats.run.totals.pauses = 7;
     const GameSnapshot before = *p.snapshot;
 
     p.system.readFailure = {ProcessStatus::Gone, 3};
@@ -125,7 +125,7 @@ TEST(TrackerPass, SignatureMismatchDisconnectsAndClassifiesThePreviousValues) {
     RamWriteVariable(p.Ram(), kVarGameMode, 4);
     p.Pass();
     p.Pass();
-    p.snapshot->stats.totals.pauses = 7;
+    p.snapshot->stats.run.totals.pauses = 7;
     const RamMirror before = p.snapshot->ram;
 
     p.Signature(false);
@@ -133,7 +133,7 @@ TEST(TrackerPass, SignatureMismatchDisconnectsAndClassifiesThePreviousValues) {
     EXPECT_EQ(p.Pass(), Messages{"Unknown checksum at end of RAM"});
     EXPECT_EQ(p.state(), State::Detached);
     EXPECT_EQ(std::memcmp(&before, &p.snapshot->ram, sizeof before), 0) << "nothing decoded";
-    EXPECT_EQ(p.snapshot->stats.totals.pauses, 0u) << "the classifier ran once more on the title screen";
+    EXPECT_EQ(p.snapshot->stats.run.totals.pauses, 0u) << "the classifier ran once more on the title screen";
 }
 
 TEST(TrackerPass, LeavingTheGameForTheMenuAndComingBack) {

@@ -114,7 +114,7 @@ TEST_F(Emulator, WorkRamWhereverTheCoreKeepsIt) {
         ASSERT_TRUE(emulator.Start(args));
         run.Start();
         ASSERT_TRUE(emulator.WaitForLine("paused-once", 10s));
-        ASSERT_TRUE(run.WaitUntil([&] { return run.snapshot().stats.totals.pauses == 1 && run.ready(); }, 2s));
+        ASSERT_TRUE(run.WaitUntil([&] { return run.snapshot().stats.run.totals.pauses == 1 && run.ready(); }, 2s));
         ASSERT_EQ(run.messages().size(), elsewhere ? 3u : 2u);
         EXPECT_EQ(run.messages()[1].text, elsewhere ? kElsewhere : kGameFound);
     }

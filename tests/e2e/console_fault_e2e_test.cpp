@@ -100,7 +100,7 @@ TEST(ConsoleFaults, OutputToAFileLogsOnceAFrameAndDrawsNothing) {
     // not touch the grid that does not exist.
     InitRamDecode(sharedSnapshot->ram);
     sharedSnapshot->stats.trackerState = kStateLevelActive;
-    sharedSnapshot->stats.recordCount = kLevelRecordCapacity;
+    sharedSnapshot->stats.run.recordCount = kLevelRecordCapacity;
     sharedSnapshot->ram.debugFlag = 1;
     shared->ready = true;
 

@@ -149,7 +149,7 @@ TEST_F(Faults, KilledAndStartedAgainFiftyTimes) {
         slowest = std::max(slowest, reconnect);
 
         const TrackerStats& stats = tracker.snapshot().stats;
-        EXPECT_EQ(stats.totals.deaths, static_cast<uint32_t>(cycle)) << "the run carries on, each death once";
+        EXPECT_EQ(stats.run.totals.deaths, static_cast<uint32_t>(cycle)) << "the run carries on, each death once";
         EXPECT_EQ(stats.trackerState, kStateDeath);
 
         // Measured at the same point of every cycle: connected, one stand-in.
@@ -182,7 +182,7 @@ TEST_F(Faults, MenuAndAnotherCartridgeMidRun) {
     ASSERT_TRUE(standin.WaitForLine("left-for-the-menu", 10s));
     int menu = tracker.WaitForMessage(kUnknownChecksum, 2, 2s);
     ASSERT_EQ(menu, 2) << Since(0);
-    EXPECT_EQ(tracker.snapshot().stats.recordCount, 1) << "EH1 closed before the switch";
+    EXPECT_EQ(tracker.snapshot().stats.run.recordCount, 1) << "EH1 closed before the switch";
     int back = tracker.WaitForMessage(kGameFound, static_cast<size_t>(menu), 12s);
     ASSERT_GT(back, 0) << Since(static_cast<size_t>(menu));
     {
@@ -190,7 +190,7 @@ TEST_F(Faults, MenuAndAnotherCartridgeMidRun) {
         ASSERT_GE(back - menu, 3) << Since(static_cast<size_t>(menu));
         EXPECT_EQ(Text(menu + 1), Loaded());
         for (int i = menu + 2; i < back; ++i) EXPECT_EQ(Text(i), kChecksumIncorrect);
-        EXPECT_EQ(tracker.snapshot().stats.recordCount, 1) << "the run's records are kept";
+        EXPECT_EQ(tracker.snapshot().stats.run.recordCount, 1) << "the run's records are kept";
     }
 
     // Another cartridge: no header, so the scan that follows the missing
@@ -198,7 +198,7 @@ TEST_F(Faults, MenuAndAnotherCartridgeMidRun) {
     ASSERT_TRUE(standin.WaitForLine("left-for-another-cartridge", 12s));
     const int other = tracker.WaitForMessage(kUnknownChecksum, static_cast<size_t>(back), 2s);
     ASSERT_EQ(other, back + 1) << Since(static_cast<size_t>(back));
-    EXPECT_EQ(tracker.snapshot().stats.recordCount, 2) << "EH2 closed before the switch";
+    EXPECT_EQ(tracker.snapshot().stats.run.recordCount, 2) << "EH2 closed before the switch";
     back = tracker.WaitForMessage(kGameFound, static_cast<size_t>(other), 12s);
     ASSERT_GT(back, 0) << Since(static_cast<size_t>(other));
     {
@@ -212,11 +212,11 @@ TEST_F(Faults, MenuAndAnotherCartridgeMidRun) {
     EXPECT_TRUE(tracker.WaitForFrame(standin.WaitForDone(12s), 2s)) << "the last frame read";
     EXPECT_EQ(OpenHandleCount(), descriptors);
     const TrackerStats& stats = tracker.snapshot().stats;
-    ASSERT_EQ(stats.recordCount, 3);
+    ASSERT_EQ(stats.run.recordCount, 3);
     const uint32_t levels[] = {0, 1, 2};
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE("record " + std::to_string(i));
-        const LevelRecord& record = stats.records[i];
+        const LevelRecord& record = stats.run.records[i];
         EXPECT_EQ(record.levelIndex, levels[i]);
         EXPECT_EQ(record.minutes, 0);
         EXPECT_EQ(record.seconds, 20 + 10 * i);
@@ -226,11 +226,11 @@ TEST_F(Faults, MenuAndAnotherCartridgeMidRun) {
         EXPECT_EQ(record.counts.lagFrames, 0u);
         EXPECT_EQ(record.counts.rings, static_cast<uint32_t>(10 + 10 * i));
     }
-    EXPECT_EQ(stats.totals.pauses, 3u);
-    EXPECT_EQ(stats.totals.deaths, 0u);
-    EXPECT_EQ(stats.totals.rings, 60u);
-    EXPECT_EQ(stats.totalSeconds, 90);
-    EXPECT_EQ(stats.totalTimerFrames, 90);
+    EXPECT_EQ(stats.run.totals.pauses, 3u);
+    EXPECT_EQ(stats.run.totals.deaths, 0u);
+    EXPECT_EQ(stats.run.totals.rings, 60u);
+    EXPECT_EQ(stats.run.totalSeconds, 90);
+    EXPECT_EQ(stats.run.totalTimerFrames, 90);
     EXPECT_EQ(stats.trackerState, kStateLevelEnd);
 }
 
@@ -425,13 +425,13 @@ TEST_F(Faults, SignatureGoneForOneRead) {
     const double reconnect = tracker.Seconds(messages()[4].stamp - messages()[2].stamp);
     EXPECT_GE(reconnect, kRetrySeconds);
     EXPECT_LT(reconnect, kRetrySeconds + 0.6);
-    EXPECT_EQ(tracker.snapshot().stats.totals.deaths, 1u) << "the death before the gap counts once";
+    EXPECT_EQ(tracker.snapshot().stats.run.totals.deaths, 1u) << "the death before the gap counts once";
 
     ASSERT_TRUE(tracker.WaitForFrame(standin.WaitForDone(20s), 2s)) << "the last frame read";
     EXPECT_EQ(messages().size(), 5u) << Since(5);
     const TrackerStats& stats = tracker.snapshot().stats;
-    ASSERT_EQ(stats.recordCount, 1);
-    const LevelRecord& record = stats.records[0];
+    ASSERT_EQ(stats.run.recordCount, 1);
+    const LevelRecord& record = stats.run.records[0];
     EXPECT_EQ(record.levelIndex, 0u);
     EXPECT_EQ(record.minutes, 0);
     EXPECT_EQ(record.seconds, 12);
@@ -440,10 +440,10 @@ TEST_F(Faults, SignatureGoneForOneRead) {
     EXPECT_EQ(record.counts.pauses, 1u);
     EXPECT_EQ(record.counts.lagFrames, 0u);
     EXPECT_EQ(record.counts.rings, 12u);
-    EXPECT_EQ(stats.totals.deaths, 1u);
-    EXPECT_EQ(stats.totals.pauses, 1u);
-    EXPECT_EQ(stats.totalSeconds, 12);
-    EXPECT_EQ(stats.totalTimerFrames, 50);
+    EXPECT_EQ(stats.run.totals.deaths, 1u);
+    EXPECT_EQ(stats.run.totals.pauses, 1u);
+    EXPECT_EQ(stats.run.totalSeconds, 12);
+    EXPECT_EQ(stats.run.totalTimerFrames, 50);
     EXPECT_EQ(stats.trackerState, kStateLevelEnd);
 }
 

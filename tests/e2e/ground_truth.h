@@ -43,33 +43,37 @@ inline void ExpectRecord(const LevelRecord& record, const ExpectedRecord& expect
 // playthrough.txt, played to its end.
 inline void ExpectPlayThroughGroundTruth(const TrackerStats& stats) {
     EXPECT_EQ(stats.trackerState, kStateEnding);
-    ASSERT_EQ(stats.recordCount, 3);
+    ASSERT_EQ(stats.run.recordCount, 3);
     {
         SCOPED_TRACE("EH1");
-        ExpectRecord(stats.records[0], {0, 0, 45, 50.000004f, {1, 1, 1, 0, 3, 37, 25, 0, 0}});
+        ExpectRecord(stats.run.records[0], {.levelIndex = 0, .minutes = 0, .seconds = 45, .centiseconds = 50.000004f,
+            .counts = {.perfectSpindashes = 1, .p1Hits = 1, .pauses = 1, .lagFrames = 3, .rings = 37,
+                       .collected = 25}});
     }
     {
         SCOPED_TRACE("EH2 up to the special stage");
-        ExpectRecord(stats.records[1], {1, 0, 45, 73.333336f, {0, 0, 1, 1, 2, 12, 30, 0, 0}});
+        ExpectRecord(stats.run.records[1], {.levelIndex = 1, .minutes = 0, .seconds = 45, .centiseconds = 73.333336f,
+            .counts = {.pauses = 1, .deaths = 1, .lagFrames = 2, .rings = 12, .collected = 30}});
     }
     {
         SCOPED_TRACE("EH2 after the special stage");
-        ExpectRecord(stats.records[2], {1, 1, 2, 50.000004f, {0, 1, 0, 0, 1, 64, 32, 0, 0}});
+        ExpectRecord(stats.run.records[2], {.levelIndex = 1, .minutes = 1, .seconds = 2, .centiseconds = 50.000004f,
+            .counts = {.p1Hits = 1, .lagFrames = 1, .rings = 64, .collected = 32}});
     }
-    EXPECT_EQ(stats.totals.pauses, 2u);
-    EXPECT_EQ(stats.totals.deaths, 1u);
-    EXPECT_EQ(stats.totals.lagFrames, 6u);
-    EXPECT_EQ(stats.totals.p1Hits, 2u);
-    EXPECT_EQ(stats.p2Hits, 1u);
-    EXPECT_EQ(stats.totals.perfectSpindashes, 1u);
-    EXPECT_EQ(stats.sixTapAttempts, 1u);
-    EXPECT_FLOAT_EQ(stats.chargeFractionSum, 1.0f);
-    EXPECT_FLOAT_EQ(stats.speedFractionSum, 1.0f);
-    EXPECT_EQ(stats.totals.rings, 113u);
-    EXPECT_EQ(stats.totals.collected, 87u);
-    EXPECT_EQ(stats.totalMinutes, 1);
-    EXPECT_EQ(stats.totalSeconds, 92);
-    EXPECT_EQ(stats.totalTimerFrames, 104);
+    EXPECT_EQ(stats.run.totals.pauses, 2u);
+    EXPECT_EQ(stats.run.totals.deaths, 1u);
+    EXPECT_EQ(stats.run.totals.lagFrames, 6u);
+    EXPECT_EQ(stats.run.totals.p1Hits, 2u);
+    EXPECT_EQ(stats.run.p2Hits, 1u);
+    EXPECT_EQ(stats.run.totals.perfectSpindashes, 1u);
+    EXPECT_EQ(stats.run.sixTapAttempts, 1u);
+    EXPECT_FLOAT_EQ(stats.run.chargeFractionSum, 1.0f);
+    EXPECT_FLOAT_EQ(stats.run.speedFractionSum, 1.0f);
+    EXPECT_EQ(stats.run.totals.rings, 113u);
+    EXPECT_EQ(stats.run.totals.collected, 87u);
+    EXPECT_EQ(stats.run.totalMinutes, 1);
+    EXPECT_EQ(stats.run.totalSeconds, 92);
+    EXPECT_EQ(stats.run.totalTimerFrames, 104);
 }
 
 // playthrough.txt's end on the whole program's screen: the statistics and one
@@ -88,8 +92,9 @@ inline const char* const kPlayThroughFinalScreen[] = {
 
 // restart_before.txt up to its say line, then restart_after.txt to its end.
 inline void ExpectRestartGroundTruth(const TrackerStats& stats) {
-    EXPECT_EQ(stats.totals.pauses, 2u);
-    ASSERT_EQ(stats.recordCount, 1);
-    ExpectRecord(stats.records[0], {0, 0, 30, 50.000004f, {0, 0, 2, 0, 0, 20, 0, 0, 0}});
+    EXPECT_EQ(stats.run.totals.pauses, 2u);
+    ASSERT_EQ(stats.run.recordCount, 1);
+    ExpectRecord(stats.run.records[0], {.levelIndex = 0, .minutes = 0, .seconds = 30, .centiseconds = 50.000004f,
+        .counts = {.pauses = 2, .rings = 20}});
     EXPECT_EQ(stats.trackerState, kStateLevelEnd);
 }

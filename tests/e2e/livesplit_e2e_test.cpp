@@ -27,8 +27,8 @@ struct Closes {
     int32_t seen = 0;
     std::vector<uint64_t> stamps;
     static void AfterPass(void* context, uint64_t passStart, bool, const GameSnapshot& snapshot) {
-        for (auto& c = *static_cast<Closes*>(context); c.seen < snapshot.stats.recordCount; ++c.seen)
-            if (!snapshot.stats.records[c.seen].specialStage) c.stamps.push_back(passStart);
+        for (auto& c = *static_cast<Closes*>(context); c.seen < snapshot.stats.run.recordCount; ++c.seen)
+            if (!snapshot.stats.run.records[c.seen].specialStage) c.stamps.push_back(passStart);
     }
 };
 
@@ -65,10 +65,10 @@ TEST_F(LiveSplitServer, OneSplitPerLevelAtTheScreensTotalWhateverTheServerDoes) 
             LiveSplitFrame(*link, tracker.snapshot(), *log, start, frequency);
             longestFrame = std::max(longestFrame, static_cast<double>(ClockNow() - start) / frequency);
             const TrackerStats& stats = tracker.snapshot().stats;
-            for (char line[kLiveSplitLineSize]; recordsSeen < stats.recordCount; ++recordsSeen) {
+            for (char line[kLiveSplitLineSize]; recordsSeen < stats.run.recordCount; ++recordsSeen) {
                 const LiveSplitCommand time{LiveSplitCommandKind::SetGameTime, AdjustedTotalHundredths(stats)};
                 const size_t length = FormatLiveSplitCommand(time, line, sizeof line);
-                if (!stats.records[recordsSeen].specialStage) atCloses.push_back(std::string(line, length - 2));
+                if (!stats.run.records[recordsSeen].specialStage) atCloses.push_back(std::string(line, length - 2));
             }
             if (fault && !atCloses.empty() && ++framesSinceFirstClose == 1) server.StopReading();
             if (fault && framesSinceFirstClose == 10) server.GoAway();

@@ -24,7 +24,7 @@ TEST_F(PlayThrough, StatisticsEqualTheScriptsGroundTruth) {
     ASSERT_TRUE(tracker.WaitUntil([&] { return tracker.ready(); }, 3s)) << "connected during the Sega logo";
     ASSERT_TRUE(tracker.WaitForFrame(standin.WaitForDone(60s), 2s)) << "the last frame read";
 
-    SCOPED_TRACE(std::to_string(tracker.snapshot().stats.totals.framesUnseen) + " game frames went unseen");
+    SCOPED_TRACE(std::to_string(tracker.snapshot().stats.run.totals.framesUnseen) + " game frames went unseen");
     ExpectPlayThroughGroundTruth(tracker.snapshot().stats);
 
     // The connection held all the way: the only messages are the first pass's.
@@ -40,7 +40,7 @@ TEST_F(PlayThrough, EmulatorKilledAndStartedAgain) {
     ASSERT_TRUE(standin.Start({ScenarioPath("restart_before.txt")}));
     tracker.Start();
     ASSERT_TRUE(standin.WaitForLine("paused-once", 10s));
-    ASSERT_TRUE(tracker.WaitUntil([&] { return tracker.snapshot().stats.totals.pauses == 1 && tracker.ready(); }, 2s));
+    ASSERT_TRUE(tracker.WaitUntil([&] { return tracker.snapshot().stats.run.totals.pauses == 1 && tracker.ready(); }, 2s));
     EXPECT_EQ(tracker.snapshot().stats.trackerState, kStateLevelActive);
     const size_t before = tracker.messages().size();
     ASSERT_EQ(before, 2u);
@@ -50,7 +50,7 @@ TEST_F(PlayThrough, EmulatorKilledAndStartedAgain) {
     const std::regex failed("ReadProcessMemory failed with error code '-?[0-9]+' -- Disconnecting from retroarch.exe");
     EXPECT_TRUE(std::regex_match(tracker.messages()[before].text, failed)) << tracker.messages()[before].text;
     EXPECT_FALSE(tracker.ready());
-    EXPECT_EQ(tracker.snapshot().stats.totals.pauses, 1u) << "statistics kept";
+    EXPECT_EQ(tracker.snapshot().stats.run.totals.pauses, 1u) << "statistics kept";
 
     ASSERT_TRUE(standin.Start({"--no-header", ScenarioPath("restart_after.txt")}));
     ASSERT_TRUE(tracker.WaitUntil([&] { return tracker.ready(); }, 4s));

@@ -26,16 +26,16 @@ TEST(HistoryTake, EachRecordOnceAcrossFramesAndANewPlayThroughAfterAReset) {
     // Rows taken over 50 frames that see the same statistics, the totals moving.
     auto frames = [&] {
         int rows = 0;
-        for (int frame = 0; frame < 50; ++frame, stats.totals.rings += 10) rows += HistoryTake(*state, stats, kNoon);
+        for (int frame = 0; frame < 50; ++frame, stats.run.totals.rings += 10) rows += HistoryTake(*state, stats, kNoon);
         return rows;
     };
     EXPECT_EQ(frames(), 0) << "nothing closed yet";
-    stats.records[0] = Closed(0, 0, 45, 50.000004f, 3);
-    stats.recordCount = 1;
+    stats.run.records[0] = Closed(0, 0, 45, 50.000004f, 3);
+    stats.run.recordCount = 1;
     EXPECT_EQ(frames(), 1);
     // The table full: a 22nd close adds only to the totals.
-    for (int i = 1; i < kLevelRecordCapacity; ++i) stats.records[i] = Closed(1, 1, 2, 50.000004f, 1);
-    stats.recordCount = kLevelRecordCapacity;
+    for (int i = 1; i < kLevelRecordCapacity; ++i) stats.run.records[i] = Closed(1, 1, 2, 50.000004f, 1);
+    stats.run.recordCount = kLevelRecordCapacity;
     EXPECT_EQ(frames(), kLevelRecordCapacity - 1);
     stats.trackerState = kStateEnding;
     EXPECT_EQ(frames(), 1) << "one summary row";
@@ -44,8 +44,8 @@ TEST(HistoryTake, EachRecordOnceAcrossFramesAndANewPlayThroughAfterAReset) {
     // A new game: the statistics start again and the rows belong to run 2.
     stats = TrackerStats{};
     stats.runNumber = 1;
-    stats.records[0] = Closed(2, 0, 30, 0.0f, 0);
-    stats.recordCount = 1;
+    stats.run.records[0] = Closed(2, 0, 30, 0.0f, 0);
+    stats.run.recordCount = 1;
     stats.trackerState = kStateLevelEnd;
     ASSERT_EQ(frames(), 1);
     EXPECT_EQ(state->queue[0].run, 1u);
@@ -87,14 +87,14 @@ TEST(HistoryWriteQueued, RefusedRowsArriveInOrderOnceTheFileTakesThem) {
     auto log = std::make_unique<LogBuffer>();
     g_file.clear();
     TrackerStats stats{};
-    stats.records[0] = Closed(0, 0, 45, 50.000004f, 3);
-    stats.records[1] = Closed(1, 0, 45, 73.333336f, 2, 5);
-    stats.recordCount = 2;
+    stats.run.records[0] = Closed(0, 0, 45, 50.000004f, 3);
+    stats.run.records[1] = Closed(1, 0, 45, 73.333336f, 2, 5);
+    stats.run.recordCount = 2;
     HistoryTake(*state, stats, kNoon);
     g_appendsLeft = 2;   // the header and the first row
     HistoryWriteQueued(*state, *log, 1, kFakeFile);
-    stats.records[2] = Closed(1, 1, 2, 50.000004f, 1);
-    stats.recordCount = 3;
+    stats.run.records[2] = Closed(1, 1, 2, 50.000004f, 1);
+    stats.run.recordCount = 3;
     HistoryTake(*state, stats, kNoon);
     HistoryWriteQueued(*state, *log, 2, kFakeFile);
     ASSERT_EQ(log->count, 1) << "one message for the whole streak";
@@ -103,11 +103,11 @@ TEST(HistoryWriteQueued, RefusedRowsArriveInOrderOnceTheFileTakesThem) {
     EXPECT_EQ(state->queueCount, 2);
 
     g_appendsLeft = -1;
-    stats.totalMinutes = 1;
-    stats.totalSeconds = 92;
-    stats.totalTimerFrames = 104;
-    stats.totals.framesUnseen = 7;
-    stats.totals.stateLoads = 2;
+    stats.run.totalMinutes = 1;
+    stats.run.totalSeconds = 92;
+    stats.run.totalTimerFrames = 104;
+    stats.run.totals.framesUnseen = 7;
+    stats.run.totals.stateLoads = 2;
     stats.trackerState = kStateEnding;
     HistoryTake(*state, stats, kNoon);
     HistoryWriteQueued(*state, *log, 3, kFakeFile);
@@ -118,8 +118,8 @@ TEST(HistoryWriteQueued, RefusedRowsArriveInOrderOnceTheFileTakesThem) {
     g_file += "2026-03-04 12:06:00,1,EH";   // a row cut short
     auto next = std::make_unique<HistoryState>();
     TrackerStats later{};
-    later.records[0] = Closed(19, -1, 25, 0.0f, 0);
-    later.recordCount = 1;
+    later.run.records[0] = Closed(19, -1, 25, 0.0f, 0);
+    later.run.recordCount = 1;
     HistoryTake(*next, later, kNoon);
     HistoryWriteQueued(*next, *log, 4, kFakeFile);
 

@@ -1,88 +1,79 @@
 #include "support/stats_compare.h"
 
-#include <cstdio>
-#include <cstring>
 #include <sstream>
 
 namespace {
 
-// Names are built only for a field that differs: a comparison of equal
-// records allocates nothing.
-class Differences {
-public:
-    template <typename T>
-    void Field(const char* name, const T& a, const T& b, int index = -1) {
-        if (a != b) Name(name, index) << +a << " != " << +b << "\n";
-    }
-    void Field(const char* name, float a, float b, int index = -1) {
-        if (std::memcmp(&a, &b, sizeof(float)) != 0) Name(name, index) << a << " != " << b << "\n";
-    }
-    std::string str() const { return out_.str(); }
-
-private:
-    std::ostream& Name(const char* name, int index) {
-        if (index >= 0) out_ << "records[" << index << "].";
-        return out_ << name << ": ";
-    }
-    std::ostringstream out_;
-};
-
-// The counts field by field, named by their place in LevelCounts.
-void CompareCounts(Differences& d, const char* name, const LevelCounts& a, const LevelCounts& b, int index = -1) {
-    const LevelCountArray left = CountArray(a);
-    const LevelCountArray right = CountArray(b);
-    char field[32];
-    for (int i = 0; i < kLevelCountFields; ++i) {
-        if (left[i] == right[i]) continue;
-        std::snprintf(field, sizeof field, "%s[%d]", name, i);
-        d.Field(field, left[i], right[i], index);
-    }
+// The run's statistics but its records, which are printed one by one.
+void PrintRunTotals(std::ostream& out, const RunStats& run) {
+    out << "{chargeFractionSum " << run.chargeFractionSum << ", speedFractionSum " << run.speedFractionSum
+        << ", sixTapAttempts " << run.sixTapAttempts << ", p2Hits " << run.p2Hits << ", totals " << run.totals
+        << ", totalMinutes " << run.totalMinutes << ", totalSeconds " << run.totalSeconds << ", totalTimerFrames "
+        << run.totalTimerFrames << ", recordCount " << run.recordCount << "}";
 }
 
-void CompareRecord(Differences& d, int i, const LevelRecord& a, const LevelRecord& b) {
-#define RECORD_FIELD(name) d.Field(#name, a.name, b.name, i)
-    RECORD_FIELD(levelIndex);
-    RECORD_FIELD(minutes);
-    RECORD_FIELD(seconds);
-    RECORD_FIELD(centiseconds);
-    RECORD_FIELD(closed);
-#undef RECORD_FIELD
-    CompareCounts(d, "counts", a.counts, b.counts, i);
+template <typename T>
+void Part(std::ostringstream& out, const char* name, const T& a, const T& b) {
+    if (!(a == b)) out << name << ": " << a << " != " << b << "\n";
 }
 
 }  // namespace
 
-std::string StatsDifferences(const TrackerStats& a, const TrackerStats& b, StatsCompareOptions options) {
-    Differences d;
-#define FIELD(name) d.Field(#name, a.name, b.name)
-    if (options.state) {
-        FIELD(trackerState);
-        FIELD(levelEndSeen);
+std::ostream& operator<<(std::ostream& out, const LevelCounts& counts) {
+    const char* separator = "{";
+    for (uint32_t count : CountArray(counts)) {
+        out << separator << count;
+        separator = ", ";
     }
-    FIELD(p1TapCount);
-    FIELD(p1ReleaseSpeed);
-    FIELD(p1ChargeFraction);
-    FIELD(p1SpeedFraction);
-    FIELD(p2ReleaseSpeed);
-    FIELD(p2ChargeFraction);
-    FIELD(p2SpeedFraction);
-    FIELD(chargeFractionSum);
-    FIELD(speedFractionSum);
-    FIELD(sixTapAttempts);
-    FIELD(levelClosed);
-    FIELD(specialPauseStamp);
-    FIELD(pauseLatch);
-    FIELD(p2Hits);
-    FIELD(totalMinutes);
-    FIELD(totalSeconds);
-    FIELD(totalTimerFrames);
-    FIELD(levelEndTicks);
-    FIELD(specialStageSeen);
-    FIELD(runNumber);
-    FIELD(levelIndex);
-    FIELD(recordCount);
-#undef FIELD
-    CompareCounts(d, "totals", a.totals, b.totals);
-    for (int i = 0; i < kLevelRecordCapacity; ++i) CompareRecord(d, i, a.records[i], b.records[i]);
-    return d.str();
+    return out << "}";
+}
+
+std::ostream& operator<<(std::ostream& out, const LevelRecord& record) {
+    return out << "{levelIndex " << record.levelIndex << ", " << record.minutes << ":" << record.seconds << " + "
+               << record.centiseconds << ", counts " << record.counts << ", closed " << +record.closed
+               << ", specialStage " << +record.specialStage << "}";
+}
+
+std::ostream& operator<<(std::ostream& out, const ClassifierLatches& latches) {
+    return out << "{levelClosed " << +latches.levelClosed << ", specialPauseStamp " << latches.specialPauseStamp
+               << ", pauseLatch " << +latches.pauseLatch << ", levelEndTicks " << latches.levelEndTicks
+               << ", levelEndSeen " << +latches.levelEndSeen << ", specialStageSeen " << +latches.specialStageSeen
+               << "}";
+}
+
+std::ostream& operator<<(std::ostream& out, const LastSpindash& spindash) {
+    return out << "{p1TapCount " << spindash.p1TapCount << ", p1ReleaseSpeed " << spindash.p1ReleaseSpeed
+               << ", p1ChargeFraction " << spindash.p1ChargeFraction << ", p1SpeedFraction "
+               << spindash.p1SpeedFraction << ", p2ReleaseSpeed " << spindash.p2ReleaseSpeed << ", p2ChargeFraction "
+               << spindash.p2ChargeFraction << ", p2SpeedFraction " << spindash.p2SpeedFraction << "}";
+}
+
+std::string StatsDifferences(const TrackerStats& a, const TrackerStats& b, StatsCompareOptions options) {
+    TrackerStats right = b;
+    if (!options.state) {
+        right.trackerState = a.trackerState;
+        right.latches.levelEndSeen = a.latches.levelEndSeen;
+    }
+    if (a == right) return "";   // equal records allocate nothing
+    std::ostringstream out;
+    Part(out, "trackerState", a.trackerState, right.trackerState);
+    Part(out, "levelIndex", a.levelIndex, right.levelIndex);
+    Part(out, "runNumber", a.runNumber, right.runNumber);
+    Part(out, "latches", a.latches, right.latches);
+    Part(out, "spindash", a.spindash, right.spindash);
+    RunStats leftRun = a.run;
+    RunStats rightRun = right.run;
+    for (int i = 0; i < kLevelRecordCapacity; ++i) {
+        if (a.run.records[i] != right.run.records[i])
+            out << "records[" << i << "]: " << a.run.records[i] << " != " << right.run.records[i] << "\n";
+        leftRun.records[i] = rightRun.records[i] = LevelRecord{};
+    }
+    if (leftRun != rightRun) {
+        out << "run: ";
+        PrintRunTotals(out, a.run);
+        out << " != ";
+        PrintRunTotals(out, right.run);
+        out << "\n";
+    }
+    return out.str();
 }

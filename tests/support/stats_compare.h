@@ -1,7 +1,9 @@
-// Field-by-field comparison of tracker statistics, for tests that run the same
-// play twice and expect the same outcome. Floats compare bit for bit.
+// Comparison of tracker statistics, for tests that run the same play twice and
+// expect the same outcome: the records compare whole, and the parts that
+// differ are printed field by field.
 #pragma once
 
+#include <ostream>
 #include <string>
 
 #include "tracking/game_snapshot.h"
@@ -11,7 +13,12 @@ struct StatsCompareOptions {
     bool state = true;
 };
 
-// Empty when equal, else one line per differing field ("recordCount: 3 != 4");
-// counts are named by their place in LevelCounts ("totals[3]: 1 != 2").
+// Empty when equal, else one line per differing part ("run: {...} != {...}",
+// "records[3]: {...} != {...}").
 std::string StatsDifferences(const TrackerStats& a, const TrackerStats& b,
                              StatsCompareOptions options = {});
+
+std::ostream& operator<<(std::ostream& out, const LevelCounts& counts);
+std::ostream& operator<<(std::ostream& out, const LevelRecord& record);
+std::ostream& operator<<(std::ostream& out, const ClassifierLatches& latches);
+std::ostream& operator<<(std::ostream& out, const LastSpindash& spindash);

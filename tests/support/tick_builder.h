@@ -22,7 +22,7 @@ public:
     uint64_t framePeriod = 16689;   // microseconds the clock moves on per game frame
 
     const TrackerStats& stats() const { return snapshot.stats; }
-    const LevelRecord& record(int i) const { return snapshot.stats.records[i]; }
+    const LevelRecord& record(int i) const { return snapshot.stats.run.records[i]; }
 
     // What the RAM holds.
     TickBuilder& Mode(uint32_t gameMode);

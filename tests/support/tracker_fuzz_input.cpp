@@ -20,9 +20,9 @@ bool InvariantsHold(const GameSnapshot& snapshot) {
     const TrackerStats& stats = snapshot.stats;
     if (stats.trackerState >= static_cast<uint32_t>(kTrackerStateCount)) return false;
     if (stats.levelIndex >= static_cast<uint32_t>(kLevelNameCount)) return false;
-    if (stats.recordCount < 0 || stats.recordCount > kLevelRecordCapacity) return false;
-    for (int i = 0; i < stats.recordCount; ++i) {
-        if (stats.records[i].levelIndex >= static_cast<uint32_t>(kLevelNameCount)) return false;
+    if (stats.run.recordCount < 0 || stats.run.recordCount > kLevelRecordCapacity) return false;
+    for (int i = 0; i < stats.run.recordCount; ++i) {
+        if (stats.run.records[i].levelIndex >= static_cast<uint32_t>(kLevelNameCount)) return false;
     }
     return true;
 }
@@ -67,12 +67,13 @@ struct Player {
         const uint32_t mode = snapshot.ram.gameMode & 0xFF;
         reach->gameModesSeen[mode / 32] |= 1u << (mode % 32);
         reach->statesSeen |= 1u << (after.trackerState & 31);
-        if (after.levelEndSeen != 0 && before.levelEndSeen == 0) ++reach->levelEnds;
-        if (after.totals.deaths > reach->mostDeaths) reach->mostDeaths = after.totals.deaths;
-        if (after.recordCount > reach->mostRecords) reach->mostRecords = after.recordCount;
-        if (after.levelClosed != 0 && before.levelClosed == 0 && before.recordCount == kLevelRecordCapacity)
+        if (after.latches.levelEndSeen != 0 && before.latches.levelEndSeen == 0) ++reach->levelEnds;
+        if (after.run.totals.deaths > reach->mostDeaths) reach->mostDeaths = after.run.totals.deaths;
+        if (after.run.recordCount > reach->mostRecords) reach->mostRecords = after.run.recordCount;
+        if (after.latches.levelClosed != 0 && before.latches.levelClosed == 0 &&
+            before.run.recordCount == kLevelRecordCapacity)
             ++reach->closesPastCapacity;
-        if (after.specialStageSeen != 0 && before.specialStageSeen == 0) ++reach->specialStageEntries;
+        if (after.latches.specialStageSeen != 0 && before.latches.specialStageSeen == 0) ++reach->specialStageEntries;
     }
     bool Pass() {
         const TrackerStats before = snapshot.stats;

@@ -34,11 +34,11 @@ TEST(ClassifyTick, LogoAndTitleResetTheRunOnEveryPass) {
     for (uint32_t mode : {0u, 4u}) {
         TickBuilder play;
         play.StartGame().Pause(true).Sample().Pause(false).Lag(2);
-        ASSERT_EQ(play.stats().totals.pauses, 1u);
+        ASSERT_EQ(play.stats().run.totals.pauses, 1u);
         play.Mode(mode).Sample();
         EXPECT_EQ(play.state(), 0u);
-        EXPECT_EQ(play.stats().totals.pauses, 0u);
-        EXPECT_EQ(play.stats().totals.lagFrames, 0u);
+        EXPECT_EQ(play.stats().run.totals.pauses, 0u);
+        EXPECT_EQ(play.stats().run.totals.lagFrames, 0u);
     }
 }
 
@@ -48,18 +48,18 @@ TEST(ClassifyTick, LagCountsOnlyNewFramesOnWhichBothLevelCountersStoodStill) {
     TickBuilder play;
     play.StartGame();
     play.Sample(3);  // repeated passes over the same frame
-    EXPECT_EQ(play.stats().totals.lagFrames, 0u);
+    EXPECT_EQ(play.stats().run.totals.lagFrames, 0u);
     play.Lag();
-    EXPECT_EQ(play.stats().totals.lagFrames, 1u);
+    EXPECT_EQ(play.stats().run.totals.lagFrames, 1u);
     play.Sample(2).Still().Active();
-    EXPECT_EQ(play.stats().totals.lagFrames, 1u);
+    EXPECT_EQ(play.stats().run.totals.lagFrames, 1u);
     EXPECT_EQ(play.state(), 4u);
 
     // Also after a death (state 12) ...
     play.Lives(2).Active();
     ASSERT_EQ(play.state(), 12u);
     play.Lag(2);
-    EXPECT_EQ(play.stats().totals.lagFrames, 3u);
+    EXPECT_EQ(play.stats().run.totals.lagFrames, 3u);
     EXPECT_EQ(play.state(), 12u);
 
     // ... and before the first active frame of a game (state 7).
@@ -67,16 +67,16 @@ TEST(ClassifyTick, LagCountsOnlyNewFramesOnWhichBothLevelCountersStoodStill) {
     start.Lives(3).Mode(0).Lag().Mode(140).Lag(2);
     ASSERT_EQ(start.state(), 7u);
     start.Mode(12).Lag(2);
-    EXPECT_EQ(start.stats().totals.lagFrames, 2u);
+    EXPECT_EQ(start.stats().run.totals.lagFrames, 2u);
     EXPECT_EQ(start.state(), 7u);
 
     // The game leaves a pause in its main loop after the vertical blank has
     // counted the frame: the first frame seen without the flag is no lag.
     TickBuilder resume;
     resume.StartGame().Pause(true).Lag(2).Pause(false).Lag();
-    EXPECT_EQ(resume.stats().totals.lagFrames, 0u);
+    EXPECT_EQ(resume.stats().run.totals.lagFrames, 0u);
     resume.Lag();
-    EXPECT_EQ(resume.stats().totals.lagFrames, 1u);
+    EXPECT_EQ(resume.stats().run.totals.lagFrames, 1u);
 
     // The game sets its pause flag once the frame before the pause has run: a
     // frame first seen with the flag is that frame while the Start press that
@@ -89,9 +89,9 @@ TEST(ClassifyTick, LagCountsOnlyNewFramesOnWhichBothLevelCountersStoodStill) {
         onset.StartGame().P1Spindash(1, 0x800).Active().P1Spindash(0, 0x800).Pause(true).Pressed(o.p1, o.p2);
         o.active ? onset.ActiveFrame() : onset.LagFrame();
         onset.Sample(2).Pressed(0).Lag(3).Pause(false).Lag().Active();
-        EXPECT_EQ(onset.stats().totals.lagFrames, o.lag) << o.p1 << " " << o.p2;
-        EXPECT_EQ(onset.stats().totals.pauses, 1u);
-        EXPECT_EQ(onset.stats().totals.perfectSpindashes, o.perfect) << "a release before the pause counts";
+        EXPECT_EQ(onset.stats().run.totals.lagFrames, o.lag) << o.p1 << " " << o.p2;
+        EXPECT_EQ(onset.stats().run.totals.pauses, 1u);
+        EXPECT_EQ(onset.stats().run.totals.perfectSpindashes, o.perfect) << "a release before the pause counts";
     }
 }
 
@@ -109,8 +109,8 @@ TEST(TrackRead, ReadsRacingTheGamesWritesOfAFrameSeeOneActiveFrame) {
         ++play.game.levelFrame, play.P1Spindash(0, 0x800).Read();
         if (water) ++play.game.timerFrame, play.Read();
         play.Read().LagFrame().Read(3).ActiveFrame().Read();
-        EXPECT_EQ(play.stats().totals.lagFrames, 1u) << water;
-        EXPECT_EQ(play.stats().totals.perfectSpindashes, 1u) << water;
+        EXPECT_EQ(play.stats().run.totals.lagFrames, 1u) << water;
+        EXPECT_EQ(play.stats().run.totals.perfectSpindashes, 1u) << water;
         EXPECT_EQ(play.state(), 4u) << water;
     }
 }
@@ -118,7 +118,7 @@ TEST(TrackRead, ReadsRacingTheGamesWritesOfAFrameSeeOneActiveFrame) {
 TEST(ClassifyTick, OnlyALivesDropIsADeath) {
     TickBuilder play;
     play.StartGame().Lives(4).Active().Lives(5).Sample().Active();
-    EXPECT_EQ(play.stats().totals.deaths, 0u) << "lives gained";
+    EXPECT_EQ(play.stats().run.totals.deaths, 0u) << "lives gained";
     EXPECT_EQ(play.state(), 4u);
 }
 
@@ -129,7 +129,7 @@ TEST(ClassifyTick, APassWithoutANewFrameStillSetsTheLevelAndSeesADeath) {
     play.Level(7, 0).Lives(2).Sample();
     EXPECT_EQ(play.stats().levelIndex, 8u);
     EXPECT_EQ(play.state(), 12u);
-    EXPECT_EQ(play.stats().totals.deaths, 1u);
+    EXPECT_EQ(play.stats().run.totals.deaths, 1u);
 }
 
 // A pause held for many passes counts once. In a level it is released on the
@@ -144,17 +144,17 @@ TEST(ClassifyTick, PauseHeldCountsOnceAndIsReleasedByMode) {
         TickBuilder play;
         play.StartGame().Mode(c.mode).Active(2);
         play.Pause(true).Lag(20).Sample(3);
-        EXPECT_EQ(play.stats().totals.pauses, 1u) << "mode " << c.mode;
+        EXPECT_EQ(play.stats().run.totals.pauses, 1u) << "mode " << c.mode;
         if (c.mode == 12) {
             EXPECT_EQ(play.state(), 11u);
         }
         play.Pause(false).Lag();
 
         play.Pause(true).Lag().Pause(false).Sample().Pause(true).Sample();
-        EXPECT_EQ(play.stats().totals.pauses, c.pausesAfterQuickRepause) << "mode " << c.mode;
+        EXPECT_EQ(play.stats().run.totals.pauses, c.pausesAfterQuickRepause) << "mode " << c.mode;
 
         play.Pause(false).Lag().Pause(true).Lag();
-        EXPECT_EQ(play.stats().totals.pauses, c.pausesAfterQuickRepause + 1) << "mode " << c.mode;
+        EXPECT_EQ(play.stats().run.totals.pauses, c.pausesAfterQuickRepause + 1) << "mode " << c.mode;
     }
 }
 
@@ -165,19 +165,19 @@ TEST(ClassifyTick, SpecialStageIsAccountedOncePerVisitFromARunningLevel) {
     TickBuilder play;
     play.StartGame().Timer(0, 20, 10).Active().Mode(16).Lag(3);
     EXPECT_EQ(play.state(), 5u);
-    EXPECT_EQ(play.stats().totalTimerFrames, 11);
+    EXPECT_EQ(play.stats().run.totalTimerFrames, 11);
     play.Mode(140).Lag();
     EXPECT_EQ(play.state(), 2u);
-    EXPECT_EQ(play.stats().recordCount, 1);
-    EXPECT_EQ(play.stats().totalTimerFrames, 22);
+    EXPECT_EQ(play.stats().run.recordCount, 1);
+    EXPECT_EQ(play.stats().run.totalTimerFrames, 22);
 
     play.Lag().Mode(16).Lag(2);  // no level frame ran in between
     EXPECT_EQ(play.state(), 2u);
-    EXPECT_EQ(play.stats().totalTimerFrames, 22);
+    EXPECT_EQ(play.stats().run.totalTimerFrames, 22);
 
     play.Mode(140).Lag().Mode(12).Active().Mode(16).Lag();
     EXPECT_EQ(play.state(), 5u);
-    EXPECT_EQ(play.stats().totalTimerFrames, 22 + 12);
+    EXPECT_EQ(play.stats().run.totalTimerFrames, 22 + 12);
 }
 
 TEST(ClassifyTick, SpecialStagePauseStampIsTheGlobalFrameAndClearsOnRelease) {
@@ -185,10 +185,10 @@ TEST(ClassifyTick, SpecialStagePauseStampIsTheGlobalFrameAndClearsOnRelease) {
     play.StartGame().Mode(16).Active();
     EXPECT_EQ(play.state(), 5u);
     play.Pause(true).Lag();
-    EXPECT_EQ(play.stats().specialPauseStamp, play.game.globalFrame);
+    EXPECT_EQ(play.stats().latches.specialPauseStamp, play.game.globalFrame);
     play.Pause(false).Lag();
-    EXPECT_EQ(play.stats().specialPauseStamp, 0u);
-    EXPECT_EQ(play.stats().pauseLatch, 0);
+    EXPECT_EQ(play.stats().latches.specialPauseStamp, 0u);
+    EXPECT_EQ(play.stats().latches.pauseLatch, 0);
 }
 
 // The level end: the results object among the sampled ids, looked for from the
@@ -198,24 +198,24 @@ TEST(ClassifyTick, LevelEndIsFoundOnTheEleventhSingleCounterFrame) {
     TickBuilder play;
     play.StartGame().ObjectId(kSlot, kResultsObjectId).Active();
     play.Still(4).Sample(2).Lag(3).Pause(true).Lag(2).Pause(false).Still(6);
-    EXPECT_EQ(play.stats().levelEndTicks, 10);
+    EXPECT_EQ(play.stats().latches.levelEndTicks, 10);
     EXPECT_EQ(play.state(), 11u) << "only an active frame shows the level running again";
-    EXPECT_EQ(play.stats().recordCount, 0);
+    EXPECT_EQ(play.stats().run.recordCount, 0);
 
     play.Still();
     EXPECT_EQ(play.state(), 13u);
-    EXPECT_EQ(play.stats().levelEndSeen, 1);
-    EXPECT_EQ(play.stats().recordCount, 1) << "the record is closed on the same pass";
-    EXPECT_EQ(play.stats().levelClosed, 1);
+    EXPECT_EQ(play.stats().latches.levelEndSeen, 1);
+    EXPECT_EQ(play.stats().run.recordCount, 1) << "the record is closed on the same pass";
+    EXPECT_EQ(play.stats().latches.levelClosed, 1);
 
     // An active frame starts the count again; the search itself is spent for
     // this record.
     play.Active();
     EXPECT_EQ(play.state(), 4u);
-    EXPECT_EQ(play.stats().levelEndTicks, 0);
+    EXPECT_EQ(play.stats().latches.levelEndTicks, 0);
     play.Still(20);
     EXPECT_EQ(play.state(), 4u);
-    EXPECT_EQ(play.stats().recordCount, 1);
+    EXPECT_EQ(play.stats().run.recordCount, 1);
 }
 
 TEST(ClassifyTick, LevelEndNeedsTheResultsObject) {
@@ -234,31 +234,31 @@ TEST(ClassifyTick, DeathCheckRunsAfterPauseHandlingAndLevelEnd) {
     TickBuilder paused;
     paused.StartGame().Pause(true).Lives(2).Lag();
     EXPECT_EQ(paused.state(), 12u);
-    EXPECT_EQ(paused.stats().totals.deaths, 1u);
-    EXPECT_EQ(paused.stats().totals.pauses, 1u);
+    EXPECT_EQ(paused.stats().run.totals.deaths, 1u);
+    EXPECT_EQ(paused.stats().run.totals.pauses, 1u);
 
     // Lives drop on the frame the level end is found: the record stays open
     // and the search does not run again until the next record is opened.
     TickBuilder play;
     play.StartGame().ObjectId(kSlot, kResultsObjectId).Still(10).Lives(2).Still();
     EXPECT_EQ(play.state(), 12u);
-    EXPECT_EQ(play.stats().levelEndSeen, 1);
-    EXPECT_EQ(play.stats().recordCount, 0);
-    EXPECT_EQ(play.stats().levelClosed, 0);
+    EXPECT_EQ(play.stats().latches.levelEndSeen, 1);
+    EXPECT_EQ(play.stats().run.recordCount, 0);
+    EXPECT_EQ(play.stats().latches.levelClosed, 0);
 
     play.Mode(140).Lag(2);
     EXPECT_EQ(play.state(), 3u);
     play.Mode(12).Active().Still(20);
     EXPECT_EQ(play.state(), 4u);
-    EXPECT_EQ(play.stats().recordCount, 0);
+    EXPECT_EQ(play.stats().run.recordCount, 0);
 
     // Through the pre-level passes the next record opens and the search is back.
     play.Mode(140).Lag(2);
     EXPECT_EQ(play.state(), 2u);
-    EXPECT_EQ(play.stats().recordCount, 1);
+    EXPECT_EQ(play.stats().run.recordCount, 1);
     play.Mode(12).Active().Still(11);
     EXPECT_EQ(play.state(), 13u);
-    EXPECT_EQ(play.stats().recordCount, 2);
+    EXPECT_EQ(play.stats().run.recordCount, 2);
 }
 
 // A pause during a death keeps the death: the pre-level passes then account
@@ -276,10 +276,10 @@ TEST(ClassifyTick, PauseDuringADeathKeepsTheDeath) {
         EXPECT_EQ(play->state(), 12u);
         play->Mode(140).Lag(2);
         EXPECT_EQ(play->state(), 3u);
-        EXPECT_EQ(play->stats().recordCount, 0);
-        EXPECT_EQ(play->stats().totalSeconds, 30);
-        EXPECT_EQ(play->stats().totals.deaths, 1u);
-        EXPECT_EQ(play->stats().totals.pauses, 1u);
+        EXPECT_EQ(play->stats().run.recordCount, 0);
+        EXPECT_EQ(play->stats().run.totalSeconds, 30);
+        EXPECT_EQ(play->stats().run.totals.deaths, 1u);
+        EXPECT_EQ(play->stats().run.totals.pauses, 1u);
     }
 }
 
@@ -287,24 +287,24 @@ TEST(ClassifyTick, EndingClosesTheOpenRecordThenShowsTheEnding) {
     TickBuilder play;
     play.StartGame(14, 0).Mode(32).Lag();  // both steps on the frame's one pass
     EXPECT_EQ(play.state(), 8u);
-    EXPECT_EQ(play.stats().recordCount, 1);
+    EXPECT_EQ(play.stats().run.recordCount, 1);
     EXPECT_EQ(play.record(0).levelIndex, 19u);
     play.Lag(3);
     EXPECT_EQ(play.state(), 8u);
-    EXPECT_EQ(play.stats().recordCount, 1);
+    EXPECT_EQ(play.stats().run.recordCount, 1);
 }
 
 TEST(ClassifyTick, PreLevelAfterAnOpenLevelClosesItThenOpensTheNext) {
     TickBuilder play;
     play.StartGame().Pause(true).Lag().Pause(false).Active().Mode(140).Lag();  // both steps on one pass
     EXPECT_EQ(play.state(), 2u);
-    EXPECT_EQ(play.stats().recordCount, 1);
+    EXPECT_EQ(play.stats().run.recordCount, 1);
     EXPECT_EQ(play.record(0).counts.pauses, 1u);
     EXPECT_EQ(play.record(1).counts.pauses, 1u) << "the next record starts from the running totals";
-    EXPECT_EQ(play.stats().recordCount, 1);
+    EXPECT_EQ(play.stats().run.recordCount, 1);
     play.Lag(5);
     EXPECT_EQ(play.state(), 2u);
-    EXPECT_EQ(play.stats().recordCount, 1);
+    EXPECT_EQ(play.stats().run.recordCount, 1);
 }
 
 TEST(ClassifyTick, PreLevelFromContinueDeathTransitionOrGameStartChangesNothing) {
@@ -512,19 +512,19 @@ TEST(TrackRead, JumpsTakeTheTrackersStateFromTheRamAndMarkTheRecords) {
         SayTimeline(t.watch, log, t.now);
 
         const TrackerStats& stats = t.stats();
-        ASSERT_EQ(stats.recordCount, static_cast<int32_t>(c.records.size()));
+        ASSERT_EQ(stats.run.recordCount, static_cast<int32_t>(c.records.size()));
         for (size_t i = 0; i < c.records.size(); ++i) {
-            const LevelCounts& counts = stats.records[i].counts;
+            const LevelCounts& counts = stats.run.records[i].counts;
             const Closed& expected = c.records[i];
-            EXPECT_EQ(stats.records[i].levelIndex, expected.level) << "record " << i;
+            EXPECT_EQ(stats.run.records[i].levelIndex, expected.level) << "record " << i;
             EXPECT_EQ(counts.deaths, expected.deaths) << "record " << i;
             EXPECT_EQ(counts.pauses, expected.pauses) << "record " << i;
             EXPECT_EQ(counts.lagFrames, expected.lagFrames) << "record " << i;
             EXPECT_EQ(counts.stateLoads, expected.stateLoads) << "record " << i;
         }
-        EXPECT_EQ(stats.totals.deaths, c.runDeaths);
-        EXPECT_EQ(stats.totals.stateLoads, c.runStateLoads);
-        EXPECT_EQ(stats.totals.framesUnseen, c.framesUnseen);
+        EXPECT_EQ(stats.run.totals.deaths, c.runDeaths);
+        EXPECT_EQ(stats.run.totals.stateLoads, c.runStateLoads);
+        EXPECT_EQ(stats.run.totals.framesUnseen, c.framesUnseen);
         ASSERT_EQ(log.count, c.line[0] == 0 ? 0 : 1);
         if (log.count == 1) {
             EXPECT_STREQ(log.entries[0].text, c.line);

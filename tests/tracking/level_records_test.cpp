@@ -71,7 +71,7 @@ TEST(LevelRecordTime, AccumulatesAndNormalisesAtTheClose) {
             EXPECT_NEAR(record.centiseconds, c.centiseconds, c.tolerance) << c.name;
         }
         EXPECT_EQ(record.closed, 1) << c.name;
-        EXPECT_EQ(play.stats().recordCount, 1) << c.name;
+        EXPECT_EQ(play.stats().run.recordCount, 1) << c.name;
     }
 }
 
@@ -101,11 +101,11 @@ TEST(LevelRecordTotals, EachOperationMovesItsOwnTotals) {
         snap.ram.collectedA = 2;
         snap.ram.collectedB = 3;
         c.operation(snap);
-        EXPECT_EQ(snap.stats.totals.collected, c.collected) << c.name;
-        EXPECT_EQ(snap.stats.totalMinutes, c.minutes) << c.name;
-        EXPECT_EQ(snap.stats.totalSeconds, c.seconds) << c.name;
-        EXPECT_EQ(snap.stats.totalTimerFrames, c.timerFrames) << c.name;
-        EXPECT_EQ(snap.stats.totals.rings, c.rings) << c.name;
+        EXPECT_EQ(snap.stats.run.totals.collected, c.collected) << c.name;
+        EXPECT_EQ(snap.stats.run.totalMinutes, c.minutes) << c.name;
+        EXPECT_EQ(snap.stats.run.totalSeconds, c.seconds) << c.name;
+        EXPECT_EQ(snap.stats.run.totalTimerFrames, c.timerFrames) << c.name;
+        EXPECT_EQ(snap.stats.run.totals.rings, c.rings) << c.name;
     }
 }
 
@@ -123,9 +123,9 @@ TEST(LevelRecordTime, DeathAndRestartAsPlayed) {
     EXPECT_EQ(play.record(0).minutes, 2);
     EXPECT_EQ(play.record(0).seconds, 25);
     EXPECT_EQ(play.record(0).counts.deaths, 1u);
-    EXPECT_EQ(play.stats().totalMinutes, 3);
-    EXPECT_EQ(play.stats().totalSeconds, -35);
-    EXPECT_EQ(play.stats().totalTimerFrames, 1);
+    EXPECT_EQ(play.stats().run.totalMinutes, 3);
+    EXPECT_EQ(play.stats().run.totalSeconds, -35);
+    EXPECT_EQ(play.stats().run.totalTimerFrames, 1);
 }
 
 TEST(LevelRecords, EachRecordTakesItsLevelsShareOfTheRunningTotals) {
@@ -135,12 +135,12 @@ TEST(LevelRecords, EachRecordTakesItsLevelsShareOfTheRunningTotals) {
     AddUnseenFrames(play.snapshot, 4);
     play.Lives(2).Active().Mode(140).Lag(2).Mode(12).Active();  // death: collected 7 into the total
     play.Mode(140).Rings(42).Collected(5, 0).Lag(2);             // close, then open the next
-    ASSERT_EQ(play.stats().recordCount, 1);
+    ASSERT_EQ(play.stats().run.recordCount, 1);
 
     play.Mode(12).Level(13, 1).Active().Pause(true).Lag().Pause(false).Active().Lag().Active();
     AddUnseenFrames(play.snapshot, 1);
     play.Mode(140).Rings(7).Collected(2, 1).Lag();
-    ASSERT_EQ(play.stats().recordCount, 2);
+    ASSERT_EQ(play.stats().run.recordCount, 2);
 
     struct Expect {
         uint32_t levelIndex, pauses, lagFrames, deaths, rings, collected, framesUnseen;
@@ -156,30 +156,30 @@ TEST(LevelRecords, EachRecordTakesItsLevelsShareOfTheRunningTotals) {
         EXPECT_EQ(r.counts.collected, expected[i].collected) << "record " << i;
         EXPECT_EQ(r.counts.framesUnseen, expected[i].framesUnseen) << "record " << i;
     }
-    EXPECT_EQ(play.stats().totals.rings, 49u);
-    EXPECT_EQ(play.stats().totals.collected, 15u);
-    EXPECT_EQ(play.stats().totals.pauses, 2u);
-    EXPECT_EQ(play.stats().totals.lagFrames, 4u);
+    EXPECT_EQ(play.stats().run.totals.rings, 49u);
+    EXPECT_EQ(play.stats().run.totals.collected, 15u);
+    EXPECT_EQ(play.stats().run.totals.pauses, 2u);
+    EXPECT_EQ(play.stats().run.totals.lagFrames, 4u);
 }
 
 TEST(LevelRecords, CloseOfAnAlreadyClosedRecordChangesOnlyTheTotals) {
     TickBuilder play;
     GameSnapshot& snap = play.snapshot;
-    snap.stats.records[0].closed = 1;
-    snap.stats.records[0].seconds = 9;
+    snap.stats.run.records[0].closed = 1;
+    snap.stats.run.records[0].seconds = 9;
     snap.ram.timerSeconds = 30;
     snap.ram.rings = 5;
     const TrackerStats before = snap.stats;
 
     CloseLevelRecord(snap);
 
-    EXPECT_EQ(snap.stats.totalSeconds, 30);
-    EXPECT_EQ(snap.stats.totals.rings, 5u);
-    EXPECT_EQ(snap.stats.levelClosed, 1);
+    EXPECT_EQ(snap.stats.run.totalSeconds, 30);
+    EXPECT_EQ(snap.stats.run.totals.rings, 5u);
+    EXPECT_EQ(snap.stats.latches.levelClosed, 1);
     TrackerStats onlyTotals = snap.stats;
-    onlyTotals.totalSeconds = before.totalSeconds;
-    onlyTotals.totals.rings = before.totals.rings;
-    onlyTotals.levelClosed = before.levelClosed;
+    onlyTotals.run.totalSeconds = before.run.totalSeconds;
+    onlyTotals.run.totals.rings = before.run.totals.rings;
+    onlyTotals.latches.levelClosed = before.latches.levelClosed;
     EXPECT_EQ(StatsDifferences(before, onlyTotals), "");
 }
 
@@ -189,25 +189,26 @@ TEST(LevelRecords, NewGameEmptiesRecordsAndTotalsButKeepsTheLastSpindash) {
     play.Timer(0, 40, 20).Rings(10).Lives(2).Active().Mode(140).Lag(2).Mode(12).Active();
     play.Mode(140).Lag(2);
     AddUnseenFrames(play.snapshot, 3);
-    ASSERT_EQ(play.stats().recordCount, 1);
+    ASSERT_EQ(play.stats().run.recordCount, 1);
     const TrackerStats before = play.stats();
 
     for (uint32_t mode : {0u, 4u}) {
         TickBuilder again = play;
         again.Mode(mode).Lag();
         const TrackerStats& s = again.stats();
-        EXPECT_EQ(s.recordCount, 0);
-        EXPECT_EQ(s.totals.rings, 0u);
-        EXPECT_EQ(s.totalSeconds, 0);
-        EXPECT_EQ(s.totalTimerFrames, 0);
-        EXPECT_EQ(s.totals.deaths, 0u);
-        EXPECT_EQ(s.totals.framesUnseen, 0u);
+        EXPECT_EQ(s.run.recordCount, 0);
+        EXPECT_EQ(s.run.totals.rings, 0u);
+        EXPECT_EQ(s.run.totalSeconds, 0);
+        EXPECT_EQ(s.run.totalTimerFrames, 0);
+        EXPECT_EQ(s.run.totals.deaths, 0u);
+        EXPECT_EQ(s.run.totals.framesUnseen, 0u);
         LevelRecord zero{};
-        EXPECT_EQ(std::memcmp(&s.records[0], &zero, sizeof(zero)), 0);
-        EXPECT_EQ(s.p1ReleaseSpeed, before.p1ReleaseSpeed);
-        EXPECT_EQ(s.p1ReleaseSpeed, 2944u);
-        EXPECT_EQ(s.p1SpeedFraction, before.p1SpeedFraction);
-        EXPECT_EQ(s.p1ChargeFraction, before.p1ChargeFraction);
+        EXPECT_EQ(std::memcmp(&s.run.records[0], &zero, sizeof(zero)), 0);
+        EXPECT_EQ(s.spindash.p1ReleaseSpeed, before.spindash.p1ReleaseSpeed);
+        EXPECT_EQ(s.spindash.p1ReleaseSpeed, 2944u);
+        EXPECT_EQ(s.spindash.p1SpeedFraction, before.spindash.p1SpeedFraction);
+        EXPECT_EQ(s.spindash.p1ChargeFraction, before.spindash.p1ChargeFraction);
+        EXPECT_EQ(s.spindash, before.spindash) << "the last spindash survives a new game whole";
         EXPECT_EQ(s.levelIndex, before.levelIndex);
     }
 }
@@ -220,7 +221,7 @@ TEST(LevelRecords, PastTheLastRecordOnlyTheTotalsMove) {
     for (int level = 0; level < 21; ++level) {
         play.Mode(12).Rings(1).Active().Mode(140).Lag(2);
     }
-    ASSERT_EQ(play.stats().recordCount, 21);
+    ASSERT_EQ(play.stats().run.recordCount, 21);
     const LevelRecord last = play.record(20);
     const TrackerStats before = play.stats();
 
@@ -230,11 +231,11 @@ TEST(LevelRecords, PastTheLastRecordOnlyTheTotalsMove) {
     play.Mode(32).Lag(2);
 
     const TrackerStats& after = play.stats();
-    EXPECT_EQ(after.recordCount, 21);
-    EXPECT_EQ(std::memcmp(&after.records[20], &last, sizeof(last)), 0);
+    EXPECT_EQ(after.run.recordCount, 21);
+    EXPECT_EQ(std::memcmp(&after.run.records[20], &last, sizeof(last)), 0);
     EXPECT_EQ(StatsDifferences(before, after, {.state = false}).find("records["), std::string::npos);
-    EXPECT_EQ(after.totals.rings, before.totals.rings + 3 + 3);
-    EXPECT_GT(after.totalTimerFrames, before.totalTimerFrames);
+    EXPECT_EQ(after.run.totals.rings, before.run.totals.rings + 3 + 3);
+    EXPECT_GT(after.run.totalTimerFrames, before.run.totalTimerFrames);
     EXPECT_EQ(play.state(), 8u);
 }
 

@@ -195,17 +195,17 @@ struct Reached {
 };
 
 void Count(Reached& reached, const Frame& frame, bool lastFrame, uint32_t previousState, const TrackerStats& s) {
-    if (s.trackerState == kStateLevelEnd && previousState != kStateLevelEnd && s.levelEndSeen) ++reached.levelEnds;
+    if (s.trackerState == kStateLevelEnd && previousState != kStateLevelEnd && s.latches.levelEndSeen) ++reached.levelEnds;
     if (s.trackerState == kStateSpecialStage && previousState != kStateSpecialStage) ++reached.specialStages;
     if (frame.ram.gameMode == kModeSegaLogo || frame.ram.gameMode == kModeTitle || lastFrame) {
         // Collect before a reset empties them.
-        reached.pauses += s.totals.pauses;
-        reached.deaths += s.totals.deaths;
-        reached.lagFrames += s.totals.lagFrames;
-        reached.records += static_cast<uint64_t>(s.recordCount);
-        reached.attempts += s.sixTapAttempts;
-        reached.perfect += s.totals.perfectSpindashes;
-        reached.hits += s.totals.p1Hits + s.p2Hits;
+        reached.pauses += s.run.totals.pauses;
+        reached.deaths += s.run.totals.deaths;
+        reached.lagFrames += s.run.totals.lagFrames;
+        reached.records += static_cast<uint64_t>(s.run.recordCount);
+        reached.attempts += s.run.sixTapAttempts;
+        reached.perfect += s.run.totals.perfectSpindashes;
+        reached.hits += s.run.totals.p1Hits + s.run.p2Hits;
     }
 }
 

@@ -89,12 +89,12 @@ void PrintTo(const RealCase& c, std::ostream* out) { *out << c.name; }
 // The records a case lists, closed, and the run's pauses and deaths.
 void ExpectRecords(const RealCase& c, const TrackerStats& stats) {
     EXPECT_EQ(stats.trackerState, kStateEnding);
-    EXPECT_EQ(stats.totals.pauses, c.pauses);
-    EXPECT_EQ(stats.totals.deaths, c.deaths);
-    ASSERT_EQ(stats.recordCount, static_cast<int32_t>(c.records.size()));
+    EXPECT_EQ(stats.run.totals.pauses, c.pauses);
+    EXPECT_EQ(stats.run.totals.deaths, c.deaths);
+    ASSERT_EQ(stats.run.recordCount, static_cast<int32_t>(c.records.size()));
     for (size_t i = 0; i < c.records.size(); ++i) {
         SCOPED_TRACE("record " + std::to_string(i));
-        ExpectRecord(stats.records[i], c.records[i]);
+        ExpectRecord(stats.run.records[i], c.records[i]);
     }
 }
 
@@ -108,32 +108,38 @@ const char kNoCore[] = "WARNING: retroarch did not have module genesis_plus_gx_l
 const char kUnknown[] = "Unknown game";
 
 void SwitchesGroundTruth(const TrackerStats& stats) {
-    ASSERT_EQ(stats.recordCount, 3);
+    ASSERT_EQ(stats.run.recordCount, 3);
     for (uint32_t i = 0; i < 3; ++i) {
         SCOPED_TRACE("record " + std::to_string(i));
-        ExpectRecord(stats.records[i], {i, 0, static_cast<int32_t>(20 + 10 * i), 50.000004f, {0, 0, 1, 0, 0, 10 + 10 * i, 0, 0, 0}});
+        ExpectRecord(stats.run.records[i], {.levelIndex = i, .minutes = 0, .seconds = static_cast<int32_t>(20 + 10 * i),
+                                            .centiseconds = 50.000004f, .counts = {.pauses = 1, .rings = 10 + 10 * i}});
     }
-    EXPECT_EQ(stats.totals.pauses, 3u);
-    EXPECT_EQ(stats.totals.rings, 60u);
+    EXPECT_EQ(stats.run.totals.pauses, 3u);
+    EXPECT_EQ(stats.run.totals.rings, 60u);
     EXPECT_EQ(stats.trackerState, kStateLevelEnd);
 }
 
 // restart_after.txt, closed during its first frozen seconds and played to its
 // end once loaded again: the level that was running carries on.
 void ReloadGroundTruth(const TrackerStats& stats) {
-    ASSERT_EQ(stats.recordCount, 1);
-    ExpectRecord(stats.records[0], {0, 0, 30, 50.000004f, {0, 0, 1, 0, 0, 20, 0, 0, 0}});
-    EXPECT_EQ(stats.totals.pauses, 1u);
+    ASSERT_EQ(stats.run.recordCount, 1);
+    ExpectRecord(stats.run.records[0], {.levelIndex = 0, .minutes = 0, .seconds = 30, .centiseconds = 50.000004f,
+        .counts = {.pauses = 1, .rings = 20}});
+    EXPECT_EQ(stats.run.totals.pauses, 1u);
     EXPECT_EQ(stats.trackerState, kStateLevelEnd);
 }
 
 // practice.txt: each case's records, from the ground truth in its comments.
 // Counts: perfect spindashes, P1 hits, pauses, deaths, lag, rings, collected,
 // frames unseen (not compared), state loads.
-const ExpectedRecord kPracticeEh1 = {0, 0, 25, 66.666672f, {0, 0, 1, 1, 0, 15, 0, 0, 0}};
-const ExpectedRecord kPracticeEh1Again = {0, 0, 30, 83.333336f, {0, 0, 2, 2, 0, 15, 0, 0, 1}};
-const ExpectedRecord kPracticeEh1Loaded = {0, 0, 20, 50.000004f, {0, 0, 0, 0, 0, 15, 0, 0, 1}};
-const ExpectedRecord kPracticeEh2 = {1, 0, 30, 50.000004f, {0, 0, 1, 0, 0, 25, 0, 0, 0}};
+const ExpectedRecord kPracticeEh1 = {.levelIndex = 0, .minutes = 0, .seconds = 25, .centiseconds = 66.666672f,
+    .counts = {.pauses = 1, .deaths = 1, .rings = 15}};
+const ExpectedRecord kPracticeEh1Again = {.levelIndex = 0, .minutes = 0, .seconds = 30, .centiseconds = 83.333336f,
+    .counts = {.pauses = 2, .deaths = 2, .rings = 15, .stateLoads = 1}};
+const ExpectedRecord kPracticeEh1Loaded = {.levelIndex = 0, .minutes = 0, .seconds = 20, .centiseconds = 50.000004f,
+    .counts = {.rings = 15, .stateLoads = 1}};
+const ExpectedRecord kPracticeEh2 = {.levelIndex = 1, .minutes = 0, .seconds = 30, .centiseconds = 50.000004f,
+    .counts = {.pauses = 1, .rings = 25}};
 const std::vector<ExpectedRecord> kPracticeStraight = {kPracticeEh1, kPracticeEh2};
 
 const char kFastForward[] = "Fast-forward: [0-9]+ game frames? went by unseen.*";
@@ -318,7 +324,7 @@ TEST_P(RealEmulator, Plays) {
             ASSERT_TRUE(retroarch.CloseContent(5s)) << retroarch.LogTail();
         }
         ASSERT_TRUE(tracker.WaitUntil([&] { return !tracker.ready() && tracker.messages().size() > before; }, 3s)) << Log();
-        EXPECT_EQ(tracker.snapshot().stats.totals.pauses, kept.totals.pauses) << "statistics kept while the game is away";
+        EXPECT_EQ(tracker.snapshot().stats.run.totals.pauses, kept.run.totals.pauses) << "statistics kept while the game is away";
         EXPECT_EQ(tracker.snapshot().stats.trackerState, kept.trackerState);
         if (c.then == Then::KillAndStart) {
             ASSERT_TRUE(retroarch.Start(Cartridge(c.secondCartridge))) << retroarch.error();
