@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr uint32_t kLastStatusState = 13;         // above it the status is always "Ready to track"
-
 // The screen shows the buttons as up, down, left, right, A, B, C, start; the
 // controller byte has them as up, down, left, right, B, C, A, start.
 struct InputCell {
@@ -26,13 +24,11 @@ int AsInt(uint32_t value) { return static_cast<int>(static_cast<int32_t>(value))
 void BlankRows(ScreenBuffer& screen, int count) { screen.row += count; }
 
 void PrintStatusLine(ScreenBuffer& screen, const TrackerStats& stats) {
-    const uint32_t state = stats.trackerState;
-    if (state > kLastStatusState) {
-        ScreenPrintLine(screen, "Ready to track");
-    } else if (TrackingActive(state)) {
+    const TrackerState state = stats.trackerState;
+    if (TrackingActive(state)) {
         ScreenPrintLine(screen, "Tracking active: %s - Game state: %s", LevelScreenName(stats.levelIndex),
-                        kTrackerStateNames[state]);
-    } else if (state == kStateEnding) {
+                        TrackerStateName(state));
+    } else if (state == TrackerState::Ending) {
         ScreenPrintLine(screen, "Game End");
     } else {
         ScreenPrintLine(screen, "Ready to track");
@@ -73,7 +69,7 @@ void PrintLevelRecord(ScreenBuffer& screen, const LevelRecord& record) {
 
 void PrintStatistics(ScreenBuffer& screen, const TrackerStats& stats, uint8_t debugFlag) {
     ScreenPrintLine(screen, "Statistics: ");
-    if (stats.trackerState != kStateEnding && debugFlag == 0) {
+    if (stats.trackerState != TrackerState::Ending && debugFlag == 0) {
         ScreenPrintLine(screen, " - Spindash 6-tap attempts: %d", AsInt(stats.run.sixTapAttempts));
     } else {
         ScreenPrintLine(screen, " - P1 times hit: %d - P2 times hit %d", AsInt(stats.run.totals.p1Hits),
@@ -131,7 +127,7 @@ void ComposeScreenLayout(ScreenBuffer& screen, const GameSnapshot& snapshot) {
     PrintInputLine(screen, ram.p1HoldFrames);
     PrintInputLine(screen, ram.p2HoldFrames);
     BlankRows(screen, 1);
-    if (TrackingActive(stats.trackerState) || stats.trackerState == kStateEnding) {
+    if (TrackingActive(stats.trackerState) || stats.trackerState == TrackerState::Ending) {
         PrintStatistics(screen, stats, ram.debugFlag);
     }
     if (ram.debugFlag != 0) PrintDebugBlock(screen, snapshot);

@@ -181,7 +181,7 @@ void BestsFrame(BestsState& state, BestsLoad* load, const TrackerStats& stats, L
         if (stats.run.records[i].closed) TakeRecord(state, stats.run.records[i], log, now);
     }
     state.recordsTaken = closed;
-    if (stats.trackerState == kStateEnding && !state.runTaken) {
+    if (stats.trackerState == TrackerState::Ending && !state.runTaken) {
         state.runTaken = 1;
         const int64_t time = AdjustedTotalHundredths(stats);
         const bool practice = stats.run.totals.stateLoads > 0;

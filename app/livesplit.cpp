@@ -12,7 +12,7 @@
 
 namespace {
 
-bool AtTheLogo(uint32_t trackerState) { return trackerState == kStateSegaLogo || trackerState == kStateTitleScreen; }
+bool AtTheLogo(TrackerState state) { return state == TrackerState::SegaLogo || state == TrackerState::TitleScreen; }
 
 // Level ends among what closed since the last frame: each closed record but
 // those closed on the way to a special stage; once the 21 records are used
@@ -34,7 +34,7 @@ int LevelEnds(const LiveSplitRun& run, const TrackerStats& stats) {
 
 int LiveSplitStep(LiveSplitRun& run, const GameSnapshot& snapshot, LiveSplitCommand* out, LiveSplitNote* note) {
     const TrackerStats& stats = snapshot.stats;
-    const uint32_t state = stats.trackerState;
+    const TrackerState state = stats.trackerState;
     *note = LiveSplitNote::None;
     int count = 0;
     auto add = [&](LiveSplitCommandKind kind, int64_t hundredths) {
@@ -48,7 +48,7 @@ int LiveSplitStep(LiveSplitRun& run, const GameSnapshot& snapshot, LiveSplitComm
             run.started = 0;
             run.driving = 0;
         }
-        if (state == kStateGameStarting && run.lastState != kStateGameStarting && !practice &&
+        if (state == TrackerState::GameStarting && run.lastState != TrackerState::GameStarting && !practice &&
             stats.run.recordCount == 0) {
             add(LiveSplitCommandKind::Reset, 0);
             add(LiveSplitCommandKind::StartTimer, 0);
@@ -69,7 +69,7 @@ int LiveSplitStep(LiveSplitRun& run, const GameSnapshot& snapshot, LiveSplitComm
             for (int i = 0; i < ends; ++i) add(LiveSplitCommandKind::Split, 0);
             run.lastGameTime = time;
             // The last level's split was the run's end: the game's end follows its close.
-            if (state == kStateEnding) run.driving = 0;
+            if (state == TrackerState::Ending) run.driving = 0;
         }
     }
     run.seen = 1;

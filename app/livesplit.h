@@ -47,7 +47,7 @@ enum class LiveSplitNote : uint8_t {
 // and where the run in LiveSplit stands.
 struct LiveSplitRun {
     uint8_t seen;                // a frame has been taken (the first only sets the last values)
-    uint32_t lastState;          // trackerState of the last frame
+    TrackerState lastState;      // trackerState of the last frame
     int32_t lastRecordCount;     // recordCount of the last frame
     uint8_t lastLevelClosed;     // levelClosed of the last frame
     uint8_t driving;             // a run started by a new game is followed

@@ -14,7 +14,7 @@ namespace {
 
 void BM_ComposeFrame(benchmark::State& state) {
     auto snapshot = std::make_unique<GameSnapshot>();
-    snapshot->stats.trackerState = 4;
+    snapshot->stats.trackerState = TrackerState::LevelActive;
     snapshot->stats.run.recordCount = kLevelRecordCapacity;
     for (int i = 0; i < kLevelRecordCapacity; ++i) {
         LevelRecord& record = snapshot->stats.run.records[i];

@@ -16,7 +16,7 @@ struct FrameCount {
     bool sawFrame = false;
     uint32_t firstFrame = 0;
     uint32_t lastFrame = 0;              // global frame counter of the latest decode
-    uint32_t previousState = kStateSegaLogo;
+    TrackerState previousState = TrackerState::SegaLogo;
     uint64_t skipped = 0;                // frames between two decodes that no decode saw
     uint64_t skippedTracked = 0;         // of those, the ones after a pass that found the game tracked
     uint32_t runCounted = 0;             // the snapshot's framesUnseen at the latest pass

@@ -276,7 +276,8 @@ int ReportTracker(const TrackerStats& stats, PassTiming& timing, const SamplingS
     uint32_t pauseTruth = 0;
     std::printf("  %-34s %8s %8s\n", "statistic", "tracker", "script");
     differences += Compare("records closed", stats.run.recordCount, static_cast<int64_t>(scenario.levels.size()));
-    differences += Compare("tracker state (8: ending)", stats.trackerState, kStateEnding);
+    differences += Compare("tracker state (8: ending)", static_cast<int64_t>(stats.trackerState),
+                           static_cast<int64_t>(TrackerState::Ending));
     for (size_t i = 0; i < scenario.levels.size(); ++i) {
         const LevelTruth& truth = scenario.levels[i];
         lagTruth += truth.lagFrames;

@@ -67,7 +67,7 @@ int HistoryTake(HistoryState& state, const TrackerStats& stats, const LocalTime&
         ++queued;
     }
     state.recordsTaken = closed;
-    if (stats.trackerState == kStateEnding && !state.summaryTaken) {
+    if (stats.trackerState == TrackerState::Ending && !state.summaryTaken) {
         state.summaryTaken = 1;
         Enqueue(state, HistoryRow{now, 0, 1, 0, AdjustedTotalHundredths(stats), stats.run.totals});
         ++queued;

@@ -19,7 +19,7 @@ constexpr int32_t kLevelEndSearchAfter = 10;
 // still open closes it.
 void EndCheck(GameSnapshot& snapshot) {
     TrackerStats& stats = snapshot.stats;
-    if (stats.trackerState == kStateLevelEnd && !stats.latches.levelClosed) CloseLevelRecord(snapshot);
+    if (stats.trackerState == TrackerState::LevelEnd && !stats.latches.levelClosed) CloseLevelRecord(snapshot);
 }
 
 bool ResultsObjectPresent(const RamMirror& ram) {
@@ -46,12 +46,12 @@ void FrameProgress(GameSnapshot& snapshot, bool stillIsLag) {
         if (stillIsLag) ++stats.run.totals.lagFrames;  // the console showed a frame the game did not finish
         return;
     }
-    if (stats.trackerState == kStateDeath) return;
+    if (stats.trackerState == TrackerState::Death) return;
 
     if (levelFrameMoved && timerMoved) {
         stats.latches.levelClosed = 0;
         stats.latches.levelEndTicks = 0;
-        stats.trackerState = kStateLevelActive;
+        stats.trackerState = TrackerState::LevelActive;
         stats.latches.specialStageSeen = 0;
         ActiveTickStatistics(snapshot);
         return;
@@ -60,7 +60,7 @@ void FrameProgress(GameSnapshot& snapshot, bool stillIsLag) {
     if (before < std::numeric_limits<int32_t>::max()) stats.latches.levelEndTicks = before + 1;
     if (before >= kLevelEndSearchAfter && !stats.latches.levelEndSeen && ram.objectCount > 0 &&
         ResultsObjectPresent(ram)) {
-        stats.trackerState = kStateLevelEnd;
+        stats.trackerState = TrackerState::LevelEnd;
         stats.latches.levelEndSeen = 1;
     }
 }
@@ -90,7 +90,7 @@ void LevelProgress(GameSnapshot& snapshot) {
         // paused, it would run on as a level whose record the pre-level passes
         // close instead; and the pass after a death on a paused frame sees that
         // frame again, still paused.
-        if (stats.trackerState != kStateDeath) stats.trackerState = kStatePaused;
+        if (stats.trackerState != TrackerState::Death) stats.trackerState = TrackerState::Paused;
         return;
     }
     // The game leaves its pause in the main loop, after the vertical blank of
@@ -111,8 +111,8 @@ void LevelTick(GameSnapshot& snapshot) {
 
     stats.levelIndex = LevelIndexFor(ram.zone, ram.act);
 
-    if (stats.trackerState == kStatePostDeathTransition) {
-        stats.trackerState = kStateLevelActive;
+    if (stats.trackerState == TrackerState::PostDeathTransition) {
+        stats.trackerState = TrackerState::LevelActive;
         AccountRestart(snapshot);
     }
 
@@ -120,7 +120,7 @@ void LevelTick(GameSnapshot& snapshot) {
 
     // A lives drop is noticed on every pass, paused or not.
     if (static_cast<int32_t>(ram.lives) < static_cast<int32_t>(ram.livesPrev)) {
-        stats.trackerState = kStateDeath;
+        stats.trackerState = TrackerState::Death;
         ++stats.run.totals.deaths;
         return;
     }
@@ -131,27 +131,27 @@ void LevelTick(GameSnapshot& snapshot) {
 void PreLevelTick(GameSnapshot& snapshot) {
     TrackerStats& stats = snapshot.stats;
     switch (stats.trackerState) {
-        case kStatePostDeathTransition:
-        case kStateContinueScreen:
-        case kStateGameStarting:
+        case TrackerState::PostDeathTransition:
+        case TrackerState::ContinueScreen:
+        case TrackerState::GameStarting:
             return;
-        case kStateSegaLogo:
-        case kStateLevelSelect:
-            stats.trackerState = kStateGameStarting;
+        case TrackerState::SegaLogo:
+        case TrackerState::LevelSelect:
+            stats.trackerState = TrackerState::GameStarting;
             return;
-        case kStateDeath:
-            stats.trackerState = kStatePostDeathTransition;
+        case TrackerState::Death:
+            stats.trackerState = TrackerState::PostDeathTransition;
             AccountDeathTime(snapshot);
             return;
         default:
             break;
     }
     if (!stats.latches.levelClosed) {
-        stats.trackerState = kStateLevelEnd;
+        stats.trackerState = TrackerState::LevelEnd;
         EndCheck(snapshot);
         return;
     }
-    stats.trackerState = kStateLevelTransition;
+    stats.trackerState = TrackerState::LevelTransition;
     stats.latches.levelEndSeen = 0;
     // Runs on every pre-level pass, so the record keeps the totals of the last one.
     const bool currentClosed = stats.run.recordCount >= 0 && stats.run.recordCount < kLevelRecordCapacity &&
@@ -176,7 +176,7 @@ void SpecialStageTick(GameSnapshot& snapshot) {
     }
 
     if (!stats.latches.specialStageSeen) {
-        stats.trackerState = kStateSpecialStage;
+        stats.trackerState = TrackerState::SpecialStage;
         AccountSpecialStageEntry(snapshot);
     }
     stats.latches.specialStageSeen = 1;
@@ -192,8 +192,8 @@ void ClassifyRead(GameSnapshot& snapshot) {
         case kModeTitle:
             // The statistics are reset on every such pass; the first of them
             // begins a new play-through.
-            if (stats.trackerState != kStateSegaLogo) ++stats.runNumber;
-            stats.trackerState = kStateSegaLogo;
+            if (stats.trackerState != TrackerState::SegaLogo) ++stats.runNumber;
+            stats.trackerState = TrackerState::SegaLogo;
             ResetStatistics(snapshot);
             // A reset during a level's results leaves the end seen; the next
             // level's results must be looked for again.
@@ -206,27 +206,27 @@ void ClassifyRead(GameSnapshot& snapshot) {
             SpecialStageTick(snapshot);
             return;
         case kModeContinue:
-            stats.trackerState = kStateContinueScreen;
+            stats.trackerState = TrackerState::ContinueScreen;
             return;
         case kModeEnding:
             if (stats.latches.levelClosed) {
-                stats.trackerState = kStateEnding;
+                stats.trackerState = TrackerState::Ending;
                 return;
             }
-            stats.trackerState = kStateLevelEnd;
+            stats.trackerState = TrackerState::LevelEnd;
             EndCheck(snapshot);
             return;
         case kModeOptions:
-            stats.trackerState = kStateOptionsMenu;
+            stats.trackerState = TrackerState::OptionsMenu;
             return;
         case kModeLevelSelect:
-            stats.trackerState = kStateLevelSelect;
+            stats.trackerState = TrackerState::LevelSelect;
             return;
         case kModePreLevel:
             PreLevelTick(snapshot);
             return;
         default:
-            stats.trackerState = kStateOther;
+            stats.trackerState = TrackerState::Other;
             return;
     }
 }
@@ -240,7 +240,7 @@ constexpr int kSettleReadsMax = 4;
 }  // namespace
 
 void ClassifyTick(GameSnapshot& snapshot) {
-    uint32_t before = snapshot.stats.trackerState;
+    TrackerState before = snapshot.stats.trackerState;
     ClassifyRead(snapshot);
     if (snapshot.stats.trackerState == before) return;
 
@@ -265,13 +265,13 @@ namespace {
 bool LevelRecordOpen(const TrackerStats& stats) {
     if (stats.latches.levelClosed) return false;
     switch (stats.trackerState) {
-        case kStateGameStarting:   // a level's title card, its record opened (or empty, after a reset)
-        case kStatePostDeathTransition:
-        case kStateLevelActive:
-        case kStateSpecialStage:
-        case kStatePaused:
-        case kStateDeath:
-        case kStateLevelEnd:
+        case TrackerState::GameStarting:   // a level's title card, its record opened (or empty, after a reset)
+        case TrackerState::PostDeathTransition:
+        case TrackerState::LevelActive:
+        case TrackerState::SpecialStage:
+        case TrackerState::Paused:
+        case TrackerState::Death:
+        case TrackerState::LevelEnd:
             return true;
         default:
             return false;
@@ -299,12 +299,12 @@ void TakeStateFromRam(GameSnapshot& snapshot) {
         ++stats.run.totals.stateLoads;
         if (mode == kModeLevel) {
             // A restart the game had begun after a death is taken as done.
-            if (stats.trackerState == kStatePostDeathTransition) AccountRestart(snapshot);
-            stats.trackerState = ram.pauseFlag ? kStatePaused : kStateLevelActive;
+            if (stats.trackerState == TrackerState::PostDeathTransition) AccountRestart(snapshot);
+            stats.trackerState = ram.pauseFlag ? TrackerState::Paused : TrackerState::LevelActive;
         } else if (mode == kModePreLevel) {
             // Its title card: the level runs from there as from a start of its
             // own, and a death's restart still to come keeps its account.
-            if (stats.trackerState != kStatePostDeathTransition) stats.trackerState = kStateGameStarting;
+            if (stats.trackerState != TrackerState::PostDeathTransition) stats.trackerState = TrackerState::GameStarting;
         }
     } else {
         // Another level, a finished one again, or no level: the record that
@@ -316,9 +316,9 @@ void TakeStateFromRam(GameSnapshot& snapshot) {
             stats.levelIndex = landing;
             stats.latches.levelClosed = 0;
             stats.latches.specialStageSeen = 0;
-            stats.trackerState = mode == kModePreLevel ? kStateGameStarting
-                                 : ram.pauseFlag       ? kStatePaused
-                                                       : kStateLevelActive;
+            stats.trackerState = mode == kModePreLevel ? TrackerState::GameStarting
+                                 : ram.pauseFlag       ? TrackerState::Paused
+                                                       : TrackerState::LevelActive;
         } else {
             stats.latches.levelClosed = 1;   // nothing to close: the ending shows, menus start afresh
         }

@@ -78,13 +78,13 @@ int64_t RunGameHundredths(const TrackerStats& stats, const RamMirror& ram) {
     int64_t frames = stats.run.totalTimerFrames;
     if (!stats.latches.levelClosed) {
         switch (stats.trackerState) {
-            case kStateLevelActive:
-            case kStatePaused:
-            case kStateDeath:
-            case kStateLevelEnd:
+            case TrackerState::LevelActive:
+            case TrackerState::Paused:
+            case TrackerState::Death:
+            case TrackerState::LevelEnd:
                 frames += ram.timerFrame;
                 [[fallthrough]];
-            case kStateSpecialStage:
+            case TrackerState::SpecialStage:
                 minutes += ram.timerMinutes;
                 seconds += ram.timerSeconds;
                 break;

@@ -118,7 +118,7 @@ bool MayBeUnfinished(const RamMirror& taken, const RamMirror& now, const Tracker
     const bool levelMoved = now.levelFrame != taken.levelFrame;
     const bool timerMoved = now.timerFrame != taken.timerFrame;
     if (!levelMoved && !timerMoved) return true;
-    return levelMoved != timerMoved && stats.trackerState == kStateLevelActive && stats.latches.levelEndTicks == 0;
+    return levelMoved != timerMoved && stats.trackerState == TrackerState::LevelActive && stats.latches.levelEndTicks == 0;
 }
 
 // A read of the frame taken with the timer moved and the level frame counter
@@ -230,16 +230,16 @@ ReadKind TrackRead(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& p
 namespace {
 
 // The screen a game mode shows, by the tracker state's name.
-uint32_t ScreenState(uint32_t gameMode) {
+TrackerState ScreenState(uint32_t gameMode) {
     switch (gameMode) {
-        case kModeSegaLogo: return kStateSegaLogo;
-        case kModeTitle: return kStateTitleScreen;
-        case kModeSpecialStage: return kStateSpecialStage;
-        case kModeContinue: return kStateContinueScreen;
-        case kModeEnding: return kStateEnding;
-        case kModeOptions: return kStateOptionsMenu;
-        case kModeLevelSelect: return kStateLevelSelect;
-        default: return kStateOther;
+        case kModeSegaLogo: return TrackerState::SegaLogo;
+        case kModeTitle: return TrackerState::TitleScreen;
+        case kModeSpecialStage: return TrackerState::SpecialStage;
+        case kModeContinue: return TrackerState::ContinueScreen;
+        case kModeEnding: return TrackerState::Ending;
+        case kModeOptions: return TrackerState::OptionsMenu;
+        case kModeLevelSelect: return TrackerState::LevelSelect;
+        default: return TrackerState::Other;
     }
 }
 
@@ -250,7 +250,7 @@ void FormatPlace(const GamePlace& place, char* out, size_t size) {
                       place.timerSeconds, hundredths);
         return;
     }
-    std::snprintf(out, size, "%s", kTrackerStateNames[ScreenState(place.gameMode)]);
+    std::snprintf(out, size, "%s", TrackerStateName(ScreenState(place.gameMode)));
 }
 
 // One line about unseen frames: `what` takes the count, " went" or "s went",

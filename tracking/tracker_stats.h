@@ -13,6 +13,8 @@
 #include <bit>
 #include <cstdint>
 
+#include "tracking/tracker_states.h"
+
 inline constexpr int kLevelRecordCapacity = 21;   // records shown on the screen at most
 
 // Level indexes: rows of the level name table, 0..20.
@@ -119,7 +121,7 @@ struct LastSpindash {
 
 // [SECTION] TrackerStats: the classifier's state and the run's statistics.
 struct TrackerStats {
-    uint32_t trackerState;       // tracking/tracker_states.h
+    TrackerState trackerState;   // tracking/tracker_states.h
     uint32_t levelIndex;         // row of the level name table, kLevelIndexBlank for none
     uint32_t runNumber;          // the play-through the statistics belong to; raised when a new game resets them
     ClassifierLatches latches;

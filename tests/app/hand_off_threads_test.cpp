@@ -25,7 +25,7 @@ TEST(HandOffThreads, CollectedSnapshotsAreWholeAndMessagesKeepTheirOrder) {
         auto log = std::make_unique<LogBuffer>();
         for (uint32_t pass = 1; pass <= kPasses; ++pass) {
             // Every field of the pass carries the pass number, first and last.
-            snapshot->stats.trackerState = pass;
+            snapshot->stats.trackerState = static_cast<TrackerState>(pass);
             snapshot->stats.run.records[kLevelRecordCapacity - 1].counts.lagFrames = pass;
             snapshot->ram.levelFrame = pass;
             snapshot->ram.debugFlag = static_cast<uint8_t>(pass);
@@ -40,7 +40,7 @@ TEST(HandOffThreads, CollectedSnapshotsAreWholeAndMessagesKeepTheirOrder) {
     uint32_t lastPass = 0;
     while (lastPass < kPasses) {
         Collect(*shared, *mainSnapshot, *mainLog);
-        const uint32_t pass = mainSnapshot->stats.trackerState;
+        const uint32_t pass = static_cast<uint32_t>(mainSnapshot->stats.trackerState);
         ASSERT_EQ(mainSnapshot->stats.run.records[kLevelRecordCapacity - 1].counts.lagFrames, pass);
         ASSERT_EQ(mainSnapshot->ram.levelFrame, pass);
         ASSERT_EQ(mainSnapshot->ram.debugFlag, static_cast<uint8_t>(pass));

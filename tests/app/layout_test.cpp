@@ -49,7 +49,7 @@ void ExpectScreen(const Composed& composed, const std::vector<std::string>& expe
 
 GameSnapshot Snapshot(uint32_t trackerState, uint32_t levelIndex = 0) {
     GameSnapshot snapshot{};
-    snapshot.stats.trackerState = trackerState;
+    snapshot.stats.trackerState = static_cast<TrackerState>(trackerState);
     snapshot.stats.levelIndex = levelIndex;
     return snapshot;
 }
@@ -217,7 +217,7 @@ TEST(ComposeScreenLayout, TrackingWithDebugAndClosedRecords) {
 
 TEST(ComposeScreenLayout, DebugWithoutTrackingHasNoStatistics) {
     GameSnapshot snapshot = DebugSnapshot();
-    snapshot.stats.trackerState = 0;
+    snapshot.stats.trackerState = TrackerState::SegaLogo;
     snapshot.ram.globalFrame = 5;
     const Composed composed = Compose(snapshot);
     EXPECT_EQ(composed.rows[5], "Debug Enabled");

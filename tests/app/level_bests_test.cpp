@@ -55,7 +55,7 @@ TEST(BestsFrame, EachLevelAgainstItsBestAndTheRunAgainstTheBestRun) {
         for (const LevelRecord& record : c.records) stats->run.records[stats->run.recordCount++] = record;
         stats->run.totalSeconds = 137;   // and 10 sixtieths: 02:17.17
         stats->run.totalTimerFrames = 10;
-        stats->trackerState = c.runEnds ? kStateEnding : kStateLevelActive;
+        stats->trackerState = c.runEnds ? TrackerState::Ending : TrackerState::LevelActive;
         auto log = std::make_unique<LogBuffer>();
         for (int frame = 0; frame < 3; ++frame) BestsFrame(*state, load.get(), *stats, *log, 0);
         std::vector<std::string> lines;

@@ -13,7 +13,8 @@ namespace {
 // One collected snapshot: the tracker's state, the timer's seconds, a record closed in it (1: a level's
 // end, 2: on the way to a special stage; 10 s more in the totals), the run's state loads.
 struct Frame {
-    uint32_t state, timerSeconds = 0, close = 0, stateLoads = 0;
+    TrackerState state;
+    uint32_t timerSeconds = 0, close = 0, stateLoads = 0;
 };
 
 TEST(LiveSplitStep, CommandsFollowTheRun) {
@@ -24,19 +25,19 @@ TEST(LiveSplitStep, CommandsFollowTheRun) {
         int practiceNotes;
     } cases[] = {
         {"a run with a special stage: one split, at the total",
-         {{kStateSegaLogo}, {kStateGameStarting}, {kStateLevelActive, 5}, {kStateLevelEnd, 5, 2},
-          {kStateLevelActive, 3}, {kStateLevelEnd, 3, 1}, {kStateEnding}, {kStateSegaLogo}},
+         {{TrackerState::SegaLogo}, {TrackerState::GameStarting}, {TrackerState::LevelActive, 5}, {TrackerState::LevelEnd, 5, 2},
+          {TrackerState::LevelActive, 3}, {TrackerState::LevelEnd, 3, 1}, {TrackerState::Ending}, {TrackerState::SegaLogo}},
          "reset|starttimer|setgametime 0:00:00.00|setgametime 0:00:05.00|setgametime 0:00:10.00|"
          "setgametime 0:00:13.00|setgametime 0:00:20.00|split|reset|",
          0},
         {"a loaded state: no split, LiveSplit left alone until the next new game",
-         {{kStateSegaLogo}, {kStateGameStarting}, {kStateLevelActive, 5}, {kStateLevelActive, 6, 0, 1},
-          {kStateLevelEnd, 6, 1, 1}, {kStateSegaLogo}, {kStateGameStarting}},
+         {{TrackerState::SegaLogo}, {TrackerState::GameStarting}, {TrackerState::LevelActive, 5}, {TrackerState::LevelActive, 6, 0, 1},
+          {TrackerState::LevelEnd, 6, 1, 1}, {TrackerState::SegaLogo}, {TrackerState::GameStarting}},
          "reset|starttimer|setgametime 0:00:00.00|setgametime 0:00:05.00|reset|reset|starttimer|"
          "setgametime 0:00:00.00|",
          1},
         {"picked up in the middle of a run: nothing until a new game",
-         {{kStateLevelActive, 5}, {kStateLevelActive, 6}, {kStateLevelEnd, 6, 1}, {kStateEnding}}, "", 0},
+         {{TrackerState::LevelActive, 5}, {TrackerState::LevelActive, 6}, {TrackerState::LevelEnd, 6, 1}, {TrackerState::Ending}}, "", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -49,13 +50,13 @@ TEST(LiveSplitStep, CommandsFollowTheRun) {
             stats.trackerState = frame.state;
             stats.run.totals.stateLoads = frame.stateLoads;
             snapshot->ram.timerSeconds = frame.timerSeconds;
-            stats.latches.levelClosed = frame.close != 0 || frame.state == kStateEnding;
+            stats.latches.levelClosed = frame.close != 0 || frame.state == TrackerState::Ending;
             if (frame.close != 0) {
                 stats.run.records[stats.run.recordCount].closed = 1;
                 stats.run.records[stats.run.recordCount++].specialStage = frame.close == 2;
                 stats.run.totalSeconds += 10;
             }
-            if (frame.state == kStateSegaLogo) stats = TrackerStats{};
+            if (frame.state == TrackerState::SegaLogo) stats = TrackerStats{};
             LiveSplitCommand commands[kLiveSplitStepCommands];
             LiveSplitNote note;
             const int count = LiveSplitStep(run, *snapshot, commands, &note);

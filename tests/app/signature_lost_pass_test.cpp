@@ -97,7 +97,7 @@ TEST(SignatureLostPass, CountsNoEventOfThePassBeforeAgain) {
         e.Pass();   // attach and identify
         e.Active(3);
         ASSERT_TRUE(e.tracker->identified);
-        ASSERT_EQ(e.snapshot->stats.trackerState, kStateLevelActive);
+        ASSERT_EQ(e.snapshot->stats.trackerState, TrackerState::LevelActive);
 
         c.event(e);
         e.Pass();   // the event is decoded and counted once, or held for the next read
@@ -140,13 +140,13 @@ TEST(SignatureLostPass, KeepsTheEndingAfterTheLastRecordCloses) {
     RamWriteVariable(e.Ram(), kVarGameMode, kModeEnding);
     e.Frame(true, false);
     e.Pass();
-    ASSERT_EQ(e.snapshot->stats.trackerState, kStateEnding);
+    ASSERT_EQ(e.snapshot->stats.trackerState, TrackerState::Ending);
     ASSERT_EQ(e.snapshot->stats.run.recordCount, 1);
 
     e.SignatureGone();
     e.Pass();
     EXPECT_FALSE(e.tracker->attached);
-    EXPECT_EQ(e.snapshot->stats.trackerState, kStateEnding);
+    EXPECT_EQ(e.snapshot->stats.trackerState, TrackerState::Ending);
     EXPECT_EQ(e.snapshot->stats.run.recordCount, 1);
 }
 

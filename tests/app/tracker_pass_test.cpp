@@ -96,12 +96,12 @@ TEST(TrackerPass, ThePassThatIdentifiesTheGameDecodesNothing) {
     EXPECT_EQ(p.Pass(), (Messages{Loaded(), "Game found: Sonic 2"}));
     EXPECT_EQ(p.state(), State::Connected);
     EXPECT_EQ(p.snapshot->ram.gameMode, 0u);
-    EXPECT_EQ(p.snapshot->stats.trackerState, kStateSegaLogo);
+    EXPECT_EQ(p.snapshot->stats.trackerState, TrackerState::SegaLogo);
 
     EXPECT_EQ(p.Pass(), Messages{}) << "a good window logs nothing";
     EXPECT_EQ(p.state(), State::Connected);
     EXPECT_EQ(p.snapshot->ram.gameMode, 36u) << "decoded on the next pass";
-    EXPECT_EQ(p.snapshot->stats.trackerState, kStateOptionsMenu) << "and classified";
+    EXPECT_EQ(p.snapshot->stats.trackerState, TrackerState::OptionsMenu) << "and classified";
 }
 
 TEST(TrackerPass, FailedWindowReadDisconnectsWithoutDecodeOrClassifier) {

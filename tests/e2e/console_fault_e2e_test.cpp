@@ -99,7 +99,7 @@ TEST(ConsoleFaults, OutputToAFileLogsOnceAFrameAndDrawsNothing) {
     // A tracked game with every block of the layout on: composing it must
     // not touch the grid that does not exist.
     InitRamDecode(sharedSnapshot->ram);
-    sharedSnapshot->stats.trackerState = kStateLevelActive;
+    sharedSnapshot->stats.trackerState = TrackerState::LevelActive;
     sharedSnapshot->stats.run.recordCount = kLevelRecordCapacity;
     sharedSnapshot->ram.debugFlag = 1;
     shared->ready = true;

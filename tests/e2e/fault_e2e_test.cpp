@@ -150,7 +150,7 @@ TEST_F(Faults, KilledAndStartedAgainFiftyTimes) {
 
         const TrackerStats& stats = tracker.snapshot().stats;
         EXPECT_EQ(stats.run.totals.deaths, static_cast<uint32_t>(cycle)) << "the run carries on, each death once";
-        EXPECT_EQ(stats.trackerState, kStateDeath);
+        EXPECT_EQ(stats.trackerState, TrackerState::Death);
 
         // Measured at the same point of every cycle: connected, one stand-in.
         if (cycle == 1) descriptors = OpenHandleCount();
@@ -231,7 +231,7 @@ TEST_F(Faults, MenuAndAnotherCartridgeMidRun) {
     EXPECT_EQ(stats.run.totals.rings, 60u);
     EXPECT_EQ(stats.run.totalSeconds, 90);
     EXPECT_EQ(stats.run.totalTimerFrames, 90);
-    EXPECT_EQ(stats.trackerState, kStateLevelEnd);
+    EXPECT_EQ(stats.trackerState, TrackerState::LevelEnd);
 }
 
 // The platform's process calls with a hook before the calls that look into
@@ -444,7 +444,7 @@ TEST_F(Faults, SignatureGoneForOneRead) {
     EXPECT_EQ(stats.run.totals.pauses, 1u);
     EXPECT_EQ(stats.run.totalSeconds, 12);
     EXPECT_EQ(stats.run.totalTimerFrames, 50);
-    EXPECT_EQ(stats.trackerState, kStateLevelEnd);
+    EXPECT_EQ(stats.trackerState, TrackerState::LevelEnd);
 }
 
 }  // namespace

@@ -42,7 +42,7 @@ inline void ExpectRecord(const LevelRecord& record, const ExpectedRecord& expect
 
 // playthrough.txt, played to its end.
 inline void ExpectPlayThroughGroundTruth(const TrackerStats& stats) {
-    EXPECT_EQ(stats.trackerState, kStateEnding);
+    EXPECT_EQ(stats.trackerState, TrackerState::Ending);
     ASSERT_EQ(stats.run.recordCount, 3);
     {
         SCOPED_TRACE("EH1");
@@ -96,5 +96,5 @@ inline void ExpectRestartGroundTruth(const TrackerStats& stats) {
     ASSERT_EQ(stats.run.recordCount, 1);
     ExpectRecord(stats.run.records[0], {.levelIndex = 0, .minutes = 0, .seconds = 30, .centiseconds = 50.000004f,
         .counts = {.pauses = 2, .rings = 20}});
-    EXPECT_EQ(stats.trackerState, kStateLevelEnd);
+    EXPECT_EQ(stats.trackerState, TrackerState::LevelEnd);
 }

@@ -41,7 +41,7 @@ TEST_F(PlayThrough, EmulatorKilledAndStartedAgain) {
     tracker.Start();
     ASSERT_TRUE(standin.WaitForLine("paused-once", 10s));
     ASSERT_TRUE(tracker.WaitUntil([&] { return tracker.snapshot().stats.run.totals.pauses == 1 && tracker.ready(); }, 2s));
-    EXPECT_EQ(tracker.snapshot().stats.trackerState, kStateLevelActive);
+    EXPECT_EQ(tracker.snapshot().stats.trackerState, TrackerState::LevelActive);
     const size_t before = tracker.messages().size();
     ASSERT_EQ(before, 2u);
 

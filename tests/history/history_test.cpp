@@ -22,7 +22,7 @@ LevelRecord Closed(uint32_t levelIndex, int32_t minutes, int32_t seconds, float 
 TEST(HistoryTake, EachRecordOnceAcrossFramesAndANewPlayThroughAfterAReset) {
     auto state = std::make_unique<HistoryState>();
     TrackerStats stats{};
-    stats.trackerState = kStateLevelActive;
+    stats.trackerState = TrackerState::LevelActive;
     // Rows taken over 50 frames that see the same statistics, the totals moving.
     auto frames = [&] {
         int rows = 0;
@@ -37,7 +37,7 @@ TEST(HistoryTake, EachRecordOnceAcrossFramesAndANewPlayThroughAfterAReset) {
     for (int i = 1; i < kLevelRecordCapacity; ++i) stats.run.records[i] = Closed(1, 1, 2, 50.000004f, 1);
     stats.run.recordCount = kLevelRecordCapacity;
     EXPECT_EQ(frames(), kLevelRecordCapacity - 1);
-    stats.trackerState = kStateEnding;
+    stats.trackerState = TrackerState::Ending;
     EXPECT_EQ(frames(), 1) << "one summary row";
     EXPECT_EQ(state->queue[state->queueCount - 1].summary, 1);
 
@@ -46,7 +46,7 @@ TEST(HistoryTake, EachRecordOnceAcrossFramesAndANewPlayThroughAfterAReset) {
     stats.runNumber = 1;
     stats.run.records[0] = Closed(2, 0, 30, 0.0f, 0);
     stats.run.recordCount = 1;
-    stats.trackerState = kStateLevelEnd;
+    stats.trackerState = TrackerState::LevelEnd;
     ASSERT_EQ(frames(), 1);
     EXPECT_EQ(state->queue[0].run, 1u);
     EXPECT_EQ(state->queue[state->queueCount - 1].run, 2u);
@@ -108,7 +108,7 @@ TEST(HistoryWriteQueued, RefusedRowsArriveInOrderOnceTheFileTakesThem) {
     stats.run.totalTimerFrames = 104;
     stats.run.totals.framesUnseen = 7;
     stats.run.totals.stateLoads = 2;
-    stats.trackerState = kStateEnding;
+    stats.trackerState = TrackerState::Ending;
     HistoryTake(*state, stats, kNoon);
     HistoryWriteQueued(*state, *log, 3, kFakeFile);
     EXPECT_EQ(state->queueCount, 0);

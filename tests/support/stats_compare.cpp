@@ -19,6 +19,12 @@ void Part(std::ostringstream& out, const char* name, const T& a, const T& b) {
 
 }  // namespace
 
+std::ostream& operator<<(std::ostream& out, TrackerState state) {
+    const uint32_t number = static_cast<uint32_t>(state);
+    out << number;
+    return number < static_cast<uint32_t>(kTrackerStateCount) ? out << " (" << TrackerStateName(state) << ")" : out;
+}
+
 std::ostream& operator<<(std::ostream& out, const LevelCounts& counts) {
     const char* separator = "{";
     for (uint32_t count : CountArray(counts)) {

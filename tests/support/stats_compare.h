@@ -18,6 +18,7 @@ struct StatsCompareOptions {
 std::string StatsDifferences(const TrackerStats& a, const TrackerStats& b,
                              StatsCompareOptions options = {});
 
+std::ostream& operator<<(std::ostream& out, TrackerState state);
 std::ostream& operator<<(std::ostream& out, const LevelCounts& counts);
 std::ostream& operator<<(std::ostream& out, const LevelRecord& record);
 std::ostream& operator<<(std::ostream& out, const ClassifierLatches& latches);

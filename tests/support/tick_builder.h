@@ -60,5 +60,5 @@ public:
     // pre-level passes, then the level with three lives.
     TickBuilder& StartGame(uint32_t zone = 0, uint32_t act = 0);
 
-    uint32_t state() const { return snapshot.stats.trackerState; }
+    uint32_t state() const { return static_cast<uint32_t>(snapshot.stats.trackerState); }
 };

@@ -18,7 +18,7 @@ constexpr int kGridRows = 64;
 
 bool InvariantsHold(const GameSnapshot& snapshot) {
     const TrackerStats& stats = snapshot.stats;
-    if (stats.trackerState >= static_cast<uint32_t>(kTrackerStateCount)) return false;
+    if (static_cast<uint32_t>(stats.trackerState) >= static_cast<uint32_t>(kTrackerStateCount)) return false;
     if (stats.levelIndex >= static_cast<uint32_t>(kLevelNameCount)) return false;
     if (stats.run.recordCount < 0 || stats.run.recordCount > kLevelRecordCapacity) return false;
     for (int i = 0; i < stats.run.recordCount; ++i) {
@@ -66,7 +66,7 @@ struct Player {
         const TrackerStats& after = snapshot.stats;
         const uint32_t mode = snapshot.ram.gameMode & 0xFF;
         reach->gameModesSeen[mode / 32] |= 1u << (mode % 32);
-        reach->statesSeen |= 1u << (after.trackerState & 31);
+        reach->statesSeen |= 1u << (static_cast<uint32_t>(after.trackerState) & 31);
         if (after.latches.levelEndSeen != 0 && before.latches.levelEndSeen == 0) ++reach->levelEnds;
         if (after.run.totals.deaths > reach->mostDeaths) reach->mostDeaths = after.run.totals.deaths;
         if (after.run.recordCount > reach->mostRecords) reach->mostRecords = after.run.recordCount;

@@ -194,9 +194,9 @@ struct Reached {
              perfect = 0, hits = 0, specialStages = 0, samples = 0;
 };
 
-void Count(Reached& reached, const Frame& frame, bool lastFrame, uint32_t previousState, const TrackerStats& s) {
-    if (s.trackerState == kStateLevelEnd && previousState != kStateLevelEnd && s.latches.levelEndSeen) ++reached.levelEnds;
-    if (s.trackerState == kStateSpecialStage && previousState != kStateSpecialStage) ++reached.specialStages;
+void Count(Reached& reached, const Frame& frame, bool lastFrame, TrackerState previousState, const TrackerStats& s) {
+    if (s.trackerState == TrackerState::LevelEnd && previousState != TrackerState::LevelEnd && s.latches.levelEndSeen) ++reached.levelEnds;
+    if (s.trackerState == TrackerState::SpecialStage && previousState != TrackerState::SpecialStage) ++reached.specialStages;
     if (frame.ram.gameMode == kModeSegaLogo || frame.ram.gameMode == kModeTitle || lastFrame) {
         // Collect before a reset empties them.
         reached.pauses += s.run.totals.pauses;
@@ -293,7 +293,7 @@ std::string FirstDifference(const std::vector<Frame>& frames, Reads reads, uint3
     std::mt19937 rng(seed ^ 0x5EED);
     TickBuilder twice;
     TickBuilder other;
-    uint32_t previousState = kStateSegaLogo;
+    TrackerState previousState = TrackerState::SegaLogo;
     for (size_t i = 0; i < frames.size(); ++i) {
         twice.game = frames[i].ram;
         other.game = frames[i].ram;
@@ -327,7 +327,7 @@ std::string FirstDifference(const std::vector<Frame>& frames, Reads reads, uint3
             reached->samples += 2 + static_cast<uint64_t>(times);
             Count(*reached, frames[i], i + 1 == frames.size(), previousState, twice.stats());
         }
-        previousState = twice.state();
+        previousState = twice.stats().trackerState;
     }
     return "";
 }

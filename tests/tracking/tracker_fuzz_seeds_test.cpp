@@ -41,7 +41,7 @@ TEST(TrackerFuzzSeeds, ReachTheGamesInterestingStates) {
         EXPECT_TRUE(ModeSeen(reach, mode)) << "game mode " << mode;
     }
     for (uint32_t state = 0; state < static_cast<uint32_t>(kTrackerStateCount); ++state) {
-        if (state == kStateTitleScreen) continue;   // nothing leads to it
+        if (state == static_cast<uint32_t>(TrackerState::TitleScreen)) continue;   // nothing leads to it
         EXPECT_TRUE((reach.statesSeen >> state & 1u) != 0) << "tracker state " << state;
     }
     EXPECT_GE(reach.levelEnds, 21u) << "results object (id 58) recognised";
@@ -75,7 +75,7 @@ TEST(TrackerFuzzSeeds, FramesAndWritesDriveTheClassifier) {
     TrackerFuzzReach reach{};
     ASSERT_TRUE(PlayTrackerInput(input, sizeof input, &reach));
     EXPECT_TRUE(ModeSeen(reach, 12));
-    EXPECT_TRUE((reach.statesSeen >> kStateLevelActive & 1u) != 0);
+    EXPECT_TRUE((reach.statesSeen >> static_cast<uint32_t>(TrackerState::LevelActive) & 1u) != 0);
     EXPECT_EQ(reach.levelEnds, 1u);
     EXPECT_EQ(reach.mostRecords, 1);
     EXPECT_EQ(reach.mostDeaths, 1u) << "counted once, not again on the pass that lost the signature";

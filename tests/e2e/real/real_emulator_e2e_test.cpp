@@ -88,7 +88,7 @@ void PrintTo(const RealCase& c, std::ostream* out) { *out << c.name; }
 
 // The records a case lists, closed, and the run's pauses and deaths.
 void ExpectRecords(const RealCase& c, const TrackerStats& stats) {
-    EXPECT_EQ(stats.trackerState, kStateEnding);
+    EXPECT_EQ(stats.trackerState, TrackerState::Ending);
     EXPECT_EQ(stats.run.totals.pauses, c.pauses);
     EXPECT_EQ(stats.run.totals.deaths, c.deaths);
     ASSERT_EQ(stats.run.recordCount, static_cast<int32_t>(c.records.size()));
@@ -116,7 +116,7 @@ void SwitchesGroundTruth(const TrackerStats& stats) {
     }
     EXPECT_EQ(stats.run.totals.pauses, 3u);
     EXPECT_EQ(stats.run.totals.rings, 60u);
-    EXPECT_EQ(stats.trackerState, kStateLevelEnd);
+    EXPECT_EQ(stats.trackerState, TrackerState::LevelEnd);
 }
 
 // restart_after.txt, closed during its first frozen seconds and played to its
@@ -126,7 +126,7 @@ void ReloadGroundTruth(const TrackerStats& stats) {
     ExpectRecord(stats.run.records[0], {.levelIndex = 0, .minutes = 0, .seconds = 30, .centiseconds = 50.000004f,
         .counts = {.pauses = 1, .rings = 20}});
     EXPECT_EQ(stats.run.totals.pauses, 1u);
-    EXPECT_EQ(stats.trackerState, kStateLevelEnd);
+    EXPECT_EQ(stats.trackerState, TrackerState::LevelEnd);
 }
 
 // practice.txt: each case's records, from the ground truth in its comments.
