@@ -171,16 +171,14 @@ void BestsFrame(BestsState& state, BestsLoad* load, const TrackerStats& stats, L
         Keep(state, state.sinceStart);   // what was played meanwhile counts too
     }
     const int32_t closed = StoredRecordCount(stats);
-    if (stats.runNumber != state.trackerRun || closed < state.recordsTaken) {
-        state.trackerRun = stats.runNumber;
-        state.recordsTaken = 0;
+    if (StartsAnotherRun(state.taken, stats)) {
         state.runTaken = 0;
         state.partCount = 0;
     }
-    for (int32_t i = state.recordsTaken; i < closed; ++i) {
+    for (int32_t i = state.taken.count; i < closed; ++i) {
         if (stats.run.records[i].closed) TakeRecord(state, stats.run.records[i], log, now);
     }
-    state.recordsTaken = closed;
+    state.taken.count = closed;
     if (stats.trackerState == TrackerState::Ending && !state.runTaken) {
         state.runTaken = 1;
         const int64_t time = AdjustedTotalHundredths(stats);

@@ -57,8 +57,7 @@ struct BestsState {
     HistoryBests bests;          // the history's once loaded, merged with the attempts since
     HistoryBests sinceStart;     // the attempts taken since start-up
     uint8_t loaded;              // the history's bests are in
-    uint32_t trackerRun;         // the tracker's runNumber of the run being taken
-    int32_t recordsTaken;        // closed records of that run already taken
+    TakenRecords taken;          // closed records of the run being taken already compared
     uint8_t runTaken;            // its end has been compared
     int64_t partTime;            // a level left for a special stage: its time so far
     int64_t partFirst;           // the time up to its first special stage

@@ -28,7 +28,7 @@ bool DrawFrame(RenderContext& context) {
     }
     // Rows of the history go to the disk from here, never from the tracker thread.
     if (context.history != nullptr) {
-        HistoryFrame(*context.history, context.mainSnapshot->stats, *context.mainLog, ClockNow(),
+        HistoryFrame(*context.history, context.mainSnapshot->stats, *context.mainLog, ClockNow(), ClockLocalTime(),
                      timing.counterFrequency);
     }
     if (context.bests != nullptr) {

@@ -97,5 +97,6 @@ int RunProgram(int argc, char** argv) {
 
     RenderContext context{&screen, console.output, mainLog, mainSnapshot, shared, timing, history,
                           bests,   bestsLoad,      liveSplit};
-    RunRenderLoop(context);
+    RunRenderLoop(context);   // frames until the console is closed, which ends the process
+    return 0;
 }

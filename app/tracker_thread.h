@@ -24,7 +24,8 @@ struct SharedState;
 // told in the log (SayTimeline).
 void TrackerPass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log, FrameWatch& watch, uint64_t now);
 
-// Milliseconds the tracker sleeps after a pass: 6 while connected, 2400 otherwise.
+// Milliseconds the tracker sleeps after a pass: short enough while connected
+// to read every game frame more than once, long while it looks for the game.
 uint32_t PassSleepMs(bool attached, bool identified);
 
 // Called by the tracker thread after every pass (before Publish) with the

@@ -25,12 +25,12 @@ inline constexpr uint64_t kWorkRamOffsetInModule = 0x2A1060;
 
 // The window read on every pass: work RAM from kWindowFirstAddress to its end.
 inline constexpr uint32_t kWindowRamOffset = kWindowFirstAddress - kWorkRamFirstAddress;
-inline constexpr uint32_t kWindowSize = kWorkRamSize - kWindowRamOffset;   // 24576 bytes
+inline constexpr uint32_t kWindowSize = kWorkRamSize - kWindowRamOffset;   // bytes
 
 // The RAM signature (kVarSignature), as stored (bytes swapped in pairs):
 // "init", 0x00020000, "SEGA". Present while Sonic 2 runs.
-inline constexpr uint32_t kSignatureRamOffset = GameAddress(kVarSignature) - kWorkRamFirstAddress;   // 65500
-inline constexpr uint32_t kSignatureWindowOffset = GameAddress(kVarSignature) - kWindowFirstAddress;  // 24540
+inline constexpr uint32_t kSignatureRamOffset = GameAddress(kVarSignature) - kWorkRamFirstAddress;
+inline constexpr uint32_t kSignatureWindowOffset = GameAddress(kVarSignature) - kWindowFirstAddress;
 inline constexpr uint32_t kSignatureSize = GameWidth(kVarSignature);
 inline constexpr uint8_t kRamSignature[kSignatureSize] = {0x6E, 0x69, 0x74, 0x69, 0x02, 0x00,
                                                          0x00, 0x00, 0x45, 0x53, 0x41, 0x47};

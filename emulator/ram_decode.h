@@ -19,7 +19,6 @@
 // per variable of the game's table (the object ids as one entry, from the
 // first id to the last sampled one; the RAM signature compared at
 // identification), indexed by GameVariable.
-using WindowOffsetEntry = GameVariable;
 inline constexpr int kWindowOffsetCount = kGameVariableCount;
 
 inline constexpr uint32_t kWindowOffsetLimit = 65536;
@@ -32,8 +31,9 @@ struct WindowOffsetTable {
 // The table itself. Fixed for the life of the program.
 const WindowOffsetTable& WindowOffsets();
 
-// True when every entry is below 65536 and everything read from it lies inside
-// the RAM window. The decode's own table is checked with it at build time.
+// True when every entry is below kWindowOffsetLimit and everything read from
+// it lies inside the RAM window. The decode's own table is checked with it at
+// build time.
 constexpr bool WindowOffsetsInBounds(const WindowOffsetTable& table) {
     for (int i = 0; i < kWindowOffsetCount; ++i) {
         const uint32_t offset = table.offset[i];

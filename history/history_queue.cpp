@@ -53,20 +53,18 @@ bool Append(HistoryState& state, LogBuffer& log, uint64_t now, const HistoryFile
 
 int HistoryTake(HistoryState& state, const TrackerStats& stats, const LocalTime& now) {
     const int32_t closed = StoredRecordCount(stats);
-    if (stats.runNumber != state.trackerRun || closed < state.recordsTaken) {
-        state.trackerRun = stats.runNumber;
-        state.recordsTaken = 0;
+    if (StartsAnotherRun(state.taken, stats)) {
         state.summaryTaken = 0;
         state.runNumbered = 0;
     }
     int queued = 0;
-    for (int32_t i = state.recordsTaken; i < closed; ++i) {
+    for (int32_t i = state.taken.count; i < closed; ++i) {
         const LevelRecord& record = stats.run.records[i];
         if (!record.closed) continue;
         Enqueue(state, HistoryRow{now, 0, 0, record.levelIndex, LevelHundredths(record), record.counts});
         ++queued;
     }
-    state.recordsTaken = closed;
+    state.taken.count = closed;
     if (stats.trackerState == TrackerState::Ending && !state.summaryTaken) {
         state.summaryTaken = 1;
         Enqueue(state, HistoryRow{now, 0, 1, 0, AdjustedTotalHundredths(stats), stats.run.totals});
@@ -129,8 +127,8 @@ void HistoryWriteQueued(HistoryState& state, LogBuffer& log, uint64_t now, const
 }
 
 void HistoryFrame(HistoryState& state, const TrackerStats& stats, LogBuffer& log, uint64_t now,
-                  double counterFrequency) {
-    const int queued = HistoryTake(state, stats, ClockLocalTime());
+                  const LocalTime& localNow, double counterFrequency) {
+    const int queued = HistoryTake(state, stats, localNow);
     if (state.queueCount == 0 && state.rowsDropped == 0) return;
     const bool retryDue = !state.attempted ||
                           static_cast<double>(now - state.lastAttempt) / counterFrequency >= kHistoryRetrySeconds;

@@ -22,8 +22,7 @@ inline constexpr double kHistoryRetrySeconds = 10.0; // queued rows are also tri
 // The main thread's record of the history; allocated once, zero-filled.
 struct HistoryState {
     // What has been taken from the snapshots.
-    uint32_t trackerRun;         // the tracker's runNumber of the run being taken
-    int32_t recordsTaken;        // closed records of that run already queued
+    TakenRecords taken;          // closed records of the run being taken already queued
     uint8_t summaryTaken;        // its summary row is queued
     uint8_t runNumbered;         // that run has its number
     uint32_t runsNumbered;       // play-throughs given rows since the program started
@@ -66,6 +65,7 @@ void HistoryWriteQueued(HistoryState& state, LogBuffer& log, uint64_t now,
                         const HistoryFileApi& files = kPlatformFileApi);
 
 // The main thread's step after every collect: takes what the copy shows newly
-// closed and writes the queue when a row was taken or a retry is due.
+// closed, stamped `localNow`, and writes the queue when a row was taken or a
+// retry is due. `now` is in counter ticks.
 void HistoryFrame(HistoryState& state, const TrackerStats& stats, LogBuffer& log, uint64_t now,
-                  double counterFrequency);
+                  const LocalTime& localNow, double counterFrequency);

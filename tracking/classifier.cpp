@@ -261,21 +261,13 @@ void ClassifyTick(GameSnapshot& snapshot) {
 namespace {
 
 // A level is being played and its record is open: what a jump into the same
-// level leaves open.
+// level leaves open. Every state of playing a level but the transition into
+// the next one and the continue screen; "game starting" is a level's title
+// card, its record opened (or empty, after a reset).
 bool LevelRecordOpen(const TrackerStats& stats) {
-    if (stats.latches.levelClosed) return false;
-    switch (stats.trackerState) {
-        case TrackerState::GameStarting:   // a level's title card, its record opened (or empty, after a reset)
-        case TrackerState::PostDeathTransition:
-        case TrackerState::LevelActive:
-        case TrackerState::SpecialStage:
-        case TrackerState::Paused:
-        case TrackerState::Death:
-        case TrackerState::LevelEnd:
-            return true;
-        default:
-            return false;
-    }
+    const TrackerState state = stats.trackerState;
+    return !stats.latches.levelClosed && TrackingActive(state) && state != TrackerState::LevelTransition &&
+           state != TrackerState::ContinueScreen;
 }
 
 }  // namespace

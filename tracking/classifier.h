@@ -42,6 +42,7 @@ void ClassifyTick(GameSnapshot& snapshot);
 // (stateLoads), but not a reset.
 void TakeStateFromRam(GameSnapshot& snapshot);
 
-// Row of the level name table for the game's zone and act bytes: 0..20, where
-// 20 is the blank name for unknown zones and for acts that would index past it.
+// Row of the level name table for the game's zone and act bytes, where
+// kLevelIndexBlank is the blank name for unknown zones and for acts that would
+// index past it.
 uint32_t LevelIndexFor(uint32_t zone, uint32_t act);

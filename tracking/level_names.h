@@ -7,7 +7,7 @@
 
 #include "tracking/tracker_stats.h"
 
-inline constexpr int kLevelNameCount = kLevelIndexCount;  // level indexes 0..20
+inline constexpr int kLevelNameCount = kLevelIndexCount;  // every level index, the blank one included
 
 // The name as the history file writes it: "EH1", ... "SC", "WF", "DE"; "" for
 // the blank index. An index outside the table gives the blank name.

@@ -17,7 +17,7 @@
 
 inline constexpr int kLevelRecordCapacity = 21;   // records shown on the screen at most
 
-// Level indexes: rows of the level name table, 0..20.
+// Level indexes: rows of the level name table, 0 to kLevelIndexBlank.
 inline constexpr int kLevelIndexCount = 21;
 // Level index of the blank name: unknown zones and indexes past the table.
 inline constexpr uint32_t kLevelIndexBlank = 20;
@@ -131,9 +131,25 @@ struct TrackerStats {
     bool operator==(const TrackerStats&) const = default;
 };
 
-// The closed records the table holds: recordCount, kept within 0..21.
+// The closed records the table holds: recordCount, kept within 0 and
+// kLevelRecordCapacity.
 constexpr int32_t StoredRecordCount(const TrackerStats& stats) {
     return stats.run.recordCount < 0                      ? 0
            : stats.run.recordCount > kLevelRecordCapacity ? kLevelRecordCapacity
                                                           : stats.run.recordCount;
+}
+
+// What a reader of the snapshots on the main thread (the history, the bests)
+// has taken of a run's closed records, so that each is taken once.
+struct TakenRecords {
+    uint32_t run;                // the tracker's runNumber of the run being taken
+    int32_t count;               // closed records of that run already taken
+};
+
+// Starts `taken` over when `stats` hold another run than it: a new runNumber,
+// or fewer closed records than were taken. True when it did.
+constexpr bool StartsAnotherRun(TakenRecords& taken, const TrackerStats& stats) {
+    if (stats.runNumber == taken.run && StoredRecordCount(stats) >= taken.count) return false;
+    taken = TakenRecords{stats.runNumber, 0};
+    return true;
 }
