@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "tracking/game_snapshot.h"
+#include "tracking/timeline.h"
 #include "tracking/tracker_states.h"
 
 struct FrameCount {
@@ -23,9 +24,9 @@ struct FrameCount {
     uint64_t counted = 0;                // the tracker's own count, over all runs
 };
 
-// After a pass that decoded `snapshot`.
-inline void CountFrames(FrameCount& count, const GameSnapshot& snapshot) {
-    const uint32_t frame = snapshot.ram.globalFrame;
+// After a pass that decoded `snapshot`, or the read that `watch` holds.
+inline void CountFrames(FrameCount& count, const GameSnapshot& snapshot, const FrameWatch& watch) {
+    const uint32_t frame = watch.held ? watch.heldRam.globalFrame : snapshot.ram.globalFrame;
     if (count.sawFrame && frame > count.lastFrame) {
         const uint32_t skipped = frame - count.lastFrame - 1;
         count.skipped += skipped;
