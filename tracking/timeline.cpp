@@ -143,8 +143,9 @@ namespace {
 
 // A read that follows the last one taken, `previous`: play, fast-forward, a
 // look back or the start of a jump. With `mayHold`, a read two frames or more
-// ahead waits for the next: in a run-ahead burst the emulator shows the frames
-// ahead for a moment and then rests on the real frame again.
+// ahead waits for the next (in a run-ahead burst the emulator shows the frames
+// ahead for a moment and then rests on the real frame again), and so does a
+// new frame that may not be written far enough to classify.
 ReadKind Follow(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& previous, uint64_t now, bool mayHold) {
     const uint32_t frame = snapshot.ram.globalFrame;
     const double seconds = static_cast<double>(now - watch.stamp) / watch.counterFrequency;
