@@ -92,7 +92,7 @@ int TrackerThreadMain(SharedState* shared, PassObserver observer) {
         const uint64_t passStart = ClockNow();
         const bool connected = link->identified;
         TrackerPass(*link, *snapshot, *log, watch, passStart);
-        if (observer.afterPass != nullptr) observer.afterPass(observer.context, passStart, connected, *snapshot);
+        if (observer.afterPass != nullptr) observer.afterPass(observer.context, passStart, connected, *snapshot, watch);
         running = Publish(*shared, *snapshot, *log, link->attached, link->identified);
         ClockSleepMs(PassSleepMs(link->attached, link->identified));
     }

@@ -30,10 +30,12 @@ uint32_t PassSleepMs(bool attached, bool identified);
 
 // Called by the tracker thread after every pass (before Publish) with the
 // counter value taken at the start of that pass and whether the pass began
-// Connected, to time the passes or follow the game frame by frame. None when
-// afterPass is null, as the program starts the thread.
+// Connected, to time the passes or follow the game frame by frame (a read the
+// timeline holds is in `watch`, not yet in the snapshot). None when afterPass
+// is null, as the program starts the thread.
 struct PassObserver {
-    void (*afterPass)(void* context, uint64_t passStart, bool connected, const GameSnapshot& snapshot);
+    void (*afterPass)(void* context, uint64_t passStart, bool connected, const GameSnapshot& snapshot,
+                      const FrameWatch& watch);
     void* context;
 };
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "tracking/game_snapshot.h"
+#include "tracking/timeline.h"
 #include "tracking/tracker_states.h"
 
 struct FrameCount {
@@ -23,9 +24,17 @@ struct FrameCount {
     uint64_t counted = 0;                // the tracker's own count, over all runs
 };
 
+// The frame a pass saw: the one it decoded into `snapshot`, or the next frame
+// when it holds a read of it that may not be written far enough to classify
+// (not a read two frames or more ahead, which may be a run-ahead burst's).
+inline uint32_t FrameSeen(const GameSnapshot& snapshot, const FrameWatch& watch) {
+    const bool next = watch.held && watch.heldRam.globalFrame == watch.globalFrame + 1;
+    return next ? watch.heldRam.globalFrame : snapshot.ram.globalFrame;
+}
+
 // After a pass that decoded `snapshot`.
-inline void CountFrames(FrameCount& count, const GameSnapshot& snapshot) {
-    const uint32_t frame = snapshot.ram.globalFrame;
+inline void CountFrames(FrameCount& count, const GameSnapshot& snapshot, const FrameWatch& watch) {
+    const uint32_t frame = FrameSeen(snapshot, watch);
     if (count.sawFrame && frame > count.lastFrame) {
         const uint32_t skipped = frame - count.lastFrame - 1;
         count.skipped += skipped;

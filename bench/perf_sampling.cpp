@@ -132,7 +132,7 @@ void KeepIfLongest(PassTiming& timing, const GapDetail& detail) {
     if (detail.gap > slot->gap) *slot = detail;
 }
 
-void AfterPass(void* context, uint64_t passStart, bool connected, const GameSnapshot& snapshot) {
+void AfterPass(void* context, uint64_t passStart, bool connected, const GameSnapshot& snapshot, const FrameWatch& watch) {
     PassTiming& timing = *static_cast<PassTiming*>(context);
     const uint64_t passEnd = ClockNow();
     const uint64_t waitNs = RunQueueWaitNs(timing.schedstat);
@@ -157,7 +157,7 @@ void AfterPass(void* context, uint64_t passStart, bool connected, const GameSnap
     timing.previousEnd = passEnd;
     timing.previousWaitNs = waitNs;
     timing.previousSwitches = switches;
-    CountFrames(timing.frames, snapshot);
+    CountFrames(timing.frames, snapshot, watch);
 }
 
 // Milliseconds below which `share` of the gaps lie.
@@ -237,15 +237,17 @@ uint64_t StealTicks() {
 
 // The 6 ms tracker's hook: its thread keeps the precise sleep from its first
 // pass on, before its first sleep.
-void AfterPassPrecise(void* context, uint64_t passStart, bool connected, const GameSnapshot& snapshot) {
+void AfterPassPrecise(void* context, uint64_t passStart, bool connected, const GameSnapshot& snapshot,
+                      const FrameWatch& watch) {
     PassTiming& timing = *static_cast<PassTiming*>(context);
     if (timing.observed.fetch_add(1, std::memory_order_release) == 0) KeepPreciseSleep();
-    AfterPass(context, passStart, connected, snapshot);
+    AfterPass(context, passStart, connected, snapshot, watch);
 }
 
-void AfterPassTicked(void* context, uint64_t passStart, bool connected, const GameSnapshot& snapshot) {
+void AfterPassTicked(void* context, uint64_t passStart, bool connected, const GameSnapshot& snapshot,
+                     const FrameWatch& watch) {
     static_cast<PassTiming*>(context)->observed.fetch_add(1, std::memory_order_release);
-    AfterPass(context, passStart, connected, snapshot);
+    AfterPass(context, passStart, connected, snapshot, watch);
 }
 
 std::unique_ptr<PassTiming> NewPassTiming() {

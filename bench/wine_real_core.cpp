@@ -80,7 +80,7 @@ struct Sampling {
 // Milliseconds below which `share` of the gaps lie.
 double GapPercentile(const Sampling& sampling, double share) { return GapPercentileMs(sampling.buckets, Sampling::kBuckets, share); }
 
-void AfterPass(void* context, uint64_t passStart, bool connected, const GameSnapshot& snapshot) {
+void AfterPass(void* context, uint64_t passStart, bool connected, const GameSnapshot& snapshot, const FrameWatch& watch) {
     Sampling& sampling = *static_cast<Sampling*>(context);
     if (!connected) {
         sampling.previousStart = 0;
@@ -95,7 +95,7 @@ void AfterPass(void* context, uint64_t passStart, bool connected, const GameSnap
         ++sampling.buckets[std::min<uint64_t>(bucket, Sampling::kBuckets - 1)];
     }
     sampling.previousStart = passStart;
-    CountFrames(sampling.frames, snapshot);
+    CountFrames(sampling.frames, snapshot, watch);
 }
 
 int RunSampling(const std::string& cartridge, uint64_t frames) {

@@ -148,6 +148,7 @@ void EmulatorLinkReset(EmulatorLink& link, const ProcessApi& api) {
     link.attached = false;
     link.identified = false;
     link.clearedReads = 0;
+    link.copyReads = 0;
     link.api = &api;
     EmulatorConnection& connection = link.connection;
     connection.nameCount = kProgramFormCount < kEmulatorFormCapacity ? kProgramFormCount : kEmulatorFormCapacity;
@@ -293,10 +294,10 @@ void IdentifyGame(EmulatorLink& link, LogBuffer& log) {
 
 namespace {
 
-// A window of nothing but zeros: work RAM cleared.
-bool WindowCleared(const uint8_t* window, size_t size) {
+// Nothing but zeros: work RAM cleared.
+bool Cleared(const uint8_t* bytes, size_t size) {
     for (size_t i = 0; i < size; ++i) {
-        if (window[i] != 0) return false;
+        if (bytes[i] != 0) return false;
     }
     return true;
 }
@@ -313,17 +314,24 @@ ReadWindowResult ReadWindow(EmulatorLink& link, LogBuffer& log) {
     }
     if (SignatureMatches(connection.window + kSignatureWindowOffset)) {
         link.clearedReads = 0;
+        link.copyReads = 0;
         return ReadWindowResult::WindowGood;
     }
     // A state loaded into the core, or a reset of the console, clears work
     // RAM before the state's is copied in or the game starts again: a read in
-    // between finds nothing but zeros. The game is taken for gone only when
-    // the RAM stays cleared.
-    if (link.clearedReads < kClearedReadsMax && WindowCleared(connection.window, connection.windowSize)) {
-        ++link.clearedReads;
-        return ReadWindowResult::RamCleared;
+    // between finds nothing but zeros, and a read during the copy finds the
+    // end of RAM, where the signature is, still cleared. The game is taken for
+    // gone only when the RAM stays so.
+    if (Cleared(connection.window + kSignatureWindowOffset, kSignatureSize)) {
+        const bool all = Cleared(connection.window, connection.windowSize);
+        uint32_t& reads = all ? link.clearedReads : link.copyReads;
+        if (reads < (all ? kClearedReadsMax : kCopyReadsMax)) {
+            ++reads;
+            return ReadWindowResult::RamCleared;
+        }
     }
     link.clearedReads = 0;
+    link.copyReads = 0;
     LogAppend(log, ClockNow(), "Unknown checksum at end of RAM");
     return ReadWindowResult::SignatureMismatch;
 }
@@ -338,4 +346,6 @@ void Disconnect(EmulatorLink& link) {
     CloseProcess(link);
     link.attached = false;
     link.identified = false;
+    link.clearedReads = 0;
+    link.copyReads = 0;
 }

@@ -77,6 +77,7 @@ struct EmulatorLink {
     bool attached;            // the process is open and the core module was found
     bool identified;          // the game is identified and the RAM window set up
     uint32_t clearedReads;    // windows in a row found cleared to zeros
+    uint32_t copyReads;       // windows in a row found with the signature cleared, the rest not
     AttachScratch scratch;
 };
 
@@ -84,6 +85,10 @@ struct EmulatorLink {
 // the console reset) before the game is taken for gone: about a second of
 // passes.
 inline constexpr uint32_t kClearedReadsMax = 160;
+// Windows in a row that may be found with the signature cleared and RAM below
+// it not (a state's RAM being copied in, from the bottom up) before the game is
+// taken for gone. The copy takes microseconds: a read racing it is alone.
+inline constexpr uint32_t kCopyReadsMax = 2;
 
 enum class ReadWindowResult { ReadFailed, SignatureMismatch, RamCleared, WindowGood };
 

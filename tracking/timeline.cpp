@@ -121,12 +121,20 @@ bool MayBeUnfinished(const RamMirror& taken, const RamMirror& now, const Tracker
     return levelMoved != timerMoved && stats.trackerState == TrackerState::LevelActive && stats.latches.levelEndTicks == 0;
 }
 
-// A read of the frame taken with the timer moved and the level frame counter
-// not: the next frame's vertical blank, before its step of the global frame
-// counter. Ignored: the read of the next frame sees the step.
-bool NextFrameBegun(const RamMirror& taken, const RamMirror& now) {
-    return now.gameMode == kModeLevel && now.globalFrame == taken.globalFrame &&
-           now.timerFrame != taken.timerFrame && now.levelFrame == taken.levelFrame;
+// The levels whose vertical blank leaves the timer to the water line (the game
+// sets its water flag for them): Chemical Plant 2, Aquatic Ruin, Hidden Palace.
+bool TimerAtWaterLine(const RamMirror& ram) {
+    constexpr uint32_t kChemicalPlant = 13, kAquaticRuin = 15, kHiddenPalace = 8;
+    return (ram.zone == kChemicalPlant && ram.act == 1) || ram.zone == kAquaticRuin || ram.zone == kHiddenPalace;
+}
+
+// A read of the same frame as `before` with the timer moved and the level frame
+// counter not, outside a level with water: the next frame's vertical blank,
+// before its step of the global frame counter. Ignored: the read of the next
+// frame sees the step.
+bool NextFrameBegun(const RamMirror& before, const RamMirror& now) {
+    return now.gameMode == kModeLevel && !TimerAtWaterLine(now) && now.globalFrame == before.globalFrame &&
+           now.timerFrame != before.timerFrame && now.levelFrame == before.levelFrame;
 }
 
 }  // namespace
@@ -135,8 +143,9 @@ namespace {
 
 // A read that follows the last one taken, `previous`: play, fast-forward, a
 // look back or the start of a jump. With `mayHold`, a read two frames or more
-// ahead waits for the next: in a run-ahead burst the emulator shows the frames
-// ahead for a moment and then rests on the real frame again.
+// ahead waits for the next (in a run-ahead burst the emulator shows the frames
+// ahead for a moment and then rests on the real frame again), and so does a
+// new frame that may not be written far enough to classify.
 ReadKind Follow(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& previous, uint64_t now, bool mayHold) {
     const uint32_t frame = snapshot.ram.globalFrame;
     const double seconds = static_cast<double>(now - watch.stamp) / watch.counterFrequency;
@@ -207,8 +216,12 @@ ReadKind TrackRead(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& p
     if (watch.jumpPending) return WatchJump(watch, snapshot, now);
     if (!watch.held) return Follow(watch, snapshot, previous, now, true);
 
-    watch.held = 0;
     const uint32_t heldFrame = watch.heldRam.globalFrame;
+    if (snapshot.ram.globalFrame == heldFrame && watch.heldUnfinished && NextFrameBegun(watch.heldRam, snapshot.ram)) {
+        snapshot.ram = previous;   // the read held stands for its frame
+        return ReadKind::Unfinished;
+    }
+    watch.held = 0;
     if (snapshot.ram.globalFrame > heldFrame || (snapshot.ram.globalFrame == heldFrame && !watch.heldUnfinished)) {
         // The game was there (the tracker was held up, or the emulator
         // fast-forwards, or the frame held was a lag frame): the read held is

@@ -57,9 +57,12 @@ struct Emulator {
             Pass();
         }
     }
+    // The signature cleared, and the passes that take it for a state's RAM
+    // being copied in made: the next pass finds the game gone.
     void SignatureGone() {
         std::memset(system.regions.back().bytes.data() + kWorkRamOffsetInModule + kSignatureRamOffset, 0,
                     kSignatureSize);
+        for (uint32_t i = 0; i < kCopyReadsMax; ++i) Pass();
     }
 };
 

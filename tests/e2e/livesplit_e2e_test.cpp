@@ -26,7 +26,7 @@ using namespace std::chrono_literals;
 struct Closes {
     int32_t seen = 0;
     std::vector<uint64_t> stamps;
-    static void AfterPass(void* context, uint64_t passStart, bool, const GameSnapshot& snapshot) {
+    static void AfterPass(void* context, uint64_t passStart, bool, const GameSnapshot& snapshot, const FrameWatch&) {
         for (auto& c = *static_cast<Closes*>(context); c.seen < snapshot.stats.run.recordCount; ++c.seen)
             if (!snapshot.stats.run.records[c.seen].specialStage) c.stamps.push_back(passStart);
     }

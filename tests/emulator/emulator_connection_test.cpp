@@ -430,6 +430,16 @@ TEST(ReadWindow, SignatureGoneIsAMismatch) {
     EXPECT_EQ(ReadWindow(*h.tracker, *h.log), ReadWindowResult::SignatureMismatch);
     EXPECT_EQ(h.TakeMessages(), Messages{"Unknown checksum at end of RAM"});
 
+    // The signature cleared and RAM below it not: a state's RAM copied in from
+    // the bottom up, or the menu: passed over for a read or two, then a mismatch.
+    std::memset(h.CoreRam() + kSignatureRamOffset, 0, kSignatureSize);
+    h.CoreRam()[kSignatureRamOffset - 1] = 0x4D;
+    for (uint32_t pass = 0; pass < kCopyReadsMax; ++pass) {
+        ASSERT_EQ(ReadWindow(*h.tracker, *h.log), ReadWindowResult::RamCleared) << pass;
+    }
+    EXPECT_EQ(ReadWindow(*h.tracker, *h.log), ReadWindowResult::SignatureMismatch);
+    EXPECT_EQ(h.TakeMessages(), Messages{"Unknown checksum at end of RAM"});
+
     // Cleared to zeros (a state being loaded): passed over for a while, then a mismatch.
     std::memset(h.CoreRam(), 0, kWorkRamSize);
     for (uint32_t pass = 0; pass < kClearedReadsMax; ++pass) {

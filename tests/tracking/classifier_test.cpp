@@ -103,12 +103,14 @@ TEST(ClassifyTick, LagCountsOnlyNewFramesOnWhichBothLevelCountersStoodStill) {
 TEST(TrackRead, ReadsRacingTheGamesWritesOfAFrameSeeOneActiveFrame) {
     for (const bool water : {false, true}) {
         TickBuilder play;
-        play.StartGame().Read().P1Spindash(1, 0x800).ActiveFrame().Read();
+        play.StartGame(water ? 15 : 0, 0).Read().P1Spindash(1, 0x800).ActiveFrame().Read();
         if (!water) ++play.game.timerFrame, play.Read();
         play.LagFrame().Read();
         ++play.game.levelFrame, play.P1Spindash(0, 0x800).Read();
         if (water) ++play.game.timerFrame, play.Read();
-        play.Read().LagFrame().Read(3).ActiveFrame().Read();
+        play.Read().LagFrame().Read(3);
+        if (!water) ++play.game.timerFrame, play.Read();   // the next frame begun on a lag frame
+        play.ActiveFrame().Read();
         EXPECT_EQ(play.stats().run.totals.lagFrames, 1u) << water;
         EXPECT_EQ(play.stats().run.totals.perfectSpindashes, 1u) << water;
         EXPECT_EQ(play.state(), 4u) << water;

@@ -211,9 +211,10 @@ std::string LoadAverage() {
 // go unseen; a failure says how many frames that was.
 std::atomic<uint64_t> g_unseenFrames{0};
 
-void CountUnseenFrames(void*, uint64_t, bool connected, const GameSnapshot& snapshot) {
+void CountUnseenFrames(void*, uint64_t, bool connected, const GameSnapshot& snapshot, const FrameWatch& watch) {
     static thread_local uint32_t last = 0;
-    const uint32_t frame = snapshot.ram.globalFrame;
+    const bool next = watch.held && watch.heldRam.globalFrame == watch.globalFrame + 1;   // a frame held, not one ahead
+    const uint32_t frame = next ? watch.heldRam.globalFrame : snapshot.ram.globalFrame;
     if (connected && last != 0 && frame > last + 1 && frame - last < 1000) g_unseenFrames += frame - last - 1;
     last = connected ? frame : 0;
 }
