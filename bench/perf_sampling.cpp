@@ -331,7 +331,7 @@ int ReportTracker(const TrackerStats& stats, PassTiming& timing, const SamplingS
 bool RunAheadOn(const RetroArch& retroarch, const SamplingOptions& options) {
     const bool refused = retroarch.LogTail(1 << 22).find("Run-Ahead unavailable") != std::string::npos;
     const bool seen = options.secondInstance ? retroarch.CoreCopies() == 2
-                                             : retroarch.SeesCounterStepBack(std::chrono::seconds(3));
+                                             : retroarch.SeesCounterStepBack(std::chrono::seconds(10));
     if (refused || !seen) {
         std::fprintf(stderr, "RetroArch does not run ahead%s\n%s", refused ? "" : " (not seen in its memory)",
                      retroarch.LogTail().c_str());

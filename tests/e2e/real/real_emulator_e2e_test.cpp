@@ -292,7 +292,7 @@ TEST_P(RealEmulator, Plays) {
     if (c.runAhead > 0 && c.secondInstance) {
         EXPECT_EQ(retroarch.CoreCopies(), 2u) << retroarch.LogTail();
     } else if (c.runAhead > 0) {
-        EXPECT_TRUE(retroarch.SeesCounterStepBack(3s)) << retroarch.LogTail();
+        EXPECT_TRUE(retroarch.SeesCounterStepBack(10s)) << retroarch.LogTail();
     }
     for (const Step& step : c.steps) {
         SCOPED_TRACE(std::string(step.command) + " at say line " + std::to_string(step.say));
