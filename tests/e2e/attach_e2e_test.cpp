@@ -143,6 +143,8 @@ TEST_F(Emulator, EndedEmulatorWaitingForItsParentIsSkipped) {
     ASSERT_TRUE(ended.Start({}));
     ended.KillLeavingUnreaped();
     ASSERT_TRUE(standin.Start({}));
+    // Without a scenario the game's state is in its RAM once it says "done".
+    ASSERT_TRUE(standin.WaitForLine("done", 10s));
     auto scanner = std::make_unique<EmulatorLink>();
     auto log = std::make_unique<LogBuffer>();
     EmulatorLinkReset(*scanner, kPlatformProcessApi);
@@ -163,6 +165,7 @@ TEST_F(Emulator, FilesReplacedWhileRunning) {
     std::filesystem::copy_file(StandinPath("retroarch.exe"), program);
     std::filesystem::copy_file(StandinPath("genesis_plus_gx_libretro.dll"), core);
     ASSERT_TRUE(standin.StartProgram(program, {}));
+    ASSERT_TRUE(standin.WaitForLine("done", 10s));
     for (const std::string& file : {program, core}) {
         ASSERT_TRUE(MoveAsideWhileRunning(file)) << file;
         std::filesystem::copy_file(StandinPath(file == program ? "retroarch.exe" : "genesis_plus_gx_libretro.dll"),
