@@ -9,7 +9,6 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include "app/livesplit.h"
@@ -32,81 +31,93 @@ struct Closes {
     }
 };
 
-class LiveSplitServer : public StandinTest {};
+// With `fault` the server stops reading at the first level's close and goes away 2 s later; with `late`
+// the link looks for it on another port until 2 s into the run, after the game's start.
+struct ServerCase {
+    const char* name;
+    std::string scenario;
+    bool fault;
+    bool late;
+};
+void PrintTo(const ServerCase& row, std::ostream* out) { *out << row.name; }
 
-TEST_F(LiveSplitServer, OneSplitPerLevelAtTheScreensTotalWhateverTheServerDoes) {
+class LiveSplitServer : public StandinTest, public ::testing::WithParamInterface<ServerCase> {};
+
+TEST_P(LiveSplitServer, OneSplitPerLevelAtTheScreensTotal) {
     std::vector<double> latencies;   // ms from the pass that closed a level to its split at the server
-    // With `fault` the server stops reading at the first level's close and goes away 2 s later; with
-    // `late` the link looks for it on another port until 2 s into the run, after the game's start.
-    for (const auto& [scenario, fault, late] : std::vector<std::tuple<std::string, bool, bool>>{
-             {"playthrough.txt", false, false}, {"playthrough.txt", true, false}, {"playthrough.txt", false, true},
-             {"every_level.txt", false, false}}) {
-        SCOPED_TRACE(scenario + (fault ? ", the server stops reading, then goes away" : late ? ", late" : ""));
-        FakeLiveSplit server;
-        ASSERT_TRUE(server.Start());
-        // The statistics are compared where every frame must be seen: at the functional pace.
-        const std::string path = ScenarioPath(scenario.c_str());
-        ASSERT_TRUE(standin.Start(fault ? std::vector<std::string>{"--fps", kFunctionalFps, path} : std::vector{path}));
-        Closes closes;
-        TrackerRun tracker;
-        tracker.Start(PassObserver{&Closes::AfterPass, &closes});
-        auto link = std::make_unique<LiveSplitLink>();
-        auto log = std::make_unique<LogBuffer>();
-        LiveSplitLinkInit(*link, "127.0.0.1", late ? 1 : server.port());
-        const double frequency = static_cast<double>(ClockFrequency());
-        std::vector<std::string> atCloses;   // the screen's adjusted total in each frame that saw a level close
-        int32_t recordsSeen = 0, framesSinceFirstClose = 0;
-        uint32_t lastFrame = 0;
-        double longestFrame = 0;   // seconds of the longest LiveSplitFrame
-        for (int frame = 0; frame < 600 && (lastFrame == 0 || tracker.snapshot().ram.globalFrame != lastFrame);
-             ++frame) {
-            tracker.Poll();
-            const uint64_t start = ClockNow();
-            LiveSplitFrame(*link, tracker.snapshot(), *log, start, frequency);
-            longestFrame = std::max(longestFrame, static_cast<double>(ClockNow() - start) / frequency);
-            const TrackerStats& stats = tracker.snapshot().stats;
-            for (char line[kLiveSplitLineSize]; recordsSeen < stats.run.recordCount; ++recordsSeen) {
-                const LiveSplitCommand time{LiveSplitCommandKind::SetGameTime, AdjustedTotalHundredths(stats)};
-                const size_t length = FormatLiveSplitCommand(time, line, sizeof line);
-                if (!stats.run.records[recordsSeen].specialStage) atCloses.push_back(std::string(line, length - 2));
-            }
-            if (fault && !atCloses.empty() && ++framesSinceFirstClose == 1) server.StopReading();
-            if (fault && framesSinceFirstClose == 10) server.GoAway();
-            if (frame == 10) link->port = server.port();
-            if (lastFrame == 0) lastFrame = standin.WaitForDone(10ms);
-            std::this_thread::sleep_for(200ms);
+    const std::string& scenario = GetParam().scenario;
+    const bool fault = GetParam().fault, late = GetParam().late;
+    FakeLiveSplit server;
+    ASSERT_TRUE(server.Start());
+    // The statistics are compared where every frame must be seen: at the functional pace.
+    const std::string path = ScenarioPath(scenario.c_str());
+    ASSERT_TRUE(standin.Start(fault ? std::vector<std::string>{"--fps", kFunctionalFps, path} : std::vector{path}));
+    Closes closes;
+    TrackerRun tracker;
+    tracker.Start(PassObserver{&Closes::AfterPass, &closes});
+    auto link = std::make_unique<LiveSplitLink>();
+    auto log = std::make_unique<LogBuffer>();
+    LiveSplitLinkInit(*link, "127.0.0.1", late ? 1 : server.port());
+    const double frequency = static_cast<double>(ClockFrequency());
+    std::vector<std::string> atCloses;   // the screen's adjusted total in each frame that saw a level close
+    int32_t recordsSeen = 0, framesSinceFirstClose = 0;
+    uint32_t lastFrame = 0;
+    double longestFrame = 0;   // seconds of the longest LiveSplitFrame
+    for (int frame = 0; frame < 600 && (lastFrame == 0 || tracker.snapshot().ram.globalFrame != lastFrame);
+         ++frame) {
+        tracker.Poll();
+        const uint64_t start = ClockNow();
+        LiveSplitFrame(*link, tracker.snapshot(), *log, start, frequency);
+        longestFrame = std::max(longestFrame, static_cast<double>(ClockNow() - start) / frequency);
+        const TrackerStats& stats = tracker.snapshot().stats;
+        for (char line[kLiveSplitLineSize]; recordsSeen < stats.run.recordCount; ++recordsSeen) {
+            const LiveSplitCommand time{LiveSplitCommandKind::SetGameTime, AdjustedTotalHundredths(stats)};
+            const size_t length = FormatLiveSplitCommand(time, line, sizeof line);
+            if (!stats.run.records[recordsSeen].specialStage) atCloses.push_back(std::string(line, length - 2));
         }
-        tracker.Stop();
-        EXPECT_LT(longestFrame, 0.05) << "a frame never waits on the server (a busy machine may delay one a little)";
-        if (fault) {
-            ExpectPlayThroughGroundTruth(tracker.snapshot().stats);
-            continue;
-        }
-        const auto lines = server.Lines();
-        ASSERT_GE(lines.size(), 5u);
-        EXPECT_EQ(lines[0].text + "|" + lines[1].text + "|" + lines[2].text + "|" + lines[3].text.substr(0, 12),
-                  "alwayspausegametime|reset|starttimer|setgametime ");
-        if (!late) {
-            EXPECT_EQ(lines[3].text, "setgametime 0:00:00.00");
-        }
-        std::vector<std::string> beforeSplits;
-        for (size_t i = 1; i < lines.size(); ++i) {
-            if (lines[i].text != "split") continue;
-            beforeSplits.push_back(lines[i - 1].text);
-            if (beforeSplits.size() > closes.stamps.size()) continue;
-            const uint64_t closed = closes.stamps[beforeSplits.size() - 1];
-            latencies.push_back(static_cast<double>(lines[i].stamp - closed) / frequency * 1000);
-        }
-        EXPECT_EQ(beforeSplits, atCloses) << "the time of each split is the screen's total at the close";
-        EXPECT_EQ(closes.stamps.size(), scenario == "every_level.txt" ? 20u : 2u);
-        if (scenario == "playthrough.txt") {
-            EXPECT_EQ(atCloses, (std::vector<std::string>{"setgametime 0:00:45.50", "setgametime 0:02:33.73"}));
-        }
+        if (fault && !atCloses.empty() && ++framesSinceFirstClose == 1) server.StopReading();
+        if (fault && framesSinceFirstClose == 10) server.GoAway();
+        if (frame == 10) link->port = server.port();
+        if (lastFrame == 0) lastFrame = standin.WaitForDone(10ms);
+        std::this_thread::sleep_for(200ms);
+    }
+    tracker.Stop();
+    EXPECT_LT(longestFrame, 0.05) << "a frame never waits on the server (a busy machine may delay one a little)";
+    if (fault) {
+        ExpectPlayThroughGroundTruth(tracker.snapshot().stats);
+        return;
+    }
+    const auto lines = server.Lines();
+    ASSERT_GE(lines.size(), 5u);
+    EXPECT_EQ(lines[0].text + "|" + lines[1].text + "|" + lines[2].text + "|" + lines[3].text.substr(0, 12),
+              "alwayspausegametime|reset|starttimer|setgametime ");
+    if (!late) {
+        EXPECT_EQ(lines[3].text, "setgametime 0:00:00.00");
+    }
+    std::vector<std::string> beforeSplits;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        if (lines[i].text != "split") continue;
+        beforeSplits.push_back(lines[i - 1].text);
+        if (beforeSplits.size() > closes.stamps.size()) continue;
+        const uint64_t closed = closes.stamps[beforeSplits.size() - 1];
+        latencies.push_back(static_cast<double>(lines[i].stamp - closed) / frequency * 1000);
+    }
+    EXPECT_EQ(beforeSplits, atCloses) << "the time of each split is the screen's total at the close";
+    EXPECT_EQ(closes.stamps.size(), scenario == "every_level.txt" ? 20u : 2u);
+    if (scenario == "playthrough.txt") {
+        EXPECT_EQ(atCloses, (std::vector<std::string>{"setgametime 0:00:45.50", "setgametime 0:02:33.73"}));
     }
     std::sort(latencies.begin(), latencies.end());
     if (!latencies.empty())
         std::printf("close to split on the loopback at 5 Hz: median %.1f ms, 99th percentile %.1f ms, %zu splits\n",
                     latencies[latencies.size() / 2], latencies[latencies.size() * 99 / 100], latencies.size());
 }
+
+INSTANTIATE_TEST_SUITE_P(WhateverTheServerDoes, LiveSplitServer,
+                         ::testing::Values(ServerCase{"Listening", "playthrough.txt", false, false},
+                                           ServerCase{"StopsReadingThenGoesAway", "playthrough.txt", true, false},
+                                           ServerCase{"StartedLate", "playthrough.txt", false, true},
+                                           ServerCase{"EveryLevel", "every_level.txt", false, false}),
+                         [](const ::testing::TestParamInfo<ServerCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

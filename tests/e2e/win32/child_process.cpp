@@ -301,7 +301,16 @@ bool RunShell(const std::string& command, std::string* output) {
     return exitStatus == 0;
 }
 
-std::string ProcessUniqueName(const char* prefix) { return prefix + std::to_string(GetCurrentProcessId()); }
+// The process ID and the moment the name was first asked for: tests side by
+// side under Wine, each with a wineserver of its own, get the same IDs.
+std::string ProcessUniqueName(const char* prefix) {
+    static const std::string unique = [] {
+        LARGE_INTEGER now{};
+        QueryPerformanceCounter(&now);
+        return std::to_string(GetCurrentProcessId()) + "-" + std::to_string(now.QuadPart);
+    }();
+    return prefix + unique;
+}
 
 std::string ProgramWithDataIn(const std::string& program, const std::string& folder, std::string* dataFolder) {
     const size_t slash = program.find_last_of("/\\");

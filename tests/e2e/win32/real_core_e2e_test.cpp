@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <cctype>
 #include <chrono>
 #include <iterator>
 #include <cstdlib>
@@ -212,19 +213,37 @@ void PlayCase(const Case& test, const std::string& core, const std::string& cart
     EXPECT_TRUE(same) << "the log:\n" << shown << "last screen:\n" << screen;
 }
 
-// One test, so that a machine without the core or the cartridges skips it
-// with one line.
-TEST(RealCore, TracksEachCartridgeToItsGroundTruth) {
+void PrintTo(const Case& test, std::ostream* out) { *out << test.name; }
+
+// A test name for a case: its words, each with a capital.
+std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
+    std::string name;
+    bool wordStart = true;
+    for (const char* c = info.param.name; *c != '\0'; ++c) {
+        if (!std::isalnum(static_cast<unsigned char>(*c))) {
+            wordStart = true;
+        } else {
+            name += wordStart ? static_cast<char>(std::toupper(static_cast<unsigned char>(*c))) : *c;
+            wordStart = false;
+        }
+    }
+    return name;
+}
+
+class RealCore : public ::testing::TestWithParam<Case> {};
+
+// Each case is a test of its own, so that the cases run side by side where the
+// end-to-end tests can; a machine without the core or the cartridges skips
+// them, naming what is missing.
+TEST_P(RealCore, TracksTheCartridgeToItsGroundTruth) {
     const std::string core = RINGWATCH_REAL_CORE_DLL;
     const std::string cartridges = std::string(RINGWATCH_TESTROM_DIR) + "/";
     std::string missing = !FileExists(core) ? core + " (bash scripts/build-core.sh windows; RINGWATCH_CORE_TARBALL "
                                                      "names the core's source)"
                                             : std::string();
-    for (const Case& test : kCases) {
-        for (const Play& play : test.plays) {
-            if (missing.empty() && !FileExists(cartridges + play.cartridge)) {
-                missing = cartridges + play.cartridge + " (cmake --build --preset linux --target testroms)";
-            }
+    for (const Play& play : GetParam().plays) {
+        if (missing.empty() && !FileExists(cartridges + play.cartridge)) {
+            missing = cartridges + play.cartridge + " (cmake --build --preset linux --target testroms)";
         }
     }
     if (!missing.empty()) {
@@ -233,12 +252,11 @@ TEST(RealCore, TracksEachCartridgeToItsGroundTruth) {
         GTEST_SKIP() << "real-core tests skipped: missing " << missing;
     }
     if (!Terminal::Available()) GTEST_SKIP() << "tmux is not installed";
-    for (const Case& test : kCases) {
-        SCOPED_TRACE(test.name);
-        std::string others = WaitForNoForeignEmulators(120s);
-        ASSERT_TRUE(others.empty()) << "another retroarch.exe is running:\n" << others;
-        PlayCase(test, core, cartridges);
-    }
+    std::string others = WaitForNoForeignEmulators(120s);
+    ASSERT_TRUE(others.empty()) << "another retroarch.exe is running:\n" << others;
+    PlayCase(GetParam(), core, cartridges);
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, RealCore, ::testing::ValuesIn(kCases), CaseName);
 
 }  // namespace
