@@ -32,7 +32,9 @@ timed layers bash scripts/check_includes.sh
 # at 15 frames a second, so that only a stall of several frames of the game's
 # own pace could hide a frame, and they wait for the emulator's frame counter
 # or its output, never for a fixed time. What happens at the game's own 60
-# frames a second is measured by the benchmarks (scripts/perf.sh).
+# frames a second is measured by the benchmarks (scripts/perf.sh). A preset's
+# tests run side by side (tests/CMakeLists.txt: how the end-to-end tests each
+# see only their own processes).
 
 configure_and_build() {  # configure_and_build PRESET
   cmake --preset "$1"
@@ -43,7 +45,7 @@ for preset in linux asan tsan; do
   echo "== $preset"
   timed "$preset build" configure_and_build "$preset"
   if [ "$preset" = linux ]; then
-    # With the real-emulator tests (RealEmulator), whose core the build made
+    # With the real-emulator tests (label "real"), whose core the build made
     # from RINGWATCH_CORE_TARBALL: without it they are skipped, but with
     # CI=true the build and the test fail instead.
     timed "$preset tests" ctest --preset "$preset"
