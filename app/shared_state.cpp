@@ -1,15 +1,15 @@
 #include "app/shared_state.h"
 
-#include <cstring>
-
 bool Publish(SharedState& shared, const GameSnapshot& trackerSnapshot, LogBuffer& trackerLog,
              bool attached, bool identified) {
     std::lock_guard<std::mutex> guard(shared.lock);
     *shared.sharedSnapshot = trackerSnapshot;
     if (trackerLog.count > 0) {
-        std::memcpy(shared.sharedLog, &trackerLog, sizeof(LogBuffer));
+        // A batch the main thread has not collected yet stays: the new one goes
+        // behind it. The tracker publishes every few milliseconds and the main
+        // thread collects once a frame, so replacing it would lose messages.
         int32_t sequence = trackerLog.sequence;
-        LogClear(trackerLog);
+        LogMerge(*shared.sharedLog, trackerLog);
         trackerLog.sequence = sequence;
     }
     shared.ready = attached && identified;

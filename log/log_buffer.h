@@ -33,9 +33,10 @@ void LogAppend(LogBuffer& log, uint64_t now, const char* format, ...)
 #endif
     ;
 
-// Moves a batch from the shared log behind the main log's entries (keeping
-// their stamps and numbers) and clears the shared log. Entries that do not fit
-// in the main log are dropped, oldest kept, as LogAppend does.
+// Moves a batch behind another log's entries (keeping their stamps and
+// numbers) and clears the batch's log, header included: the tracker's log
+// into the shared log, the shared log into the main log. Entries that do not
+// fit are dropped, oldest kept, as LogAppend does.
 void LogMerge(LogBuffer& mainLog, LogBuffer& sharedLog);
 
 // Drops entries from the front while they are 20 s old or older, stopping at
