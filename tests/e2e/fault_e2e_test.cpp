@@ -98,14 +98,17 @@ class Faults : public StandinTest {
     }
 };
 
-// The emulator killed while connected and started again, 50 times. Each time
+// The emulator killed while connected and started again, 20 times. Each time
 // the tracker lets go at its next read, attaches again after one retry period
 // (no header scan: the emulator started again holds no header copy at all),
 // and carries the run on: each new emulator shows one life fewer, so the
-// first read of every connection counts exactly one death. Descriptors and
-// resident memory stay flat.
-TEST_F(Faults, KilledAndStartedAgainFiftyTimes) {
-    constexpr int kCycles = 50;
+// first read of every connection counts exactly one death. Descriptors stay
+// the same from the first reconnection on; resident memory, measured from the
+// fifth, may grow by less than 6 KiB a reconnection (this test's own list of
+// messages takes under 1 KiB a cycle; 8 KiB kept on every attach fails it).
+TEST_F(Faults, KilledAndStartedAgainTwentyTimes) {
+    constexpr int kCycles = 20;
+    constexpr double kGrowthPerReconnectKib = 6.0;
     ScratchDirectory scratch;
     // The level, frozen at the death count the test expects; the game's
     // clocks run on, so every pass decodes a new frame.
@@ -165,7 +168,7 @@ TEST_F(Faults, KilledAndStartedAgainFiftyTimes) {
                 kCycles, descriptors, residentAtStart / 1024.0, residentAtEnd / 1024.0, kCycles, growthKib, slowest);
     RecordProperty("resident_growth_kib", std::to_string(growthKib));
     if (!kSanitizerBuild) {
-        EXPECT_LT(growthKib, 512.0) << "resident memory grows with the cycles";
+        EXPECT_LT(growthKib, kGrowthPerReconnectKib * (kCycles - 5)) << "resident memory grows with the cycles";
     }
 }
 
