@@ -20,7 +20,8 @@ struct SharedState {
 
 // Tracker thread, end of every pass: copies the snapshot, hands over the
 // pass's messages (behind any batch not yet collected, as far as the shared
-// log has room; the tracker log keeps its number series), sets ready = attached && identified. Returns `running`.
+// log has room; the tracker log keeps its number series), sets
+// ready = attached && identified. Returns `running`.
 // The caller sleeps afterwards (PassSleepMs, app/tracker_thread.h).
 bool Publish(SharedState& shared, const GameSnapshot& trackerSnapshot, LogBuffer& trackerLog,
              bool attached, bool identified);
