@@ -61,4 +61,6 @@ struct RamMirror {
     uint32_t p2Pressed;           // the same for controller 2
     uint8_t pauseFlag;            // game paused
     uint8_t debugFlag;            // the game's debug mode is on
+
+    bool operator==(const RamMirror&) const = default;
 };

@@ -35,13 +35,14 @@ bool StartPressPending(const RamMirror& ram) {
 }
 
 // The lag, active and level-end steps of a new frame. `stillIsLag`: whether a
-// frame on which neither level counter moved is a lag frame.
-void FrameProgress(GameSnapshot& snapshot, bool stillIsLag) {
+// frame on which neither level counter moved is a lag frame; `timerStepDue`:
+// the frame's timer step is still to come (ClassifyTick).
+void FrameProgress(GameSnapshot& snapshot, bool stillIsLag, bool timerStepDue) {
     TrackerStats& stats = snapshot.stats;
     const RamMirror& ram = snapshot.ram;
 
     const bool levelFrameMoved = ram.levelFrame != ram.levelFramePrev;
-    const bool timerMoved = ram.timerFrame != ram.timerFramePrev;
+    const bool timerMoved = ram.timerFrame != ram.timerFramePrev || timerStepDue;
     if (!levelFrameMoved && !timerMoved) {
         if (stillIsLag) ++stats.run.totals.lagFrames;  // the console showed a frame the game did not finish
         return;
@@ -67,7 +68,7 @@ void FrameProgress(GameSnapshot& snapshot, bool stillIsLag) {
 
 // The pause, lag, active and level-end steps of a level pass, up to the death
 // check.
-void LevelProgress(GameSnapshot& snapshot) {
+void LevelProgress(GameSnapshot& snapshot, bool timerStepDue) {
     TrackerStats& stats = snapshot.stats;
     const RamMirror& ram = snapshot.ram;
     const bool newFrame = ram.globalFrame > ram.globalFramePrev;
@@ -84,7 +85,7 @@ void LevelProgress(GameSnapshot& snapshot) {
             // the press is still there: the first paused vertical blank reads
             // the controller again, and from then on the frame may as well be
             // the first paused one.
-            if (newFrame) FrameProgress(snapshot, StartPressPending(ram));
+            if (newFrame) FrameProgress(snapshot, StartPressPending(ram), timerStepDue);
         }
         // A death stays a death until the pre-level passes account it. Shown as
         // paused, it would run on as a level whose record the pre-level passes
@@ -101,11 +102,11 @@ void LevelProgress(GameSnapshot& snapshot) {
     stats.latches.pauseLatch = 0;
 
     // Several passes per game frame: only a pass that sees a new frame counts.
-    if (newFrame) FrameProgress(snapshot, !resumed);
+    if (newFrame) FrameProgress(snapshot, !resumed, timerStepDue);
 }
 
 // Game mode 12.
-void LevelTick(GameSnapshot& snapshot) {
+void LevelTick(GameSnapshot& snapshot, bool timerStepDue) {
     TrackerStats& stats = snapshot.stats;
     const RamMirror& ram = snapshot.ram;
 
@@ -116,7 +117,7 @@ void LevelTick(GameSnapshot& snapshot) {
         AccountRestart(snapshot);
     }
 
-    LevelProgress(snapshot);
+    LevelProgress(snapshot, timerStepDue);
 
     // A lives drop is noticed on every pass, paused or not.
     if (static_cast<int32_t>(ram.lives) < static_cast<int32_t>(ram.livesPrev)) {
@@ -185,7 +186,7 @@ void SpecialStageTick(GameSnapshot& snapshot) {
 }
 
 // One read of the RAM as the rules take it.
-void ClassifyRead(GameSnapshot& snapshot) {
+void ClassifyRead(GameSnapshot& snapshot, bool timerStepDue) {
     TrackerStats& stats = snapshot.stats;
     switch (snapshot.ram.gameMode) {
         case kModeSegaLogo:
@@ -200,7 +201,7 @@ void ClassifyRead(GameSnapshot& snapshot) {
             stats.latches.levelEndSeen = 0;
             return;
         case kModeLevel:
-            LevelTick(snapshot);
+            LevelTick(snapshot, timerStepDue);
             return;
         case kModeSpecialStage:
             SpecialStageTick(snapshot);
@@ -239,9 +240,9 @@ constexpr int kSettleReadsMax = 4;
 
 }  // namespace
 
-void ClassifyTick(GameSnapshot& snapshot) {
+void ClassifyTick(GameSnapshot& snapshot, bool timerStepDue) {
     TrackerState before = snapshot.stats.trackerState;
-    ClassifyRead(snapshot);
+    ClassifyRead(snapshot, timerStepDue);
     if (snapshot.stats.trackerState == before) return;
 
     // Some steps of the rules finish only on a second read of the same frame,
@@ -253,7 +254,7 @@ void ClassifyTick(GameSnapshot& snapshot) {
     ShiftPrevFields(snapshot.ram);
     for (int read = 1; read < kSettleReadsMax && snapshot.stats.trackerState != before; ++read) {
         before = snapshot.stats.trackerState;
-        ClassifyRead(snapshot);
+        ClassifyRead(snapshot, false);
     }
     snapshot.ram = seen;
 }

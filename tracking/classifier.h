@@ -28,8 +28,10 @@ inline constexpr uint32_t kResultsObjectId = 58;
 // statistics and state whether it is classified once or many times: where the
 // rules take a further step on a second read of the same frame (a record
 // closed, then the next opened or the ending shown), the pass takes it too.
-// Updates snapshot.stats only.
-void ClassifyTick(GameSnapshot& snapshot);
+// Updates snapshot.stats only. `timerStepDue`: a frame whose level frame
+// counter moved and whose timer step, left to the water line, is still to come
+// (the emulator stopped on it before the line): a level frame that ran.
+void ClassifyTick(GameSnapshot& snapshot, bool timerStepDue = false);
 
 // After a jump of the game's timeline (tracking/timeline.h): the tracker's
 // state as the RAM shows it, never by the forward-only transitions. Into the

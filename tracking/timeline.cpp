@@ -137,6 +137,19 @@ bool NextFrameBegun(const RamMirror& before, const RamMirror& now) {
            now.timerFrame != before.timerFrame && now.levelFrame == before.levelFrame;
 }
 
+// A read of the frame held that shows the same values, kStoppedFrameSeconds
+// or more after the frame was first seen: the emulator stopped on that frame,
+// and its writes are done. Only the values are compared; the Prev fields tell
+// what each read followed.
+bool StoodStill(const FrameWatch& watch, const RamMirror& now, uint64_t stamp) {
+    if (static_cast<double>(stamp - watch.heldSince) < kStoppedFrameSeconds * watch.counterFrequency) return false;
+    RamMirror held = watch.heldRam;
+    RamMirror read = now;
+    ShiftPrevFields(held);
+    ShiftPrevFields(read);
+    return held == read;
+}
+
 }  // namespace
 
 namespace {
@@ -145,8 +158,10 @@ namespace {
 // look back or the start of a jump. With `mayHold`, a read two frames or more
 // ahead waits for the next (in a run-ahead burst the emulator shows the frames
 // ahead for a moment and then rests on the real frame again), and so does a
-// new frame that may not be written far enough to classify.
-ReadKind Follow(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& previous, uint64_t now, bool mayHold) {
+// new frame that may not be written far enough to classify. `stopped`: the
+// read is of a frame the emulator stopped on (StoodStill), taken as it stands.
+ReadKind Follow(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& previous, uint64_t now, bool mayHold,
+                bool stopped = false) {
     const uint32_t frame = snapshot.ram.globalFrame;
     const double seconds = static_cast<double>(now - watch.stamp) / watch.counterFrequency;
     ReadKind kind = ReadKind::Play;
@@ -179,6 +194,7 @@ ReadKind Follow(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& prev
         watch.heldUnfinished = unfinished;
         watch.heldRam = snapshot.ram;
         watch.heldAt = now;
+        watch.heldSince = now;
         snapshot.ram = previous;
         return ReadKind::Held;
     }
@@ -186,14 +202,19 @@ ReadKind Follow(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& prev
         AddUnseenFrames(snapshot, advance - 1);
         (kind == ReadKind::FastForward ? watch.unwarnedFast : watch.unwarned) += advance - 1;
     }
-    ClassifyTick(snapshot);
+    // Stopped before the water line, in a level whose timer the line steps:
+    // the frame ran, and its timer step comes when the emulator goes on.
+    const bool timerStepDue = stopped && unfinished && TimerAtWaterLine(snapshot.ram) &&
+                              snapshot.ram.levelFrame != previous.levelFrame &&
+                              snapshot.ram.timerFrame == previous.timerFrame;
+    ClassifyTick(snapshot, timerStepDue);
     Take(watch, snapshot, now);
     return kind;
 }
 
-void TakeHeld(FrameWatch& watch, GameSnapshot& snapshot) {
+void TakeHeld(FrameWatch& watch, GameSnapshot& snapshot, bool stopped = false) {
     snapshot.ram = watch.heldRam;
-    Follow(watch, snapshot, watch.taken, watch.heldAt, false);
+    Follow(watch, snapshot, watch.taken, watch.heldAt, false, stopped);
 }
 
 }  // namespace
@@ -222,12 +243,14 @@ ReadKind TrackRead(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& p
         return ReadKind::Unfinished;
     }
     watch.held = 0;
-    if (snapshot.ram.globalFrame > heldFrame || (snapshot.ram.globalFrame == heldFrame && !watch.heldUnfinished)) {
+    const bool stopped = snapshot.ram.globalFrame == heldFrame && StoodStill(watch, snapshot.ram, now);
+    if (snapshot.ram.globalFrame > heldFrame ||
+        (snapshot.ram.globalFrame == heldFrame && (!watch.heldUnfinished || stopped))) {
         // The game was there (the tracker was held up, or the emulator
         // fast-forwards, or the frame held was a lag frame): the read held is
         // taken, then this one follows it.
         RamMirror current = snapshot.ram;
-        TakeHeld(watch, snapshot);
+        TakeHeld(watch, snapshot, stopped);
         ShiftPrevFields(current, snapshot.ram);
         const RamMirror held = snapshot.ram;
         snapshot.ram = current;
@@ -235,9 +258,12 @@ ReadKind TrackRead(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& p
     }
     // The frames ahead of a run-ahead burst, or a frame read again further
     // written: the read held is dropped, and this one follows the last read
-    // taken.
+    // taken. Held again, the frame keeps the stamp of its first read.
+    const uint64_t since = watch.heldSince;
     ShiftPrevFields(snapshot.ram, watch.taken);
-    return Follow(watch, snapshot, watch.taken, now, true);
+    const ReadKind kind = Follow(watch, snapshot, watch.taken, now, true);
+    if (kind == ReadKind::Held && watch.heldRam.globalFrame == heldFrame) watch.heldSince = since;
+    return kind;
 }
 
 namespace {

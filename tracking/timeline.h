@@ -7,7 +7,9 @@
 // - a read racing the game's writes of a frame (see MayBeUnfinished in
 //   timeline.cpp): the next frame begun but its global frame counter not yet
 //   stepped is ignored; a new frame that may not be written far enough to
-//   classify is held, and dropped if the next read is of the same frame;
+//   classify is held, and dropped if the next read is of the same frame,
+//   unless that frame has stood unchanged for kStoppedFrameSeconds since it
+//   was first seen: the emulator stopped on it, and it is taken as it stands;
 // - two frames or more ahead: held until the next read. With run-ahead the
 //   emulator rests on the real frame, and on every frame it shows runs the
 //   next real frame, the frames ahead, then loads the real frame back: a read
@@ -35,6 +37,7 @@
 
 #include "emulator/ram_mirror.h"
 #include "log/log_buffer.h"
+#include "tracking/frames_unseen.h"
 #include "tracking/game_snapshot.h"
 
 // A read this many frames behind the furthest frame taken, or fewer, is a look
@@ -43,6 +46,12 @@ inline constexpr uint32_t kLookBackFramesMax = 12;
 // Fast-forward runs the game at most this many times its own pace between two
 // reads, when the game has moved on to another place on the way.
 inline constexpr double kFastForwardRateMax = 100.0;
+// A frame read unchanged this long after it was first seen is finished: the
+// emulator writes a frame in a burst of well under a millisecond, so a frame
+// that stays the newest this long is the one the emulator stopped on (paused,
+// its menu open). Two of the game's frames: longer than a frame, with room for
+// one that comes a little late.
+inline constexpr double kStoppedFrameSeconds = 2.0 / kGameFramesPerSecond;
 // Seconds between two warnings of unseen game frames at most.
 inline constexpr double kUnseenWarningSeconds = 10.0;
 // Seconds between two lines about jumps at most; jumps in between are told
@@ -89,6 +98,7 @@ struct FrameWatch {
     uint8_t held;
     uint8_t heldUnfinished;      // it may have come before its frame was written far enough to classify
     uint64_t heldAt;
+    uint64_t heldSince;          // the stamp of the first read of its frame while it was held
     RamMirror heldRam;
 };
 

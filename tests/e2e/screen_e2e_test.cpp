@@ -52,4 +52,22 @@ TEST(Screen, WholeProgramFollowsThePlayThrough) {
     if (!all) std::printf("last screen:\n%s\n", screen.c_str());
 }
 
+// The emulator stops on a lag frame: while it stays there, the screen counts it.
+TEST(Screen, TheLagFrameTheEmulatorStopsOnIsCounted) {
+    if (!Terminal::Available()) GTEST_SKIP() << "tmux is not installed";
+    ASSERT_EQ(WaitForNoForeignEmulators(120s), "");
+    Standin standin;
+    ASSERT_TRUE(standin.Start({ScenarioPath("stop_on_lag.txt")}));
+    Terminal terminal;
+    ASSERT_TRUE(terminal.Start(RINGWATCH_PROGRAM_COMMAND, 120, 40));
+    ASSERT_TRUE(standin.WaitForLine("done", 60s));
+    const char* kTotal = " Total IGT: 00:00, Adjusted: 00:00.00 - Pauses  0, Deaths 0, Lag  2, Rings    0 (0)";
+    std::string screen;
+    for (int i = 0; i < 50 && !HasLine(screen, kTotal); ++i) {
+        std::this_thread::sleep_for(100ms);
+        screen = terminal.Capture();
+    }
+    EXPECT_TRUE(HasLine(screen, kTotal)) << "last screen:\n" << screen;
+}
+
 }  // namespace

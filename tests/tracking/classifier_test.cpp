@@ -117,6 +117,26 @@ TEST(TrackRead, ReadsRacingTheGamesWritesOfAFrameSeeOneActiveFrame) {
     }
 }
 
+// The emulator stops on a frame held as possibly unfinished (paused, its menu
+// open): read unchanged every 4 ms, it counts once, within kStoppedFrameSeconds
+// of its first read. Before the water line, the frame's timer step is to come.
+TEST(TrackRead, TheFrameTheEmulatorStopsOnIsCountedAsItStands) {
+    const struct { uint32_t zone, levelStep, charging, hitTimer; uint32_t LevelCounts::*count; } cases[] = {
+        {0, 0, 1, 0, &LevelCounts::lagFrames}, {15, 0, 1, 0, &LevelCounts::lagFrames},
+        {15, 1, 0, 0, &LevelCounts::perfectSpindashes}, {15, 1, 1, 120, &LevelCounts::p1Hits}};
+    for (const auto& c : cases) {
+        TickBuilder t;
+        t.StartGame(c.zone, 0).Read().P1Spindash(1, 0x800).ActiveFrame().Read();
+        const uint32_t before = t.stats().run.totals.*c.count;
+        t.LagFrame().P1Spindash(c.charging, 0x800).P1HitTimer(c.hitTimer).game.levelFrame += c.levelStep;
+        const uint64_t bound = t.now + static_cast<uint64_t>(kStoppedFrameSeconds * 1e6) + 4000;
+        for (; t.now <= bound; t.now += 4000) t.Read();
+        EXPECT_EQ(t.stats().run.totals.*c.count, before + 1) << c.zone << " " << c.levelStep << " " << c.hitTimer;
+        t.now += 100000;
+        EXPECT_EQ(t.Read(3).stats().run.totals.*c.count, before + 1) << "counted once only";
+    }
+}
+
 TEST(ClassifyTick, OnlyALivesDropIsADeath) {
     TickBuilder play;
     play.StartGame().Lives(4).Active().Lives(5).Sample().Active();
