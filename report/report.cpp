@@ -157,9 +157,12 @@ void AppendChart(std::string& out, const ReportData& data, const ReportSeries& s
     Append(out, "%s, play-through %" PRId64 ", ", best.text, attempts[series.bestAt].playthrough);
     AppendEscaped(out, attempts[series.bestAt].date);
     out += "</title></circle>";
+    // The label reads away from the nearer side of the chart, so that it stays
+    // inside it wherever the best lies.
+    const bool fromLeft = bestX < frame.width / 2.0;
     if (labels)
-        Append(out, "<text class=\"best-label\" x=\"%.1f\" y=\"%.1f\">best %s</text>", bestX - 9, bestY - 9,
-               best.text);
+        Append(out, "<text class=\"best-label%s\" x=\"%.1f\" y=\"%.1f\">best %s</text>", fromLeft ? " start" : "",
+               fromLeft ? bestX + 9 : bestX - 9, bestY - 9, best.text);
     if (points < series.count) Append(out, "<title>Each point the mean of about %d times</title>", series.count / points);
     out += "</svg>";
 }
@@ -182,7 +185,7 @@ constexpr char kStyle[] =
     ".best{fill:#0b9a4a;stroke:#fff;stroke-width:1.5}"
     ".guide{stroke:#c47a1f;stroke-width:1.2;stroke-dasharray:5 4}"
     ".guide-label{fill:#a8640f;font-size:11px;text-anchor:end;paint-order:stroke;stroke:#fff;stroke-width:3px}.best-label{fill:#0b7a3b;font-size:12px;font-weight:600;paint-order:stroke;stroke:#fff;stroke-width:4px;"
-    "text-anchor:end}"
+    "text-anchor:end}.best-label.start{text-anchor:start}"
     ".axis{fill:#5a6478;font-size:11px;text-anchor:end}.date{text-anchor:start}.date.end{text-anchor:end}"
     ".note{color:#5a6478;font-size:.85rem}";
 
