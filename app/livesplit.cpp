@@ -160,15 +160,16 @@ void ReportFailure(LiveSplitLink& link, LogBuffer& log, uint64_t now, const Sock
         link.failureReported = 1;
         LogAppend(log, now,
                   "LiveSplit: could not connect to %s:%u (%s failed, error %d). Is its server started? Tried again "
-                  "every 2.4 s.",
-                  link.host, static_cast<unsigned>(link.port), result.step, static_cast<int>(result.error));
+                  "every %.1f s.",
+                  link.host, static_cast<unsigned>(link.port), result.step, static_cast<int>(result.error),
+                  kLiveSplitRetrySeconds);
     }
     Disconnect(link, now);
 }
 
 void Lose(LiveSplitLink& link, LogBuffer& log, uint64_t now, const char* why) {
-    LogAppend(log, now, "LiveSplit: lost the connection to %s:%u (%s). Tried again every 2.4 s.", link.host,
-              static_cast<unsigned>(link.port), why);
+    LogAppend(log, now, "LiveSplit: lost the connection to %s:%u (%s). Tried again every %.1f s.", link.host,
+              static_cast<unsigned>(link.port), why, kLiveSplitRetrySeconds);
     link.failureReported = 1;   // the attempts that follow are not told again until one succeeds
     Disconnect(link, now);
 }

@@ -55,11 +55,6 @@ struct LiveSplitRun {
     int64_t lastGameTime;        // hundredths last sent; -1: none since the run started
 };
 
-// The run's game time as the screen's total line counts it: the adjusted
-// total of what is accounted (the closed levels, the time at each death) plus
-// the running level's timer while it runs; in hundredths, 0 at the least.
-int64_t RunGameHundredths(const TrackerStats& stats, const RamMirror& ram);
-
 // The commands one collected snapshot gives rise to, into `out` (at most
 // kLiveSplitStepCommands); returns how many. At a new game (the tracker's
 // "game starting" from the logo or the level select): reset, starttimer,

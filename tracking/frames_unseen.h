@@ -7,9 +7,6 @@
 
 #include <cstdint>
 
-#include "emulator/ram_mirror.h"
-#include "tracking/game_snapshot.h"
-
 // The console's frame rate (NTSC).
 inline constexpr double kGameFramesPerSecond = 59.92;
 // How far the counter may run ahead of that rate in the time between two
@@ -18,7 +15,3 @@ inline constexpr double kGameFramesPerSecond = 59.92;
 // begin between the two stamps and the read, and one more.
 inline constexpr double kGameFrameRateMargin = 1.25;
 inline constexpr uint32_t kGameFrameSlack = 2;
-
-// Adds `frames` to the run's unseen frames; the current level record takes
-// its share at its close.
-void AddUnseenFrames(GameSnapshot& snapshot, uint32_t frames);

@@ -1,10 +1,12 @@
 #include "tracking/timeline.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "emulator/ram_decode.h"
 #include "tracking/classifier.h"
 #include "tracking/frames_unseen.h"
+#include "tracking/game_time.h"
 #include "tracking/level_names.h"
 #include "tracking/tracker_states.h"
 
@@ -199,7 +201,7 @@ ReadKind Follow(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& prev
         return ReadKind::Held;
     }
     if (advance > 1 && TrackingActive(snapshot.stats.trackerState)) {
-        AddUnseenFrames(snapshot, advance - 1);
+        snapshot.stats.run.totals.framesUnseen += advance - 1;   // the open record takes its share at its close
         (kind == ReadKind::FastForward ? watch.unwarnedFast : watch.unwarned) += advance - 1;
     }
     // Stopped before the water line, in a level whose timer the line steps:
@@ -284,9 +286,10 @@ TrackerState ScreenState(uint32_t gameMode) {
 
 void FormatPlace(const GamePlace& place, char* out, size_t size) {
     if (place.gameMode == kModeLevel || place.gameMode == kModePreLevel) {
-        const unsigned hundredths = place.timerFrame * 100u / 60u;
-        std::snprintf(out, size, "%s %02u:%02u.%02u", LevelName(place.levelIndex), place.timerMinutes,
-                      place.timerSeconds, hundredths);
+        const int64_t sixtieths = (int64_t{place.timerMinutes} * 60 + place.timerSeconds) * 60 + place.timerFrame;
+        char time[32];
+        FormatHundredths(std::llround(TimerHundredths(sixtieths)), time, sizeof time);   // rounded, as the screen
+        std::snprintf(out, size, "%s %s", LevelName(place.levelIndex), time);
         return;
     }
     std::snprintf(out, size, "%s", TrackerStateName(ScreenState(place.gameMode)));

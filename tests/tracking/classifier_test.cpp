@@ -433,7 +433,7 @@ const JumpCase kJumpCases[] = {
          Play(t, 30);
          Finish(t);
      },
-     {{0, 0, 0, 0, 0}, {0, 0, 0, 0, 1}}, 0, 1, 0, "State loaded: EH1 00:01.51 -> EH1 00:01.05"},
+     {{0, 0, 0, 0, 0}, {0, 0, 0, 0, 1}}, 0, 1, 0, "State loaded: EH1 00:01.52 -> EH1 00:01.05"},
     {"state loaded from another level, ahead: the open record is left",
      [](TickBuilder& t) {
          Play(t, 30);
@@ -448,7 +448,7 @@ const JumpCase kJumpCases[] = {
          Play(t, 30);
          Finish(t);
      },
-     {{3, 0, 0, 0, 1}}, 1, 1, 0, "State loaded: EH1 00:00.53 -> CP2 00:30.56"},
+     {{3, 0, 0, 0, 1}}, 1, 1, 0, "State loaded: EH1 00:00.53 -> CP2 00:30.57"},
     {"state loaded from the title into a level",
      [](TickBuilder& t) {
          Play(t, 60);
@@ -475,7 +475,7 @@ const JumpCase kJumpCases[] = {
          Play(t, 40);
          Finish(t);
      },
-     {{0, 1, 0, 0, 1}}, 1, 1, 0, "Rewound: EH1 00:01.36 -> EH1 00:00.40"},
+     {{0, 1, 0, 0, 1}}, 1, 1, 0, "Rewound: EH1 00:01.37 -> EH1 00:00.40"},
     {"fast-forward: ten frames a read",
      [](TickBuilder& t) {
          Play(t, 30);

@@ -132,13 +132,13 @@ TEST(LevelRecords, EachRecordTakesItsLevelsShareOfTheRunningTotals) {
     TickBuilder play;
     play.StartGame(13, 0).Rings(20).Collected(3, 4);
     play.Pause(true).Lag().Pause(false).Active().Lag(3).Active();
-    AddUnseenFrames(play.snapshot, 4);
+    play.snapshot.stats.run.totals.framesUnseen += 4;
     play.Lives(2).Active().Mode(140).Lag(2).Mode(12).Active();  // death: collected 7 into the total
     play.Mode(140).Rings(42).Collected(5, 0).Lag(2);             // close, then open the next
     ASSERT_EQ(play.stats().run.recordCount, 1);
 
     play.Mode(12).Level(13, 1).Active().Pause(true).Lag().Pause(false).Active().Lag().Active();
-    AddUnseenFrames(play.snapshot, 1);
+    play.snapshot.stats.run.totals.framesUnseen += 1;
     play.Mode(140).Rings(7).Collected(2, 1).Lag();
     ASSERT_EQ(play.stats().run.recordCount, 2);
 
@@ -188,7 +188,7 @@ TEST(LevelRecords, NewGameEmptiesRecordsAndTotalsButKeepsTheLastSpindash) {
     play.StartGame().P1Spindash(1, 0).Active().P1Spindash(1, 1800).Active().P1Spindash(0, 1800).Active();
     play.Timer(0, 40, 20).Rings(10).Lives(2).Active().Mode(140).Lag(2).Mode(12).Active();
     play.Mode(140).Lag(2);
-    AddUnseenFrames(play.snapshot, 3);
+    play.snapshot.stats.run.totals.framesUnseen += 3;
     ASSERT_EQ(play.stats().run.recordCount, 1);
     const TrackerStats before = play.stats();
 
