@@ -7,11 +7,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/socket.h"
+
 inline constexpr int kDefaultRefreshRate = 5;
 inline constexpr int kCommandLineMaxMessages = 4;
 inline constexpr uint16_t kLiveSplitDefaultPort = 16834;     // LiveSplit's server component's default
 inline constexpr char kLiveSplitDefaultHost[] = "127.0.0.1"; // connect only where the player says
-inline constexpr int kHostNameSize = 256;                    // bytes of a host name, NUL included
 
 struct CommandLineResult {
     double refreshRate;          // hertz

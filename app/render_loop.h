@@ -6,7 +6,7 @@
 
 #include "history/history_queue.h"
 #include "app/level_bests.h"
-#include "app/livesplit.h"
+#include "livesplit/livesplit_link.h"
 #include "app/screen_buffer.h"
 #include "app/shared_state.h"
 #include "platform/console.h"

@@ -12,7 +12,7 @@
 #include <memory>
 #include <thread>
 
-#include "app/livesplit.h"
+#include "livesplit/livesplit_link.h"
 #include "app/shared_state.h"
 #include "e2e/fake_livesplit.h"
 #include "e2e/child_process.h"

@@ -13,6 +13,7 @@ using SocketHandle = intptr_t;                   // a SOCKET or a file descripto
 inline constexpr SocketHandle kSocketNone = -1;
 
 inline constexpr size_t kSocketAddressSize = 128; // bytes of the largest address kept (sockaddr_storage)
+inline constexpr int kHostNameSize = 256;         // bytes of a host name, NUL included
 
 struct SocketResult {
     bool ok;

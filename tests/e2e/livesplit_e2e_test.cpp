@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/livesplit.h"
+#include "livesplit/livesplit_link.h"
 #include "e2e/fake_livesplit.h"
 #include "e2e/ground_truth.h"
 #include "e2e/standin_test.h"

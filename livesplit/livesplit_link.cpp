@@ -1,138 +1,12 @@
-#include "app/livesplit.h"
+#include "livesplit/livesplit_link.h"
 
-#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <thread>
 
-#include "tracking/game_time.h"
-#include "tracking/tracker_states.h"
-
-// [SECTION] The commands
-
-namespace {
-
-bool AtTheLogo(TrackerState state) { return state == TrackerState::SegaLogo || state == TrackerState::TitleScreen; }
-
-// Level ends among what closed since the last frame: each closed record but
-// those closed on the way to a special stage; once the 21 records are used
-// up, a level close seen by the tracker's flag alone.
-int LevelEnds(const LiveSplitRun& run, const TrackerStats& stats) {
-    const int32_t from = run.lastRecordCount < 0 ? 0 : run.lastRecordCount;
-    const int32_t to = StoredRecordCount(stats);
-    int ends = 0;
-    for (int32_t i = from; i < to; ++i) {
-        if (stats.run.records[i].closed && !stats.run.records[i].specialStage) ++ends;
-    }
-    if (to >= kLevelRecordCapacity && to == run.lastRecordCount && stats.latches.levelClosed && !run.lastLevelClosed &&
-        !stats.latches.specialStageSeen)
-        ++ends;
-    return ends;
-}
-
-}  // namespace
-
-int LiveSplitStep(LiveSplitRun& run, const GameSnapshot& snapshot, LiveSplitCommand* out, LiveSplitNote* note) {
-    const TrackerStats& stats = snapshot.stats;
-    const TrackerState state = stats.trackerState;
-    *note = LiveSplitNote::None;
-    int count = 0;
-    auto add = [&](LiveSplitCommandKind kind, int64_t hundredths) {
-        if (count < kLiveSplitStepCommands) out[count++] = LiveSplitCommand{kind, hundredths};
-    };
-
-    if (run.seen) {
-        const bool practice = stats.run.totals.stateLoads > 0;
-        if (AtTheLogo(state) && !AtTheLogo(run.lastState)) {
-            if (run.started) add(LiveSplitCommandKind::Reset, 0);
-            run.started = 0;
-            run.driving = 0;
-        }
-        if (state == TrackerState::GameStarting && run.lastState != TrackerState::GameStarting && !practice &&
-            stats.run.recordCount == 0) {
-            add(LiveSplitCommandKind::Reset, 0);
-            add(LiveSplitCommandKind::StartTimer, 0);
-            add(LiveSplitCommandKind::SetGameTime, 0);
-            run.driving = 1;
-            run.started = 1;
-            run.lastGameTime = 0;
-        }
-        if (run.driving && practice) {
-            // A loaded state or a rewind: what LiveSplit holds is no run any more.
-            run.driving = 0;
-            *note = LiveSplitNote::Practice;
-        }
-        if (run.driving) {
-            const int64_t time = RunGameHundredths(stats, snapshot.ram);
-            const int ends = LevelEnds(run, stats);
-            if (ends > 0 || time != run.lastGameTime) add(LiveSplitCommandKind::SetGameTime, time);
-            for (int i = 0; i < ends; ++i) add(LiveSplitCommandKind::Split, 0);
-            run.lastGameTime = time;
-            // The last level's split was the run's end: the game's end follows its close.
-            if (state == TrackerState::Ending) run.driving = 0;
-        }
-    }
-    run.seen = 1;
-    run.lastState = state;
-    run.lastRecordCount = stats.run.recordCount;
-    run.lastLevelClosed = stats.latches.levelClosed;
-    return count;
-}
-
-size_t FormatLiveSplitCommand(const LiveSplitCommand& command, char* out, size_t size) {
-    int length = 0;
-    switch (command.kind) {
-        case LiveSplitCommandKind::PauseGameTime:
-            length = std::snprintf(out, size, "alwayspausegametime\r\n");
-            break;
-        case LiveSplitCommandKind::Reset:
-            length = std::snprintf(out, size, "reset\r\n");
-            break;
-        case LiveSplitCommandKind::StartTimer:
-            length = std::snprintf(out, size, "starttimer\r\n");
-            break;
-        case LiveSplitCommandKind::Split:
-            length = std::snprintf(out, size, "split\r\n");
-            break;
-        case LiveSplitCommandKind::SetGameTime: {
-            // LiveSplit reads [hours:]minutes:seconds[.fraction].
-            const int64_t t = command.hundredths < 0 ? 0 : command.hundredths;
-            length = std::snprintf(out, size, "setgametime %" PRId64 ":%02d:%02d.%02d\r\n", t / 360000,
-                                   static_cast<int>(t / 6000 % 60), static_cast<int>(t / 100 % 60),
-                                   static_cast<int>(t % 100));
-            break;
-        }
-    }
-    if (length < 0 || static_cast<size_t>(length) >= size) return 0;
-    return static_cast<size_t>(length);
-}
-
-// [SECTION] The outgoing queue
-
-bool LiveSplitQueuePush(LiveSplitQueue& queue, const LiveSplitCommand& command) {
-    if (queue.count >= kLiveSplitQueueCapacity) {
-        int32_t oldest = -1;
-        for (int32_t i = 0; i < queue.count && oldest < 0; ++i) {
-            const int32_t at = (queue.start + i) % kLiveSplitQueueCapacity;
-            if (queue.commands[at].kind == LiveSplitCommandKind::SetGameTime) oldest = i;
-        }
-        if (oldest < 0) {
-            if (command.kind != LiveSplitCommandKind::SetGameTime) return false;
-            ++queue.gameTimesDropped;
-            return true;
-        }
-        // Close the gap: the commands after it move one place towards the front.
-        for (int32_t i = oldest; i + 1 < queue.count; ++i) {
-            queue.commands[(queue.start + i) % kLiveSplitQueueCapacity] =
-                queue.commands[(queue.start + i + 1) % kLiveSplitQueueCapacity];
-        }
-        --queue.count;
-        ++queue.gameTimesDropped;
-    }
-    queue.commands[(queue.start + queue.count) % kLiveSplitQueueCapacity] = command;
-    ++queue.count;
-    return true;
-}
+const SocketApi kPlatformSocketApi = {
+    SocketStartup, SocketResolve, SocketConnectStart, SocketConnectDone, SocketSend, SocketDrain, SocketClose,
+};
 
 // [SECTION] The link
 
@@ -145,7 +19,7 @@ void Disconnect(LiveSplitLink& link, uint64_t now) {
         if (command.kind != LiveSplitCommandKind::SetGameTime) link.inStep = 0;
     }
     if (link.lineSent < link.lineLength && std::strncmp(link.line, "setgametime", 11) != 0) link.inStep = 0;
-    SocketClose(link.socket);
+    link.api->close(link.socket);
     link.socket = kSocketNone;
     link.phase = LiveSplitPhase::Idle;
     link.lastAttempt = now;
@@ -175,7 +49,7 @@ void Lose(LiveSplitLink& link, LogBuffer& log, uint64_t now, const char* why) {
 }
 
 void StartConnecting(LiveSplitLink& link, LogBuffer& log, uint64_t now) {
-    const SocketResult started = SocketConnectStart(link.address, &link.socket);
+    const SocketResult started = link.api->connectStart(link.address, &link.socket);
     if (!started.ok) {
         ReportFailure(link, log, now, started);
         return;
@@ -191,7 +65,7 @@ void StartResolving(LiveSplitLink& link) {
     link.resolving.store(1, std::memory_order_release);
     std::thread([&link] {
         SocketAddress address{};
-        const SocketResult result = SocketResolve(link.host, link.port, false, &address);
+        const SocketResult result = link.api->resolve(link.host, link.port, false, &address);
         link.resolved = address;
         link.resolveResult = result;
         link.resolving.store(result.ok ? 2 : 3, std::memory_order_release);
@@ -201,12 +75,12 @@ void StartResolving(LiveSplitLink& link) {
 void Attempt(LiveSplitLink& link, LogBuffer& log, uint64_t now) {
     link.attempted = 1;
     link.lastAttempt = now;
-    const SocketResult loaded = SocketStartup();
+    const SocketResult loaded = link.api->startup();
     if (!loaded.ok) {
         ReportFailure(link, log, now, loaded);
         return;
     }
-    if (SocketResolve(link.host, link.port, true, &link.address).ok) {
+    if (link.api->resolve(link.host, link.port, true, &link.address).ok) {
         StartConnecting(link, log, now);
     } else {
         StartResolving(link);
@@ -231,7 +105,7 @@ void AdvanceConnection(LiveSplitLink& link, LogBuffer& log, uint64_t now, double
     }
     if (link.phase == LiveSplitPhase::Connecting) {
         bool done = false;
-        const SocketResult result = SocketConnectDone(link.socket, &done);
+        const SocketResult result = link.api->connectDone(link.socket, &done);
         if (!result.ok) {
             ReportFailure(link, log, now, result);
             return;
@@ -249,7 +123,7 @@ void AdvanceConnection(LiveSplitLink& link, LogBuffer& log, uint64_t now, double
     }
     if (link.phase == LiveSplitPhase::Connected) {
         bool closed = false;
-        const SocketResult drained = SocketDrain(link.socket, &closed);
+        const SocketResult drained = link.api->drain(link.socket, &closed);
         if (!drained.ok || closed) {
             char why[64] = "closed by LiveSplit";
             if (!closed)
@@ -273,7 +147,7 @@ void Flush(LiveSplitLink& link, LogBuffer& log, uint64_t now) {
         }
         size_t sent = 0;
         const SocketResult result =
-            SocketSend(link.socket, link.line + link.lineSent, link.lineLength - link.lineSent, &sent);
+            link.api->send(link.socket, link.line + link.lineSent, link.lineLength - link.lineSent, &sent);
         if (!result.ok) {
             char why[64];
             std::snprintf(why, sizeof why, "%s failed, error %d", result.step, static_cast<int>(result.error));
@@ -307,7 +181,8 @@ bool JoinRunLate(LiveSplitLink& link, const GameSnapshot& snapshot, LogBuffer& l
 
 }  // namespace
 
-void LiveSplitLinkInit(LiveSplitLink& link, const char* host, uint16_t port) {
+void LiveSplitLinkInit(LiveSplitLink& link, const char* host, uint16_t port, const SocketApi& api) {
+    link.api = &api;
     std::snprintf(link.host, sizeof link.host, "%s", host);
     link.port = port;
     link.phase = LiveSplitPhase::Idle;

@@ -1,4 +1,4 @@
-#include "app/livesplit.h"
+#include "livesplit/run_policy.h"
 
 #include <gtest/gtest.h>
 

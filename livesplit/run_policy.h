@@ -1,26 +1,21 @@
-// The link to LiveSplit's server component (its TCP server; one command a
-// line, each ended by "\r\n"): the run in LiveSplit follows the game's time as
-// the screen's total line counts it, one split at each level's end.
+// What a runner's timer is told of the run: the run in LiveSplit follows the
+// game's time as the screen's total line counts it, one split at each level's
+// end. Pure: the commands come from the collected snapshots alone, and the
+// link (livesplit/livesplit_link.h) sends them.
 //
 // [SECTION] The commands: a pure function of the collected snapshot and what
 //           the last frames showed (LiveSplitStep)
 // [SECTION] The outgoing queue: fixed, the oldest game time dropped first
-// [SECTION] The link: connecting, retrying, sending without waiting (LiveSplitFrame)
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
-#include "app/command_line.h"
-#include "log/log_buffer.h"
-#include "platform/socket.h"
 #include "tracking/game_snapshot.h"
 
 inline constexpr int kLiveSplitQueueCapacity = 64;       // commands waiting for the socket
 inline constexpr int kLiveSplitStepCommands = 8;         // commands one frame can give rise to at most
 inline constexpr int kLiveSplitLineSize = 48;            // bytes of one command line, NUL included
-inline constexpr double kLiveSplitRetrySeconds = 2.4;    // between two connection attempts, as for the emulator
 
 // [SECTION] The commands
 
@@ -83,47 +78,3 @@ struct LiveSplitQueue {
 // full of splits and resets: LiveSplit has read nothing for that long.
 bool LiveSplitQueuePush(LiveSplitQueue& queue, const LiveSplitCommand& command);
 
-// [SECTION] The link
-
-enum class LiveSplitPhase : uint8_t {
-    Idle,          // no socket; a connection is tried when the retry is due
-    Resolving,     // a name is being looked up on a thread of its own
-    Connecting,    // the connection is under way
-    Connected,
-};
-
-// The main thread's link to LiveSplit; allocated once, zero-filled, then
-// LiveSplitLinkInit.
-struct LiveSplitLink {
-    char host[kHostNameSize];
-    uint16_t port;
-    LiveSplitPhase phase;
-    SocketHandle socket;
-    SocketAddress address;             // the resolved address, once known
-    std::atomic<int> resolving;        // 1 while the look-up thread runs; 2 when it succeeded, 3 when it failed
-    SocketAddress resolved;            // written by the look-up thread before `resolving` changes
-    SocketResult resolveResult;        // the same
-    uint8_t justConnected;             // the connection was made in this frame
-    uint8_t inStep;                    // LiveSplit holds the followed run as sent: its start and every split reached it
-    uint8_t failureReported;           // the current streak of failed attempts has been logged
-    uint8_t attempted;
-    uint64_t lastAttempt;              // counter ticks
-    LiveSplitRun run;
-    LiveSplitQueue queue;
-    char line[kLiveSplitLineSize];     // the command being sent; its first `lineSent` bytes are gone
-    size_t lineLength;
-    size_t lineSent;
-    uint8_t slowReported;              // dropped game times have been logged on this connection
-};
-
-void LiveSplitLinkInit(LiveSplitLink& link, const char* host, uint16_t port);
-
-// The main thread's step after every collect: advances the connection (a
-// failed attempt is logged once and retried every kLiveSplitRetrySeconds; a
-// lost connection is logged once and retried), takes the commands of the
-// snapshot, queues them while connected and sends what the socket takes
-// without waiting. A run whose start or a split LiveSplit missed (not
-// connected then, or the connection lost with them unsent) is started late
-// while its first level runs, else left alone until the next new game.
-void LiveSplitFrame(LiveSplitLink& link, const GameSnapshot& snapshot, LogBuffer& log, uint64_t now,
-                    double counterFrequency);
