@@ -32,7 +32,7 @@ bool DrawFrame(RenderContext& context) {
                      timing.counterFrequency);
     }
     if (context.bests != nullptr) {
-        BestsFrame(*context.bests, context.bestsLoad, context.mainSnapshot->stats, *context.mainLog, ClockNow());
+        BestsLoadFrame(*context.bests, context.bestsLoad, context.mainSnapshot->stats, *context.mainLog, ClockNow());
     }
 
     int32_t width = 0;

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "history/history_queue.h"
-#include "app/level_bests.h"
+#include "app/bests_load.h"
 #include "livesplit/livesplit_link.h"
 #include "app/screen_buffer.h"
 #include "app/shared_state.h"

@@ -7,11 +7,10 @@
 #include <cstring>
 
 #include "platform/file.h"
+#include "report/history_file.h"
 #include "tracking/game_time.h"
 
 namespace {
-
-constexpr size_t kMaxHistoryBytes = size_t{1} << 30;
 
 void Append(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void Append(std::string& out, const char* format, ...) {
@@ -353,33 +352,29 @@ int RunReport(const char* historyPath) {
         return 1;
     }
 
-    bool exists = false;
-    uint64_t size = 0;
-    FileResult result = FileSize(path, &exists, &size);
-    if (result.ok && !exists) {
-        std::printf("No play-through history at %s: Ringwatch writes it once a level is finished. No report "
-                    "written.\n", path);
-        return 1;
-    }
-    if (result.ok && size == 0) {
-        std::printf("The play-through history %s is empty. No report written.\n", path);
-        return 1;
-    }
-    if (result.ok && size > kMaxHistoryBytes) {
-        std::printf("ERROR: The play-through history %s is larger than 1 GiB: not read. No report written.\n", path);
-        return 1;
-    }
-    std::vector<char> bytes(result.ok ? static_cast<size_t>(size) : 0);
-    size_t length = 0;
-    if (result.ok) result = FileReadStart(path, bytes.data(), bytes.size(), &length);
-    if (!result.ok) {
-        std::printf("ERROR: Could not read the play-through history %s (%s failed, error %d). No report written.\n",
-                    path, result.step, static_cast<int>(result.error));
-        return 1;
+    std::vector<char> bytes;
+    FileResult result{};
+    switch (ReadHistoryFile(path, bytes, &result)) {
+        case HistoryFileRead::Read: break;
+        case HistoryFileRead::Missing:
+            std::printf("No play-through history at %s: Ringwatch writes it once a level is finished. No report "
+                        "written.\n", path);
+            return 1;
+        case HistoryFileRead::Empty:
+            std::printf("The play-through history %s is empty. No report written.\n", path);
+            return 1;
+        case HistoryFileRead::TooLarge:
+            std::printf("ERROR: The play-through history %s is larger than 1 GiB: not read. No report written.\n",
+                        path);
+            return 1;
+        case HistoryFileRead::Failed:
+            std::printf("ERROR: Could not read the play-through history %s (%s failed, error %d). No report "
+                        "written.\n", path, result.step, static_cast<int>(result.error));
+            return 1;
     }
 
     ReportData data;
-    ReportRead(bytes.data(), length, data);
+    ReportRead(bytes.data(), bytes.size(), data);
     std::string text;
     ReportFormatProblems(data, text);
     if (data.noHeader || data.rowsUsed == 0) {

@@ -1,4 +1,4 @@
-#include "app/level_bests.h"
+#include "report/level_bests.h"
 
 #include <gtest/gtest.h>
 
@@ -46,18 +46,16 @@ TEST(BestsFrame, EachLevelAgainstItsBestAndTheRunAgainstTheBestRun) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        auto load = std::make_unique<BestsLoad>();
-        load->bests = ReadHistoryBests(c.history.data(), c.history.size());
-        load->done = 1;
         auto state = std::make_unique<BestsState>();
         BestsInit(*state);
+        BestsTakeHistory(*state, ReadHistoryBests(c.history.data(), c.history.size()));
         auto stats = std::make_unique<TrackerStats>();
         for (const LevelRecord& record : c.records) stats->run.records[stats->run.recordCount++] = record;
         stats->run.totalSeconds = 137;   // and 10 sixtieths: 02:17.17
         stats->run.totalTimerFrames = 10;
         stats->trackerState = c.runEnds ? TrackerState::Ending : TrackerState::LevelActive;
         auto log = std::make_unique<LogBuffer>();
-        for (int frame = 0; frame < 3; ++frame) BestsFrame(*state, load.get(), *stats, *log, 0);
+        for (int frame = 0; frame < 3; ++frame) BestsFrame(*state, *stats, *log, 0);
         std::vector<std::string> lines;
         for (int i = 0; i < log->count; ++i) lines.push_back(log->entries[i].text);
         EXPECT_EQ(lines, c.lines);

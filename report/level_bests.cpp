@@ -1,18 +1,16 @@
-#include "app/level_bests.h"
+#include "report/level_bests.h"
 
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "history/history_format.h"
-#include "platform/file.h"
+#include "report/history_file.h"
 #include "tracking/game_time.h"
 #include "tracking/level_names.h"
 #include "tracking/tracker_states.h"
 
 namespace {
-
-constexpr uint64_t kMaxBestsBytes = uint64_t{1} << 30;   // as the report: a larger file is not read
 
 HistoryBests NoBests() {
     HistoryBests bests;
@@ -101,19 +99,11 @@ HistoryBests ReadHistoryBests(const char* bytes, size_t length) {
     return bests;
 }
 
-void LoadHistoryBests(BestsLoad& load) {
-    load.bests = NoBests();
-    char path[kFilePathSize];
-    bool exists = false;
-    uint64_t size = 0;
-    if (FileDataPath(kHistoryFileName, path, sizeof path).ok && FileSize(path, &exists, &size).ok && exists &&
-        size > 0 && size <= kMaxBestsBytes) {
-        std::vector<char> bytes(static_cast<size_t>(size));
-        size_t length = 0;
-        if (FileReadStart(path, bytes.data(), bytes.size(), &length).ok)
-            load.bests = ReadHistoryBests(bytes.data(), length);
-    }
-    load.done.store(1, std::memory_order_release);
+HistoryBests ReadHistoryFileBests(const char* path) {
+    std::vector<char> bytes;
+    FileResult failure{};
+    if (path == nullptr || ReadHistoryFile(path, bytes, &failure) != HistoryFileRead::Read) return NoBests();
+    return ReadHistoryBests(bytes.data(), bytes.size());
 }
 
 int64_t SumOfBest(const HistoryBests& bests, int* levels) {
@@ -164,12 +154,13 @@ void BestsInit(BestsState& state) {
     state.sinceStart = NoBests();
 }
 
-void BestsFrame(BestsState& state, BestsLoad* load, const TrackerStats& stats, LogBuffer& log, uint64_t now) {
-    if (!state.loaded && load != nullptr && load->done.load(std::memory_order_acquire) != 0) {
-        state.loaded = 1;
-        state.bests = load->bests;
-        Keep(state, state.sinceStart);   // what was played meanwhile counts too
-    }
+void BestsTakeHistory(BestsState& state, const HistoryBests& history) {
+    state.loaded = 1;
+    state.bests = history;
+    Keep(state, state.sinceStart);
+}
+
+void BestsFrame(BestsState& state, const TrackerStats& stats, LogBuffer& log, uint64_t now) {
     const int32_t closed = StoredRecordCount(stats);
     if (StartsAnotherRun(state.taken, stats)) {
         state.runTaken = 0;

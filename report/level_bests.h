@@ -1,12 +1,11 @@
 // Each level against the player's best as it closes, and the run against the
 // best complete run and the sum of best: one log line each. The bests come
-// from the play-through history, read once at start-up on a thread of its own
-// as the report reads it (attempts with a state load or a rewind are practice
-// and never a best), and are kept up to date with every attempt taken since.
-// A missing or unreadable history leaves the lines without a comparison.
+// from the play-through history as the report reads it (attempts with a state
+// load or a rewind are practice and never a best), and are kept up to date
+// with every attempt taken since. Without a history the lines have no
+// comparison.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -22,19 +21,12 @@ struct HistoryBests {
     int64_t run;                        // the best complete run
 };
 
-// The history's bests on their way from the reading thread: `bests` is
-// written before `done` is set, and read only after.
-struct BestsLoad {
-    HistoryBests bests;
-    std::atomic<int> done;              // 0 while reading; 1 once `bests` holds what the file gave
-};
-
 // The bests of a history file's bytes, as the report reads them.
 HistoryBests ReadHistoryBests(const char* bytes, size_t length);
 
-// The reading thread's work: the history file where Ringwatch keeps it, read
-// whole; what can't be found or read gives no bests. Sets `load.done`.
-void LoadHistoryBests(BestsLoad& load);
+// The bests of the history file at `path`; none where it can't be found or
+// read, or without a path.
+HistoryBests ReadHistoryFileBests(const char* path);
 
 // The sum of the levels' bests, and how many levels have one.
 int64_t SumOfBest(const HistoryBests& bests, int* levels);
@@ -68,8 +60,11 @@ struct BestsState {
 
 void BestsInit(BestsState& state);
 
-// The main thread's step after every collect: takes the history's bests when
-// the reading thread is done, then logs one line per record closed since the
-// last frame ("EH2 00:45.73 up to the special stage" for a level left for
-// one) and one at the run's end, and keeps the bests up to date.
-void BestsFrame(BestsState& state, BestsLoad* load, const TrackerStats& stats, LogBuffer& log, uint64_t now);
+// The history's bests, once they are read: what was played meanwhile counts
+// too.
+void BestsTakeHistory(BestsState& state, const HistoryBests& history);
+
+// The step after every collect: one line per record closed since the last
+// frame ("EH2 00:45.73 up to the special stage" for a level left for one) and
+// one at the run's end; the bests kept up to date.
+void BestsFrame(BestsState& state, const TrackerStats& stats, LogBuffer& log, uint64_t now);
