@@ -322,28 +322,3 @@ void TakeStateFromRam(GameSnapshot& snapshot) {
     }
     if (mode != kModeLevel && mode != kModePreLevel) ClassifyTick(snapshot);
 }
-
-uint32_t LevelIndexFor(uint32_t zone, uint32_t act) {
-    // Zone numbers follow the game's internal order, not the order of play; a
-    // zone with one entry in the table ignores the act.
-    uint32_t first;
-    bool byAct = true;
-    switch (zone) {
-        case 0: first = 0; break;                   // EH1, EH2
-        case 4: first = 14; break;                  // MZ1, MZ2
-        case 5: first = 16; byAct = false; break;   // MZ3
-        case 6: first = 18; byAct = false; break;   // WF
-        case 7: first = 8; break;                   // HT1, HT2
-        case 10: first = 12; break;                 // OO1, OO2
-        case 11: first = 10; break;                 // MC1, MC2
-        case 12: first = 6; break;                  // CN1, CN2
-        case 13: first = 2; break;                  // CP1, CP2
-        case 14: first = 19; byAct = false; break;  // DE
-        case 15: first = 4; break;                  // AR1, AR2
-        case 16: first = 17; byAct = false; break;  // SC
-        default: return kLevelIndexBlank;
-    }
-    // The sum is taken wide so that no act value can wrap it back into range.
-    const uint64_t index = uint64_t{first} + (byAct ? uint64_t{act} : 0);
-    return index > kLevelIndexBlank ? kLevelIndexBlank : static_cast<uint32_t>(index);
-}

@@ -4,23 +4,9 @@
 
 #include <cstdint>
 
+#include "emulator/game_values.h"
 #include "tracking/game_snapshot.h"
 #include "tracking/tracker_states.h"
-
-// Values of the game's main mode byte (gameMode) that the classifier knows.
-inline constexpr uint32_t kModeSegaLogo = 0;
-inline constexpr uint32_t kModeTitle = 4;
-inline constexpr uint32_t kModeLevel = 12;
-inline constexpr uint32_t kModeSpecialStage = 16;
-inline constexpr uint32_t kModeContinue = 20;
-inline constexpr uint32_t kModeEnding = 32;
-inline constexpr uint32_t kModeOptions = 36;
-inline constexpr uint32_t kModeLevelSelect = 40;
-inline constexpr uint32_t kModePreLevel = 140;  // level mode with the title-card bit (0x80) set
-
-// Id of the level results object; its presence among the sampled objects marks
-// the end of a level.
-inline constexpr uint32_t kResultsObjectId = 58;
 
 // Classifies one pass. Call once per decoded pass, after the decode and before
 // the snapshot is published; also on a pass that decoded nothing (the previous
@@ -43,8 +29,3 @@ void ClassifyTick(GameSnapshot& snapshot, bool timerStepDue = false);
 // timer. The record open afterwards, and the run, count the jump
 // (stateLoads), but not a reset.
 void TakeStateFromRam(GameSnapshot& snapshot);
-
-// Row of the level name table for the game's zone and act bytes, where
-// kLevelIndexBlank is the blank name for unknown zones and for acts that would
-// index past it.
-uint32_t LevelIndexFor(uint32_t zone, uint32_t act);

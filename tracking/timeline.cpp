@@ -123,20 +123,14 @@ bool MayBeUnfinished(const RamMirror& taken, const RamMirror& now, const Tracker
     return levelMoved != timerMoved && stats.trackerState == TrackerState::LevelActive && stats.latches.levelEndTicks == 0;
 }
 
-// The levels whose vertical blank leaves the timer to the water line (the game
-// sets its water flag for them): Chemical Plant 2, Aquatic Ruin, Hidden Palace.
-bool TimerAtWaterLine(const RamMirror& ram) {
-    constexpr uint32_t kChemicalPlant = 13, kAquaticRuin = 15, kHiddenPalace = 8;
-    return (ram.zone == kChemicalPlant && ram.act == 1) || ram.zone == kAquaticRuin || ram.zone == kHiddenPalace;
-}
-
 // A read of the same frame as `before` with the timer moved and the level frame
 // counter not, outside a level with water: the next frame's vertical blank,
 // before its step of the global frame counter. Ignored: the read of the next
 // frame sees the step.
 bool NextFrameBegun(const RamMirror& before, const RamMirror& now) {
-    return now.gameMode == kModeLevel && !TimerAtWaterLine(now) && now.globalFrame == before.globalFrame &&
-           now.timerFrame != before.timerFrame && now.levelFrame == before.levelFrame;
+    return now.gameMode == kModeLevel && !TimerAtWaterLine(now.zone, now.act) &&
+           now.globalFrame == before.globalFrame && now.timerFrame != before.timerFrame &&
+           now.levelFrame == before.levelFrame;
 }
 
 // A read of the frame held that shows the same values, kStoppedFrameSeconds
@@ -206,7 +200,7 @@ ReadKind Follow(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& prev
     }
     // Stopped before the water line, in a level whose timer the line steps:
     // the frame ran, and its timer step comes when the emulator goes on.
-    const bool timerStepDue = stopped && unfinished && TimerAtWaterLine(snapshot.ram) &&
+    const bool timerStepDue = stopped && unfinished && TimerAtWaterLine(snapshot.ram.zone, snapshot.ram.act) &&
                               snapshot.ram.levelFrame != previous.levelFrame &&
                               snapshot.ram.timerFrame == previous.timerFrame;
     ClassifyTick(snapshot, timerStepDue);

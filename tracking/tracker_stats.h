@@ -13,14 +13,11 @@
 #include <bit>
 #include <cstdint>
 
+#include "emulator/game_values.h"
 #include "tracking/tracker_states.h"
 
 inline constexpr int kLevelRecordCapacity = 21;   // records shown on the screen at most
 
-// Level indexes: rows of the level name table, 0 to kLevelIndexBlank.
-inline constexpr int kLevelIndexCount = 21;
-// Level index of the blank name: unknown zones and indexes past the table.
-inline constexpr uint32_t kLevelIndexBlank = 20;
 
 // [SECTION] LevelCounts: what a level adds to the run.
 // The counts kept for each level and for the whole run: the run's totals as

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "emulator/core_layout.h"
+#include "emulator/game_values.h"
 #include "tools/ram/ram_writer.h"
 #include "tools/standin/game_state.h"
 
@@ -89,10 +90,6 @@ Group GroupOf(const Variable& variable) {
     }
     return group;
 }
-
-// The levels whose water makes the game hand its HUD update (the timer) to
-// the horizontal interrupt: Chemical Plant 2, Aquatic Ruin, Hidden Palace.
-bool HasWater(uint32_t zone, uint32_t act) { return (zone == 13 && act == 1) || zone == 15 || zone == 8; }
 
 class Builder {
 public:
@@ -328,7 +325,7 @@ private:
         const bool timerStep = TimerStepped() && Changed(kVarTimerFrame);
         const bool levelStep = static_cast<uint16_t>(Next(kVarLevelFrame)) ==
                                static_cast<uint16_t>(Shown(kVarLevelFrame) + 1);
-        const bool water = HasWater(Next(kVarZone), Next(kVarAct));
+        const bool water = TimerAtWaterLine(Next(kVarZone), Next(kVarAct));
 
         std::vector<StreamWrite>& vblank = record.vblank;
         EmitGroup(vblank, kGroupControllers);
