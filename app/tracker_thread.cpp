@@ -11,6 +11,15 @@
 
 namespace {
 
+// The link to the game broke: a jump's reads were never taken, and the last
+// frame taken stands; a read held is taken.
+void LoseTheGame(EmulatorLink& link, GameSnapshot& snapshot, FrameWatch& watch) {
+    if (watch.jumpPending) snapshot.ram = watch.taken;
+    TakeHeldRead(watch, snapshot);
+    watch.chained = 0;
+    Disconnect(link);
+}
+
 void Pass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log, FrameWatch& watch, uint64_t now) {
     // Only a good window read right after another counts frames: not the
     // first after a connection was found again.
@@ -25,18 +34,13 @@ void Pass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log, FrameWatch
     }
     switch (ReadWindow(link, log)) {
     case ReadWindowResult::ReadFailed:
-        TakeHeldRead(watch, snapshot);
-        watch.chained = 0;
-        Disconnect(link);
+        LoseTheGame(link, snapshot, watch);
         break;
     case ReadWindowResult::SignatureMismatch:
         // The classifier still sees this pass, on the values decoded before,
         // as a pass that read the same window again would see them: what
         // changed on the previous pass is not counted a second time.
-        if (watch.jumpPending) snapshot.ram = watch.taken;   // a jump's reads were never taken
-        TakeHeldRead(watch, snapshot);
-        watch.chained = 0;
-        Disconnect(link);
+        LoseTheGame(link, snapshot, watch);
         ShiftPrevFields(snapshot.ram);
         ClassifyTick(snapshot);
         break;

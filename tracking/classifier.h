@@ -8,9 +8,11 @@
 #include "tracking/game_snapshot.h"
 #include "tracking/tracker_states.h"
 
-// Classifies one pass. Call once per decoded pass, after the decode and before
-// the snapshot is published; also on a pass that decoded nothing (the previous
-// values are seen again, which changes no counter). A frame leaves the same
+// Classifies one frame against the last one taken (its Prev fields). Called
+// for each frame the timeline takes (none, one or two a pass, see
+// tracking/timeline.h), and on the pass that lost the signature with the last
+// frame given again (the previous values are seen again, which changes no
+// counter). A frame leaves the same
 // statistics and state whether it is classified once or many times: where the
 // rules take a further step on a second read of the same frame (a record
 // closed, then the next opened or the ending shown), the pass takes it too.

@@ -68,40 +68,14 @@ void TellJump(FrameWatch& watch, const GamePlace& to) {
 // A jump settles on this read: the game runs on from where it landed.
 ReadKind Land(FrameWatch& watch, GameSnapshot& snapshot, uint64_t now) {
     watch.jumpPending = 0;
-    // The classifier compares with the last read taken, not with the reads of
-    // the jump.
+    // The landing is taken as the RAM shows it, as the same frame seen again:
+    // nothing is counted between the last frame taken and the landing.
     ShiftPrevFields(snapshot.ram, snapshot.ram);
     TakeStateFromRam(snapshot);
     const uint32_t mode = snapshot.ram.gameMode;
     if (mode != kModeSegaLogo && mode != kModeTitle) TellJump(watch, PlaceOf(snapshot.ram));
     Take(watch, snapshot, now);
     return ReadKind::Landed;
-}
-
-ReadKind WatchJump(FrameWatch& watch, GameSnapshot& snapshot, uint64_t now) {
-    const uint32_t frame = snapshot.ram.globalFrame;
-    const double pace = PaceFrames(static_cast<double>(now - watch.stamp) / watch.counterFrequency);
-    // Back where the game was before: the read that looked like a jump raced
-    // something (a load half copied). The jump is dropped and this read
-    // follows the last one taken.
-    if (Near(frame, watch.globalFrame, pace) && !Near(frame, watch.jumpLanding, pace)) {
-        watch.jumpPending = 0;
-        if (frame < watch.globalFrame) {
-            snapshot.ram = watch.taken;
-            return ReadKind::LookBack;
-        }
-        ShiftPrevFields(snapshot.ram, watch.taken);
-        ClassifyTick(snapshot);
-        Take(watch, snapshot, now);
-        return ReadKind::Play;
-    }
-    // Further back: a rewind stepping on back, or a run-ahead burst looking
-    // back from where the game landed. A rewind's step loads a frame and runs
-    // it, so one frame on is still the rewind: the game runs on from where it
-    // landed once it is two frames past it.
-    if (frame < watch.jumpLanding) watch.jumpLanding = frame;
-    if (frame < watch.jumpLanding + kLandedFrames) return ReadKind::Jump;
-    return Land(watch, snapshot, now);
 }
 
 // How far the main loop and the interrupts have written a frame. The vertical
@@ -211,6 +185,27 @@ ReadKind Follow(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& prev
 void TakeHeld(FrameWatch& watch, GameSnapshot& snapshot, bool stopped = false) {
     snapshot.ram = watch.heldRam;
     Follow(watch, snapshot, watch.taken, watch.heldAt, false, stopped);
+}
+
+
+ReadKind WatchJump(FrameWatch& watch, GameSnapshot& snapshot, uint64_t now) {
+    const uint32_t frame = snapshot.ram.globalFrame;
+    const double pace = PaceFrames(static_cast<double>(now - watch.stamp) / watch.counterFrequency);
+    // Back where the game was before: the read that looked like a jump raced
+    // something (a load half copied). The jump is dropped and this read
+    // follows the last one taken.
+    if (Near(frame, watch.globalFrame, pace) && !Near(frame, watch.jumpLanding, pace)) {
+        watch.jumpPending = 0;
+        ShiftPrevFields(snapshot.ram, watch.taken);
+        return Follow(watch, snapshot, watch.taken, now, true);
+    }
+    // Further back: a rewind stepping on back, or a run-ahead burst looking
+    // back from where the game landed. A rewind's step loads a frame and runs
+    // it, so one frame on is still the rewind: the game runs on from where it
+    // landed once it is two frames past it.
+    if (frame < watch.jumpLanding) watch.jumpLanding = frame;
+    if (frame < watch.jumpLanding + kLandedFrames) return ReadKind::Jump;
+    return Land(watch, snapshot, now);
 }
 
 }  // namespace

@@ -153,4 +153,30 @@ TEST(SignatureLostPass, KeepsTheEndingAfterTheLastRecordCloses) {
     EXPECT_EQ(e.snapshot->stats.run.recordCount, 1);
 }
 
+// A read that looked like a jump (its lives from elsewhere), then a failed
+// read: after the connection is made again, the game is compared with the last
+// frame taken, never with the jump's read, which was not.
+TEST(SignatureLostPass, AReadFailureInAJumpComparesWithTheLastFrameTaken) {
+    Emulator e;
+    RamWriteVariable(e.Ram(), kVarGameMode, kModeLevel);
+    RamWriteVariable(e.Ram(), kVarLives, 3);
+    e.Pass();
+    e.Active(3);
+    RamWriteVariable(e.Ram(), kVarLives, 4);
+    RamWriteVariable(e.Ram(), kVarZone, 13);
+    RamWriteVariable(e.Ram(), kVarGlobalFrame, e.globalFrame + 5000);
+    e.Pass();
+    ASSERT_TRUE(e.watch.jumpPending);
+    e.system.readFailure = ProcessResult{ProcessStatus::Unreadable, 5};
+    e.Pass();
+    ASSERT_FALSE(e.tracker->attached);
+    e.system.readFailure = kFakeOk;
+    RamWriteVariable(e.Ram(), kVarLives, 3);
+    RamWriteVariable(e.Ram(), kVarZone, 0);
+    RamWriteVariable(e.Ram(), kVarGlobalFrame, e.globalFrame);
+    for (int i = 0; i < 5; ++i) e.Active();
+    EXPECT_EQ(e.snapshot->stats.run.totals.deaths, 0u);
+    EXPECT_EQ(e.snapshot->stats.trackerState, TrackerState::LevelActive);
+}
+
 }  // namespace

@@ -514,6 +514,23 @@ const JumpCase kJumpCases[] = {
          Finish(t);
      },
      {{0, 0, 0, 0, 0}}, 0, 0, 0, ""},
+    {"a read racing a load, the game read again five frames on",
+     [](TickBuilder& t) {
+         Play(t, 60);
+         RamMirror torn = t.game;
+         torn.globalFrame -= 40;
+         const RamMirror whole = t.game;
+         t.game = torn;
+         t.Read();
+         t.game = whole;
+         for (int f = 0; f < 5; ++f) t.ActiveFrame();
+         t.Read();
+         Play(t, 30);
+         Finish(t);
+     },
+     {{0, 0, 0, 0, 0}}, 0, 0, 4,
+     "WARNING: 4 game frames went unseen in the last 10 s (the machine was busy); a lag frame, pause or spindash "
+     "release in them may be missing."},
     {"reset: the game's own, from the logo",
      [](TickBuilder& t) {
          Play(t, 60);
