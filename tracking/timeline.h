@@ -49,9 +49,12 @@ inline constexpr double kFastForwardRateMax = 100.0;
 // A frame read unchanged this long after it was first seen is finished: the
 // emulator writes a frame in a burst of well under a millisecond, so a frame
 // that stays the newest this long is the one the emulator stopped on (paused,
-// its menu open). Two of the game's frames: longer than a frame, with room for
-// one that comes a little late.
-inline constexpr double kStoppedFrameSeconds = 2.0 / kGameFramesPerSecond;
+// its menu open). Fifteen of the game's frames, a quarter of a second: far
+// longer than a frame, so that an emulator that a busy machine holds up in the
+// middle of a frame (the tracker's own thread was seen held up 117 ms at a load
+// of 9 on 2 cores) is not taken for one that stopped; and no longer than the
+// screen's default refresh period plus a little.
+inline constexpr double kStoppedFrameSeconds = 0.25;
 // Seconds between two warnings of unseen game frames at most.
 inline constexpr double kUnseenWarningSeconds = 10.0;
 // Seconds between two lines about jumps at most; jumps in between are told
