@@ -391,6 +391,13 @@ void Load(TickBuilder& t, const RamMirror& state) {
     t.Read();
     t.ActiveFrame().Read();
 }
+// A read racing a load: the global frame counter loaded, the rest not yet.
+void ReadTornLoad(TickBuilder& t) {
+    const RamMirror whole = t.game;
+    t.game.globalFrame -= 40;
+    t.Read();
+    t.game = whole;
+}
 void NextLevel(TickBuilder& t) {
     t.Mode(140).Timer(0, 0, 0).StillFrame().Read().StillFrame().Read();
     t.Mode(12).Level(0, 1);
@@ -504,12 +511,7 @@ const JumpCase kJumpCases[] = {
     {"a read racing a load: its counter loaded, the rest not",
      [](TickBuilder& t) {
          Play(t, 60);
-         RamMirror torn = t.game;
-         torn.globalFrame -= 40;
-         const RamMirror whole = t.game;
-         t.game = torn;
-         t.Read();
-         t.game = whole;
+         ReadTornLoad(t);
          Play(t, 30);
          Finish(t);
      },
@@ -517,12 +519,7 @@ const JumpCase kJumpCases[] = {
     {"a read racing a load, the game read again five frames on",
      [](TickBuilder& t) {
          Play(t, 60);
-         RamMirror torn = t.game;
-         torn.globalFrame -= 40;
-         const RamMirror whole = t.game;
-         t.game = torn;
-         t.Read();
-         t.game = whole;
+         ReadTornLoad(t);
          for (int f = 0; f < 5; ++f) t.ActiveFrame();
          t.Read();
          Play(t, 30);
