@@ -44,7 +44,7 @@ void Pass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log, FrameWatch
         break;   // a state being loaded: the next pass reads the game again
     case ReadWindowResult::WindowGood: {
         const RamMirror previous = snapshot.ram;
-        DecodeRamWindow(link.connection.window, snapshot.ram);
+        DecodeRamWindow(link.connection.window, link.connection.byteOrder, snapshot.ram);
         TrackRead(watch, snapshot, previous, now);
         break;
     }
