@@ -68,7 +68,7 @@ int TrackerThreadMain(SharedState* shared, PassObserver observer) {
         std::exit(1);
     }
     InitRamDecode(snapshot->ram);
-    EmulatorLinkReset(*link, kPlatformProcessApi);
+    EmulatorLinkReset(*link, kPlatformProcessApi, shared->emulator);
     bool running;
     {
         std::lock_guard<std::mutex> guard(shared->lock);
