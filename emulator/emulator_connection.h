@@ -40,9 +40,9 @@ inline constexpr int kRangeListCapacity = 256;     // readable ranges listed at 
 inline constexpr int kEmulatorLookCapacity = kEmulatorRowCount;   // rows looked for at most
 inline constexpr int kProgramNameSize = 32;        // bytes of a program name given with -emulator, NUL included
 inline constexpr int kRamCopyCapacity = 8;         // copies of work RAM told apart at most
-// How long identification watches the copies' frame counters when the
-// process holds more than one: three of the game's frames.
-inline constexpr uint32_t kCopyWatchMs = 50;
+// How long identification watches the frame counters of the copies of work
+// RAM found in an emulator's private memory: six of the game's frames.
+inline constexpr uint32_t kCopyWatchMs = 100;
 
 struct EmulatorConnection {
     const char* processName;              // the process looked for or found: "retroarch.exe", "blastem"
