@@ -144,13 +144,14 @@ void ReadCounters(EmulatorLink& link, const RamCopy* copies, int count, uint32_t
     }
 }
 
-// Every copy of work RAM in the private writable memory. The live one is the
-// copy whose global frame counter steps while the game runs (a save state's
-// or a rewind buffer's stands still): the counters are read twice,
-// kCopyWatchMs apart, even of a copy found alone, which may be a state kept
-// after the game was left. While none or more than one steps (the emulator
-// paused, a second instance running ahead), nothing is tracked, and the log
-// says so.
+// Every copy of work RAM in the private writable memory. A copy found alone
+// is taken as it is: the game's RAM may stand still for a while (an emulator
+// paused, or started from a state and waiting), and the signature leaves it
+// when the game does. Of several, the live one is the copy whose global frame
+// counter steps while the game runs (a save state's or a rewind buffer's
+// stands still): the counters are read twice, kCopyWatchMs apart. While none
+// or more than one steps (the emulator paused, a second instance running
+// ahead), nothing is tracked, and the log says so.
 SignatureResult LocateCopies(EmulatorLink& link, LogBuffer& log, uint8_t* buffer) {
     EmulatorConnection& connection = link.connection;
     RamCopy copies[kRamCopyCapacity];
@@ -161,6 +162,12 @@ SignatureResult LocateCopies(EmulatorLink& link, LogBuffer& log, uint8_t* buffer
     const double searchMs =
         static_cast<double>(ClockNow() - started) * 1000.0 / static_cast<double>(ClockFrequency());
     if (count == 0) return SignatureResult::Missing;
+    if (count == 1) {
+        TakeRam(connection, copies[0]);
+        LogAppend(log, ClockNow(), "Work RAM found at 0x%" PRIX64 " (%s), searched in %.0f ms", copies[0].ramBase,
+                  OrderText(copies[0].order), searchMs);
+        return SignatureResult::Found;
+    }
     uint32_t before[kRamCopyCapacity] = {};
     uint32_t after[kRamCopyCapacity] = {};
     bool unreadable[kRamCopyCapacity] = {};
@@ -176,22 +183,15 @@ SignatureResult LocateCopies(EmulatorLink& link, LogBuffer& log, uint8_t* buffer
     }
     if (stepping == 1) {
         TakeRam(connection, copies[live]);
-        char among[48] = "";
-        if (count > 1) std::snprintf(among, sizeof among, ", the one of %d copies running", count);
-        LogAppend(log, ClockNow(), "Work RAM found at 0x%" PRIX64 " (%s%s), searched in %.0f ms",
-                  copies[live].ramBase, OrderText(copies[live].order), among, searchMs);
+        LogAppend(log, ClockNow(),
+                  "Work RAM found at 0x%" PRIX64 " (%s, the one of %d copies running), searched in %.0f ms",
+                  copies[live].ramBase, OrderText(copies[live].order), count, searchMs);
         return SignatureResult::Found;
     }
-    if (count == 1) {
-        LogAppend(log, ClockNow(),
-                  "Work RAM: a copy of the game's RAM that does not run: not tracking until it does (a paused "
-                  "emulator, or a state kept after the game). Looking again.");
-    } else {
-        LogAppend(log, ClockNow(),
-                  "Work RAM: %d copies of the game's RAM, %d of them running: not tracking until only one runs "
-                  "(a paused emulator, or one running a second copy ahead). Looking again.",
-                  count, stepping);
-    }
+    LogAppend(log, ClockNow(),
+              "Work RAM: %d copies of the game's RAM, %d of them running: not tracking until only one runs "
+              "(a paused emulator, or one running a second copy ahead). Looking again.",
+              count, stepping);
     return SignatureResult::Waiting;
 }
 
@@ -268,7 +268,9 @@ bool SamePrograms(const EmulatorRow& a, const EmulatorRow& b) {
 void ChooseRows(EmulatorConnection& connection, const char* emulator) {
     connection.rowCount = 0;
     for (const EmulatorRow& row : kEmulatorTable) {
-        if (emulator != nullptr && emulator[0] != '\0' && SameName(row.name, emulator)) connection.rows[connection.rowCount++] = row;
+        if (emulator != nullptr && emulator[0] != '\0' && SameName(row.name, emulator)) {
+            connection.rows[connection.rowCount++] = row;
+        }
     }
     if (connection.rowCount != 0) return;
     for (const EmulatorRow& row : kEmulatorTable) {
