@@ -6,11 +6,11 @@
 // /proc/PID/mem, found by the game's signature on its heap.
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <cstdint>
 #include <string>
+
+struct ChildProcess;
 
 inline constexpr const char* kBlastEmProgram = "/usr/games/blastem";
 
@@ -29,9 +29,10 @@ class BlastEm {
     void Kill();
     // BlastEm's own soft reset: Tab, its default key, sent on its display.
     bool SoftReset();
-    uint32_t pid() const { return static_cast<uint32_t>(pid_); }
+    uint32_t pid() const;
     const std::string& error() const { return error_; }
-    std::string LogTail(size_t bytes = 3000) const;
+    // What it has written so far (standard output).
+    std::string Output();
 
     // The 16-bit word at 68000 address `address` of work RAM; false when it
     // can't be read.
@@ -43,7 +44,8 @@ class BlastEm {
     int display_;
     std::string dir_;
     std::string error_;
-    pid_t xvfb_ = -1;
-    pid_t pid_ = -1;
+    std::string output_;
+    ChildProcess* xvfb_ = nullptr;
+    ChildProcess* blastem_ = nullptr;
     uint64_t ram_ = 0;   // work RAM in BlastEm's memory
 };

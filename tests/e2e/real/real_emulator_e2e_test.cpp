@@ -221,6 +221,22 @@ void CountUnseenFrames(void*, uint64_t, bool connected, const GameSnapshot& snap
     last = connected ? frame : 0;
 }
 
+// The tracker's messages, one a line, for failure output.
+std::string LogOf(const TrackerRun& tracker) {
+    std::string text;
+    for (const Message& message : tracker.messages()) text += "  " + message.text + "\n";
+    return text;
+}
+
+// Whether the tracker's log shows the patterns in order.
+bool ShowsInOrder(const TrackerRun& tracker, const std::vector<std::regex>& patterns) {
+    size_t next = 0;
+    for (const Message& message : tracker.messages()) {
+        if (next < patterns.size() && std::regex_match(message.text, patterns[next])) ++next;
+    }
+    return next == patterns.size();
+}
+
 class RealEmulator : public ::testing::TestWithParam<RealCase> {
   protected:
     // The tracker attaches to the first emulator it finds: these tests need
@@ -232,21 +248,7 @@ class RealEmulator : public ::testing::TestWithParam<RealCase> {
     }
     void TearDown() override { tracker.Stop(); }
 
-    // The messages, one a line, for failure output.
-    std::string Log() const {
-        std::string text;
-        for (const Message& message : tracker.messages()) text += "  " + message.text + "\n";
-        return text;
-    }
-
-    // Whether the log shows the case's patterns in order.
-    bool ShowsInOrder(const std::vector<std::regex>& patterns) const {
-        size_t next = 0;
-        for (const Message& message : tracker.messages()) {
-            if (next < patterns.size() && std::regex_match(message.text, patterns[next])) ++next;
-        }
-        return next == patterns.size();
-    }
+    std::string Log() const { return LogOf(tracker); }
 
     // Whether the cartridge's marker word at `address` has reached `value`.
     // Waits poll the tracker meanwhile, as the program's main thread does:
@@ -349,7 +351,7 @@ TEST_P(RealEmulator, Plays) {
     // A few passes more, so the last frame is surely decoded and published;
     // then the log must show what the case expects.
     std::this_thread::sleep_for(200ms);
-    EXPECT_TRUE(tracker.WaitUntil([&] { return ShowsInOrder(patterns); }, 8s)) << "log:\n" << Log();
+    EXPECT_TRUE(tracker.WaitUntil([&] { return ShowsInOrder(tracker, patterns); }, 8s)) << "log:\n" << Log();
     for (const char* pattern : c.never) {
         for (const Message& m : tracker.messages()) EXPECT_FALSE(std::regex_search(m.text, std::regex(pattern))) << m.text;
     }
@@ -437,11 +439,7 @@ class RealBlastEm : public ::testing::TestWithParam<BlastEmCase> {
     }
     void TearDown() override { tracker.Stop(); }
 
-    std::string Log() const {
-        std::string text;
-        for (const Message& message : tracker.messages()) text += "  " + message.text + "\n";
-        return text;
-    }
+    std::string Log() const { return LogOf(tracker); }
     bool Reached(uint32_t address, uint32_t value) const {
         uint16_t now = 0;
         return blastem.ReadRamWord(address, &now) && now >= value;
@@ -455,7 +453,7 @@ TEST_P(RealBlastEm, Plays) {
     const BlastEmCase& c = GetParam();
     if (c.notYet != nullptr) GTEST_SKIP() << "not yet: " << c.notYet;
     ASSERT_TRUE(blastem.Start(Cartridge(c.cartridge))) << blastem.error();
-    ASSERT_TRUE(tracker.WaitUntil([&] { return Reached(kDoneMarker, 1); }, 10s)) << blastem.LogTail();
+    ASSERT_TRUE(tracker.WaitUntil([&] { return Reached(kDoneMarker, 1); }, 10s)) << blastem.Output();
     tracker.Start({CountUnseenFrames, nullptr});
     const auto started = std::chrono::steady_clock::now();
     uint16_t firstVblank = 0;
@@ -482,19 +480,11 @@ TEST_P(RealBlastEm, Plays) {
     const uint32_t end = VblankOf(last, 0);
     ASSERT_NE(end, UINT32_MAX) << "no stream end in " << last << ".says";
     ASSERT_TRUE(tracker.WaitUntil([&] { return Reached(kDoneMarker, end); }, std::chrono::seconds(end / 50 + 30)))
-        << blastem.LogTail() << Log();
+        << blastem.Output() << Log();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::this_thread::sleep_for(200ms);
-    std::vector<std::regex> patterns;
-    for (const char* p : c.messages) patterns.emplace_back(p);
-    auto showsInOrder = [&] {
-        size_t next = 0;
-        for (const Message& message : tracker.messages()) {
-            if (next < patterns.size() && std::regex_match(message.text, patterns[next])) ++next;
-        }
-        return next == patterns.size();
-    };
-    EXPECT_TRUE(tracker.WaitUntil(showsInOrder, 8s)) << "log:\n" << Log();
+    const std::vector<std::regex> patterns(c.messages.begin(), c.messages.end());
+    EXPECT_TRUE(tracker.WaitUntil([&] { return ShowsInOrder(tracker, patterns); }, 8s)) << "log:\n" << Log();
     // BlastEm's pace on this display, and the game frames no pass read.
     if (c.secondCartridge == nullptr && c.resetAtSay == 0) {
         std::printf("BlastEm: %u vertical blanks in %.1f s, %.2f a second; %llu game frames unseen (load average %s)\n",
