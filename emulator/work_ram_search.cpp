@@ -7,6 +7,7 @@ namespace {
 
 // The first hit of one order's signature in data[0, size), at an even address.
 ptrdiff_t FindInOrder(const uint8_t* data, size_t size, uint64_t address, const uint8_t* signature) {
+    if (size < kSignatureSize) return kSignatureNotFound;
     const uint8_t* cursor = data;
     const uint8_t* lastStart = data + size - kSignatureSize;
     // Memory is mostly zeros: memchr skips them fast.

@@ -421,8 +421,13 @@ const BlastEmCase kBlastEmCases[] = {
     {.name = "ClosedAndStartedAgain", .display = 72, .cartridge = "restart_before", .secondCartridge = "restart_after",
      .messages = {kBlastEm, kBlastEmRam, kFound, kBlastEmGone, kBlastEm, kBlastEmRam, kFound},
      .truth = ExpectRestartGroundTruth},
+    // The same on a busy machine: a read of a new frame before the main loop
+    // has stepped the level frame counter is held for the next read, and when
+    // that read comes a frame late the held one is taken for a lag frame.
     {.name = "SoftReset", .display = 73, .cartridge = "practice", .resetAtSay = 4, .messages = {kFound},
-     .records = kPracticeStraight, .pauses = 2, .deaths = 1},
+     .records = kPracticeStraight, .pauses = 2, .deaths = 1,
+     .notYet = "on a busy machine BlastEm's practice run counted a lag frame that was not one (1 run in 4): a read "
+               "before the main loop stepped the level counter, then a late read"},
 };
 
 class RealBlastEm : public ::testing::TestWithParam<BlastEmCase> {
