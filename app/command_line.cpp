@@ -68,6 +68,36 @@ void ParseLiveSplit(CommandLineResult& result, const char* value) {
     AddMessage(result, "%s", text, 0);
 }
 
+// -emulator and its value, taken out of the arguments like -livesplit: an
+// emulator's name or program name ("blastem", "Fusion.exe"), which a program
+// name that no row has may be too. What can't be a program's name (nothing,
+// an option, a path, a name too long) is named, and every emulator is looked for.
+void ParseEmulator(CommandLineResult& result, const char* value) {
+    if (value == nullptr) {
+        AddMessage(result,
+                   "Argument was '%s' but there was no valid value. Please only pass a valid argument such as "
+                   "'-emulator blastem'.",
+                   "-emulator", 0);
+    } else {
+        const size_t length = std::strlen(value);
+        bool good = length > 0 && length < sizeof result.emulator && value[0] != '-';
+        for (size_t i = 0; good && i < length; ++i) {
+            const unsigned char c = static_cast<unsigned char>(value[i]);
+            good = c > ' ' && c < 0x7F && c != '/' && c != '\\' && c != ':';
+        }
+        if (good) {
+            std::snprintf(result.emulator, sizeof result.emulator, "%s", value);
+            AddMessage(result, "Emulator: looking for '%s' only.", value, 0);
+            return;
+        }
+        AddMessage(result,
+                   "Invalid emulator '%s'. Please only pass an emulator's name or program such as "
+                   "'-emulator blastem'.",
+                   value, 0);
+    }
+    AddMessage(result, "%s", "Looking for every emulator Ringwatch knows.", 0);
+}
+
 // -refresh N, or nothing: `given` arguments from argv[0] on.
 void ParseRefresh(CommandLineResult& result, int given, const char* const* argv, bool liveSplit) {
     if (given == 0) {
@@ -163,23 +193,30 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv) {
         result.reportPath = given == 2 ? argv[2] : nullptr;
         return result;
     }
-    // -livesplit and its value, anywhere; what is left is read as before.
-    const char* rest[4];
+    // -livesplit and -emulator with their values, anywhere; what is left is
+    // read as before.
+    constexpr int kMostArguments = 6;
+    const char* rest[kMostArguments];
     int restCount = 0;
     int liveSplitAt = 0;
-    for (int i = 1; i <= given && given <= 4; ++i) {
+    int emulatorAt = 0;
+    for (int i = 1; i <= given && given <= kMostArguments; ++i) {
         if (liveSplitAt == 0 && std::strcmp(argv[i], "-livesplit") == 0) {
             liveSplitAt = i;
             ++i;   // its value, when there is one
+        } else if (emulatorAt == 0 && std::strcmp(argv[i], "-emulator") == 0) {
+            emulatorAt = i;
+            ++i;
         } else {
             rest[restCount++] = argv[i];
         }
     }
-    if (given > 4 || restCount > 2) {
+    if (given > kMostArguments || restCount > 2) {
         AddNumberMessage(result, "Too many arguments given, all will be ignored.", 0);
         return result;
     }
     if (liveSplitAt != 0) ParseLiveSplit(result, liveSplitAt < given ? argv[liveSplitAt + 1] : nullptr);
-    ParseRefresh(result, restCount, rest, liveSplitAt != 0);
+    if (emulatorAt != 0) ParseEmulator(result, emulatorAt < given ? argv[emulatorAt + 1] : nullptr);
+    ParseRefresh(result, restCount, rest, liveSplitAt != 0 || emulatorAt != 0);
     return result;
 }

@@ -16,6 +16,8 @@ struct SharedState {
     bool ready;                   // tracker attached and game identified
     LogBuffer* sharedLog;         // the batch on its way to the main thread
     GameSnapshot* sharedSnapshot; // the last published snapshot
+    const char* emulator;         // -emulator's name, or null for every emulator; set before the tracker
+                                  // thread starts, then only read by it
 };
 
 // Tracker thread, end of every pass: copies the snapshot, hands over the

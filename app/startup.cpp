@@ -89,6 +89,7 @@ int RunProgram(int argc, char** argv) {
     shared->ready = false;
     shared->sharedLog = sharedLog;
     shared->sharedSnapshot = sharedSnapshot;
+    shared->emulator = commandLine.emulator[0] != '\0' ? commandLine.emulator : nullptr;
     std::thread(TrackerThreadMain, shared, PassObserver{}).detach();
     // The history's bests are read beside the frames, never in one.
     BestsInit(*bests);

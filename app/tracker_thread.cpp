@@ -48,7 +48,7 @@ void Pass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log, FrameWatch
         break;   // a state being loaded: the next pass reads the game again
     case ReadWindowResult::WindowGood: {
         const RamMirror previous = snapshot.ram;
-        DecodeRamWindow(link.connection.window, snapshot.ram);
+        DecodeRamWindow(link.connection.window, link.connection.byteOrder, snapshot.ram);
         TrackRead(watch, snapshot, previous, now);
         break;
     }
@@ -72,7 +72,7 @@ int TrackerThreadMain(SharedState* shared, PassObserver observer) {
         std::exit(1);
     }
     InitRamDecode(snapshot->ram);
-    EmulatorLinkReset(*link, kPlatformProcessApi);
+    EmulatorLinkReset(*link, kPlatformProcessApi, shared->emulator);
     bool running;
     {
         std::lock_guard<std::mutex> guard(shared->lock);

@@ -1,6 +1,7 @@
 // What Ringwatch relies on of the emulator: RetroArch running the Genesis Plus
 // GX core, which keeps the Mega Drive's 64 KiB 68000 work RAM inside the core
-// module's data, as 16-bit words in the host's little-endian order.
+// module's data, as 16-bit words in the host's little-endian order. The other
+// emulators looked for are rows of emulator/emulator_table.h.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +35,9 @@ inline constexpr uint32_t kSignatureWindowOffset = GameAddress(kVarSignature) - 
 inline constexpr uint32_t kSignatureSize = GameWidth(kVarSignature);
 inline constexpr uint8_t kRamSignature[kSignatureSize] = {0x6E, 0x69, 0x74, 0x69, 0x02, 0x00,
                                                          0x00, 0x00, 0x45, 0x53, 0x41, 0x47};
+// The same in the 68000's own byte order, as an emulator that keeps it stores it.
+inline constexpr uint8_t kRamSignatureBig[kSignatureSize] = {0x69, 0x6E, 0x69, 0x74, 0x00, 0x02,
+                                                            0x00, 0x00, 0x53, 0x45, 0x47, 0x41};
 // Bytes read at identification, starting at the signature.
 inline constexpr uint32_t kSignatureProbeSize = 64;
 

@@ -1,5 +1,7 @@
 #include "emulator/emulator_connection.h"
 
+#include <cctype>
+#include <initializer_list>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -22,19 +24,15 @@ constexpr uint32_t kWindowStartInRam = kWindowRamOffset;
 enum class ScanResult { Done, LostConnection };
 
 // The signature is compared in two pieces, as the game's own check does.
-bool SignatureMatches(const uint8_t* bytes) {
-    return std::memcmp(bytes, kRamSignature, kSignatureHeadSize) == 0 &&
-           std::memcmp(bytes + kSignatureHeadSize, kRamSignature + kSignatureHeadSize,
+bool SignatureMatches(const uint8_t* bytes, const uint8_t* signature) {
+    return std::memcmp(bytes, signature, kSignatureHeadSize) == 0 &&
+           std::memcmp(bytes + kSignatureHeadSize, signature + kSignatureHeadSize,
                        kSignatureSize - kSignatureHeadSize) == 0;
 }
 
 void CloseProcess(EmulatorLink& link) {
     if (link.connection.process != nullptr) link.api->close(link.connection.process);
     link.connection.process = nullptr;
-}
-
-void ReportFindFailure(EmulatorLink& link, LogBuffer& log) {
-    LogAppend(log, ClockNow(), "ERROR: Could not find process '%s'.", link.connection.processNamesText);
 }
 
 // The OS refused to let this program read the emulator (no ptrace
@@ -109,129 +107,354 @@ ScanResult HeaderScan(EmulatorLink& link, LogBuffer& log, ScanBuffer& scanBuffer
     return ScanResult::Done;
 }
 
-// Where the signature lies: at the load address + 0x2A1060 + 65500 in the
-// builds long in use, read first whatever the image's extent says (the core's
+// Where the signature lies. For a row with work RAM in the core's image: at
+// the load address + the row's offset (+ 0x2A1060 + 65500 in the builds long
+// in use), read first whatever the image's extent says (the core's
 // zero-filled data may be in several mappings, and the extent can end before
-// it), or else wherever in the image a build keeps work RAM. Sets ramBase to
-// the work RAM found. A probe that can't be read only means that nothing is
-// there; ReadFailed is kept for an emulator that is gone or refuses reads.
-enum class SignatureResult { Found, Missing, ReadFailed };
+// it), or else wherever in the image a build keeps work RAM. For the others:
+// in the private writable memory (LocateCopies). Sets ramBase to the work RAM
+// found. A probe that can't be read only means that nothing is there;
+// ReadFailed is kept for an emulator that is gone or refuses reads. Waiting:
+// copies were found and the live one can't be told yet.
+enum class SignatureResult { Found, Missing, ReadFailed, Waiting };
+
+void TakeRam(EmulatorConnection& connection, const RamCopy& copy) {
+    connection.ramBase = copy.ramBase;
+    connection.byteOrder = copy.order;
+    connection.signature = RamSignature(copy.order);
+}
+
+const char* OrderText(RamByteOrder order) {
+    return order == RamByteOrder::WordSwapped ? "16-bit words in little-endian order" : "the 68000's big-endian words";
+}
+
+// Reads the global frame counter of each copy into `frames`; a copy whose
+// counter can't be read gets `unreadable` set.
+void ReadCounters(EmulatorLink& link, const RamCopy* copies, int count, uint32_t* frames, bool* unreadable) {
+    for (int i = 0; i < count; ++i) {
+        const uint32_t offset =
+            RamOffset(GameAddress(kVarGlobalFrame), GameWidth(kVarGlobalFrame), kWorkRamFirstAddress, copies[i].order);
+        uint8_t bytes[4];
+        const ProcessResult read = link.api->read(link.connection.process, copies[i].ramBase + offset, bytes, 4);
+        if (read.status != ProcessStatus::Ok) {
+            unreadable[i] = true;
+            continue;
+        }
+        frames[i] = RamLoadLong(bytes, 0, copies[i].order);
+    }
+}
+
+// Every copy of work RAM in the private writable memory. A copy found alone
+// is taken as it is: the game's RAM may stand still for a while (an emulator
+// paused, or started from a state and waiting), and the signature leaves it
+// when the game does. Of several, the live one is the copy whose global frame
+// counter steps while the game runs (a save state's or a rewind buffer's
+// stands still): the counters are read twice, kCopyWatchMs apart. While none
+// or more than one steps (the emulator paused, a second instance running
+// ahead), nothing is tracked, and the log says so.
+SignatureResult LocateCopies(EmulatorLink& link, LogBuffer& log, uint8_t* buffer) {
+    EmulatorConnection& connection = link.connection;
+    RamCopy copies[kRamCopyCapacity];
+    const uint64_t started = ClockNow();
+    const int count =
+        SearchRamCopies(*link.api, connection.process, connection.row->byteOrders, StorageOf(link, buffer), copies,
+                        kRamCopyCapacity);
+    const double searchMs =
+        static_cast<double>(ClockNow() - started) * 1000.0 / static_cast<double>(ClockFrequency());
+    if (count == 0) return SignatureResult::Missing;
+    if (count == 1) {
+        TakeRam(connection, copies[0]);
+        LogAppend(log, ClockNow(), "Work RAM found at 0x%" PRIX64 " (%s), searched in %.0f ms", copies[0].ramBase,
+                  OrderText(copies[0].order), searchMs);
+        return SignatureResult::Found;
+    }
+    uint32_t before[kRamCopyCapacity] = {};
+    uint32_t after[kRamCopyCapacity] = {};
+    bool unreadable[kRamCopyCapacity] = {};
+    ReadCounters(link, copies, count, before, unreadable);
+    if (link.copyWatchMs != 0) ClockSleepMs(link.copyWatchMs);
+    ReadCounters(link, copies, count, after, unreadable);
+    int stepping = 0;
+    int live = 0;
+    for (int i = 0; i < count; ++i) {
+        if (unreadable[i] || after[i] == before[i]) continue;
+        ++stepping;
+        live = i;
+    }
+    if (stepping == 1) {
+        TakeRam(connection, copies[live]);
+        LogAppend(log, ClockNow(),
+                  "Work RAM found at 0x%" PRIX64 " (%s, the one of %d copies running), searched in %.0f ms",
+                  copies[live].ramBase, OrderText(copies[live].order), count, searchMs);
+        return SignatureResult::Found;
+    }
+    LogAppend(log, ClockNow(),
+              "Work RAM: %d copies of the game's RAM, %d of them running: not tracking until only one runs "
+              "(a paused emulator, or one running a second copy ahead). Looking again.",
+              count, stepping);
+    return SignatureResult::Waiting;
+}
 
 SignatureResult LocateSignature(EmulatorLink& link, LogBuffer& log, ScanBuffer& scanBuffer) {
     EmulatorConnection& connection = link.connection;
-    uint8_t probe[kSignatureProbeSize];
-    const ProcessResult probed =
-        link.api->read(connection.process, connection.ramBase + kSignatureRamOffset, probe, sizeof probe);
-    if (probed.status == ProcessStatus::Ok && SignatureMatches(probe)) return SignatureResult::Found;
-    if (probed.status == ProcessStatus::Gone || probed.status == ProcessStatus::Denied) {
-        ReportReadFailure(link, log, probed);
-        return SignatureResult::ReadFailed;
+    const EmulatorRow& row = *connection.row;
+    if (row.ramPlace == RamPlace::ModuleImage && row.fixedOffset != 0) {
+        uint8_t probe[kSignatureProbeSize];
+        const ProcessResult probed =
+            link.api->read(connection.process, connection.ramBase + kSignatureRamOffset, probe, sizeof probe);
+        for (const RamByteOrder order : {RamByteOrder::WordSwapped, RamByteOrder::BigEndian}) {
+            if ((row.byteOrders & (1u << static_cast<int>(order))) == 0) continue;
+            if (probed.status == ProcessStatus::Ok && SignatureMatches(probe, RamSignature(order))) {
+                TakeRam(connection, {connection.ramBase, order});
+                return SignatureResult::Found;
+            }
+        }
+        if (probed.status == ProcessStatus::Gone || probed.status == ProcessStatus::Denied) {
+            ReportReadFailure(link, log, probed);
+            return SignatureResult::ReadFailed;
+        }
     }
     uint8_t* buffer = ScanBufferGet(scanBuffer, log);
-    uint64_t ramBase = 0;
-    if (buffer == nullptr || !SearchWorkRam(*link.api, connection.process, connection.coreBase, connection.coreSize,
-                                            StorageOf(link, buffer), &ramBase)) {
+    if (buffer == nullptr) return SignatureResult::Missing;
+    if (row.ramPlace == RamPlace::PrivateMemory) return LocateCopies(link, log, buffer);
+    RamCopy found{};
+    if (!SearchWorkRam(*link.api, connection.process, connection.coreBase, connection.coreSize, row.byteOrders,
+                       StorageOf(link, buffer), &found)) {
         return SignatureResult::Missing;
     }
-    connection.ramBase = ramBase;
-    if (ramBase - connection.coreBase != kWorkRamOffsetInModule) {
-        LogAppend(log, ClockNow(), "Work RAM found at core + 0x%" PRIX64, ramBase - connection.coreBase);
+    TakeRam(connection, found);
+    if (found.ramBase - connection.coreBase != row.fixedOffset) {
+        LogAppend(log, ClockNow(), "Work RAM found at core + 0x%" PRIX64, found.ramBase - connection.coreBase);
     }
     return SignatureResult::Found;
 }
 
 }  // namespace
 
-void EmulatorLinkReset(EmulatorLink& link, const ProcessApi& api) {
+namespace {
+
+bool SameName(const char* a, const char* b) {
+    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+        if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b))) return false;
+    }
+    return *a == *b;
+}
+
+bool SameText(const char* a, const char* b) { return a != nullptr && b != nullptr && std::strcmp(a, b) == 0; }
+
+// The program names of a row that this OS runs, in kProgramForms' order
+// (Linux: its own build, then the Windows one under Wine), without repeats.
+// `modules` gets the library of the same form.
+int RowPrograms(const EmulatorRow& row, const char** names, const char** modules) {
+    int count = 0;
+    for (int i = 0; i < kProgramFormCount && count < 2; ++i) {
+        const bool windows = kProgramForms[i].programEnding[0] != '\0';
+        const char* name = windows ? row.windowsProgram : row.linuxProgram;
+        if (name == nullptr || (count == 1 && SameText(names[0], name))) continue;
+        names[count] = name;
+        modules[count] = windows ? row.windowsModule : row.linuxModule;
+        ++count;
+    }
+    return count;
+}
+
+bool SameProgram(const char* a, const char* b) { return (a == nullptr && b == nullptr) || SameText(a, b); }
+
+bool SamePrograms(const EmulatorRow& a, const EmulatorRow& b) {
+    return SameProgram(a.linuxProgram, b.linuxProgram) && SameProgram(a.windowsProgram, b.windowsProgram);
+}
+
+// The rows `emulator` picks (see EmulatorLinkReset) into the connection.
+void ChooseRows(EmulatorConnection& connection, const char* emulator) {
+    connection.rowCount = 0;
+    for (const EmulatorRow& row : kEmulatorTable) {
+        if (emulator != nullptr && emulator[0] != '\0' && SameName(row.name, emulator)) {
+            connection.rows[connection.rowCount++] = row;
+        }
+    }
+    if (connection.rowCount != 0) return;
+    for (const EmulatorRow& row : kEmulatorTable) {
+        const bool all = emulator == nullptr || emulator[0] == '\0';
+        if (all || SameName(emulator, row.linuxProgram != nullptr ? row.linuxProgram : "") ||
+            SameName(emulator, row.windowsProgram)) {
+            connection.rows[connection.rowCount++] = row;
+        }
+    }
+    if (connection.rowCount != 0) return;
+    // A program no row has: any emulator that keeps work RAM as a plain
+    // array, searched for in both byte orders.
+    std::snprintf(connection.program, sizeof connection.program, "%s", emulator);
+    connection.rows[0] = {connection.program, connection.program, connection.program, connection.program, nullptr,
+                          nullptr, RamPlace::PrivateMemory, 0, kOrderEither, false};
+    connection.rowCount = 1;
+}
+
+}  // namespace
+
+void EmulatorLinkReset(EmulatorLink& link, const ProcessApi& api, const char* emulator) {
     std::memset(&link.connection, 0, sizeof link.connection);
     std::memset(&link.scratch, 0, sizeof link.scratch);
     link.attached = false;
     link.identified = false;
     link.clearedReads = 0;
     link.copyReads = 0;
+    link.copyWatchMs = kCopyWatchMs;
     link.api = &api;
     EmulatorConnection& connection = link.connection;
-    connection.nameCount = kProgramFormCount < kEmulatorFormCapacity ? kProgramFormCount : kEmulatorFormCapacity;
-    for (int i = 0; i < connection.nameCount; ++i) {
-        EmulatorNames& names = connection.names[i];
-        std::snprintf(names.process, sizeof names.process, "%s%s", kEmulatorProgramName,
-                      kProgramForms[i].programEnding);
-        std::snprintf(names.module, sizeof names.module, "%s%s", kCoreLibraryName, kProgramForms[i].libraryEnding);
-        connection.processNames[i] = names.process;
+    ChooseRows(connection, emulator);
+    connection.signature = kRamSignature;
+    connection.byteOrder = RamByteOrder::WordSwapped;
+
+    // Every process name looked for, once each: "'retroarch' or 'retroarch.exe'"
+    // for one program, as RetroArch's own message has it.
+    const char* all[2 * kEmulatorLookCapacity];
+    int allCount = 0;
+    for (int r = 0; r < connection.rowCount; ++r) {
+        const char* names[2];
+        const char* modules[2];
+        const int count = RowPrograms(connection.rows[r], names, modules);
+        for (int i = 0; i < count; ++i) {
+            bool seen = false;
+            for (int j = 0; j < allCount; ++j) seen = seen || SameText(all[j], names[i]);
+            if (!seen) all[allCount++] = names[i];
+        }
+        if (r == 0) {
+            connection.processName = names[0];
+            connection.moduleName = modules[0] != nullptr ? modules[0] : "";
+        }
     }
     char* text = connection.processNamesText;
     const size_t size = sizeof connection.processNamesText;
     size_t used = 0;
-    for (int i = 0; i < connection.nameCount && used < size; ++i) {
-        const int wrote =
-            std::snprintf(text + used, size - used, "%s%s", i == 0 ? "" : "' or '", connection.names[i].process);
+    for (int i = 0; i < allCount && used < size; ++i) {
+        const char* between = i == 0 ? "" : i + 1 == allCount ? "' or '" : "', '";
+        const int wrote = std::snprintf(text + used, size - used, "%s%s", between, all[i]);
         if (wrote > 0) used += static_cast<size_t>(wrote);
     }
-    connection.processName = connection.names[0].process;
-    connection.moduleName = connection.names[0].module;
 }
 
 namespace {
 
-// Finds the first emulator process by any of its names and opens it.
-bool OpenEmulator(EmulatorLink& link, LogBuffer& log) {
+void ReportFindFailure(EmulatorLink& link, LogBuffer& log) {
+    LogAppend(log, ClockNow(), "ERROR: Could not find process '%s'.", link.connection.processNamesText);
+}
+
+// Finds the first emulator running, row by row in the table's order (rows of
+// one program are looked for together), and opens it. `first` gets the first
+// row of the program found.
+bool OpenEmulator(EmulatorLink& link, LogBuffer& log, int* first) {
     EmulatorConnection& connection = link.connection;
-    uint32_t processId = 0;
-    int which = 0;
-    const ProcessResult found = link.api->find(connection.processNames, connection.nameCount, &processId, &which);
-    if (found.status != ProcessStatus::Ok) {
-        if (found.status != ProcessStatus::Gone) LogAppend(log, ClockNow(), "Could not get handle snapshot.");
-        ReportFindFailure(link, log);
-        return false;
+    for (int r = 0; r < connection.rowCount; ++r) {
+        if (r > 0 && SamePrograms(connection.rows[r], connection.rows[r - 1])) continue;
+        const char* names[2];
+        const char* modules[2];
+        const int count = RowPrograms(connection.rows[r], names, modules);
+        if (count == 0) continue;
+        uint32_t processId = 0;
+        int which = 0;
+        const ProcessResult found = link.api->find(names, count, &processId, &which);
+        if (found.status != ProcessStatus::Ok) {
+            if (found.status != ProcessStatus::Gone) {
+                LogAppend(log, ClockNow(), "Could not get handle snapshot.");
+                break;
+            }
+            continue;
+        }
+        connection.processName = names[which];
+        connection.moduleName = modules[which] != nullptr ? modules[which] : "";
+        connection.processId = processId;
+        *first = r;
+        const ProcessResult opened = link.api->open(processId, &connection.process);
+        if (opened.status == ProcessStatus::Ok) return true;
+        connection.process = nullptr;
+        if (opened.status == ProcessStatus::Denied) {
+            ReportAccessDenied(log, connection.processName, opened.error);
+            return false;
+        }
+        break;
     }
-    connection.processName = connection.names[which].process;
-    connection.moduleName = connection.names[which].module;
-    const ProcessResult opened = link.api->open(processId, &connection.process);
-    if (opened.status == ProcessStatus::Ok) return true;
-    connection.process = nullptr;
-    if (opened.status == ProcessStatus::Denied) {
-        ReportAccessDenied(log, connection.processName, opened.error);
-    } else {
-        ReportFindFailure(link, log);
-    }
+    ReportFindFailure(link, log);
     return false;
 }
 
-// Finds the core module in the open emulator: its load address and extent,
-// and where its builds long in use keep work RAM.
-bool FindCore(EmulatorLink& link, LogBuffer& log) {
+// The library of `row` in the form of the process found.
+const char* RowModule(const EmulatorConnection& connection, const EmulatorRow& row) {
+    const bool windows = SameText(connection.processName, row.windowsProgram) &&
+                         !SameText(connection.processName, row.linuxProgram);
+    return windows ? row.windowsModule : row.linuxModule;
+}
+
+// Finds the library the emulator's row needs in the open emulator (RetroArch's
+// core: its load address and extent, and where its builds long in use keep
+// work RAM), trying the program's rows in order: the first whose library is
+// loaded, or that needs none, is the emulator. Only the first row's look-up
+// speaks of the modules; without any, its warning.
+bool FindCore(EmulatorLink& link, LogBuffer& log, int first) {
     EmulatorConnection& connection = link.connection;
     ModuleImage& core = link.scratch.core;
-    const ProcessResult result = link.api->findModule(connection.process, connection.moduleName, &core);
-    for (int i = 0; i < kModuleListCapacity; ++i) {
-        if ((core.unnamed[i / 64] >> (i % 64) & 1) == 0) continue;
-        LogAppend(log, ClockNow(), "WARNING: Could not get module name for index %i in %s", i, connection.processName);
+    int taken = -1;
+    for (int r = first; r < connection.rowCount && taken < 0; ++r) {
+        const EmulatorRow& row = connection.rows[r];
+        if (r > first && !SamePrograms(row, connection.rows[first])) break;
+        const char* module = RowModule(connection, row);
+        if (module == nullptr) {
+            taken = r;
+            break;
+        }
+        const ProcessResult result = link.api->findModule(connection.process, module, &core);
+        if (r == first) {
+            for (int i = 0; i < kModuleListCapacity; ++i) {
+                if ((core.unnamed[i / 64] >> (i % 64) & 1) == 0) continue;
+                LogAppend(log, ClockNow(), "WARNING: Could not get module name for index %i in %s", i,
+                          connection.processName);
+            }
+            if (result.status != ProcessStatus::Ok && core.path[0] != '\0') {
+                LogAppend(log, ClockNow(), "ERROR: Could not get module information for %s", module);
+                return false;
+            }
+            if (result.status != ProcessStatus::Ok) {
+                LogAppend(log, ClockNow(), "ERROR: Could not enumerate '%s' modules.", connection.processName);
+                return false;
+            }
+        }
+        if (result.status == ProcessStatus::Ok && core.base != 0) {
+            connection.moduleName = module;
+            taken = r;
+        }
     }
-    if (result.status != ProcessStatus::Ok && core.path[0] != '\0') {
-        LogAppend(log, ClockNow(), "ERROR: Could not get module information for %s", connection.moduleName);
-        return false;
-    }
-    if (result.status != ProcessStatus::Ok) {
-        LogAppend(log, ClockNow(), "ERROR: Could not enumerate '%s' modules.", connection.processName);
-        return false;
-    }
-    if (core.base == 0) {
+    if (taken < 0) {
         LogAppend(log, ClockNow(), "WARNING: %s did not have module %s loaded. Retrying.", connection.processName,
                   connection.moduleName);
         return false;
     }
-    LogAppend(log, ClockNow(), "SUCCESS: Loaded %s in %s.", core.path, connection.processName);
-    connection.coreBase = core.base;
-    connection.coreSize = core.size;
-    connection.ramBase = connection.coreBase + kWorkRamOffsetInModule;
+    const EmulatorRow& row = connection.rows[taken];
+    connection.row = &row;
+    if (RowModule(connection, row) != nullptr) {
+        LogAppend(log, ClockNow(), "SUCCESS: Loaded %s in %s.", core.path, connection.processName);
+        connection.coreBase = core.base;
+        connection.coreSize = core.size;
+        connection.ramBase = connection.coreBase + row.fixedOffset;
+    } else {
+        connection.moduleName = "";
+    }
+    // RetroArch with Genesis Plus GX says what it always said; the others
+    // which emulator was found.
+    if (!SameText(row.name, kEmulatorTable[0].name)) {
+        LogAppend(log, ClockNow(), "Emulator: %s (%s, process %u)%s", row.title, connection.processName,
+                  connection.processId,
+                  row.tried ? "."
+                            : ", which Ringwatch has not been tried with: its work RAM is searched for in both "
+                              "byte orders. Please report how it goes.");
+    }
     return true;
 }
 
 }  // namespace
 
 void Attach(EmulatorLink& link, LogBuffer& log) {
-    if (!OpenEmulator(link, log)) return;
-    if (!FindCore(link, log)) {
+    int first = 0;
+    if (!OpenEmulator(link, log, &first)) return;
+    if (!FindCore(link, log, first)) {
         CloseProcess(link);
         return;
     }
@@ -259,6 +482,8 @@ FindGameResult FindGame(EmulatorLink& link, LogBuffer& log) {
     switch (LocateSignature(link, log, scanBuffer)) {
     case SignatureResult::ReadFailed:
         return FindGameResult::LostConnection;
+    case SignatureResult::Waiting:
+        return FindGameResult::NotIdentified;
     case SignatureResult::Missing:
         LogAppend(log, ClockNow(),
                   "Game found but checksum routine was incorrect. Please select a game in Sonic Compilation");
@@ -312,7 +537,7 @@ ReadWindowResult ReadWindow(EmulatorLink& link, LogBuffer& log) {
         ReportReadFailure(link, log, read);
         return ReadWindowResult::ReadFailed;
     }
-    if (SignatureMatches(connection.window + kSignatureWindowOffset)) {
+    if (SignatureMatches(connection.window + kSignatureWindowOffset, connection.signature)) {
         link.clearedReads = 0;
         link.copyReads = 0;
         return ReadWindowResult::WindowGood;
@@ -343,6 +568,8 @@ void Disconnect(EmulatorLink& link) {
     connection.ramBase = 0;
     connection.coreBase = 0;
     connection.coreSize = 0;
+    connection.row = nullptr;
+    connection.processId = 0;
     CloseProcess(link);
     link.attached = false;
     link.identified = false;

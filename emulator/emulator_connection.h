@@ -1,6 +1,7 @@
-// The tracker thread's hold on the emulator: finding RetroArch's process and
-// the Genesis Plus GX core in it, making sure the SONIC COMPILATION cartridge
-// runs Sonic 2, and reading the RAM window on every pass. Every problem becomes
+// The tracker thread's hold on the emulator: finding an emulator's process
+// (a row of emulator/emulator_table.h: RetroArch and its core, BlastEm, ...),
+// making sure the SONIC COMPILATION cartridge runs Sonic 2, finding work RAM,
+// and reading the RAM window on every pass. Every problem becomes
 // a message in the tracker log and is tried again on a later pass.
 //
 // The process calls go through a ProcessApi table: the platform backend, or
@@ -15,6 +16,7 @@
 #include <cstdint>
 
 #include "emulator/core_layout.h"
+#include "emulator/emulator_table.h"
 #include "log/log_buffer.h"
 #include "platform/process_memory.h"
 
@@ -34,23 +36,25 @@ extern const ProcessApi kPlatformProcessApi;
 
 // [SECTION] EmulatorConnection and EmulatorLink
 
-inline constexpr int kEmulatorFormCapacity = 4;    // kinds of emulator build looked for at most
 inline constexpr int kRangeListCapacity = 256;     // readable ranges listed at a time
-
-// A process name and the core module looked for in such a process.
-struct EmulatorNames {
-    char process[32];                     // "retroarch.exe", "retroarch"
-    char module[40];                      // "genesis_plus_gx_libretro.dll", ".so"
-};
+inline constexpr int kEmulatorLookCapacity = kEmulatorRowCount;   // rows looked for at most
+inline constexpr int kProgramNameSize = 32;        // bytes of a program name given with -emulator, NUL included
+inline constexpr int kRamCopyCapacity = 8;         // copies of work RAM told apart at most
+// How long identification watches the frame counters of the copies of work
+// RAM found in an emulator's private memory: six of the game's frames.
+inline constexpr uint32_t kCopyWatchMs = 100;
 
 struct EmulatorConnection {
-    const char* processName;              // the process looked for or found: "retroarch.exe", "retroarch"
-    const char* moduleName;               // the core looked for in it: "genesis_plus_gx_libretro.dll", ".so"
-    EmulatorNames names[kEmulatorFormCapacity];   // the emulators looked for, one per program form of the OS,
-                                                  // in its order: the first process with any of the names is taken
-    const char* processNames[kEmulatorFormCapacity];   // names[i].process, for the look-up
-    int nameCount;
-    char processNamesText[64];            // every process name looked for, for messages: "retroarch' or 'retroarch.exe"
+    const char* processName;              // the process looked for or found: "retroarch.exe", "blastem"
+    const char* moduleName;               // the core looked for in it: "genesis_plus_gx_libretro.dll", ".so"; "" for none
+    EmulatorRow rows[kEmulatorLookCapacity];   // the emulators looked for, in the table's order
+    int rowCount;
+    char program[kProgramNameSize];       // the program given with -emulator that no row has, or ""
+    char processNamesText[160];           // every process name looked for, for messages
+    const EmulatorRow* row;               // the emulator found (into rows) while attached, else null
+    uint32_t processId;                   // its process id while attached
+    RamByteOrder byteOrder;               // how the RAM found keeps its words; the decode takes it from here
+    const uint8_t* signature;             // the RAM signature in that order (kSignatureSize bytes)
     ProcessHandle process;                // open exactly while attached
     uint64_t coreBase;                    // emulator address: the core's load address while attached
     uint64_t coreSize;                    // bytes of the core's image from coreBase
@@ -78,6 +82,7 @@ struct EmulatorLink {
     bool identified;          // the game is identified and the RAM window set up
     uint32_t clearedReads;    // windows in a row found cleared to zeros
     uint32_t copyReads;       // windows in a row found with the signature cleared, the rest not
+    uint32_t copyWatchMs;     // kCopyWatchMs; a test's fake process steps its counters without waiting
     AttachScratch scratch;
 };
 
@@ -94,18 +99,26 @@ enum class ReadWindowResult { ReadFailed, SignatureMismatch, RamCleared, WindowG
 
 // [SECTION] Attach, IdentifyGame, ReadWindow, Disconnect
 
-// Zero-fills the connection and the flags, sets the emulator's names and the
-// process calls to use.
-void EmulatorLinkReset(EmulatorLink& link, const ProcessApi& api);
+// Zero-fills the connection and the flags, sets the emulators to look for and
+// the process calls to use. `emulator` null or "": every row of the table.
+// Otherwise (case aside) a row's name ("blastem"), or a program name: the rows
+// of that program ("retroarch.exe": RetroArch with each of its cores), or any
+// other program, looked for by that exact name with its RAM searched for in
+// both byte orders in its private memory.
+void EmulatorLinkReset(EmulatorLink& link, const ProcessApi& api, const char* emulator = nullptr);
 
-// A Detached pass: finds the process and the core module, then identifies the
-// game once (IdentifyGame). Leaves the link Detached, Attached or Connected.
+// A Detached pass: finds the first emulator running, in the table's order,
+// and the library its row needs (RetroArch's core), then identifies the game
+// once (IdentifyGame). Leaves the link Detached, Attached or Connected.
 void Attach(EmulatorLink& link, LogBuffer& log);
 
 // Makes sure the cartridge runs Sonic 2: the header scan (unless the header was
-// found before), then the RAM signature, at the core's load address + 0x2A1060
-// or else wherever in the core's image it lies. Found: the window is set up
-// and the link is Connected. Not identified: the header is forgotten, so the
+// found before), then the RAM signature in the row's byte order: for a row
+// with work RAM in the core's image, at the core's load address + the row's
+// offset or else wherever in the image it lies; otherwise in the private
+// writable memory, where a copy (a save state, a rewind buffer) may hold it
+// too: the live one is the copy whose global frame counter steps. Found: the
+// window is set up and the link is Connected. Not identified: the header is forgotten, so the
 // next try scans again (the cartridge may have changed). The emulator lost:
 // the link is disconnected. For Attach and for an Attached pass.
 void IdentifyGame(EmulatorLink& link, LogBuffer& log);

@@ -23,6 +23,15 @@ inline constexpr uint32_t kWindowFirstAddress = 0xFFA000;    // the window read 
 inline constexpr uint32_t kObjectRecordStride = 64;          // bytes between object records
 inline constexpr uint32_t kStartButton = 0x80;               // Start in a controller's held and pressed bytes
 
+// How an emulator keeps work RAM's 16-bit words. Genesis Plus GX and BlastEm
+// keep each in the host's little-endian order, so every byte pair of the
+// 68000's view is swapped; an emulator may also keep the 68000's own order.
+enum class RamByteOrder : uint8_t {
+    WordSwapped,   // 16-bit words, little-endian: the byte at A lies at (A - first) ^ 1
+    BigEndian,     // the 68000's order: the byte at A lies at A - first
+};
+inline constexpr int kRamByteOrderCount = 2;
+
 // [SECTION] The table: one row per variable, in this order.
 enum GameVariable : int {
     kVarLevelFrame,
@@ -134,6 +143,12 @@ constexpr uint32_t CoreOffset(uint32_t address, uint32_t width, uint32_t firstAd
     return width == 1 ? offset ^ 1u : offset;
 }
 
+// The same in a copy kept in `order`: in the 68000's own order a byte is
+// where it is too.
+constexpr uint32_t RamOffset(uint32_t address, uint32_t width, uint32_t firstAddress, RamByteOrder order) {
+    return order == RamByteOrder::WordSwapped ? CoreOffset(address, width, firstAddress) : address - firstAddress;
+}
+
 // The variable's offset in the window.
 constexpr uint32_t WindowOffsetOf(GameVariable v) {
     return CoreOffset(GameAddress(v), GameWidth(v), kWindowFirstAddress);
@@ -172,4 +187,25 @@ inline void CoreStoreWord(uint8_t* bytes, uint32_t offset, uint16_t value) {
 inline void CoreStoreLong(uint8_t* bytes, uint32_t offset, uint32_t value) {
     CoreStoreWord(bytes, offset, static_cast<uint16_t>(value >> 16));
     CoreStoreWord(bytes, offset + 2, static_cast<uint16_t>(value));
+}
+
+// [SECTION] Values in either byte order (RamByteOrder), at an offset from RamOffset.
+
+template <RamByteOrder O>
+inline uint32_t RamLoadWord(const uint8_t* bytes, uint32_t offset) {
+    if constexpr (O == RamByteOrder::WordSwapped) {
+        return CoreLoadWord(bytes, offset);
+    } else {
+        return uint32_t{bytes[offset]} << 8 | uint32_t{bytes[offset + 1]};
+    }
+}
+
+template <RamByteOrder O>
+inline uint32_t RamLoadLong(const uint8_t* bytes, uint32_t offset) {
+    return RamLoadWord<O>(bytes, offset) << 16 | RamLoadWord<O>(bytes, offset + 2);
+}
+
+inline uint32_t RamLoadLong(const uint8_t* bytes, uint32_t offset, RamByteOrder order) {
+    return order == RamByteOrder::WordSwapped ? RamLoadLong<RamByteOrder::WordSwapped>(bytes, offset)
+                                              : RamLoadLong<RamByteOrder::BigEndian>(bytes, offset);
 }

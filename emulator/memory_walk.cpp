@@ -7,6 +7,7 @@ namespace {
 // True when `look` ended the walk in this range.
 bool WalkRange(const ProcessApi& api, ProcessHandle process, const MemoryWalk& walk, const WalkStorage& storage,
                const MemoryRange& range) {
+    if (walk.privateOnly && !range.privateWritable) return false;
     const uint64_t end = std::min(range.base + range.size, walk.to);
     for (uint64_t at = std::max(range.base, walk.from); at < end;) {
         const size_t size = static_cast<size_t>(std::min<uint64_t>(storage.bufferSize, end - at));

@@ -23,6 +23,7 @@ struct MemoryWalk {
     // Looks at a piece: `size` bytes read from emulator address `address`; true ends the walk.
     bool (*look)(void* context, const uint8_t* bytes, size_t size, uint64_t address);
     void* context;
+    bool privateOnly = false; // only the process's private writable ranges (MemoryRange::privateWritable)
 };
 
 // Lists the readable ranges of [from, to) and reads each, piece by piece, into

@@ -9,39 +9,48 @@ namespace {
 // From the first sampled object id to the last, inclusive.
 constexpr uint32_t kObjectIdsSpan = kObjectRecordStride * (kObjectIdsSampled - 1) + 1;
 
-constexpr WindowOffsetTable MakeWindowOffsetTable() {
+constexpr WindowOffsetTable MakeWindowOffsetTable(RamByteOrder order) {
     WindowOffsetTable t{};
     for (int i = 0; i < kGameVariableCount; ++i) {
         const auto v = static_cast<GameVariable>(i);
-        t.offset[v] = WindowOffsetOf(v);
+        t.offset[v] = RamOffset(GameAddress(v), GameWidth(v), kWindowFirstAddress, order);
         t.span[v] = GameWidth(v);
     }
     t.span[kVarObjectIds] = kObjectIdsSpan;
     // The game keeps P2's inertia as a word like P1's, but only its low byte is read.
-    t.offset[kVarP2Inertia] = CoreOffset(GameAddress(kVarP2Inertia) + 1, 1, kWindowFirstAddress);
+    t.offset[kVarP2Inertia] = RamOffset(GameAddress(kVarP2Inertia) + 1, 1, kWindowFirstAddress, order);
     t.span[kVarP2Inertia] = 1;
     return t;
 }
 
-// Filled by the compiler, so the decode's offsets are constants, and checked
-// by it: a table that reads past the window does not build.
-constexpr WindowOffsetTable kTable = MakeWindowOffsetTable();
-static_assert(WindowOffsetsInBounds(kTable), "a window offset reads past the RAM window: fix the table");
+// Filled by the compiler, one per byte order, so the decode's offsets are
+// constants, and checked by it: a table that reads past the window does not build.
+constexpr WindowOffsetTable kTables[kRamByteOrderCount] = {MakeWindowOffsetTable(RamByteOrder::WordSwapped),
+                                                           MakeWindowOffsetTable(RamByteOrder::BigEndian)};
+static_assert(WindowOffsetsInBounds(kTables[0]) && WindowOffsetsInBounds(kTables[1]),
+              "a window offset reads past the RAM window: fix the table");
+constexpr const WindowOffsetTable& kTable = kTables[0];
 
-// The value of variable E in the window copy, of the width the decode reads
-// and with the table's signedness: a fixed offset into the copy.
-template <GameVariable E>
+template <RamByteOrder O>
+constexpr const WindowOffsetTable& TableOf() {
+    return kTables[static_cast<int>(O)];
+}
+
+// The value of variable E in the window copy kept in byte order O, of the
+// width the decode reads and with the table's signedness: a fixed offset into
+// the copy.
+template <RamByteOrder O, GameVariable E>
 auto Value(const uint8_t* w) {
-    constexpr uint32_t offset = kTable.offset[E];
-    constexpr uint32_t width = kTable.span[E];
+    constexpr uint32_t offset = TableOf<O>().offset[E];
+    constexpr uint32_t width = TableOf<O>().span[E];
     static_assert(width == 1 || width == 2 || width == 4, "a value is a byte, a word or a long");
     uint32_t raw;
     if constexpr (width == 1) {
         raw = w[offset];
     } else if constexpr (width == 2) {
-        raw = CoreLoadWord(w, offset);
+        raw = RamLoadWord<O>(w, offset);
     } else {
-        raw = CoreLoadLong(w, offset);
+        raw = RamLoadLong<O>(w, offset);
     }
     if constexpr (kGameVariables[E].isSigned) {
         static_assert(width < 4, "no signed long is read");
@@ -52,9 +61,67 @@ auto Value(const uint8_t* w) {
 }
 
 // Any non-zero byte.
-template <GameVariable E>
+template <RamByteOrder O, GameVariable E>
 uint8_t Flag(const uint8_t* w) {
-    return Value<E>(w) != 0 ? 1 : 0;
+    return Value<O, E>(w) != 0 ? 1 : 0;
+}
+
+template <RamByteOrder O>
+void Decode(const uint8_t* w, RamMirror& r) {
+    ShiftPrevFields(r);
+
+    r.levelFrame = Value<O, kVarLevelFrame>(w);
+    r.timerFrame = Value<O, kVarTimerFrame>(w);
+    r.globalFrame = Value<O, kVarGlobalFrame>(w);
+    r.timerSeconds = Value<O, kVarTimerSeconds>(w);
+    r.timerMinutes = Value<O, kVarTimerMinutes>(w);
+    r.zone = Value<O, kVarZone>(w);
+    r.act = Value<O, kVarAct>(w);
+    r.rings = Value<O, kVarRings>(w);
+    r.collectedA = Value<O, kVarCollectedA>(w);
+    r.collectedB = Value<O, kVarCollectedB>(w);
+    r.lives = Value<O, kVarLives>(w);
+    r.continues = Value<O, kVarContinues>(w);
+    r.gameMode = Value<O, kVarGameMode>(w);
+
+    r.p1PosX = Value<O, kVarP1PosX>(w);
+    r.p1PosXSub = Value<O, kVarP1PosXSub>(w);
+    r.p1PosY = Value<O, kVarP1PosY>(w);
+    r.p1PosYSub = Value<O, kVarP1PosYSub>(w);
+    r.p1VelX = Value<O, kVarP1VelX>(w);
+    r.p1VelY = Value<O, kVarP1VelY>(w);
+    r.p1Inertia = Value<O, kVarP1Inertia>(w);
+    r.p1HitTimer = Value<O, kVarP1HitTimer>(w);
+    r.p1SpindashFlag = Value<O, kVarP1SpindashFlag>(w);
+    r.p1SpindashCount = Value<O, kVarP1SpindashCount>(w);
+
+    r.p2PosX = Value<O, kVarP2PosX>(w);
+    r.p2PosXSub = Value<O, kVarP2PosXSub>(w);
+    r.p2PosY = Value<O, kVarP2PosY>(w);
+    r.p2PosYSub = Value<O, kVarP2PosYSub>(w);
+    r.p2VelX = Value<O, kVarP2VelX>(w);
+    r.p2VelY = Value<O, kVarP2VelY>(w);
+    r.p2Inertia = Value<O, kVarP2Inertia>(w);
+    r.p2HitTimer = Value<O, kVarP2HitTimer>(w);
+    r.p2SpindashFlag = Value<O, kVarP2SpindashFlag>(w);
+    r.p2SpindashCount = Value<O, kVarP2SpindashCount>(w);
+
+    r.p1Pressed = Value<O, kVarP1Pressed>(w);
+    r.p2Pressed = Value<O, kVarP2Pressed>(w);
+    r.pauseFlag = Flag<O, kVarPause>(w);
+    r.debugFlag = Flag<O, kVarDebug>(w);
+
+    // The id is the first byte of each 64-byte object record.
+    const uint8_t* id = w + TableOf<O>().offset[kVarObjectIds];
+    for (int i = 0; i < kObjectIdsSampled; ++i) {
+        r.objectIds[i] = id[kObjectRecordStride * static_cast<uint32_t>(i)];
+    }
+
+    // Both readings are zero-extended 16-bit values; going back (a restart, or
+    // the wrap from 65535 to 0) gives a negative step, kept modulo 2^32.
+    const uint32_t step = r.levelFrame - r.levelFramePrev;
+    UpdateHoldCounters(static_cast<uint8_t>(Value<O, kVarP1Buttons>(w)), step, r.p1HoldFrames);
+    UpdateHoldCounters(static_cast<uint8_t>(Value<O, kVarP2Buttons>(w)), step, r.p2HoldFrames);
 }
 
 }  // namespace
@@ -80,62 +147,17 @@ void ShiftPrevFields(RamMirror& r, const RamMirror& previous) {
 
 void ShiftPrevFields(RamMirror& r) { ShiftPrevFields(r, r); }
 
-void DecodeRamWindow(const uint8_t* w, RamMirror& r) {
-    ShiftPrevFields(r);
-
-    r.levelFrame = Value<kVarLevelFrame>(w);
-    r.timerFrame = Value<kVarTimerFrame>(w);
-    r.globalFrame = Value<kVarGlobalFrame>(w);
-    r.timerSeconds = Value<kVarTimerSeconds>(w);
-    r.timerMinutes = Value<kVarTimerMinutes>(w);
-    r.zone = Value<kVarZone>(w);
-    r.act = Value<kVarAct>(w);
-    r.rings = Value<kVarRings>(w);
-    r.collectedA = Value<kVarCollectedA>(w);
-    r.collectedB = Value<kVarCollectedB>(w);
-    r.lives = Value<kVarLives>(w);
-    r.continues = Value<kVarContinues>(w);
-    r.gameMode = Value<kVarGameMode>(w);
-
-    r.p1PosX = Value<kVarP1PosX>(w);
-    r.p1PosXSub = Value<kVarP1PosXSub>(w);
-    r.p1PosY = Value<kVarP1PosY>(w);
-    r.p1PosYSub = Value<kVarP1PosYSub>(w);
-    r.p1VelX = Value<kVarP1VelX>(w);
-    r.p1VelY = Value<kVarP1VelY>(w);
-    r.p1Inertia = Value<kVarP1Inertia>(w);
-    r.p1HitTimer = Value<kVarP1HitTimer>(w);
-    r.p1SpindashFlag = Value<kVarP1SpindashFlag>(w);
-    r.p1SpindashCount = Value<kVarP1SpindashCount>(w);
-
-    r.p2PosX = Value<kVarP2PosX>(w);
-    r.p2PosXSub = Value<kVarP2PosXSub>(w);
-    r.p2PosY = Value<kVarP2PosY>(w);
-    r.p2PosYSub = Value<kVarP2PosYSub>(w);
-    r.p2VelX = Value<kVarP2VelX>(w);
-    r.p2VelY = Value<kVarP2VelY>(w);
-    r.p2Inertia = Value<kVarP2Inertia>(w);
-    r.p2HitTimer = Value<kVarP2HitTimer>(w);
-    r.p2SpindashFlag = Value<kVarP2SpindashFlag>(w);
-    r.p2SpindashCount = Value<kVarP2SpindashCount>(w);
-
-    r.p1Pressed = Value<kVarP1Pressed>(w);
-    r.p2Pressed = Value<kVarP2Pressed>(w);
-    r.pauseFlag = Flag<kVarPause>(w);
-    r.debugFlag = Flag<kVarDebug>(w);
-
-    // The id is the first byte of each 64-byte object record.
-    const uint8_t* id = w + kTable.offset[kVarObjectIds];
-    for (int i = 0; i < kObjectIdsSampled; ++i) {
-        r.objectIds[i] = id[kObjectRecordStride * static_cast<uint32_t>(i)];
+// The one place the byte order is taken: one branch a pass, each side with
+// its offsets fixed by the compiler.
+void DecodeRamWindow(const uint8_t* w, RamByteOrder order, RamMirror& r) {
+    if (order == RamByteOrder::WordSwapped) {
+        Decode<RamByteOrder::WordSwapped>(w, r);
+    } else {
+        Decode<RamByteOrder::BigEndian>(w, r);
     }
-
-    // Both readings are zero-extended 16-bit values; going back (a restart, or
-    // the wrap from 65535 to 0) gives a negative step, kept modulo 2^32.
-    const uint32_t step = r.levelFrame - r.levelFramePrev;
-    UpdateHoldCounters(static_cast<uint8_t>(Value<kVarP1Buttons>(w)), step, r.p1HoldFrames);
-    UpdateHoldCounters(static_cast<uint8_t>(Value<kVarP2Buttons>(w)), step, r.p2HoldFrames);
 }
+
+void DecodeRamWindow(const uint8_t* w, RamMirror& r) { Decode<RamByteOrder::WordSwapped>(w, r); }
 
 void UpdateHoldCounters(uint8_t buttons, uint32_t levelFrameStep, uint32_t counters[kButtonCount]) {
     for (int k = 0; k < kButtonCount; ++k) {

@@ -28,7 +28,7 @@ struct WindowOffsetTable {
     uint32_t span[kWindowOffsetCount];    // bytes the tracker reads from that offset on
 };
 
-// The table itself. Fixed for the life of the program.
+// The table of a window in Genesis Plus GX's order. Fixed for the life of the program.
 const WindowOffsetTable& WindowOffsets();
 
 // True when every entry is below kWindowOffsetLimit and everything read from
@@ -64,9 +64,12 @@ void ShiftPrevFields(RamMirror& ram);
 // above is this one with `previous` the record itself.
 void ShiftPrevFields(RamMirror& ram, const RamMirror& previous);
 
-// Decodes one RAM window copy (kWindowSize bytes) into `ram`: ShiftPrevFields,
-// then every value, the flags, the object ids and both controllers' hold
-// counters. Reads only the window; no allocation, no system call, cannot fail.
+// Decodes one RAM window copy (kWindowSize bytes), kept in `order`, into `ram`:
+// ShiftPrevFields, then every value, the flags, the object ids and both
+// controllers' hold counters. Reads only the window; no allocation, no system
+// call, cannot fail.
+void DecodeRamWindow(const uint8_t* window, RamByteOrder order, RamMirror& ram);
+// The same for a window in Genesis Plus GX's order (RamByteOrder::WordSwapped).
 void DecodeRamWindow(const uint8_t* window, RamMirror& ram);
 
 // One controller's hold counters: for each set bit k of `buttons`, counter k

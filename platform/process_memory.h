@@ -51,6 +51,8 @@ struct ModuleImage {
 struct MemoryRange {
     uint64_t base;                  // emulator address
     uint64_t size;                  // bytes
+    bool privateWritable;           // the process's own writable memory (its heap, anonymous mappings, private
+                                    // committed pages), not a mapped file nor a library's image
 };
 
 // Finds the first live process, in the OS's order (ascending process id on
@@ -90,7 +92,9 @@ ProcessResult ProcessFindModule(ProcessHandle process, const char* fileName, Mod
 // + 1 on Windows; below 2^63 on Linux, where /proc/PID/maps also lists the
 // kernel's vsyscall page up there). At most `capacity` ranges into `ranges`,
 // their number in `count`: when the list is full, more may follow from the
-// end of its last range. The POSIX backend reads the maps file once per call.
+// end of its last range. A range is private writable when Linux lists it
+// "rw-p" without a file behind it, or Windows as MEM_PRIVATE and read-write.
+// The POSIX backend reads the maps file once per call.
 // Gone when the process has ended.
 ProcessResult ProcessListReadable(ProcessHandle process, uint64_t from, uint64_t to, MemoryRange* ranges,
                                   int capacity, int* count);

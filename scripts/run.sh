@@ -14,7 +14,14 @@ cmake --build --preset demo >/dev/null
 standin=build/demo/tools/standin/retroarch.exe
 scenario=tools/standin/scenarios/sample.txt
 standin_pid=""
-running() { pgrep -x retroarch.exe >/dev/null 2>&1 || pgrep -x retroarch >/dev/null 2>&1; }
+# Any emulator Ringwatch looks for (emulator/emulator_table.h) counts.
+running() {
+  local name
+  for name in retroarch retroarch.exe blastem blastem.exe EmuHawk.exe Fusion.exe; do
+    pgrep -x "$name" >/dev/null 2>&1 && return 0
+  done
+  return 1
+}
 if ! running && [ -x "$standin" ] && [ -f "$scenario" ]; then
   "$standin" --loop "$scenario" >/dev/null 2>&1 &
   standin_pid=$!

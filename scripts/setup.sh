@@ -9,7 +9,7 @@ set -euo pipefail
 
 demo=(cmake ninja-build g++)
 test=(googletest libgtest-dev libbenchmark-dev tmux clang libclang-rt-14-dev binutils-m68k-linux-gnu retroarch dbus
-  chromium g++-mingw-w64-x86-64-posix wine wine64)
+  blastem xvfb xauth xdotool chromium g++-mingw-w64-x86-64-posix wine wine64)
 
 case "${1:-}" in
   "") packages=("${demo[@]}") ;;

@@ -128,6 +128,7 @@ struct Mapping {
     uint64_t start;
     uint64_t end;
     bool readable;
+    bool privateWritable;   // "rw-p"; a file behind it is told by the inode
     uint64_t device;      // major and minor packed, with the inode the file's identity
     uint64_t inode;
     const char* path;     // "" for anonymous memory; valid until the next line
@@ -197,6 +198,7 @@ bool ParseMapping(char* line, Mapping* mapping) {
     cursor = next + 1;
     if (std::strlen(cursor) < 5) return false;
     mapping->readable = cursor[0] == 'r';
+    mapping->privateWritable = cursor[0] == 'r' && cursor[1] == 'w' && cursor[3] == 'p';
     cursor += 4;
     std::strtoull(cursor, &next, 16);   // file offset
     if (next == cursor) return false;
@@ -339,7 +341,10 @@ ProcessResult ProcessListReadable(ProcessHandle handle, uint64_t from, uint64_t 
         if (mapping.start >= to) break;
         if (mapping.end <= from || !mapping.readable) continue;
         const uint64_t base = std::max(mapping.start, from);
-        ranges[(*count)++] = {base, std::min(mapping.end, to) - base};
+        // The heap, the stacks and anonymous mappings; a file mapped
+        // privately (a library's data) has its inode.
+        const bool ownMemory = mapping.privateWritable && mapping.inode == 0;
+        ranges[(*count)++] = {base, std::min(mapping.end, to) - base, ownMemory};
     }
     MapsClose(&reader);
     // A process without a single mapping has ended (a zombie's maps file is empty).

@@ -124,7 +124,10 @@ ProcessResult ProcessListReadable(ProcessHandle process, uint64_t from, uint64_t
         const uint64_t end = base + region.RegionSize;
         if (region.State == MEM_COMMIT && region.Protect != PAGE_NOACCESS) {
             const uint64_t start = base > from ? base : from;
-            ranges[(*count)++] = {start, (end < to ? end : to) - start};
+            const DWORD access = region.Protect & 0xFF;   // without PAGE_GUARD and the caching bits
+            const bool ownMemory =
+                region.Type == MEM_PRIVATE && (access == PAGE_READWRITE || access == PAGE_EXECUTE_READWRITE);
+            ranges[(*count)++] = {start, (end < to ? end : to) - start, ownMemory};
         }
         // A region that doesn't move the list on (or wraps) would loop forever.
         if (end <= address) break;

@@ -14,6 +14,7 @@ struct Case {
     std::vector<std::string> messages;
     bool report = false;            // -report, its path the second argument when there is one
     std::string liveSplit = "";     // "HOST:PORT" the link connects to; empty: no link
+    std::string emulator = "";      // -emulator's name; empty: every emulator
 };
 
 CommandLineResult ParseArgs(const std::vector<const char*>& args) {
@@ -78,6 +79,22 @@ TEST(ParseCommandLine, EveryRowOfTheTable) {
           "'-livesplit 16834'.",
           "Using LiveSplit's server at 127.0.0.1:16834", "Refresh rate was set to 30."},
          false, "127.0.0.1:16834"},
+        {{"-emulator", "blastem", "-refresh", "30"}, 30, true,
+         {"Emulator: looking for 'blastem' only.", "Refresh rate was set to 30."}, false, "", "blastem"},
+        {{"-refresh", "30", "-livesplit", "16834", "-emulator", "Fusion.exe"}, 30, true,
+         {"LiveSplit's server: 127.0.0.1:16834.", "Emulator: looking for 'Fusion.exe' only.",
+          "Refresh rate was set to 30."},
+         false, "127.0.0.1:16834", "Fusion.exe"},
+        {{"-emulator"}, 5, false,
+         {"Argument was '-emulator' but there was no valid value. Please only pass a valid argument such as "
+          "'-emulator blastem'.",
+          "Looking for every emulator Ringwatch knows.", kDefault}},
+        {{"-emulator", "C:\\Games\\blastem.exe", "-refresh", "0"}, 5, false,
+         {"Invalid emulator 'C:\\Games\\blastem.exe'. Please only pass an emulator's name or program such as "
+          "'-emulator blastem'.",
+          "Looking for every emulator Ringwatch knows.", Invalid("0"), kDefault}},
+        {{"-refresh", "30", "-livesplit", "16834", "-emulator", "blastem", "x"}, 5, false,
+         {"Too many arguments given, all will be ignored."}},
     };
     for (const Case& c : cases) {
         std::string label = "args:";
@@ -91,6 +108,7 @@ TEST(ParseCommandLine, EveryRowOfTheTable) {
         EXPECT_EQ(result.liveSplit ? std::string(result.liveSplitHost) + ":" + std::to_string(result.liveSplitPort)
                                    : "",
                   c.liveSplit);
+        EXPECT_EQ(result.emulator, c.emulator);
         ASSERT_EQ(result.messageCount, static_cast<int>(c.messages.size()));
         for (size_t i = 0; i < c.messages.size(); ++i) EXPECT_EQ(result.messages[i], c.messages[i]);
     }

@@ -38,7 +38,8 @@ void ChildKill(ChildProcess* child);
 int OpenHandleCount();
 
 // Emulators this process did not start (retroarch.exe, and on Linux also a
-// native retroarch), which a tracker could take for its own, as
+// native retroarch, blastem and the stand-in's other names), which a tracker
+// could take for its own, as
 // "pid name (parent pid)" lines; empty when none.
 std::string ForeignEmulators();
 

@@ -178,11 +178,10 @@ ProcessResult CountedRead(ProcessHandle process, uint64_t address, void* buffer,
 }  // namespace
 
 std::string NotFoundMessage() {
-    std::string names;
-    for (int i = 0; i < kProgramFormCount; ++i) {
-        names += std::string(i == 0 ? "" : "' or '") + kEmulatorProgramName + kProgramForms[i].programEnding;
-    }
-    return "ERROR: Could not find process '" + names + "'.";
+    return kProgramFormCount == 2
+               ? "ERROR: Could not find process 'retroarch', 'retroarch.exe', 'blastem', 'blastem.exe', "
+                 "'EmuHawk.exe' or 'Fusion.exe'."
+               : "ERROR: Could not find process 'retroarch.exe', 'blastem.exe', 'EmuHawk.exe' or 'Fusion.exe'.";
 }
 
 const ProcessApi& CountingProcessApi() {

@@ -8,7 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "emulator/ram_decode.h"
+#include "emulator/work_ram_search.h"
 #include "support/fake_process_api.h"
+#include "tools/ram/ram_writer.h"
 
 namespace {
 
@@ -262,6 +265,189 @@ TEST(Attach, TakesTheFirstMatchingModule) {
     h.system.modules.push_back(copy);
     Attach(*h.tracker, *h.log);
     EXPECT_EQ(h.connection().ramBase, 0x7FF600000000ull + 0x2A1060 + 0xA000);
+}
+
+// [SECTION] Every emulator: where its RAM is, in which byte order, with
+// copies of it or not.
+
+enum class Place { CoreImage, Heap, MappedFile };
+
+// A process of `program` with the cartridge, the library `module` (or none)
+// and work RAM at `place` in `order`, the game running (its frame counter
+// stepping); with `copy`, a save state's copy of the RAM on the heap below it,
+// standing still. Rings 123 in the live RAM.
+struct EmulatorCase {
+    std::string program;
+    const char* module;
+    Place place;
+    RamByteOrder order;
+    bool copy;
+};
+
+constexpr uint64_t kCoreAt = 0x7FF600000000ull;
+constexpr uint64_t kHeapAt = 0x555500000000ull;
+constexpr uint64_t kHeapRam = kHeapAt + 0x12340;      // the live RAM on the heap
+constexpr uint64_t kCopyAt = 0x555400000000ull;       // the copy's region, below the heap
+
+void PutRam(std::vector<uint8_t>& bytes, uint64_t at, RamByteOrder order, uint16_t rings) {
+    if (bytes.size() < at + kWorkRamSize) bytes.resize(at + kWorkRamSize, 0);
+    const RamWriter ram{bytes.data() + at, kWorkRamSize, kWorkRamFirstAddress, order};
+    std::memcpy(ram.bytes + kSignatureRamOffset, RamSignature(order), kSignatureSize);
+    RamWriteVariable(ram, kVarRings, rings);
+    RamWriteVariable(ram, kVarGlobalFrame, 1000);
+}
+
+void Arrange(FakeSystem& s, const EmulatorCase& c) {
+    s.processes = {{0, "[System Process]"}, {17, "explorer.exe"}, {4242, c.program}};
+    s.modules = {{0x7FF700000000ull, FakeModulePath(c.program.c_str()), false}};
+    if (c.module != nullptr) s.modules.push_back({kCoreAt, FakeModulePath(c.module), false});
+    s.imageSize = 0x400000;
+    FakeRegion core{kCoreAt, 0x400000, true, false, {}};
+    FakeRegion heap{kHeapAt, 0x100000, true, false, {}, true};
+    FakeRegion file{0x600000000000ull, 0x100000, true, false, {}};   // a file mapped, writable
+    uint64_t live = 0;
+    switch (c.place) {
+    case Place::CoreImage:
+        PutRam(core.bytes, kWorkRamOffsetInModule, c.order, 123);
+        live = kCoreAt + kWorkRamOffsetInModule;
+        break;
+    case Place::Heap:
+        PutRam(heap.bytes, kHeapRam - kHeapAt, c.order, 123);
+        live = kHeapRam;
+        break;
+    case Place::MappedFile:
+        PutRam(file.bytes, 0x1000, c.order, 123);
+        live = file.base + 0x1000;
+        break;
+    }
+    s.regions = {FakeRomRegion(0x20000000, 0x10000, 0x100), core};
+    if (c.copy) {
+        FakeRegion copy{kCopyAt, 0x20000, true, false, {}, true};
+        PutRam(copy.bytes, 0x100, c.order, 7);
+        s.regions.push_back(copy);
+    }
+    s.regions.push_back(heap);
+    s.regions.push_back(file);
+    const uint32_t low = RamOffset(GameAddress(kVarGlobalFrame) + 3, 1, kWorkRamFirstAddress, c.order);
+    s.steppingBytes = {live + low};
+}
+
+// Whether the row finds the RAM: in the core's image for the rows that keep
+// it there, in the private memory for the others, never in a mapped file;
+// in the row's byte orders.
+bool Finds(const EmulatorRow& row, const EmulatorCase& c) {
+    const bool place = row.ramPlace == RamPlace::ModuleImage ? c.place == Place::CoreImage : c.place == Place::Heap;
+    return place && (row.byteOrders & (1u << static_cast<int>(c.order))) != 0;
+}
+
+TEST(Attach, EveryEmulatorFindsTheLiveRamWhereItKeepsItInItsByteOrder) {
+    struct Subject {
+        const EmulatorRow* row;   // null: a program no row has, picked with -emulator
+        const char* emulator;     // -emulator, or null
+    };
+    std::vector<Subject> subjects;
+    for (const EmulatorRow& row : kEmulatorTable) subjects.push_back({&row, nullptr});
+    const EmulatorRow custom{"gens.exe", "gens.exe", "gens.exe", "gens.exe", nullptr, nullptr,
+                             RamPlace::PrivateMemory, 0, kOrderEither, false};
+    subjects.push_back({&custom, "gens.exe"});
+    for (const Subject& subject : subjects) {
+        const EmulatorRow& row = *subject.row;
+        for (Place place : {Place::CoreImage, Place::Heap, Place::MappedFile}) {
+            for (RamByteOrder order : {RamByteOrder::WordSwapped, RamByteOrder::BigEndian}) {
+                for (bool copy : {false, true}) {
+                    const EmulatorCase c{row.windowsProgram, row.windowsModule != nullptr ? row.windowsModule : nullptr,
+                                         place, order, copy};
+                    SCOPED_TRACE(std::string(row.name) + " RAM in " +
+                                 (place == Place::CoreImage ? "the core" : place == Place::Heap ? "the heap" : "a file") +
+                                 (order == RamByteOrder::BigEndian ? ", big-endian" : ", swapped") +
+                                 (copy ? ", a copy beside it" : ""));
+                    Harness h;
+                    Arrange(h.system, c);
+                    EmulatorLinkReset(*h.tracker, FakeProcessApi(h.system), subject.emulator);
+                    h.tracker->copyWatchMs = 0;
+                    Attach(*h.tracker, *h.log);
+                    const Messages messages = h.TakeMessages();
+                    ASSERT_TRUE(h.tracker->attached) << (messages.empty() ? "" : messages.back());
+                    const bool finds = Finds(row, c);
+                    // A copy found alone in the private memory is taken as it is.
+                    const bool lone = !finds && copy && row.ramPlace == RamPlace::PrivateMemory &&
+                                      (row.byteOrders & (1u << static_cast<int>(order))) != 0;
+                    ASSERT_EQ(h.tracker->identified, finds || lone) << messages.back();
+                    EXPECT_EQ(messages.back(), finds || lone ? kGameFound : kChecksumIncorrect);
+                    const bool gpgx = &row == &kEmulatorTable[0];
+                    EXPECT_EQ(messages.front().rfind("Emulator: ", 0) == 0 ||
+                                  (messages.size() > 1 && messages[1].rfind("Emulator: ", 0) == 0),
+                              !gpgx)
+                        << "every emulator but RetroArch with Genesis Plus GX is named";
+                    if (!h.tracker->identified) continue;
+                    EXPECT_EQ(h.connection().byteOrder, order);
+                    ASSERT_EQ(ReadWindow(*h.tracker, *h.log), ReadWindowResult::WindowGood);
+                    auto mirror = std::make_unique<RamMirror>();
+                    InitRamDecode(*mirror);
+                    DecodeRamWindow(h.connection().window, h.connection().byteOrder, *mirror);
+                    EXPECT_EQ(mirror->rings, lone ? 7u : 123u) << "the live RAM, not the copy, decoded in its order";
+                }
+            }
+        }
+    }
+}
+
+// Copies of work RAM on the heap: the live one is the one whose frame counter
+// steps; while none or both do, nothing is tracked and the log says why.
+TEST(Attach, CopiesOfTheRamAreToldApartByTheirFrameCounters) {
+    const struct {
+        const char* name;
+        int stepping;   // copies whose counter steps: 0, 1 (the live one) or 2
+        bool identified;
+        const char* said;
+    } cases[] = {
+        {"the live one steps", 1, true, "the one of 2 copies running"},
+        {"none steps: the emulator paused", 0, false, "Work RAM: 2 copies of the game's RAM, 0 of them running"},
+        {"both step: a second instance", 2, false, "Work RAM: 2 copies of the game's RAM, 2 of them running"},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        Harness h;
+        Arrange(h.system, {"blastem.exe", nullptr, Place::Heap, RamByteOrder::WordSwapped, true});
+        const uint32_t low = RamOffset(GameAddress(kVarGlobalFrame) + 3, 1, kWorkRamFirstAddress, RamByteOrder::WordSwapped);
+        if (row.stepping == 0) h.system.steppingBytes.clear();
+        if (row.stepping == 2) h.system.steppingBytes.push_back(kCopyAt + 0x100 + low);
+        EmulatorLinkReset(*h.tracker, FakeProcessApi(h.system));
+        h.tracker->copyWatchMs = 0;
+        Attach(*h.tracker, *h.log);
+        const Messages messages = h.TakeMessages();
+        EXPECT_EQ(h.tracker->identified, row.identified);
+        EXPECT_TRUE(std::any_of(messages.begin(), messages.end(),
+                                [&](const std::string& m) { return m.find(row.said) != std::string::npos; }))
+            << messages.back();
+        if (!row.identified) {
+            EXPECT_TRUE(h.tracker->attached) << "looked at again on the next pass";
+        }
+    }
+}
+
+// The first emulator running in the table's order, unless -emulator picks one.
+TEST(Attach, TheFirstEmulatorInTheTablesOrderOrTheOnePicked) {
+    const struct {
+        const char* emulator;
+        uint32_t opened;   // 0: none
+        const char* firstMessage;
+    } cases[] = {
+        {nullptr, 4242, nullptr},
+        {"blastem", 5151, "Emulator: BlastEm (blastem.exe, process 5151)."},
+        {"BlastEm.exe", 5151, "Emulator: BlastEm (blastem.exe, process 5151)."},
+        {"fusion", 0, "ERROR: Could not find process 'Fusion.exe'."},
+        {"gens", 0, "ERROR: Could not find process 'gens'."},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.emulator != nullptr ? row.emulator : "none");
+        Harness h;
+        h.system.processes.insert(h.system.processes.begin() + 2, FakeProcess{5151, "blastem.exe"});
+        EmulatorLinkReset(*h.tracker, FakeProcessApi(h.system), row.emulator);
+        Attach(*h.tracker, *h.log);
+        EXPECT_EQ(h.system.openedProcessIds, row.opened == 0 ? std::vector<uint32_t>{} : std::vector<uint32_t>{row.opened});
+        EXPECT_EQ(h.TakeMessages().front(), row.firstMessage != nullptr ? row.firstMessage : Loaded());
+    }
 }
 
 // [SECTION] IdentifyGame on later passes

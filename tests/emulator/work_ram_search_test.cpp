@@ -49,10 +49,10 @@ TEST(WorkRamSearch, TakesTheFirstSignatureWhoseWholeRamFitsTheImage) {
         }
         std::vector<uint8_t> buffer(row.bufferSize);
         MemoryRange ranges[kRangeListCapacity];
-        uint64_t ramBase = 0;
-        const bool found = SearchWorkRam(FakeProcessApi(system), nullptr, base, image,
-                                         {buffer.data(), buffer.size(), ranges, kRangeListCapacity}, &ramBase);
-        EXPECT_EQ(found ? static_cast<int64_t>(ramBase - base) : -1, row.expectedRam);
+        RamCopy copy{};
+        const bool found = SearchWorkRam(FakeProcessApi(system), nullptr, base, image, kOrderSwapped,
+                                         {buffer.data(), buffer.size(), ranges, kRangeListCapacity}, &copy);
+        EXPECT_EQ(found ? static_cast<int64_t>(copy.ramBase - base) : -1, row.expectedRam);
     }
 }
 

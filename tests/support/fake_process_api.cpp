@@ -62,7 +62,7 @@ ProcessResult ListReadable(ProcessHandle, uint64_t from, uint64_t to, MemoryRang
     if (from == 0) ++g_system->walks;
     if (Failing(g_system->listFailure)) return g_system->listFailure;
     if (g_system->listRepeats) {   // a broken list, as no OS gives it
-        for (*count = 0; *count < capacity; ++*count) ranges[*count] = {from, 0};
+        for (*count = 0; *count < capacity; ++*count) ranges[*count] = {from, 0, false};
         return kFakeOk;
     }
     to = std::min({to, g_system->addressLimit, g_system->listEndsAt});
@@ -70,7 +70,7 @@ ProcessResult ListReadable(ProcessHandle, uint64_t from, uint64_t to, MemoryRang
         if (*count == capacity || region.base >= to) break;
         if (region.base + region.size <= from || !region.readable) continue;
         const uint64_t base = std::max(region.base, from);
-        ranges[(*count)++] = {base, std::min(region.base + region.size, to) - base};
+        ranges[(*count)++] = {base, std::min(region.base + region.size, to) - base, region.privateWritable};
     }
     return kFakeOk;
 }
@@ -78,9 +78,14 @@ ProcessResult ListReadable(ProcessHandle, uint64_t from, uint64_t to, MemoryRang
 ProcessResult Read(ProcessHandle, uint64_t address, void* buffer, size_t size) {
     ++g_system->reads;
     if (Failing(g_system->readFailure)) return g_system->readFailure;
-    for (const FakeRegion& region : g_system->regions) {
+    for (FakeRegion& region : g_system->regions) {
         if (address < region.base || address + size > region.base + region.size) continue;
         if (region.readFails || !region.readable) break;
+        for (uint64_t at : g_system->steppingBytes) {
+            if (at < address || at >= address + size) continue;
+            if (region.bytes.size() <= at - region.base) region.bytes.resize(at - region.base + 1, 0);
+            ++region.bytes[at - region.base];
+        }
         uint8_t* out = static_cast<uint8_t*>(buffer);
         uint64_t offset = address - region.base;
         for (size_t i = 0; i < size; ++i) {

@@ -27,6 +27,7 @@ struct FakeRegion {
     bool readable;           // listed as readable (committed and accessible)
     bool readFails;          // listed, but reads fail (a guard page, memory gone)
     std::vector<uint8_t> bytes;   // contents from base; shorter than size means zeros follow
+    bool privateWritable = false; // the process's own writable memory (a heap), not a file's or a module's
 };
 
 // One read that succeeded: where and how many bytes.
@@ -55,6 +56,8 @@ struct FakeSystem {
     bool listRepeats = false;              // every listing is full of one empty range at its start
     ProcessResult readFailure = kFakeOk;   // every read fails
     uint64_t addressLimit = 1ull << 47;    // the top of the user address space
+    std::vector<uint64_t> steppingBytes;   // addresses whose byte goes up by one on every read of it: a
+                                           // running game's frame counter
 
     // What the tracker did.
     int handlesOpen = 0;
@@ -65,14 +68,13 @@ struct FakeSystem {
     uint64_t bytesRead = 0;
 };
 
-// What a pass logs when no emulator runs: every process name looked for.
-inline const std::string kNotFoundMessage = [] {
-    std::string names;
-    for (int i = 0; i < kProgramFormCount; ++i) {
-        names += std::string(i == 0 ? "" : "' or '") + kEmulatorProgramName + kProgramForms[i].programEnding;
-    }
-    return "ERROR: Could not find process '" + names + "'.";
-}();
+// What a pass logs when no emulator runs: every process name looked for, on
+// Linux also the Windows programs that Wine runs.
+inline const std::string kNotFoundMessage =
+    kProgramFormCount == 2
+        ? "ERROR: Could not find process 'retroarch', 'retroarch.exe', 'blastem', 'blastem.exe', 'EmuHawk.exe' or "
+          "'Fusion.exe'."
+        : "ERROR: Could not find process 'retroarch.exe', 'blastem.exe', 'EmuHawk.exe' or 'Fusion.exe'.";
 
 // Makes `system` the active fake and returns the call table that uses it.
 const ProcessApi& FakeProcessApi(FakeSystem& system);

@@ -2,6 +2,8 @@
 
 namespace {
 
+uint32_t At(const RamWriter& ram, uint32_t address, uint32_t width);
+
 // True when the `size` bytes from 68000 address `address` lie in the buffer
 // and, for words and longs, the address is even.
 bool Covers(const RamWriter& ram, uint32_t address, uint32_t size) {
@@ -11,11 +13,26 @@ bool Covers(const RamWriter& ram, uint32_t address, uint32_t size) {
     const uint32_t offset = address - ram.firstAddress;
     if (size > ram.size || offset > ram.size - size) return false;
     // An odd-sized buffer's last byte has no partner.
-    return size > 1 || CoreOffset(address, 1, ram.firstAddress) < ram.size;
+    return size > 1 || At(ram, address, 1) < ram.size;
 }
 
 uint32_t At(const RamWriter& ram, uint32_t address, uint32_t width) {
-    return CoreOffset(address, width, ram.firstAddress);
+    return RamOffset(address, width, ram.firstAddress, ram.order);
+}
+
+bool Big(const RamWriter& ram) { return ram.order == RamByteOrder::BigEndian; }
+
+void StoreWord(const RamWriter& ram, uint32_t offset, uint16_t value) {
+    if (!Big(ram)) {
+        CoreStoreWord(ram.bytes, offset, value);
+        return;
+    }
+    ram.bytes[offset] = static_cast<uint8_t>(value >> 8);
+    ram.bytes[offset + 1] = static_cast<uint8_t>(value);
+}
+
+uint32_t LoadWord(const RamWriter& ram, uint32_t offset) {
+    return Big(ram) ? RamLoadWord<RamByteOrder::BigEndian>(ram.bytes, offset) : CoreLoadWord(ram.bytes, offset);
 }
 
 }  // namespace
@@ -28,13 +45,15 @@ bool RamWriteByte(const RamWriter& ram, uint32_t address, uint8_t value) {
 
 bool RamWriteWord(const RamWriter& ram, uint32_t address, uint16_t value) {
     if (!Covers(ram, address, 2)) return false;
-    CoreStoreWord(ram.bytes, At(ram, address, 2), value);
+    StoreWord(ram, At(ram, address, 2), value);
     return true;
 }
 
 bool RamWriteLong(const RamWriter& ram, uint32_t address, uint32_t value) {
     if (!Covers(ram, address, 4)) return false;
-    CoreStoreLong(ram.bytes, At(ram, address, 4), value);
+    const uint32_t offset = At(ram, address, 4);
+    StoreWord(ram, offset, static_cast<uint16_t>(value >> 16));
+    StoreWord(ram, offset + 2, static_cast<uint16_t>(value));
     return true;
 }
 
@@ -55,13 +74,14 @@ bool RamReadByte(const RamWriter& ram, uint32_t address, uint8_t* value) {
 
 bool RamReadWord(const RamWriter& ram, uint32_t address, uint16_t* value) {
     if (!Covers(ram, address, 2)) return false;
-    *value = static_cast<uint16_t>(CoreLoadWord(ram.bytes, At(ram, address, 2)));
+    *value = static_cast<uint16_t>(LoadWord(ram, At(ram, address, 2)));
     return true;
 }
 
 bool RamReadLong(const RamWriter& ram, uint32_t address, uint32_t* value) {
     if (!Covers(ram, address, 4)) return false;
-    *value = CoreLoadLong(ram.bytes, At(ram, address, 4));
+    const uint32_t offset = At(ram, address, 4);
+    *value = LoadWord(ram, offset) << 16 | LoadWord(ram, offset + 2);
     return true;
 }
 

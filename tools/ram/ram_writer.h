@@ -12,13 +12,15 @@ struct RamWriter {
     uint8_t* bytes;          // the RAM buffer (not owned)
     uint32_t size;           // its size in bytes
     uint32_t firstAddress;   // 68000 address of bytes[0]; even (kWindowFirstAddress, kWorkRamFirstAddress)
+    RamByteOrder order = RamByteOrder::WordSwapped;   // how the buffer keeps words: as the core, or the 68000's own
 };
 
 // Each returns false and writes nothing when the address lies outside the
 // buffer, when a word or long address is odd (the 68000 cannot access it), or
 // when firstAddress is odd.
 
-// The byte at 68000 address A goes to bytes[(A - firstAddress) ^ 1].
+// The byte at 68000 address A goes to bytes[(A - firstAddress) ^ 1] (in the
+// 68000's order, bytes[A - firstAddress], and words and longs high byte first).
 bool RamWriteByte(const RamWriter& ram, uint32_t address, uint8_t value);
 // The word at even A goes to bytes[A - firstAddress], low byte first.
 bool RamWriteWord(const RamWriter& ram, uint32_t address, uint16_t value);

@@ -1,11 +1,12 @@
 // The stand-in emulator: a process named retroarch.exe that loads a core
 // module named genesis_plus_gx_libretro.dll by path, keeps the cartridge ROM in
 // memory and plays a scenario into the work RAM inside the core's data, one
-// game frame at a time. See README.md in this directory.
+// game frame at a time. Its copies named blastem.exe and Fusion.exe are
+// emulators without a core that keep work RAM on the heap. See README.md in this directory.
 //
 //   retroarch.exe [--mode game|menu|other] [--no-header] [--no-core] [--loop]
 //                 [--fps N] [--ballast-mib N] [--ram-offset N] [--split-data]
-//                 [SCENARIO]
+//                 [--big-endian] [--state-copy] [SCENARIO]
 //   retroarch.exe --check SCENARIO
 //
 // A cue switches to the game (signature in place) or to the compilation's
@@ -44,6 +45,9 @@ struct Options {
     uint32_t ballastMib = 0;
     uint64_t ramOffset = kWorkRamOffsetInModule;   // work RAM from the core's load address
     bool splitData = false;                        // the core's data in three mappings, work RAM in the second
+    bool heap = false;                             // BlastEm: work RAM on the heap, no core (blastem.exe)
+    bool bigEndian = false;                        // work RAM in the 68000's byte order
+    bool stateCopy = false;                        // a save state's copy of work RAM on the heap too
     const char* scenarioPath = nullptr;
     const char* checkPath = nullptr;
 };
@@ -52,7 +56,10 @@ struct Options {
 // then copied into the core's RAM once per frame, the global frame counter last.
 struct Machine {
     GameState game;                // the RAM composed privately, and the clocks
-    uint8_t* coreRam;              // the RAM inside the core module's data
+    uint8_t* coreRam;              // the RAM inside the core module's data, or on the heap
+    bool bigEndian;                // coreRam keeps the 68000's byte order; game.image the core's
+    bool heap;                     // an emulator with one copy of the signature, in coreRam: game.image holds none
+    bool signature;                // the signature is in place (the game runs)
     CartridgeMode mode;
     bool header;
     bool started;                  // the first frame is in the core's RAM: until then it holds zeros
@@ -131,6 +138,10 @@ Options ParseOptions(int argc, char** argv) {
             }
         } else if (arg == "--split-data") {
             options.splitData = true;
+        } else if (arg == "--big-endian") {
+            options.bigEndian = true;
+        } else if (arg == "--state-copy") {
+            options.stateCopy = true;
         } else if (arg == "--check") {
             options.checkPath = value();
         } else if (!arg.empty() && arg[0] == '-') {
@@ -175,14 +186,49 @@ uint8_t* LoadCore(uint64_t ramOffset, bool splitData) {
     return ram;
 }
 
-// A switch of cartridge or game shows at once, between two frames.
+// The RAM as the emulator keeps it: the composed image itself, or in the
+// 68000's order every byte pair of it swapped.
+const uint8_t* Staged(Machine& machine) {
+    if (!machine.bigEndian) return machine.game.image;
+    alignas(64) static uint8_t big[kWorkRamSize];
+    for (uint32_t i = 0; i < kWorkRamSize; i += 2) {
+        big[i] = machine.game.image[i + 1];
+        big[i + 1] = machine.game.image[i];
+    }
+    return big;
+}
+
+// The signature into the emulator's RAM, or cleared from it.
+void WriteCoreSignature(Machine& machine) {
+    uint8_t* at = machine.coreRam + kSignatureRamOffset;
+    if (!machine.signature) {
+        std::memset(at, 0, kSignatureSize);
+    } else {
+        std::memcpy(at, machine.bigEndian ? kRamSignatureBig : kRamSignature, kSignatureSize);
+    }
+}
+
+// A switch of cartridge or game shows at once, between two frames. An
+// emulator whose work RAM is found anywhere in its memory keeps one copy of
+// the signature, as BlastEm does: the RAM composed privately holds none.
 void SetMode(Machine& machine, CartridgeMode mode) {
     machine.mode = mode;
     CartridgeSetHeader(machine.cartridge, mode == CartridgeMode::Other || !machine.header ? HeaderKind::Other
                                                                                           : HeaderKind::Compilation);
-    GameWriteSignature(machine.game, mode == CartridgeMode::Game);
-    if (machine.started) {
-        std::memcpy(machine.coreRam + kSignatureRamOffset, machine.game.image + kSignatureRamOffset, kSignatureSize);
+    machine.signature = mode == CartridgeMode::Game;
+    GameWriteSignature(machine.game, machine.signature && !machine.heap);
+    if (machine.started) WriteCoreSignature(machine);
+}
+
+// The pause flag and the Start press, set by the main loop between two frames.
+void CopyPause(Machine& machine) {
+    if (!machine.bigEndian) {
+        GameCopyPause(machine.game, machine.coreRam);
+        return;
+    }
+    for (GameVariable v : {kVarP1Pressed, kVarPause}) {
+        const uint32_t offset = GameAddress(v) - kWorkRamFirstAddress;
+        machine.coreRam[offset] = machine.game.image[offset ^ 1u];
     }
 }
 
@@ -202,6 +248,7 @@ void SetMode(Machine& machine, CartridgeMode mode) {
 // two stores) took the frame for a lag frame, one pass early or one late.
 void Commit(Machine& machine) {
     GameWriteClocks(machine.game);
+    const uint8_t* image = Staged(machine);
 
     // The 32-bit units that differ from the core's copy, the counters' block
     // aside, found block by block.
@@ -214,12 +261,15 @@ void Commit(Machine& machine) {
     static uint32_t values[kWorkRamSize / kUnit];
     uint32_t changes = 0;
     for (uint32_t block = 0; block < kWorkRamSize; block += kBlock) {
-        if (std::memcmp(machine.coreRam + block, machine.game.image + block, kBlock) == 0) continue;
+        if (std::memcmp(machine.coreRam + block, image + block, kBlock) == 0) continue;
         for (uint32_t unit = block / kUnit; unit < (block + kBlock) / kUnit; ++unit) {
             uint32_t now, next;
             std::memcpy(&now, machine.coreRam + kUnit * unit, kUnit);
-            std::memcpy(&next, machine.game.image + kUnit * unit, kUnit);
+            std::memcpy(&next, image + kUnit * unit, kUnit);
             if (unit * kUnit / 16 == kCounters / 16 || now == next) continue;
+            if (machine.heap && unit * kUnit >= kSignatureRamOffset && unit * kUnit < kSignatureRamOffset + kSignatureSize) {
+                continue;   // kept by WriteCoreSignature
+            }
             units[changes] = unit;
             values[changes++] = next;
         }
@@ -228,9 +278,10 @@ void Commit(Machine& machine) {
     for (uint32_t i = 0; i < changes; ++i) core[units[i]] = values[i];
     // An aligned 16-byte store is one access on processors with AVX, and one
     // instruction on any x86-64: the process can't be preempted half-way.
-    const __m128i counters = _mm_loadu_si128(reinterpret_cast<const __m128i*>(machine.game.image + kCounters));
+    const __m128i counters = _mm_loadu_si128(reinterpret_cast<const __m128i*>(image + kCounters));
     std::atomic_thread_fence(std::memory_order_release);
     _mm_store_si128(reinterpret_cast<__m128i*>(machine.coreRam + kCounters), counters);
+    if (machine.heap && !machine.started) WriteCoreSignature(machine);
     machine.started = true;
 }
 
@@ -295,10 +346,28 @@ int Check(const char* path) {
     return 0;
 }
 
+// Under any other name than RetroArch's (blastem.exe, Fusion.exe) this
+// program is an emulator that keeps work RAM on its heap.
+bool NamedRetroArch(const char* argv0) {
+    const char* name = argv0;
+    for (const char* c = argv0; *c != '\0'; ++c) {
+        if (*c == '/' || *c == '\\') name = c + 1;
+    }
+    return std::strncmp(name, "retroarch", 9) == 0;
+}
+
+// Work RAM on the heap, as BlastEm keeps it: a block of its own, never freed.
+uint8_t* HeapRam() {
+    uint8_t* block = static_cast<uint8_t*>(std::calloc(kWorkRamSize + 4096, 1));
+    if (block == nullptr) Die("no memory for work RAM%s", "");
+    return reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(block) + 63) & ~uintptr_t{63});
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     Options options = ParseOptions(argc, argv);
+    if (argc > 0 && !NamedRetroArch(argv[0])) options.heap = true;
     if (options.checkPath != nullptr) return Check(options.checkPath);
 
     Scenario scenario;
@@ -309,11 +378,20 @@ int main(int argc, char** argv) {
 
     static Machine machine{};
     machine.header = options.header;
+    machine.bigEndian = options.bigEndian;
+    machine.heap = options.heap;
     if (!CartridgeMap(machine.cartridge, options.ballastMib)) Die("can't map the cartridge ROM at its fixed address%s", "");
     // The core last, so a reader that finds it finds everything else set up.
     // Without the core the emulator keeps its RAM elsewhere: no module to find.
     alignas(64) static uint8_t s_ramWithoutCore[kWorkRamSize + 64];
-    machine.coreRam = options.core ? LoadCore(options.ramOffset, options.splitData) : s_ramWithoutCore;
+    if (options.heap) {
+        machine.coreRam = HeapRam();
+    } else {
+        machine.coreRam = options.core ? LoadCore(options.ramOffset, options.splitData) : s_ramWithoutCore;
+    }
+    // A save state kept in memory: the game's RAM as the first frame left it,
+    // signature and all, its frame counter standing still.
+    uint8_t* stateCopy = options.stateCopy ? HeapRam() : nullptr;
     // Like a booting emulator, the RAM holds zeros until the first frame (or,
     // without a scenario, until the idle loop below) commits the game's state.
     SetMode(machine, options.mode);
@@ -360,7 +438,7 @@ int main(int argc, char** argv) {
                 if (machine.started && GamePauseBetweenFrames(machine.game, step.kind)) {
                     PacerWaitHalfway(pacer);
                     HandleCues(machine);
-                    GameCopyPause(machine.game, machine.coreRam);   // the main loop's, between two frames
+                    CopyPause(machine);   // the main loop's, between two frames
                 }
                 GameAdvance(machine.game, step.kind);
                 for (uint32_t i = 0; i < step.assignmentCount; ++i) {
@@ -370,6 +448,10 @@ int main(int argc, char** argv) {
                 PacerWait(pacer);
                 HandleCues(machine);
                 Commit(machine);
+                if (stateCopy != nullptr && machine.mode == CartridgeMode::Game) {
+                    std::memcpy(stateCopy, machine.coreRam, kWorkRamSize);
+                    stateCopy = nullptr;
+                }
             }
         }
     } while (loop);

@@ -115,7 +115,8 @@ std::string ForeignEmulators() {
         std::istringstream rest(line.substr(close + 4));
         long parent = 0;
         rest >> parent;
-        const bool emulator = name == kEmulatorProcessName || name == kEmulatorProgramName;
+        const bool emulator = name == kEmulatorProcessName || name == kEmulatorProgramName || name == "blastem" ||
+                              name == "blastem.exe" || name == "Fusion.exe";
         if (emulator && state != 'Z' && parent != getpid()) {
             found += std::to_string(pid) + " " + name + " (parent " + std::to_string(parent) + ")\n";
         }

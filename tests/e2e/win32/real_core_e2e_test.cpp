@@ -36,7 +36,7 @@ const std::string kRamFound = "<ram found>";  // "Work RAM found at core + <wher
 const std::string kGameFound = "Game found: Sonic 2";
 const std::string kChecksumIncorrect =
     "Game found but checksum routine was incorrect. Please select a game in Sonic Compilation";
-const std::string kNotRunning = "ERROR: Could not find process 'retroarch.exe'.";
+const std::string kNotRunning = NotFoundMessage();
 
 // One run of the frontend: a cartridge, and the say line (its number in the
 // cartridge's say marker) after which the test kills it; 0: never.
