@@ -47,6 +47,7 @@ void Pass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log, FrameWatch
     case ReadWindowResult::RamCleared:
         break;   // a state being loaded: the next pass reads the game again
     case ReadWindowResult::WindowGood: {
+        watch.lastRead = link.connection.row != nullptr && link.connection.row->framesWrittenAcross;
         const RamMirror previous = snapshot.ram;
         DecodeRamWindow(link.connection.window, link.connection.byteOrder, snapshot.ram);
         TrackRead(watch, snapshot, previous, now);

@@ -32,6 +32,11 @@ struct EmulatorRow {
     uint64_t fixedOffset;         // ModuleImage: work RAM from the library's load address, tried first; 0: none
     uint8_t byteOrders;           // kOrder* bits: one where the emulator was measured, both where it was not
     bool tried;                   // run here on the real emulator
+    // The emulator runs the 68000 in step with the display, so a frame's main
+    // loop writes the game's objects across the frame's time, well after the
+    // vertical blank stepped the frame counters (BlastEm); a core in a frontend
+    // runs a whole frame at once. Such a frame is taken from its last read.
+    bool framesWrittenAcross = false;
 };
 
 // In the order they are looked for: the first whose process runs (with its
@@ -48,7 +53,7 @@ inline constexpr EmulatorRow kEmulatorTable[] = {
     {"retroarch-blastem", "RetroArch with BlastEm", "retroarch", "retroarch.exe", "blastem_libretro.so",
      "blastem_libretro.dll", RamPlace::PrivateMemory, 0, kOrderEither, false},
     {"blastem", "BlastEm", "blastem", "blastem.exe", nullptr, nullptr, RamPlace::PrivateMemory, 0, kOrderSwapped,
-     true},
+     true, true},
     // Its Genesis Plus GX core runs in a sandboxed region of its own.
     {"bizhawk", "BizHawk", nullptr, "EmuHawk.exe", nullptr, nullptr, RamPlace::PrivateMemory, 0, kOrderEither, false},
     {"fusion", "Kega Fusion", nullptr, "Fusion.exe", nullptr, nullptr, RamPlace::PrivateMemory, 0, kOrderEither,

@@ -158,13 +158,14 @@ ReadKind Follow(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& prev
         snapshot.ram = previous;
         return ReadKind::Unfinished;
     }
-    const bool unfinished = advance > 0 && MayBeUnfinished(previous, snapshot.ram, snapshot.stats);
+    const bool unfinished = advance > 0 && (watch.lastRead || MayBeUnfinished(previous, snapshot.ram, snapshot.stats));
     if (mayHold && (advance > 1 || unfinished)) {
         watch.held = 1;
         watch.heldUnfinished = unfinished;
         watch.heldRam = snapshot.ram;
         watch.heldAt = now;
         watch.heldSince = now;
+        watch.heldReads = 1;
         snapshot.ram = previous;
         return ReadKind::Held;
     }
@@ -234,6 +235,15 @@ ReadKind TrackRead(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& p
         return ReadKind::Unfinished;
     }
     watch.held = 0;
+    if (snapshot.ram.globalFrame > heldFrame && watch.lastRead && watch.heldReads == 1 &&
+        MayBeUnfinished(watch.taken, watch.heldRam, snapshot.stats)) {
+        // Read once, not finished, in a frame that the emulator writes across
+        // its time, and passed over: how the frame ended was not seen (a lag
+        // frame, or the main loop yet to run). It counts as unseen, and this
+        // read follows the last one taken.
+        ShiftPrevFields(snapshot.ram, watch.taken);
+        return Follow(watch, snapshot, watch.taken, now, true);
+    }
     const bool stopped = snapshot.ram.globalFrame == heldFrame && StoodStill(watch, snapshot.ram, now);
     if (snapshot.ram.globalFrame > heldFrame ||
         (snapshot.ram.globalFrame == heldFrame && (!watch.heldUnfinished || stopped))) {
@@ -251,9 +261,13 @@ ReadKind TrackRead(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& p
     // written: the read held is dropped, and this one follows the last read
     // taken. Held again, the frame keeps the stamp of its first read.
     const uint64_t since = watch.heldSince;
+    const uint32_t reads = watch.heldReads;
     ShiftPrevFields(snapshot.ram, watch.taken);
     const ReadKind kind = Follow(watch, snapshot, watch.taken, now, true);
-    if (kind == ReadKind::Held && watch.heldRam.globalFrame == heldFrame) watch.heldSince = since;
+    if (kind == ReadKind::Held && watch.heldRam.globalFrame == heldFrame) {
+        watch.heldSince = since;
+        watch.heldReads = reads + 1;
+    }
     return kind;
 }
 

@@ -75,6 +75,7 @@ struct GamePlace {
 struct FrameWatch {
     double counterFrequency;     // ticks per second of the passes' stamps
     uint8_t chained;             // the last pass read a good window, and no pass broke off since
+    uint8_t lastRead;            // a frame is taken from its last read: the emulator writes it across its time
     uint32_t globalFrame;        // the furthest frame taken since
     uint64_t stamp;              // the stamp of the last read taken
     // Unseen frames no warning has told yet: the machine was busy, or the
@@ -102,6 +103,7 @@ struct FrameWatch {
     uint8_t heldUnfinished;      // it may have come before its frame was written far enough to classify
     uint64_t heldAt;
     uint64_t heldSince;          // the stamp of the first read of its frame while it was held
+    uint32_t heldReads;          // reads of its frame while it was held
     RamMirror heldRam;
 };
 

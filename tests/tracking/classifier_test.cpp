@@ -137,6 +137,22 @@ TEST(TrackRead, TheFrameTheEmulatorStopsOnIsCountedAsItStands) {
     }
 }
 
+// An emulator that writes a frame across its time (BlastEm): a frame is taken
+// from its last read, so a hit written late in it counts; a frame read once
+// before its main loop ran and then passed over is an unseen frame, no lag.
+TEST(TrackRead, AFrameWrittenAcrossItsTimeIsTakenFromItsLastRead) {
+    TickBuilder t;
+    t.watch.lastRead = 1;
+    t.StartGame().Read().ActiveFrame().Read().ActiveFrame().Read();
+    t.P1HitTimer(120).Read().P1HitTimer(119).ActiveFrame().Read().ActiveFrame().Read();
+    EXPECT_EQ(t.stats().run.totals.p1Hits, 1u);
+    t.LagFrame().Read();   // the vertical blank only
+    ++t.game.levelFrame, ++t.game.timerFrame;
+    t.ActiveFrame().Read().ActiveFrame().Read().Read();
+    EXPECT_EQ(t.stats().run.totals.lagFrames, 0u);
+    EXPECT_EQ(t.stats().run.totals.framesUnseen, 1u);
+}
+
 TEST(ClassifyTick, OnlyALivesDropIsADeath) {
     TickBuilder play;
     play.StartGame().Lives(4).Active().Lives(5).Sample().Active();
