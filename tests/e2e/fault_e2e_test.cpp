@@ -288,7 +288,7 @@ struct DirectPasses {
         for (int pass = 0; pass < 6 && texts.size() < count; ++pass) Pass();
     }
     void Pass() {
-        TrackerPass(*tracker, *snapshot, *log, watch, ClockNow());
+        TrackerPass(*tracker, *snapshot, *log, watch, ClockNow);
         for (int i = 0; i < log->count; ++i) texts.emplace_back(log->entries[i].text);
         LogClear(*log);
     }
