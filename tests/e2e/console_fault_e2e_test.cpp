@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -82,36 +83,45 @@ bool Alive(pid_t pid) {
     return waitpid(pid, &status, WNOHANG) == 0;
 }
 
-// The main thread's frame, in this process, with standard output a file.
+// The main thread's frames, in this process, to the descriptor `fd`, of a
+// tracked game with every block of the layout on.
+struct Frames {
+    std::unique_ptr<SharedState> shared = std::make_unique<SharedState>();
+    std::unique_ptr<LogBuffer> sharedLog = std::make_unique<LogBuffer>();
+    std::unique_ptr<GameSnapshot> sharedSnapshot = std::make_unique<GameSnapshot>();
+    std::unique_ptr<LogBuffer> mainLog = std::make_unique<LogBuffer>();
+    std::unique_ptr<GameSnapshot> mainSnapshot = std::make_unique<GameSnapshot>();
+    ScreenBuffer screen{};
+    RenderContext context;
+
+    explicit Frames(int fd)
+        : context{&screen, reinterpret_cast<ConsoleHandle>(static_cast<intptr_t>(fd)), mainLog.get(),
+                  mainSnapshot.get(), shared.get(), FrameTiming{}, nullptr} {
+        shared->running = true;
+        shared->sharedLog = sharedLog.get();
+        shared->sharedSnapshot = sharedSnapshot.get();
+        InitRamDecode(sharedSnapshot->ram);
+        sharedSnapshot->stats.trackerState = TrackerState::LevelActive;
+        sharedSnapshot->stats.run.recordCount = kLevelRecordCapacity;
+        sharedSnapshot->ram.debugFlag = 1;
+        shared->ready = true;
+        context.timing.startStamp = ClockNow();
+        context.timing.counterFrequency = static_cast<double>(ClockFrequency());
+        context.timing.framePeriod = 0.2;
+        context.timing.debugFramePeriod = 1.0 / 60.0;
+    }
+};
+
+// Standard output a file: composing the layout must not touch the grid that
+// does not exist.
 TEST(ConsoleFaults, OutputToAFileLogsOnceAFrameAndDrawsNothing) {
     const std::string path = TempPath("ringwatch-frames");
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     ASSERT_GE(fd, 0);
-
-    auto shared = std::make_unique<SharedState>();
-    auto sharedLog = std::make_unique<LogBuffer>();
-    auto sharedSnapshot = std::make_unique<GameSnapshot>();
-    auto mainLog = std::make_unique<LogBuffer>();
-    auto mainSnapshot = std::make_unique<GameSnapshot>();
-    shared->running = true;
-    shared->sharedLog = sharedLog.get();
-    shared->sharedSnapshot = sharedSnapshot.get();
-    // A tracked game with every block of the layout on: composing it must
-    // not touch the grid that does not exist.
-    InitRamDecode(sharedSnapshot->ram);
-    sharedSnapshot->stats.trackerState = TrackerState::LevelActive;
-    sharedSnapshot->stats.run.recordCount = kLevelRecordCapacity;
-    sharedSnapshot->ram.debugFlag = 1;
-    shared->ready = true;
-
-    ScreenBuffer screen{};
-    FrameTiming timing{};
-    timing.startStamp = ClockNow();
-    timing.counterFrequency = static_cast<double>(ClockFrequency());
-    timing.framePeriod = 0.2;
-    timing.debugFramePeriod = 1.0 / 60.0;
-    RenderContext context{&screen, reinterpret_cast<ConsoleHandle>(static_cast<intptr_t>(fd)), mainLog.get(),
-                          mainSnapshot.get(), shared.get(), timing, nullptr};
+    Frames frames(fd);
+    RenderContext& context = frames.context;
+    const ScreenBuffer& screen = frames.screen;
+    LogBuffer* mainLog = frames.mainLog.get();
 
     for (int frame = 1; frame <= 100; ++frame) {
         EXPECT_TRUE(DrawFrame(context));
@@ -132,6 +142,45 @@ TEST(ConsoleFaults, OutputToAFileLogsOnceAFrameAndDrawsNothing) {
     EXPECT_EQ(FileSize(path), 0u) << "a frame without a grid writes nothing";
     close(fd);
     std::filesystem::remove(path);
+}
+
+// A pseudo-terminal made without a size reports 0x0: the whole layout is
+// drawn at 120x60 all the same, the terminal cleared once, and the log says
+// so once.
+TEST(ConsoleFaults, TerminalWithNoSizeDrawsTheWholeLayout) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master) | unlockpt(master), 0);
+    const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(terminal, 0);
+    winsize size{};
+    ASSERT_EQ(ioctl(terminal, TIOCGWINSZ, &size), 0);
+    ASSERT_EQ(size.ws_col + size.ws_row, 0) << "the terminal was made with a size";
+    ASSERT_EQ(fcntl(master, F_SETFL, O_NONBLOCK), 0);
+
+    Frames frames(terminal);
+    std::string drawn;
+    for (int frame = 0; frame < 5; ++frame) {
+        EXPECT_TRUE(DrawFrame(frames.context));
+        char buffer[4096];
+        ssize_t got;
+        while ((got = read(master, buffer, sizeof buffer)) > 0) drawn.append(buffer, static_cast<size_t>(got));
+    }
+    const std::string told = "The terminal gave no size (0x0): drawing at 120x60.";
+    ASSERT_EQ(frames.mainLog->count, 1);
+    EXPECT_EQ(frames.mainLog->entries[0].text, told);
+    EXPECT_EQ(frames.screen.width, 120);
+    EXPECT_EQ(frames.screen.height, 60);
+    auto count = [&](const std::string& text) {
+        size_t n = 0;
+        for (size_t at = drawn.find(text); at != std::string::npos; at = drawn.find(text, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(count("\x1b[2J"), 1u) << "cleared on the first frame only";
+    EXPECT_EQ(count("P2 Spindash Count"), 5u) << "the whole layout on every frame";
+    EXPECT_EQ(count(told), 5u) << "and the log below it";
+    close(terminal);
+    close(master);
 }
 
 // The whole program with its standard output redirected to a file: it runs
