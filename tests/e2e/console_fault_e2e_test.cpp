@@ -50,7 +50,7 @@ constexpr bool kSanitizerBuild = false;
 #endif
 
 std::string TempPath(const char* name) {
-    return (std::filesystem::temp_directory_path() / (std::string(name) + "-" + std::to_string(getpid()))).string();
+    return (std::filesystem::temp_directory_path() / ProcessUniqueName((std::string(name) + "-").c_str())).string();
 }
 
 uint64_t FileSize(const std::string& path) {
@@ -301,14 +301,14 @@ TEST(ConsoleFaults, ResizeStormInTmux) {
 
     Standin standin;
     ASSERT_TRUE(standin.Start({ScenarioPath("restart_before.txt")}));
-    const std::string socket = "ringwatch-resize-" + std::to_string(getpid());
+    const std::string socket = ProcessUniqueName("ringwatch-resize-");
     const std::string tmux = "tmux -L " + socket + " ";
     struct Server {
         std::string tmux;
         ~Server() { Shell(tmux + "kill-server 2>/dev/null"); }
     } server{tmux};
-    ASSERT_EQ(std::system((tmux + "new-session -d -s storm -x 120 -y 40 'exec " + RINGWATCH_PROGRAM +
-                           " -refresh 60' 2>&1")
+    ASSERT_EQ(std::system((tmux + "new-session -d -s storm -x 120 -y 40 " +
+                           ShellQuoted("exec " + ShellQuoted(RINGWATCH_PROGRAM) + " -refresh 60") + " 2>&1")
                               .c_str()),
               0);
     const pid_t program = static_cast<pid_t>(std::atoi(Shell(tmux + "list-panes -t storm -F '#{pane_pid}'").c_str()));
@@ -355,6 +355,48 @@ TEST(ConsoleFaults, ResizeStormInTmux) {
                 static_cast<unsigned long long>(residentAfter));
 }
 
+// Copies of what the unprivileged user runs and reads, in a new folder that
+// user may enter: the stand-in with its core module, the scenarios and the
+// program. The checkout may lie where that user may not (a home of mode 0700).
+struct CopiesForAnotherUser {
+    std::string folder;    // with the separator after its name
+    std::string problem;   // why the user can't run them; empty when it can
+
+    explicit CopiesForAnotherUser(const std::string& setpriv) : folder(MakeTemporaryDirectory()) {
+        namespace fs = std::filesystem;
+        if (folder.empty()) {
+            problem = "no temporary folder could be made";
+            return;
+        }
+        std::error_code error;
+        fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                    fs::perms::others_read | fs::perms::others_exec, error);
+        std::vector<fs::path> files = {RINGWATCH_PROGRAM, ScenarioPath("restart_before.txt"),
+                                       ScenarioPath("restart_after.txt")};
+        for (const fs::directory_entry& entry : fs::directory_iterator(RINGWATCH_STANDIN_DIR, error)) {
+            if (entry.is_regular_file()) files.push_back(entry.path());
+        }
+        for (const fs::path& file : files) {
+            const std::string copy = folder + file.filename().string();
+            if (!error) fs::copy_file(file, copy, error);
+            if (!error) fs::permissions(copy, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                                  fs::perms::others_read | fs::perms::others_exec, error);
+            if (error) {
+                problem = "can't copy " + file.string() + " to " + folder + ": " + error.message();
+                return;
+            }
+        }
+        const std::string check = "setpriv " + setpriv + " sh -c 'test -x \"$1\" && test -r \"$2\"' sh " +
+                                  ShellQuoted(Path("retroarch.exe")) + " " + ShellQuoted(Path("restart_after.txt"));
+        if (std::system(check.c_str()) != 0) problem = "the user may not run the copies in " + folder;
+    }
+    ~CopiesForAnotherUser() {
+        std::error_code ignored;
+        if (!folder.empty()) std::filesystem::remove_all(folder, ignored);
+    }
+    std::string Path(const char* name) const { return folder + name; }
+};
+
 // The program run as an unprivileged user (CI runs as root): it reads an
 // emulator of its own user, then one that root started again in its place,
 // which it may not read, then its own user's again. Meanwhile it says so once
@@ -365,11 +407,13 @@ TEST(ConsoleFaults, EmulatorOfAnotherUserInTmux) {
     std::string others = ForeignEmulators();
     ASSERT_TRUE(others.empty()) << "another emulator is running:\n" << others;
     const std::string nobody = "--reuid=65534 --regid=65534 --clear-groups";
+    const CopiesForAnotherUser copies(nobody);
+    if (!copies.problem.empty()) GTEST_SKIP() << copies.problem;
     auto startAsNobody = [&](Standin& standin, const char* scenario) {
         return standin.StartProgram("/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
-                                                         StandinPath("retroarch.exe"), ScenarioPath(scenario)});
+                                                         copies.Path("retroarch.exe"), copies.Path(scenario)});
     };
-    const std::string tmux = "tmux -L ringwatch-unprivileged-" + std::to_string(getpid()) + " ";
+    const std::string tmux = "tmux -L " + ProcessUniqueName("ringwatch-unprivileged-") + " ";
     struct Server {
         std::string tmux;
         ~Server() { Shell(tmux + "kill-server 2>/dev/null"); }
@@ -382,8 +426,10 @@ TEST(ConsoleFaults, EmulatorOfAnotherUserInTmux) {
 
     Standin standin;
     ASSERT_TRUE(startAsNobody(standin, "restart_before.txt"));
-    ASSERT_EQ(std::system((tmux + "new-session -d -s unprivileged -x 400 -y 60 'exec setpriv " + nobody + " " +
-                           RINGWATCH_PROGRAM + "'").c_str()), 0);
+    ASSERT_EQ(std::system((tmux + "new-session -d -s unprivileged -x 400 -y 60 -c " + ShellQuoted(copies.folder) +
+                           " " + ShellQuoted("exec setpriv " + nobody + " " + ShellQuoted(copies.Path("ringwatch"))))
+                              .c_str()),
+              0);
     const pid_t program = static_cast<pid_t>(std::atoi(Shell(tmux + "list-panes -F '#{pane_pid}'").c_str()));
     ASSERT_TRUE(standin.WaitForLine("paused-once", 10s));
     ASSERT_TRUE(waitForScreen("Pauses  1")) << screen();
@@ -392,7 +438,7 @@ TEST(ConsoleFaults, EmulatorOfAnotherUserInTmux) {
     ASSERT_TRUE(standin.Start({}));   // as root
     const std::string refused = "ERROR: Not allowed to read process 'retroarch.exe' (error 13). Reading another "
                                 "process needs ptrace permission: run as root, or allow this program once with "
-                                "'sudo setcap cap_sys_ptrace=eip " + CanonicalPath(RINGWATCH_PROGRAM) + "'";
+                                "'sudo setcap cap_sys_ptrace=eip " + CanonicalPath(copies.Path("ringwatch")) + "'";
     std::vector<double> stamps;   // seconds since the program started, of each refusal shown, newest first
     for (int i = 0; i < 100 && stamps.size() < 3; ++i) {
         std::this_thread::sleep_for(100ms);
@@ -423,13 +469,14 @@ TEST(ConsoleFaults, StoppedProgramSaysTheFramesItMissed) {
     ASSERT_EQ(WaitForNoForeignEmulators(120s), "");
     Standin standin;
     ASSERT_TRUE(standin.Start({"--fps", "60", ScenarioPath("restart_before.txt")}));
-    const std::string tmux = "tmux -L ringwatch-stopped-" + std::to_string(getpid()) + " ";
+    const std::string tmux = "tmux -L " + ProcessUniqueName("ringwatch-stopped-") + " ";
     struct Server {
         std::string tmux;
         ~Server() { Shell(tmux + "kill-server 2>/dev/null"); }
     } server{tmux};
     // A child of the pane's shell: tmux continues its own child when it stops.
-    ASSERT_EQ(std::system((tmux + "new-session -d -s stopped -x 250 -y 40 '" + RINGWATCH_PROGRAM + "; true'").c_str()), 0);
+    ASSERT_EQ(std::system((tmux + "new-session -d -s stopped -x 250 -y 40 " +
+                           ShellQuoted(ShellQuoted(RINGWATCH_PROGRAM) + "; true")).c_str()), 0);
     const pid_t program = std::atoi(Shell("pgrep -P " + Shell(tmux + "list-panes -F '#{pane_pid}'")).c_str());
     ASSERT_GT(program, 0);
     ASSERT_TRUE(standin.WaitForLine("paused-once", 10s));
