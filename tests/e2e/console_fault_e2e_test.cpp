@@ -388,7 +388,9 @@ struct CopiesForAnotherUser {
         }
         const std::string check = "setpriv " + setpriv + " sh -c 'test -x \"$1\" && test -r \"$2\"' sh " +
                                   ShellQuoted(Path("retroarch.exe")) + " " + ShellQuoted(Path("restart_after.txt"));
-        if (std::system(check.c_str()) != 0) problem = "the user may not run the copies in " + folder;
+        if (std::system(check.c_str()) != 0) {
+            problem = "the unprivileged user can't run the copies in " + folder + ": a folder on the way is closed to it";
+        }
     }
     ~CopiesForAnotherUser() {
         std::error_code ignored;
@@ -404,11 +406,11 @@ struct CopiesForAnotherUser {
 TEST(ConsoleFaults, EmulatorOfAnotherUserInTmux) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root, to start an emulator that another user may not read";
     if (std::system("tmux -V >/dev/null 2>&1 && setpriv --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no tmux or setpriv";
-    std::string others = ForeignEmulators();
-    ASSERT_TRUE(others.empty()) << "another emulator is running:\n" << others;
     const std::string nobody = "--reuid=65534 --regid=65534 --clear-groups";
     const CopiesForAnotherUser copies(nobody);
     if (!copies.problem.empty()) GTEST_SKIP() << copies.problem;
+    std::string others = ForeignEmulators();
+    ASSERT_TRUE(others.empty()) << "another emulator is running:\n" << others;
     auto startAsNobody = [&](Standin& standin, const char* scenario) {
         return standin.StartProgram("/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
                                                          copies.Path("retroarch.exe"), copies.Path(scenario)});
