@@ -38,6 +38,16 @@ bool DrawFrame(RenderContext& context) {
     int32_t width = 0;
     int32_t height = 0;
     if (ConsoleQuerySize(context.output, &width, &height)) {
+        if (width <= 0 || height <= 0) {
+            if (!context.noSizeTold) {
+                LogAppend(*context.mainLog, ClockNow(), "The terminal gave no size (%dx%d): drawing at %dx%d.",
+                          static_cast<int>(width), static_cast<int>(height), static_cast<int>(kNoSizeColumns),
+                          static_cast<int>(kNoSizeRows));
+                context.noSizeTold = true;
+            }
+            width = kNoSizeColumns;
+            height = kNoSizeRows;
+        }
         if (width != screen.width || height != screen.height || screen.cells == nullptr) {
             ConsoleClear(context.output);
             ScreenResize(screen, width, height);

@@ -22,6 +22,13 @@ struct FrameTiming {
     uint64_t frameEnd;            // counter ticks after output, and again after the sleep
 };
 
+// The size a terminal that reports none (0 columns or rows: a pseudo-terminal
+// made without a size, as some tools and CI runners make them) is drawn at:
+// it holds the whole layout (45 rows with the debug block and every level's
+// line) and 15 lines of the log below it.
+inline constexpr int32_t kNoSizeColumns = 120;
+inline constexpr int32_t kNoSizeRows = 60;
+
 // Everything the main thread's frames work with.
 struct RenderContext {
     ScreenBuffer* screen;
@@ -34,6 +41,7 @@ struct RenderContext {
     BestsState* bests = nullptr;  // null: no comparison lines
     BestsLoad* bestsLoad = nullptr;   // the history's bests on their way, or null
     LiveSplitLink* liveSplit = nullptr;  // null: no -livesplit
+    bool noSizeTold = false;      // the terminal's missing size was logged (once)
 };
 
 // The period of the next frame: the command line's rate when one was given,
@@ -47,7 +55,8 @@ uint32_t FrameSleepMs(double period, double elapsed);
 
 // Everything of one frame up to and including the output: collect, drive
 // LiveSplit, take the closed records into the history and the comparison
-// lines, size the grid, compose, draw the log and write the grid. Returns whether the game was
+// lines, size the grid (kNoSizeColumns x kNoSizeRows for a terminal that
+// reports no size, logged once), compose, draw the log and write the grid. Returns whether the game was
 // tracked (the collected `ready`), which paces the frame.
 bool DrawFrame(RenderContext& context);
 

@@ -20,19 +20,24 @@ void LoseTheGame(EmulatorLink& link, GameSnapshot& snapshot, FrameWatch& watch) 
     Disconnect(link);
 }
 
-void Pass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log, FrameWatch& watch, uint64_t now) {
+// Returns the pass's stamp: taken right after the window is read, so that a
+// thread held up before its read counts the frames it missed as unseen, not
+// as fast-forward.
+uint64_t Pass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log, FrameWatch& watch, uint64_t (*clock)()) {
     // Only a good window read right after another counts frames: not the
     // first after a connection was found again.
     if (!link.attached || !link.identified) watch.chained = 0;
     if (!link.attached) {
         Attach(link, log);
-        return;
+        return clock();
     }
     if (!link.identified) {
         IdentifyGame(link, log);
-        return;
+        return clock();
     }
-    switch (ReadWindow(link, log)) {
+    const ReadWindowResult read = ReadWindow(link, log);
+    const uint64_t now = clock();
+    switch (read) {
     case ReadWindowResult::ReadFailed:
         LoseTheGame(link, snapshot, watch);
         break;
@@ -54,13 +59,13 @@ void Pass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log, FrameWatch
         break;
     }
     }
+    return now;
 }
 
 }  // namespace
 
-void TrackerPass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log, FrameWatch& watch, uint64_t now) {
-    Pass(link, snapshot, log, watch, now);
-    SayTimeline(watch, log, now);
+void TrackerPass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log, FrameWatch& watch, uint64_t (*clock)()) {
+    SayTimeline(watch, log, Pass(link, snapshot, log, watch, clock));
 }
 
 uint32_t PassSleepMs(bool attached, bool identified) { return attached && identified ? 6u : 2400u; }
@@ -96,7 +101,7 @@ int TrackerThreadMain(SharedState* shared, PassObserver observer) {
     while (running) {
         const uint64_t passStart = ClockNow();
         const bool connected = link->identified;
-        TrackerPass(*link, *snapshot, *log, watch, passStart);
+        TrackerPass(*link, *snapshot, *log, watch, ClockNow);
         if (observer.afterPass != nullptr) observer.afterPass(observer.context, passStart, connected, *snapshot, watch);
         running = Publish(*shared, *snapshot, *log, link->attached, link->identified);
         ClockSleepMs(PassSleepMs(link->attached, link->identified));

@@ -20,17 +20,22 @@ struct SharedState;
 // (tracking/timeline.h: play, fast-forward, a run-ahead look back, a jump), so
 // counting the game frames no pass saw and classifying the game (a window
 // without the RAM signature disconnects, and the classifier sees the previous
-// values once more). `now` is the pass's stamp. Unseen frames and jumps are
-// told in the log (SayTimeline).
-void TrackerPass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log, FrameWatch& watch, uint64_t now);
+// values once more). `clock` gives the pass's stamp, in the counter ticks of
+// watch.counterFrequency (ClockNow in the program): it is taken once, right
+// after the window is read (after the attach or the identification on the
+// passes that make them), for the timeline to judge the frames the read shows
+// by the time they had. Unseen frames and jumps are told in the log
+// (SayTimeline).
+void TrackerPass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log, FrameWatch& watch, uint64_t (*clock)());
 
 // Milliseconds the tracker sleeps after a pass: short enough while connected
 // to read every game frame more than once, long while it looks for the game.
 uint32_t PassSleepMs(bool attached, bool identified);
 
 // Called by the tracker thread after every pass (before Publish) with the
-// counter value taken at the start of that pass and whether the pass began
-// Connected, to time the passes or follow the game frame by frame (a read the
+// counter value taken at the start of that pass, before its read (the
+// timeline's stamp is taken after it), and whether the pass began Connected,
+// to time the passes or follow the game frame by frame (a read the
 // timeline holds is in `watch`, not yet in the snapshot). None when afterPass
 // is null, as the program starts the thread.
 struct PassObserver {

@@ -77,7 +77,7 @@ int MeasureHeaderScans(const char* who, uint32_t pid, uint32_t repeat) {
         LogClear(*log);
         TakeReadFigures();
         const uint64_t start = ClockNow();
-        TrackerPass(*tracker, *snapshot, *log, watch, start);
+        TrackerPass(*tracker, *snapshot, *log, watch, ClockNow);
         const double seconds = Seconds(ClockNow() - start);
         const ReadFigures figures = TakeReadFigures();
         bytesRead = figures.bytesRead;

@@ -120,7 +120,7 @@ void ConnectedPasses(benchmark::State& state, bool linked) {
     FrameWatch watch{};
     watch.counterFrequency = static_cast<double>(ClockFrequency());
     for (auto _ : state) {
-        TrackerPass(tracker, *connected.snapshot, *connected.log, watch, ClockNow());
+        TrackerPass(tracker, *connected.snapshot, *connected.log, watch, ClockNow);
         Publish(shared, *connected.snapshot, *connected.log, tracker.attached, tracker.identified);
         if (!tracker.identified) {
             state.SkipWithError("the connection was lost");

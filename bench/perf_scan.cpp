@@ -101,7 +101,7 @@ int RunScanFigures(const ScanOptions& options) {
         const uint64_t residentBefore = StatusKib("VmRSS");
         TakeReadFigures();
         const uint64_t start = ClockNow();
-        TrackerPass(*tracker, *snapshot, *log, watch, start);   // Attached: FindGame, whose scan finds the header
+        TrackerPass(*tracker, *snapshot, *log, watch, ClockNow);   // Attached: FindGame, whose scan finds the header
         const double seconds = Seconds(ClockNow() - start);
         const ReadFigures figures = TakeReadFigures();
         const uint64_t peak = StatusKib("VmHWM");

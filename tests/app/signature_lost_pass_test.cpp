@@ -25,7 +25,6 @@ struct Emulator {
     uint16_t levelFrame = 100;
     uint8_t timerFrame = 0;
     FrameWatch watch{};
-    uint64_t now = 0;   // milliseconds
 
     Emulator() {
         watch.counterFrequency = 1000.0;
@@ -37,7 +36,8 @@ struct Emulator {
         return RamWriter{system.regions.back().bytes.data() + kWorkRamOffsetInModule, kWorkRamSize, kWorkRamFirstAddress};
     }
     void Pass() {
-        TrackerPass(*tracker, *snapshot, *log, watch, now += 6);
+        system.clock += 6;   // milliseconds
+        TrackerPass(*tracker, *snapshot, *log, watch, FakeClock);
         LogClear(*log);
     }
     // One game frame into the RAM: the global frame counter always advances,

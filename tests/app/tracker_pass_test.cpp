@@ -36,7 +36,6 @@ struct Passes {
     std::unique_ptr<GameSnapshot> snapshot = std::make_unique<GameSnapshot>();
     std::unique_ptr<LogBuffer> log = std::make_unique<LogBuffer>();
     FrameWatch watch{};
-    uint64_t now = 0;   // milliseconds
 
     explicit Passes(const FakeEmulatorSetup& setup = {}) {
         watch.counterFrequency = 1000.0;
@@ -46,7 +45,8 @@ struct Passes {
     }
     // One pass; returns its messages.
     Messages Pass() {
-        TrackerPass(*tracker, *snapshot, *log, watch, now += 6);
+        system.clock += 6;   // milliseconds
+        TrackerPass(*tracker, *snapshot, *log, watch, FakeClock);
         Messages texts;
         for (int i = 0; i < log->count; ++i) texts.emplace_back(log->entries[i].text);
         LogClear(*log);
@@ -88,6 +88,40 @@ TEST(TrackerPass, SleepsSixMillisecondsAfterAConnectedPassElse2400) {
     const double medianMs = static_cast<double>(lasted[3]) * 1e3 / static_cast<double>(ClockFrequency());
     EXPECT_GT(medianMs, 5.5);
     EXPECT_LT(medianMs, 12.0);
+}
+
+// The thread held up between the start of a pass and its read while the game
+// plays on: the pass is timed from its read, so the frames it missed are
+// unseen frames of a busy machine, not fast-forward.
+TEST(TrackerPass, HeldUpBeforeItsReadCountsTheMissedFramesAsUnseen) {
+    Passes p;
+    uint32_t frame = 1000;
+    auto play = [&](uint32_t frames) {
+        for (uint32_t i = 0; i < frames; ++i) {
+            RamWriteVariable(p.Ram(), kVarGlobalFrame, ++frame);
+            RamWriteVariable(p.Ram(), kVarLevelFrame, frame & 0xFFFFu);
+            RamWriteVariable(p.Ram(), kVarTimerFrame, frame % 60);
+        }
+    };
+    RamWriteVariable(p.Ram(), kVarGameMode, kModeLevel);
+    RamWriteVariable(p.Ram(), kVarLives, 3);
+    p.Pass();
+    for (int pass = 0; pass < 3; ++pass) {
+        play(1);
+        p.Pass();
+    }
+    ASSERT_EQ(p.snapshot->stats.trackerState, TrackerState::LevelActive);
+
+    int holdUps = 1;   // 200 ms, in which twelve frames go by
+    p.system.beforeRead = [&] {
+        if (holdUps-- <= 0) return;
+        p.system.clock += 200;
+        play(12);
+    };
+    EXPECT_EQ(p.Pass(), Messages{}) << "twelve frames on: held for the next read";
+    EXPECT_EQ(p.Pass(), Messages{"WARNING: 11 game frames went unseen in the last 10 s (the machine was busy); a lag "
+                                 "frame, pause or spindash release in them may be missing."});
+    EXPECT_EQ(p.watch.unwarnedFast, 0u);
 }
 
 TEST(TrackerPass, ThePassThatIdentifiesTheGameDecodesNothing) {

@@ -17,8 +17,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# The pane's shell gets the words quoted: a path may hold blanks.
+printf -v program '%q ' "$@"
 tmux -L "$socket" new-session -d -s run -x "$columns" -y "$rows" \
-  "$* --gtest_output=xml:$results/report.xml; echo \$? >$results/status.part; mv $results/status.part $results/status"
+  "$program--gtest_output=xml:$results/report.xml; echo \$? >$results/status.part; mv $results/status.part $results/status"
 
 for _ in $(seq 1 240); do
   [ -f "$results/status" ] && break

@@ -9,7 +9,9 @@ session="screen"
 cleanup() { tmux -L "$socket" kill-server >/dev/null 2>&1 || true; }
 trap cleanup EXIT
 
-tmux -L "$socket" new-session -d -s "$session" -x 120 -y 40 "$* -refresh 1001; sleep 60"
+# The pane's shell gets the words quoted: a path may hold blanks.
+printf -v program '%q ' "$@"
+tmux -L "$socket" new-session -d -s "$session" -x 120 -y 40 "$program-refresh 1001; sleep 60"
 
 expected_top="[002 - 00:00:00.000] Using default refresh rate of 5Hz"
 expected_second="[001 - 00:00:00.000] Given value '1001' was parsed to 1001."

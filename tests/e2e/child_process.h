@@ -55,6 +55,14 @@ std::string MakeTemporaryDirectory();
 // deleted, moved aside to NAME.old.
 bool MoveAsideWhileRunning(const std::string& path);
 
+// `text` as one word of a POSIX shell's command line, whatever it holds (a
+// path with blanks, say): in single quotes, each single quote as '\''.
+inline std::string ShellQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
 // Runs a shell command (on Windows under Wine: the host's /bin/sh) and
 // appends what it wrote, standard error included, to `output`. True when it
 // ran and exited with status 0. The command holds no double quotes.
@@ -67,5 +75,6 @@ bool RunShell(const std::string& command, std::string* output);
 // files go to its ringwatch/ folder. `dataFolder` receives where they go.
 std::string ProgramWithDataIn(const std::string& program, const std::string& folder, std::string* dataFolder);
 
-// A name for files and sessions that is unique to this test process.
+// A name for files and sessions that is unique to this test process, also
+// beside tests in PID namespaces of their own (whose process ids repeat).
 std::string ProcessUniqueName(const char* prefix);

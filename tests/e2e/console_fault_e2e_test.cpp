@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -49,7 +50,7 @@ constexpr bool kSanitizerBuild = false;
 #endif
 
 std::string TempPath(const char* name) {
-    return (std::filesystem::temp_directory_path() / (std::string(name) + "-" + std::to_string(getpid()))).string();
+    return (std::filesystem::temp_directory_path() / ProcessUniqueName((std::string(name) + "-").c_str())).string();
 }
 
 uint64_t FileSize(const std::string& path) {
@@ -82,36 +83,45 @@ bool Alive(pid_t pid) {
     return waitpid(pid, &status, WNOHANG) == 0;
 }
 
-// The main thread's frame, in this process, with standard output a file.
+// The main thread's frames, in this process, to the descriptor `fd`, of a
+// tracked game with every block of the layout on.
+struct Frames {
+    std::unique_ptr<SharedState> shared = std::make_unique<SharedState>();
+    std::unique_ptr<LogBuffer> sharedLog = std::make_unique<LogBuffer>();
+    std::unique_ptr<GameSnapshot> sharedSnapshot = std::make_unique<GameSnapshot>();
+    std::unique_ptr<LogBuffer> mainLog = std::make_unique<LogBuffer>();
+    std::unique_ptr<GameSnapshot> mainSnapshot = std::make_unique<GameSnapshot>();
+    ScreenBuffer screen{};
+    RenderContext context;
+
+    explicit Frames(int fd)
+        : context{&screen, reinterpret_cast<ConsoleHandle>(static_cast<intptr_t>(fd)), mainLog.get(),
+                  mainSnapshot.get(), shared.get(), FrameTiming{}, nullptr} {
+        shared->running = true;
+        shared->sharedLog = sharedLog.get();
+        shared->sharedSnapshot = sharedSnapshot.get();
+        InitRamDecode(sharedSnapshot->ram);
+        sharedSnapshot->stats.trackerState = TrackerState::LevelActive;
+        sharedSnapshot->stats.run.recordCount = kLevelRecordCapacity;
+        sharedSnapshot->ram.debugFlag = 1;
+        shared->ready = true;
+        context.timing.startStamp = ClockNow();
+        context.timing.counterFrequency = static_cast<double>(ClockFrequency());
+        context.timing.framePeriod = 0.2;
+        context.timing.debugFramePeriod = 1.0 / 60.0;
+    }
+};
+
+// Standard output a file: composing the layout must not touch the grid that
+// does not exist.
 TEST(ConsoleFaults, OutputToAFileLogsOnceAFrameAndDrawsNothing) {
     const std::string path = TempPath("ringwatch-frames");
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     ASSERT_GE(fd, 0);
-
-    auto shared = std::make_unique<SharedState>();
-    auto sharedLog = std::make_unique<LogBuffer>();
-    auto sharedSnapshot = std::make_unique<GameSnapshot>();
-    auto mainLog = std::make_unique<LogBuffer>();
-    auto mainSnapshot = std::make_unique<GameSnapshot>();
-    shared->running = true;
-    shared->sharedLog = sharedLog.get();
-    shared->sharedSnapshot = sharedSnapshot.get();
-    // A tracked game with every block of the layout on: composing it must
-    // not touch the grid that does not exist.
-    InitRamDecode(sharedSnapshot->ram);
-    sharedSnapshot->stats.trackerState = TrackerState::LevelActive;
-    sharedSnapshot->stats.run.recordCount = kLevelRecordCapacity;
-    sharedSnapshot->ram.debugFlag = 1;
-    shared->ready = true;
-
-    ScreenBuffer screen{};
-    FrameTiming timing{};
-    timing.startStamp = ClockNow();
-    timing.counterFrequency = static_cast<double>(ClockFrequency());
-    timing.framePeriod = 0.2;
-    timing.debugFramePeriod = 1.0 / 60.0;
-    RenderContext context{&screen, reinterpret_cast<ConsoleHandle>(static_cast<intptr_t>(fd)), mainLog.get(),
-                          mainSnapshot.get(), shared.get(), timing, nullptr};
+    Frames frames(fd);
+    RenderContext& context = frames.context;
+    const ScreenBuffer& screen = frames.screen;
+    LogBuffer* mainLog = frames.mainLog.get();
 
     for (int frame = 1; frame <= 100; ++frame) {
         EXPECT_TRUE(DrawFrame(context));
@@ -132,6 +142,45 @@ TEST(ConsoleFaults, OutputToAFileLogsOnceAFrameAndDrawsNothing) {
     EXPECT_EQ(FileSize(path), 0u) << "a frame without a grid writes nothing";
     close(fd);
     std::filesystem::remove(path);
+}
+
+// A pseudo-terminal made without a size reports 0x0: the whole layout is
+// drawn at 120x60 all the same, the terminal cleared once, and the log says
+// so once.
+TEST(ConsoleFaults, TerminalWithNoSizeDrawsTheWholeLayout) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master) | unlockpt(master), 0);
+    const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(terminal, 0);
+    winsize size{};
+    ASSERT_EQ(ioctl(terminal, TIOCGWINSZ, &size), 0);
+    ASSERT_EQ(size.ws_col + size.ws_row, 0) << "the terminal was made with a size";
+    ASSERT_EQ(fcntl(master, F_SETFL, O_NONBLOCK), 0);
+
+    Frames frames(terminal);
+    std::string drawn;
+    for (int frame = 0; frame < 5; ++frame) {
+        EXPECT_TRUE(DrawFrame(frames.context));
+        char buffer[4096];
+        ssize_t got;
+        while ((got = read(master, buffer, sizeof buffer)) > 0) drawn.append(buffer, static_cast<size_t>(got));
+    }
+    const std::string told = "The terminal gave no size (0x0): drawing at 120x60.";
+    ASSERT_EQ(frames.mainLog->count, 1);
+    EXPECT_EQ(frames.mainLog->entries[0].text, told);
+    EXPECT_EQ(frames.screen.width, 120);
+    EXPECT_EQ(frames.screen.height, 60);
+    auto count = [&](const std::string& text) {
+        size_t n = 0;
+        for (size_t at = drawn.find(text); at != std::string::npos; at = drawn.find(text, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(count("\x1b[2J"), 1u) << "cleared on the first frame only";
+    EXPECT_EQ(count("P2 Spindash Count"), 5u) << "the whole layout on every frame";
+    EXPECT_EQ(count(told), 5u) << "and the log below it";
+    close(terminal);
+    close(master);
 }
 
 // The whole program with its standard output redirected to a file: it runs
@@ -252,14 +301,14 @@ TEST(ConsoleFaults, ResizeStormInTmux) {
 
     Standin standin;
     ASSERT_TRUE(standin.Start({ScenarioPath("restart_before.txt")}));
-    const std::string socket = "ringwatch-resize-" + std::to_string(getpid());
+    const std::string socket = ProcessUniqueName("ringwatch-resize-");
     const std::string tmux = "tmux -L " + socket + " ";
     struct Server {
         std::string tmux;
         ~Server() { Shell(tmux + "kill-server 2>/dev/null"); }
     } server{tmux};
-    ASSERT_EQ(std::system((tmux + "new-session -d -s storm -x 120 -y 40 'exec " + RINGWATCH_PROGRAM +
-                           " -refresh 60' 2>&1")
+    ASSERT_EQ(std::system((tmux + "new-session -d -s storm -x 120 -y 40 " +
+                           ShellQuoted("exec " + ShellQuoted(RINGWATCH_PROGRAM) + " -refresh 60") + " 2>&1")
                               .c_str()),
               0);
     const pid_t program = static_cast<pid_t>(std::atoi(Shell(tmux + "list-panes -t storm -F '#{pane_pid}'").c_str()));
@@ -306,6 +355,50 @@ TEST(ConsoleFaults, ResizeStormInTmux) {
                 static_cast<unsigned long long>(residentAfter));
 }
 
+// Copies of what the unprivileged user runs and reads, in a new folder that
+// user may enter: the stand-in with its core module, the scenarios and the
+// program. The checkout may lie where that user may not (a home of mode 0700).
+struct CopiesForAnotherUser {
+    std::string folder;    // with the separator after its name
+    std::string problem;   // why the user can't run them; empty when it can
+
+    explicit CopiesForAnotherUser(const std::string& setpriv) : folder(MakeTemporaryDirectory()) {
+        namespace fs = std::filesystem;
+        if (folder.empty()) {
+            problem = "no temporary folder could be made";
+            return;
+        }
+        std::error_code error;
+        fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                    fs::perms::others_read | fs::perms::others_exec, error);
+        std::vector<fs::path> files = {RINGWATCH_PROGRAM, ScenarioPath("restart_before.txt"),
+                                       ScenarioPath("restart_after.txt")};
+        for (const fs::directory_entry& entry : fs::directory_iterator(RINGWATCH_STANDIN_DIR, error)) {
+            if (entry.is_regular_file()) files.push_back(entry.path());
+        }
+        for (const fs::path& file : files) {
+            const std::string copy = folder + file.filename().string();
+            if (!error) fs::copy_file(file, copy, error);
+            if (!error) fs::permissions(copy, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                                  fs::perms::others_read | fs::perms::others_exec, error);
+            if (error) {
+                problem = "can't copy " + file.string() + " to " + folder + ": " + error.message();
+                return;
+            }
+        }
+        const std::string check = "setpriv " + setpriv + " sh -c 'test -x \"$1\" && test -r \"$2\"' sh " +
+                                  ShellQuoted(Path("retroarch.exe")) + " " + ShellQuoted(Path("restart_after.txt"));
+        if (std::system(check.c_str()) != 0) {
+            problem = "the unprivileged user can't run the copies in " + folder + ": a folder on the way is closed to it";
+        }
+    }
+    ~CopiesForAnotherUser() {
+        std::error_code ignored;
+        if (!folder.empty()) std::filesystem::remove_all(folder, ignored);
+    }
+    std::string Path(const char* name) const { return folder + name; }
+};
+
 // The program run as an unprivileged user (CI runs as root): it reads an
 // emulator of its own user, then one that root started again in its place,
 // which it may not read, then its own user's again. Meanwhile it says so once
@@ -313,14 +406,16 @@ TEST(ConsoleFaults, ResizeStormInTmux) {
 TEST(ConsoleFaults, EmulatorOfAnotherUserInTmux) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root, to start an emulator that another user may not read";
     if (std::system("tmux -V >/dev/null 2>&1 && setpriv --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no tmux or setpriv";
+    const std::string nobody = "--reuid=65534 --regid=65534 --clear-groups";
+    const CopiesForAnotherUser copies(nobody);
+    if (!copies.problem.empty()) GTEST_SKIP() << copies.problem;
     std::string others = ForeignEmulators();
     ASSERT_TRUE(others.empty()) << "another emulator is running:\n" << others;
-    const std::string nobody = "--reuid=65534 --regid=65534 --clear-groups";
     auto startAsNobody = [&](Standin& standin, const char* scenario) {
         return standin.StartProgram("/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
-                                                         StandinPath("retroarch.exe"), ScenarioPath(scenario)});
+                                                         copies.Path("retroarch.exe"), copies.Path(scenario)});
     };
-    const std::string tmux = "tmux -L ringwatch-unprivileged-" + std::to_string(getpid()) + " ";
+    const std::string tmux = "tmux -L " + ProcessUniqueName("ringwatch-unprivileged-") + " ";
     struct Server {
         std::string tmux;
         ~Server() { Shell(tmux + "kill-server 2>/dev/null"); }
@@ -333,8 +428,10 @@ TEST(ConsoleFaults, EmulatorOfAnotherUserInTmux) {
 
     Standin standin;
     ASSERT_TRUE(startAsNobody(standin, "restart_before.txt"));
-    ASSERT_EQ(std::system((tmux + "new-session -d -s unprivileged -x 400 -y 60 'exec setpriv " + nobody + " " +
-                           RINGWATCH_PROGRAM + "'").c_str()), 0);
+    ASSERT_EQ(std::system((tmux + "new-session -d -s unprivileged -x 400 -y 60 -c " + ShellQuoted(copies.folder) +
+                           " " + ShellQuoted("exec setpriv " + nobody + " " + ShellQuoted(copies.Path("ringwatch"))))
+                              .c_str()),
+              0);
     const pid_t program = static_cast<pid_t>(std::atoi(Shell(tmux + "list-panes -F '#{pane_pid}'").c_str()));
     ASSERT_TRUE(standin.WaitForLine("paused-once", 10s));
     ASSERT_TRUE(waitForScreen("Pauses  1")) << screen();
@@ -343,7 +440,7 @@ TEST(ConsoleFaults, EmulatorOfAnotherUserInTmux) {
     ASSERT_TRUE(standin.Start({}));   // as root
     const std::string refused = "ERROR: Not allowed to read process 'retroarch.exe' (error 13). Reading another "
                                 "process needs ptrace permission: run as root, or allow this program once with "
-                                "'sudo setcap cap_sys_ptrace=eip " + CanonicalPath(RINGWATCH_PROGRAM) + "'";
+                                "'sudo setcap cap_sys_ptrace=eip " + CanonicalPath(copies.Path("ringwatch")) + "'";
     std::vector<double> stamps;   // seconds since the program started, of each refusal shown, newest first
     for (int i = 0; i < 100 && stamps.size() < 3; ++i) {
         std::this_thread::sleep_for(100ms);
@@ -374,13 +471,14 @@ TEST(ConsoleFaults, StoppedProgramSaysTheFramesItMissed) {
     ASSERT_EQ(WaitForNoForeignEmulators(120s), "");
     Standin standin;
     ASSERT_TRUE(standin.Start({"--fps", "60", ScenarioPath("restart_before.txt")}));
-    const std::string tmux = "tmux -L ringwatch-stopped-" + std::to_string(getpid()) + " ";
+    const std::string tmux = "tmux -L " + ProcessUniqueName("ringwatch-stopped-") + " ";
     struct Server {
         std::string tmux;
         ~Server() { Shell(tmux + "kill-server 2>/dev/null"); }
     } server{tmux};
     // A child of the pane's shell: tmux continues its own child when it stops.
-    ASSERT_EQ(std::system((tmux + "new-session -d -s stopped -x 250 -y 40 '" + RINGWATCH_PROGRAM + "; true'").c_str()), 0);
+    ASSERT_EQ(std::system((tmux + "new-session -d -s stopped -x 250 -y 40 " +
+                           ShellQuoted(ShellQuoted(RINGWATCH_PROGRAM) + "; true")).c_str()), 0);
     const pid_t program = std::atoi(Shell("pgrep -P " + Shell(tmux + "list-panes -F '#{pane_pid}'")).c_str());
     ASSERT_GT(program, 0);
     ASSERT_TRUE(standin.WaitForLine("paused-once", 10s));

@@ -255,7 +255,7 @@ bool Terminal::Available() {
 bool Terminal::Start(const std::string& command, int columns, int rows) {
     std::string output;
     return RunShell("tmux -L " + socket_ + " new-session -d -s screen -x " + std::to_string(columns) + " -y " +
-                        std::to_string(rows) + " '" + command + "'",
+                        std::to_string(rows) + " " + ShellQuoted(command),
                     &output);
 }
 

@@ -132,6 +132,7 @@ class Terminal {
     Terminal();
     ~Terminal();
     static bool Available();
+    // `command` is a shell command: its paths quoted (ShellQuoted).
     bool Start(const std::string& command, int columns, int rows);
     std::string Capture();
 

@@ -124,7 +124,7 @@ TEST_F(Faults, KilledAndStartedAgainTwentyTimes) {
     ASSERT_TRUE(standin.Start({scenario(0)}));
     tracker.Start();
     ASSERT_TRUE(tracker.WaitUntil([&] { return tracker.ready() && tracker.snapshot().ram.lives == 100; }, 3s));
-    ASSERT_EQ(messages().size(), 2u);
+    ASSERT_EQ(messages().size(), 2u) << Since(0);
 
     int descriptors = -1;
     uint64_t residentAtStart = 0;
@@ -177,7 +177,7 @@ TEST_F(Faults, MenuAndAnotherCartridgeMidRun) {
     ASSERT_TRUE(standin.Start({ScenarioPath("switches.txt")}));
     tracker.Start();
     ASSERT_TRUE(tracker.WaitUntil([&] { return tracker.ready(); }, 3s));
-    ASSERT_EQ(messages().size(), 2u);
+    ASSERT_EQ(messages().size(), 2u) << Since(0);
     const int descriptors = OpenHandleCount();
 
     // The menu: the signature goes, the tracker lets go and finds the game
@@ -288,7 +288,7 @@ struct DirectPasses {
         for (int pass = 0; pass < 6 && texts.size() < count; ++pass) Pass();
     }
     void Pass() {
-        TrackerPass(*tracker, *snapshot, *log, watch, ClockNow());
+        TrackerPass(*tracker, *snapshot, *log, watch, ClockNow);
         for (int i = 0; i < log->count; ++i) texts.emplace_back(log->entries[i].text);
         LogClear(*log);
     }

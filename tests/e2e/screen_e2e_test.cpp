@@ -22,7 +22,7 @@ TEST(Screen, WholeProgramFollowsThePlayThrough) {
     Standin standin;
     ASSERT_TRUE(standin.Start({"--fps", kFunctionalFps, ScenarioPath("playthrough.txt")}));
     Terminal terminal;
-    ASSERT_TRUE(terminal.Start(RINGWATCH_PROGRAM_COMMAND, 120, 40));
+    ASSERT_TRUE(terminal.Start(RINGWATCH_PROGRAM_LAUNCHER + ShellQuoted(RINGWATCH_PROGRAM), 120, 40));
 
     // During the run: the status line names the level and the state, and the
     // log below shows the identification (for 20 seconds).
@@ -59,7 +59,7 @@ TEST(Screen, TheLagFrameTheEmulatorStopsOnIsCounted) {
     Standin standin;
     ASSERT_TRUE(standin.Start({ScenarioPath("stop_on_lag.txt")}));
     Terminal terminal;
-    ASSERT_TRUE(terminal.Start(RINGWATCH_PROGRAM_COMMAND, 120, 40));
+    ASSERT_TRUE(terminal.Start(RINGWATCH_PROGRAM_LAUNCHER + ShellQuoted(RINGWATCH_PROGRAM), 120, 40));
     ASSERT_TRUE(standin.WaitForLine("done", 60s));
     const char* kTotal = " Total IGT: 00:00, Adjusted: 00:00.00 - Pauses  0, Deaths 0, Lag  2, Rings    0 (0)";
     std::string screen;

@@ -77,6 +77,7 @@ ProcessResult ListReadable(ProcessHandle, uint64_t from, uint64_t to, MemoryRang
 
 ProcessResult Read(ProcessHandle, uint64_t address, void* buffer, size_t size) {
     ++g_system->reads;
+    if (g_system->beforeRead) g_system->beforeRead();
     if (Failing(g_system->readFailure)) return g_system->readFailure;
     for (FakeRegion& region : g_system->regions) {
         if (address < region.base || address + size > region.base + region.size) continue;
@@ -107,6 +108,8 @@ const ProcessApi& FakeProcessApi(FakeSystem& system) {
     g_system = &system;
     return kFakeApi;
 }
+
+uint64_t FakeClock() { return g_system->clock; }
 
 std::string FakeModulePath(const char* fileName) { return std::string("/games/RetroArch/cores/") + fileName; }
 

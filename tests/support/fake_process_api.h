@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,8 @@ struct FakeSystem {
     uint64_t addressLimit = 1ull << 47;    // the top of the user address space
     std::vector<uint64_t> steppingBytes;   // addresses whose byte goes up by one on every read of it: a
                                            // running game's frame counter
+    uint64_t clock = 0;                    // what FakeClock() says, in the ticks the test chose
+    std::function<void()> beforeRead;      // at every read, before it copies: the reader held up
 
     // What the tracker did.
     int handlesOpen = 0;
@@ -78,6 +81,9 @@ inline const std::string kNotFoundMessage =
 
 // Makes `system` the active fake and returns the call table that uses it.
 const ProcessApi& FakeProcessApi(FakeSystem& system);
+
+// The active fake's clock, for the passes' stamps.
+uint64_t FakeClock();
 
 // A path ending in `fileName`.
 std::string FakeModulePath(const char* fileName);

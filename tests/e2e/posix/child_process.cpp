@@ -15,6 +15,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -155,4 +156,11 @@ std::string ProgramWithDataIn(const std::string& program, const std::string& fol
     return program;
 }
 
-std::string ProcessUniqueName(const char* prefix) { return prefix + std::to_string(getpid()); }
+std::string ProcessUniqueName(const char* prefix) {
+    static const std::string unique = [] {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        return std::to_string(getpid()) + "-" + std::to_string(now.tv_sec * 1000000000ll + now.tv_nsec);
+    }();
+    return prefix + unique;
+}

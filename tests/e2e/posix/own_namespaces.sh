@@ -4,8 +4,11 @@
 # processes.
 #
 # On Linux the test runs in its own PID and mount namespaces: its own /proc,
-# its own /tmp (temporary folders, tmux's socket) and a history folder of its
-# own. When the test's process ends, every process it left behind ends with it.
+# and a fresh tmpfs of its own for its temporary folders (TMPDIR), tmux's
+# sockets (TMUX_TMPDIR) and its history folder (XDG_DATA_HOME). The tmpfs goes
+# over /tmp, or over /dev/shm when /tmp holds the checkout, the working folder
+# or a file the command names: mounted over them it would hide them. When the
+# test's process ends, every process it left behind ends with it.
 #
 # Under Wine (--wine) the processes a program sees are those of its
 # wineserver, one per prefix: the test runs in a prefix of its own, a copy of
@@ -15,9 +18,27 @@
 #   own_namespaces.sh --check         exit status 0 where namespaces can be made
 #   own_namespaces.sh COMMAND [ARG...]
 #   own_namespaces.sh --wine COMMAND [ARG...]
+
+# The folder to mount the tmpfs over: the first of /tmp and /dev/shm that
+# holds none of the paths given.
+private_folder() {
+  local folder path
+  for folder in /tmp /dev/shm; do
+    for path in "$@"; do
+      [ -e "$path" ] || continue
+      path=$(readlink -f -- "$path")
+      case "$path/" in "$folder"/*) continue 2 ;; esac
+    done
+    [ -d "$folder" ] && echo "$folder" && return 0
+  done
+  return 1
+}
+
 case "${1-}" in
   --check)
-    exec unshare --pid --fork --mount-proc --kill-child -- sh -c 'mount -t tmpfs tmpfs /tmp' >/dev/null 2>&1
+    private=$(private_folder "$(dirname -- "$0")" "$PWD") || exit 1
+    exec unshare --pid --fork --mount-proc --kill-child -- sh -c 'mount -t tmpfs tmpfs "$1"' sh "$private" \
+      >/dev/null 2>&1
     ;;
   --wine)
     shift
@@ -33,9 +54,10 @@ case "${1-}" in
     WINEPREFIX=$prefix "$@"
     ;;
   *)
+    private=$(private_folder "$(dirname -- "$0")" "$PWD" "$@") || exit 125
     exec unshare --pid --fork --mount-proc --kill-child -- sh -c '
-      mount -t tmpfs tmpfs /tmp || exit 125
-      export XDG_DATA_HOME=/tmp/data
-      exec "$@"' own-namespaces "$@"
+      mount -t tmpfs tmpfs "$0" || exit 125
+      export TMPDIR="$0" TMUX_TMPDIR="$0" XDG_DATA_HOME="$0/data"
+      exec "$@"' "$private" "$@"
     ;;
 esac

@@ -58,7 +58,7 @@ TEST(ReportPage, EveryLevelsChartIsDrawnInAHeadlessBrowserWithoutANetwork) {
     const std::string folder = MakeTemporaryDirectory();
     std::ofstream(folder + kHistoryFileName, std::ios::binary) << History();
     std::string output;
-    ASSERT_TRUE(RunShell(std::string(RINGWATCH_PROGRAM) + " -report " + folder + kHistoryFileName, &output)) << output;
+    ASSERT_TRUE(RunShell(ShellQuoted(RINGWATCH_PROGRAM) + " -report " + ShellQuoted(folder + kHistoryFileName), &output)) << output;
     ASSERT_NE(output.find("Report: " + folder + kReportFileName), std::string::npos) << output;
     std::stringstream page;
     page << std::ifstream(folder + kReportFileName, std::ios::binary).rdbuf();
@@ -83,8 +83,9 @@ TEST(ReportPage, EveryLevelsChartIsDrawnInAHeadlessBrowserWithoutANetwork) {
     std::string dom;
     ASSERT_TRUE(RunShell("timeout 120 chromium --headless --no-sandbox --disable-gpu --no-first-run "
                          "--disable-background-networking --disable-component-update --disable-sync "
-                         "--proxy-server=socks5://127.0.0.1:9 --host-resolver-rules='MAP * ~NOTFOUND' "
-                         "--user-data-dir=" + folder + "profile --dump-dom file://" + folder + "probe.html 2>/dev/null",
+                         "--proxy-server=socks5://127.0.0.1:9 --host-resolver-rules='MAP * ~NOTFOUND' " +
+                         ShellQuoted("--user-data-dir=" + folder + "profile") + " --dump-dom " +
+                         ShellQuoted("file://" + folder + "probe.html") + " 2>/dev/null",
                          &dom));
     const std::regex drawn("([A-Za-z0-9]+) ([1-9][0-9]*)x([1-9][0-9]*) best ([1-9][0-9.]*) line ([1-9][0-9]*) out 0");
     std::string charts;
@@ -99,7 +100,7 @@ TEST(ReportPage, EveryLevelsChartIsDrawnInAHeadlessBrowserWithoutANetwork) {
     picture.insert(picture.find('>') + 1, html.substr(style, html.find("</style>") + 8 - style) +
                                               "<rect width=\"100%\" height=\"100%\" fill=\"#fff\"/>");
     std::ofstream("report-example.svg", std::ios::binary) << picture;
-    RunShell("rm -rf " + folder, &output);
+    RunShell("rm -rf " + ShellQuoted(folder), &output);
 }
 
 }  // namespace

@@ -288,7 +288,7 @@ TEST_P(RealEmulator, Plays) {
     tracker.Start({CountUnseenFrames, nullptr});
     Terminal terminal;
     if (c.onScreen) {
-        ASSERT_TRUE(terminal.Start(RINGWATCH_PROGRAM, 120, 40));
+        ASSERT_TRUE(terminal.Start(ShellQuoted(RINGWATCH_PROGRAM), 120, 40));
     }
 
     // Run-ahead is on: a second copy of the core, or the counter seen stepping

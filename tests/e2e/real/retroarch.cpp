@@ -118,7 +118,7 @@ std::string SwappedPairs(const char* text, size_t size) {
 
 uint64_t CoreWorkRamOffset(const std::string& core) {
     std::string output;
-    if (!RunShell("nm -- " + core + " | grep -w work_ram", &output)) return 0;
+    if (!RunShell("nm -- " + ShellQuoted(core) + " | grep -w work_ram", &output)) return 0;
     return std::strtoull(output.c_str(), nullptr, 16);
 }
 

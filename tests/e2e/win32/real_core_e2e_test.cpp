@@ -151,7 +151,7 @@ void PlayCase(const Case& test, const std::string& core, const std::string& cart
         EXPECT_GE(swapped, 1) << "the core's copy of the header";
         EXPECT_EQ(fileOrder > 0, !test.freeRom) << fileOrder << " copies in the file's byte order";
         if (i == 0) {
-            ASSERT_TRUE(terminal.Start(RINGWATCH_PROGRAM_COMMAND, 200, 60));
+            ASSERT_TRUE(terminal.Start(RINGWATCH_PROGRAM_LAUNCHER + ShellQuoted(RINGWATCH_PROGRAM), 200, 60));
         }
         const size_t foundBefore = Count(log, kGameFound);
         const auto found = std::chrono::steady_clock::now() + 20s;
