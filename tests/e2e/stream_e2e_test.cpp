@@ -1,0 +1,162 @@
+// The whole program with -overlay and -livesplit-one on a terminal beside the
+// stand-in playing the play-through, while clients do what no browser or
+// timer should: one table of bad inputs against both servers. The play-through
+// ends at its ground truth on the screen and in /stats.json, and the program
+// still answers.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "e2e/e2e_support.h"
+#include "e2e/ground_truth.h"
+#include "e2e/wire_client.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A port nobody listens on now (the OS's choice for port 0).
+uint16_t FreePort() {
+    SocketAddress address{};
+    SocketHandle listener = kSocketNone;
+    uint16_t port = 0;
+    if (SocketStartup().ok && SocketResolve("127.0.0.1", 0, true, &address).ok &&
+        SocketListen(address, &listener).ok)
+        SocketLocalPort(listener, &port);
+    SocketClose(listener);
+    return port;
+}
+
+const std::string kUpgrade =
+    "GET /anywhere HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+    "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+
+struct BadInput {
+    const char* name;
+    std::string bytes;
+    const char* overlay;        // how the overlay's answer starts
+    const char* liveSplitOne;   // how LiveSplit One's starts
+    std::string ending = "";    // what LiveSplit One's answer holds besides
+};
+
+TEST(StreamServers, BadInputsLeaveThePlayThroughAndTheServersWhole) {
+    if (!Terminal::Available()) GTEST_SKIP() << "tmux is not installed";
+    ASSERT_EQ(WaitForNoForeignEmulators(120s), "");
+    const uint16_t overlay = FreePort(), one = FreePort();
+    ASSERT_TRUE(overlay != 0 && one != 0 && overlay != one);
+    Standin standin;
+    ASSERT_TRUE(standin.Start({"--fps", kFunctionalFps, ScenarioPath("playthrough.txt")}));
+    Terminal terminal;
+    ASSERT_TRUE(terminal.Start(std::string(RINGWATCH_PROGRAM_COMMAND) + " -refresh 60 -overlay 127.0.0.1:" +
+                                   std::to_string(overlay) + " -livesplit-one " + std::to_string(one),
+                               200, 80));
+    std::string answer;
+    for (int i = 0; i < 100 && answer.rfind("HTTP/1.1 200 OK", 0) != 0; ++i) {
+        std::this_thread::sleep_for(200ms);
+        answer = WireClient::Get(overlay, "/stats.json");
+    }
+    ASSERT_EQ(answer.substr(0, 15), "HTTP/1.1 200 OK") << terminal.Capture();
+
+    // A request a byte a second, to each server at once: closed after 10 s, unanswered.
+    std::vector<std::thread> slow;
+    double slowSeconds[2] = {};
+    std::string slowGot[2];
+    for (int s = 0; s < 2; ++s) {
+        slow.emplace_back([&, s] {
+            WireClient client;
+            if (!client.Connect(s == 0 ? overlay : one)) return;
+            const auto start = std::chrono::steady_clock::now();
+            const std::string request = s == 0 ? "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" : kUpgrade;
+            for (size_t i = 0; i < request.size() && client.Read() && client.Send(request.substr(i, 1)); ++i)
+                std::this_thread::sleep_for(1s);
+            slowSeconds[s] = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            slowGot[s] = client.received();
+        });
+    }
+
+    // Each kind of refusal is told once (the log keeps a message for 20 s, so it is looked for soon after).
+    auto toldOnce = [&terminal](const std::string& told) {
+        const std::string screen = terminal.Capture();
+        const size_t at = screen.find(told + " (not told again).");
+        EXPECT_NE(at, std::string::npos) << told << "\n" << screen;
+        EXPECT_EQ(screen.find(told, at + 1), std::string::npos) << told;
+    };
+    std::string lying = kUpgrade + std::string("\x81\xff\x7f\xff\xff\xff\xff\xff\xff\xff\x01\x02\x03\x04", 14) + "abc";
+    const BadInput table[] = {
+        {"an oversized head", "GET / HTTP/1.1\r\nX: " + std::string(9000, 'a') + "\r\n\r\n", "HTTP/1.1 431",
+         "HTTP/1.1 431"},
+        {"a method other than GET", "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", "HTTP/1.1 405", "HTTP/1.1 405"},
+        {"a path outside those named", "GET /secret HTTP/1.1\r\n\r\n", "HTTP/1.1 404", "HTTP/1.1 404"},
+        // The overlay has no WebSocket at any path; LiveSplit One takes it, then closes with 1009.
+        {"a WebSocket frame that lies about its length", lying, "HTTP/1.1 404", "HTTP/1.1 101",
+         std::string("\x88\x02\x03\xf1", 4)},
+    };
+    for (const BadInput& row : table) {
+        for (int s = 0; s < 2; ++s) {
+            SCOPED_TRACE(std::string(row.name) + (s == 0 ? ", overlay" : ", LiveSplit One"));
+            WireClient client;
+            ASSERT_TRUE(client.Connect(s == 0 ? overlay : one));
+            ASSERT_TRUE(client.Send(row.bytes));
+            EXPECT_FALSE(client.ReadUntil([] { return false; }, 5s)) << "the server closes the connection";
+            EXPECT_EQ(client.received().substr(0, 12), s == 0 ? row.overlay : row.liveSplitOne);
+            if (s == 1) {
+                EXPECT_NE(client.received().find(row.ending), std::string::npos);
+            }
+        }
+    }
+    toldOnce("Overlay: answered a request head over 8 KiB with 431");
+    toldOnce("LiveSplit One: closed a WebSocket that sent a frame too large or malformed");
+    for (std::thread& thread : slow) thread.join();
+    toldOnce("LiveSplit One: closed a connection whose request head was not complete in time");
+    for (int s = 0; s < 2; ++s) {
+        EXPECT_EQ(slowGot[s], "") << "unanswered";
+        EXPECT_GE(slowSeconds[s], 9.0);
+        EXPECT_LE(slowSeconds[s], 14.0) << "closed about 10 s after it connected";
+    }
+
+    // 100 connections at once to each: the first 8 are taken (LiveSplit One keeps its
+    // WebSockets open, the overlay answers and frees its places), the others closed.
+    for (int s = 0; s < 2; ++s) {
+        SCOPED_TRACE(s == 0 ? "100 at once, overlay" : "100 at once, LiveSplit One");
+        std::vector<std::unique_ptr<WireClient>> clients;
+        for (int i = 0; i < 100; ++i) {
+            clients.push_back(std::make_unique<WireClient>());
+            if (clients.back()->Connect(s == 0 ? overlay : one, 10s))
+                clients.back()->Send(s == 0 ? "GET /stats.json HTTP/1.1\r\n\r\n" : kUpgrade);
+        }
+        int answered = 0, open = 0;
+        for (auto& client : clients) {
+            const bool stillOpen =
+                client->ReadUntil([&] { return client->received().find("\r\n\r\n") != std::string::npos; }, 3s);
+            answered += client->received().rfind(s == 0 ? "HTTP/1.1 200" : "HTTP/1.1 101", 0) == 0;
+            open += stillOpen && s == 1 && !client->received().empty();
+        }
+        EXPECT_GE(answered, 8);
+        EXPECT_EQ(open, s == 1 ? 8 : 0) << "LiveSplit One keeps the 8 it took";
+        EXPECT_TRUE(s == 0 || answered == 8);
+    }
+    toldOnce("LiveSplit One: closed a connection past the limit of 8 at once");
+
+    // The play-through's end: the statistics at their ground truth, on the screen and in /stats.json.
+    ASSERT_TRUE(standin.WaitForLine("done", 120s));
+    std::string screen;
+    bool all = false;
+    for (int attempt = 0; attempt < 20 && !all; ++attempt) {
+        std::this_thread::sleep_for(200ms);
+        screen = terminal.Capture();
+        all = true;
+        for (const char* line : kPlayThroughFinalScreen) all = all && HasLine(screen, line);
+    }
+    EXPECT_TRUE(all) << screen;
+    const std::string stats = WireClient::Get(overlay, "/stats.json");
+    for (const char* field : {"\"igt\":\"02:32\",\"adjusted\":\"02:33.73\",\"deaths\":1,\"lag\":6,\"pauses\":2,"
+                              "\"rings\":113,\"collected\":87,\"hits\":2",
+                              "{\"level\":\"EH2\",\"time\":\"01:02.50\""})
+        EXPECT_NE(stats.find(field), std::string::npos) << stats;
+}
+
+}  // namespace
