@@ -15,6 +15,8 @@
 #include "e2e/fake_livesplit.h"
 #include "e2e/ground_truth.h"
 #include "e2e/standin_test.h"
+#include "e2e/wire_client.h"
+#include "stream/stream_server.h"
 #include "tracking/game_time.h"
 
 namespace {
@@ -32,13 +34,25 @@ struct Closes {
 };
 
 // With `fault` the server stops reading at the first level's close and goes away 2 s later; with `late`
-// the link looks for it on another port until 2 s into the run, after the game's start.
+// the link looks for it on another port until 2 s into the run, after the game's start. With `one`
+// LiveSplit One connects to our server instead (2 s into the run when `late`), and what it is sent is
+// read as the same lines.
 struct ServerCase {
     const char* name;
     std::string scenario;
     bool fault;
     bool late;
+    bool one = false;
 };
+
+// LiveSplit One's JSON as the line LiveSplit is sent for it ("" for the two that set up the game time).
+std::string AsLine(const std::string& json) {
+    const size_t name = json.find("\"command\":\"") + 11, time = json.find("\"time\":\"");
+    const std::string command = json.substr(name, json.find('"', name) - name);
+    if (command == "setGameTime") return "setgametime " + json.substr(time + 8, json.find('"', time + 8) - time - 8);
+    if (command == "initializeGameTime" || command == "pauseGameTime") return "";
+    return command == "start" ? "starttimer" : command;
+}
 void PrintTo(const ServerCase& row, std::ostream* out) { *out << row.name; }
 
 class LiveSplitServer : public StandinTest, public ::testing::WithParamInterface<ServerCase> {};
@@ -46,9 +60,12 @@ class LiveSplitServer : public StandinTest, public ::testing::WithParamInterface
 TEST_P(LiveSplitServer, OneSplitPerLevelAtTheScreensTotal) {
     std::vector<double> latencies;   // ms from the pass that closed a level to its split at the server
     const std::string& scenario = GetParam().scenario;
-    const bool fault = GetParam().fault, late = GetParam().late;
+    const bool fault = GetParam().fault, late = GetParam().late, one = GetParam().one;
     FakeLiveSplit server;
     ASSERT_TRUE(server.Start());
+    auto oneServer = std::make_unique<StreamServer>();
+    StreamServerInit(*oneServer, StreamServerKind::LiveSplitOne, "127.0.0.1", 0);
+    FakeLiveSplitOne timer;
     // The statistics are compared where every frame must be seen: at the functional pace.
     const std::string path = ScenarioPath(scenario.c_str());
     ASSERT_TRUE(standin.Start(fault ? std::vector<std::string>{"--fps", kFunctionalFps, path} : std::vector{path}));
@@ -67,7 +84,10 @@ TEST_P(LiveSplitServer, OneSplitPerLevelAtTheScreensTotal) {
          ++frame) {
         tracker.Poll();
         const uint64_t start = ClockNow();
-        LiveSplitFrame(*link, tracker.snapshot(), *log, start, frequency);
+        if (one)
+            StreamServerFrame(*oneServer, tracker.snapshot(), "", *log, start, frequency);
+        else
+            LiveSplitFrame(*link, tracker.snapshot(), *log, start, frequency);
         longestFrame = std::max(longestFrame, static_cast<double>(ClockNow() - start) / frequency);
         const TrackerStats& stats = tracker.snapshot().stats;
         for (char line[kLiveSplitLineSize]; recordsSeen < stats.run.recordCount; ++recordsSeen) {
@@ -78,6 +98,7 @@ TEST_P(LiveSplitServer, OneSplitPerLevelAtTheScreensTotal) {
         if (fault && !atCloses.empty() && ++framesSinceFirstClose == 1) server.StopReading();
         if (fault && framesSinceFirstClose == 10) server.GoAway();
         if (frame == 10) link->port = server.port();
+        if (one && frame == (late ? 10 : 0)) timer.Start(oneServer->boundPort);
         if (lastFrame == 0) lastFrame = standin.WaitForDone(10ms);
         std::this_thread::sleep_for(200ms);
     }
@@ -87,7 +108,20 @@ TEST_P(LiveSplitServer, OneSplitPerLevelAtTheScreensTotal) {
         ExpectPlayThroughGroundTruth(tracker.snapshot().stats);
         return;
     }
-    const auto lines = server.Lines();
+    timer.Stop();
+    auto lines = server.Lines();
+    if (one) {
+        // Each attempt's game time initialised and paused after its start, for it to move only when set.
+        const auto messages = timer.Messages();
+        ASSERT_GE(messages.size(), 5u);
+        EXPECT_EQ(messages[0].json + messages[1].json + messages[2].json + messages[3].json +
+                      messages[4].json.substr(0, 33),
+                  "{\"command\":\"reset\"}{\"command\":\"start\"}{\"command\":\"initializeGameTime\"}"
+                  "{\"command\":\"pauseGameTime\"}{\"command\":\"setGameTime\",\"time\":\"");
+        lines = {{"alwayspausegametime", 0}};   // LiveSplit's line for those two, to compare the rest alike
+        for (const FakeLiveSplitOne::Message& message : messages)
+            if (!AsLine(message.json).empty()) lines.push_back({AsLine(message.json), message.stamp});
+    }
     ASSERT_GE(lines.size(), 5u);
     EXPECT_EQ(lines[0].text + "|" + lines[1].text + "|" + lines[2].text + "|" + lines[3].text.substr(0, 12),
               "alwayspausegametime|reset|starttimer|setgametime ");
@@ -109,15 +143,17 @@ TEST_P(LiveSplitServer, OneSplitPerLevelAtTheScreensTotal) {
     }
     std::sort(latencies.begin(), latencies.end());
     if (!latencies.empty())
-        std::printf("close to split on the loopback at 5 Hz: median %.1f ms, 99th percentile %.1f ms, %zu splits\n",
-                    latencies[latencies.size() / 2], latencies[latencies.size() * 99 / 100], latencies.size());
+        std::printf("close to %s on the loopback at 5 Hz: median %.1f ms, 99th percentile %.1f ms, %zu splits\n",
+                    one ? "LiveSplit One's split" : "split", latencies[latencies.size() / 2], latencies[latencies.size() * 99 / 100], latencies.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(WhateverTheServerDoes, LiveSplitServer,
                          ::testing::Values(ServerCase{"Listening", "playthrough.txt", false, false},
                                            ServerCase{"StopsReadingThenGoesAway", "playthrough.txt", true, false},
                                            ServerCase{"StartedLate", "playthrough.txt", false, true},
-                                           ServerCase{"EveryLevel", "every_level.txt", false, false}),
+                                           ServerCase{"EveryLevel", "every_level.txt", false, false},
+                                           ServerCase{"LiveSplitOne", "playthrough.txt", false, false, true},
+                                           ServerCase{"LiveSplitOneStartedLate", "playthrough.txt", false, true, true}),
                          [](const ::testing::TestParamInfo<ServerCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
