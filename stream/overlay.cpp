@@ -116,8 +116,8 @@ const char kOverlayPageBefore[] = R"page(<!DOCTYPE html>
 <meta name="viewport" content="width=device-width">
 <style>
 html,body{background:transparent;margin:0}
-body{font:bold 28px/1.25 "DejaVu Sans Mono",Consolas,monospace;color:#fff;padding:8px;width:max-content;
-text-shadow:-2px -2px 0 #000,2px -2px 0 #000,-2px 2px 0 #000,2px 2px 0 #000,0 0 6px #000}
+body{font:bold 20px/1.3 "DejaVu Sans Mono",Consolas,monospace;color:#fff;padding:8px;width:max-content;
+text-shadow:-1px -1px 0 #000,1px -1px 0 #000,-1px 1px 0 #000,1px 1px 0 #000,0 0 4px #000}
 section{margin:0 0 4px}
 .label{opacity:.8;font-weight:normal}
 table{border-collapse:collapse;font-size:.7em}td{padding:0 .6em 0 0;text-align:right}td:first-child{text-align:left}
@@ -137,7 +137,7 @@ const query=new URLSearchParams(location.search);
 const shown=(query.get("show")||"level,run,counts,spindash,best").split(",");
 for(const s of document.querySelectorAll("section"))s.hidden=!shown.includes(s.id);
 const size=parseInt(query.get("size"),10);
-if(size>0&&size<400)document.body.style.fontSize=size+"px";
+if(size>0&&size<200)document.body.style.fontSize=size+"px";
 const color=query.get("color")||"";
 if(/^[0-9a-fA-F]{3,8}$/.test(color))document.body.style.color="#"+color;
 else if(/^[a-zA-Z]+$/.test(color))document.body.style.color=color;

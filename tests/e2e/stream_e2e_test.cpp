@@ -5,6 +5,7 @@
 // still answers.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -60,6 +61,12 @@ TEST(StreamServers, BadInputsLeaveThePlayThroughAndTheServersWhole) {
         answer = WireClient::Get(overlay, "/stats.json");
     }
     ASSERT_EQ(answer.substr(0, 15), "HTTP/1.1 200 OK") << terminal.Capture();
+
+    // An event stream kept open throughout: its last event is the statistics at the end.
+    WireClient events;
+    ASSERT_TRUE(events.Connect(overlay) && events.Send("GET /events HTTP/1.1\r\n\r\n"));
+    std::atomic<bool> ended{false};
+    std::thread eventReader([&] { events.ReadUntil([&] { return ended.load(); }, 300s); });
 
     // A request a byte a second, to each server at once: closed after 10 s, unanswered.
     std::vector<std::thread> slow;
@@ -153,6 +160,12 @@ TEST(StreamServers, BadInputsLeaveThePlayThroughAndTheServersWhole) {
     }
     EXPECT_TRUE(all) << screen;
     const std::string stats = WireClient::Get(overlay, "/stats.json");
+    ended = true;
+    eventReader.join();
+    const std::string& stream = events.received();
+    const size_t last = stream.rfind("data: ");
+    ASSERT_NE(last, std::string::npos);
+    EXPECT_EQ(stream.substr(last + 6, stream.size() - last - 8), stats.substr(stats.find("\r\n\r\n") + 4));
     for (const char* field : {"\"igt\":\"02:32\",\"adjusted\":\"02:33.73\",\"deaths\":1,\"lag\":6,\"pauses\":2,"
                               "\"rings\":113,\"collected\":87,\"hits\":2",
                               "{\"level\":\"EH2\",\"time\":\"01:02.50\""})
