@@ -1,11 +1,10 @@
 // A client of the stream servers for the tests, on the program's own
-// non-blocking sockets (platform/socket.h), waiting by polling: HTTP requests
-// written as raw bytes, and the WebSocket client that plays LiveSplit One.
+// non-blocking sockets (platform/socket.h), waiting by polling: raw HTTP
+// requests, and the WebSocket client that plays LiveSplit One.
 #pragma once
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -16,31 +15,21 @@
 
 class WireClient {
   public:
-    WireClient() = default;
-    WireClient(const WireClient&) = delete;
-    WireClient& operator=(const WireClient&) = delete;
     ~WireClient() { SocketClose(socket_); }
-
     // Connects to 127.0.0.1:port, waiting at most `timeout`.
     bool Connect(uint16_t port, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
         SocketAddress address{};
-        if (!SocketStartup().ok || !SocketResolve("127.0.0.1", port, true, &address).ok) return false;
-        if (!SocketConnectStart(address, &socket_).ok) return false;
-        for (auto end = std::chrono::steady_clock::now() + timeout; std::chrono::steady_clock::now() < end;) {
-            bool done = false;
-            if (!SocketConnectDone(socket_, &done).ok) return false;
-            if (done) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        bool done = false;
+        if (!SocketStartup().ok || !SocketResolve("127.0.0.1", port, true, &address).ok ||
+            !SocketConnectStart(address, &socket_).ok)
+            return false;
+        for (auto end = std::chrono::steady_clock::now() + timeout; std::chrono::steady_clock::now() < end; Nap())
+            if (!SocketConnectDone(socket_, &done).ok || done) return done;
         return false;
     }
     bool Send(const std::string& bytes) {
-        for (size_t at = 0; at < bytes.size();) {
-            size_t sent = 0;
+        for (size_t at = 0, sent = 0; at < bytes.size(); at += sent, Nap())
             if (!SocketSend(socket_, bytes.data() + at, bytes.size() - at, &sent).ok) return false;
-            at += sent;
-            if (sent == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
         return true;
     }
     // Reads what arrived into received(); false once the server has closed the connection (or it failed).
@@ -52,33 +41,41 @@ class WireClient {
         received_.append(buffer, got);
         return true;
     }
-    // Reads until `done` holds, the connection closes or the time is up; returns whether it was still open.
+    // Reads until `done` holds, the connection closes or the time is up; false when it closed without `done`.
     template <typename Done>
     bool ReadUntil(Done done, std::chrono::milliseconds timeout) {
-        for (auto end = std::chrono::steady_clock::now() + timeout; std::chrono::steady_clock::now() < end;) {
-            if (!Read()) return false;
-            if (done()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        for (auto end = std::chrono::steady_clock::now() + timeout; std::chrono::steady_clock::now() < end; Nap())
+            if (!Read() || done()) return done();
         return true;
     }
-    // A GET, the answer read until the server closes: its whole text.
+    // A GET, its answer read until the server closes.
     static std::string Get(uint16_t port, const std::string& path) {
         WireClient client;
-        if (!client.Connect(port) || !client.Send("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")) return "";
-        client.ReadUntil([] { return false; }, std::chrono::seconds(5));
+        if (client.Connect(port) && client.Send("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"))
+            client.ReadUntil([] { return false; }, std::chrono::seconds(5));
         return client.received_;
     }
+    // A port nobody listens on now (the OS's choice for port 0).
+    static uint16_t FreePort() {
+        SocketAddress address{};
+        SocketHandle listener = kSocketNone;
+        uint16_t port = 0;
+        if (SocketStartup().ok && SocketResolve("127.0.0.1", 0, true, &address).ok && SocketListen(address, &listener).ok)
+            SocketLocalPort(listener, &port);
+        SocketClose(listener);
+        return port;
+    }
     std::string& received() { return received_; }
+    static void Nap() { std::this_thread::sleep_for(std::chrono::milliseconds(2)); }
 
   private:
     SocketHandle socket_ = kSocketNone;
     std::string received_;
 };
 
-// LiveSplit One as the tests play it: it connects to the server (again and
-// again until it answers), keeps each command's JSON with the time it
-// arrived, and answers each as the timer does, with a masked frame.
+// LiveSplit One as the tests play it: it connects (again and again until the
+// server answers), keeps each command's JSON with the time it arrived, and
+// answers each as the timer does, with a masked frame.
 class FakeLiveSplitOne {
   public:
     struct Message {
@@ -87,7 +84,15 @@ class FakeLiveSplitOne {
     };
     void Start(uint16_t port) {
         running_ = true;
-        thread_ = std::thread([this, port] { Run(port); });
+        thread_ = std::thread([this, port] {
+            for (; running_; std::this_thread::sleep_for(std::chrono::milliseconds(50))) {
+                WireClient client;
+                if (client.Connect(port, std::chrono::milliseconds(500)) &&
+                    client.Send("GET / HTTP/1.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: "
+                                "dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n"))
+                    Talk(client);
+            }
+        });
     }
     ~FakeLiveSplitOne() { Stop(); }
     void Stop() {
@@ -100,41 +105,25 @@ class FakeLiveSplitOne {
     }
 
   private:
-    void Run(uint16_t port) {
-        while (running_) {
-            WireClient client;
-            if (client.Connect(port, std::chrono::milliseconds(500)) &&
-                client.Send("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                            "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n"))
-                Talk(client);
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-    }
     void Talk(WireClient& client) {
         std::string& in = client.received();
-        bool upgraded = false;
-        while (running_ && client.Read()) {
-            if (!upgraded) {
-                const size_t end = in.find("\r\n\r\n");
-                if (end == std::string::npos) continue;
-                if (in.find("Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n") == std::string::npos) return;
-                in.erase(0, end + 4);
-                upgraded = true;
-            }
+        for (bool upgraded = false; running_ && client.Read(); WireClient::Nap()) {
+            if (!upgraded && in.find("\r\n\r\n") == std::string::npos) continue;
+            if (!upgraded && in.find("Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n") == std::string::npos)
+                return;
+            if (!upgraded) in.erase(0, in.find("\r\n\r\n") + 4), upgraded = true;
             // The server's frames are short text frames, unmasked.
-            while (in.size() >= 2 && (in[1] & 0x7F) < 126 && in.size() >= 2 + static_cast<size_t>(in[1] & 0x7F)) {
-                const size_t length = in[1] & 0x7F;
+            for (size_t length; in.size() >= 2 && in.size() >= 2 + (length = in[1] & 0x7F);) {
                 {
                     std::lock_guard<std::mutex> guard(lock_);
                     messages_.push_back({in.substr(2, length), ClockNow()});
                 }
                 in.erase(0, 2 + length);
-                static const char kSuccess[] = "{\"success\":null}";
-                std::string reply = {'\x81', static_cast<char>(0x80 | (sizeof kSuccess - 1)), 1, 2, 3, 4};
-                for (size_t i = 0; i + 1 < sizeof kSuccess; ++i) reply += static_cast<char>(kSuccess[i] ^ (1 + i % 4));
+                const std::string success = "{\"success\":null}";
+                std::string reply = {'\x81', static_cast<char>(0x80 | success.size()), 1, 2, 3, 4};
+                for (size_t i = 0; i < success.size(); ++i) reply += static_cast<char>(success[i] ^ (1 + i % 4));
                 client.Send(reply);
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     }
     std::atomic<bool> running_{false};

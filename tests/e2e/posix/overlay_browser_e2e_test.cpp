@@ -13,7 +13,7 @@
 
 #include "e2e/e2e_support.h"
 #include "e2e/ground_truth.h"
-#include "stream/stream_server.h"
+#include "e2e/wire_client.h"
 
 namespace {
 
@@ -36,7 +36,7 @@ TEST(OverlayPage, AHeadlessBrowserShowsTheScreensStatistics) {
         GTEST_SKIP() << "chromium or tmux is missing: scripts/setup.sh test installs them";
     }
     ASSERT_EQ(WaitForNoForeignEmulators(120s), "");
-    const std::string port = std::to_string(kOverlayDefaultPort + 100);
+    const std::string port = std::to_string(WireClient::FreePort());
     Standin standin;
     ASSERT_TRUE(standin.Start({"--fps", kFunctionalFps, ScenarioPath("playthrough.txt")}));
     Terminal terminal;
