@@ -36,6 +36,11 @@ bool TokenCharacter(char c) {
            c == '+' || c == '^' || c == '`' || c == '|' || c == '~';
 }
 
+bool Base64Character(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' || c == '/' ||
+           c == '=';
+}
+
 // The end of the line starting at `at` (its CR or LF), or `length` when none.
 size_t LineEnd(const char* data, size_t length, size_t at) {
     while (at < length && data[at] != '\n') ++at;
@@ -100,7 +105,9 @@ HttpHeadStatus ParseHttpHead(const char* data, size_t length, HttpRequest* reque
             request->versionThirteen = EqualNoCase(data + value, valueEnd - value, "13");
         } else if (EqualNoCase(name, nameLength, "sec-websocket-key")) {
             request->key[0] = '\0';
-            if (valueEnd - value == kWebSocketKeySize) {
+            bool base64 = valueEnd - value == kWebSocketKeySize;
+            for (size_t i = value; i < valueEnd && base64; ++i) base64 = Base64Character(data[i]);
+            if (base64) {
                 std::memcpy(request->key, data + value, kWebSocketKeySize);
                 request->key[kWebSocketKeySize] = '\0';
             }

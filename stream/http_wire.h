@@ -33,7 +33,7 @@ struct HttpRequest {
     size_t queryStart, queryLength;  // after '?', 0 length when none
     bool upgradeWebSocket;        // "Upgrade: websocket" and "Connection: ... upgrade ..."
     bool versionThirteen;         // "Sec-WebSocket-Version: 13"
-    char key[kWebSocketKeySize + 1];  // "Sec-WebSocket-Key", "" when absent or not 24 characters
+    char key[kWebSocketKeySize + 1];  // "Sec-WebSocket-Key", "" when absent or not 24 base64 characters
 };
 
 // Reads the head at the start of `data`. Lines end in CRLF (a bare LF is
