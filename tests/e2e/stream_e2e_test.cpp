@@ -1,13 +1,17 @@
 // The whole program with -overlay and -livesplit-one on a terminal beside the
 // stand-in playing the play-through, while clients do what no browser or
 // timer should: one table of bad inputs against both servers. The play-through
-// ends at its ground truth on the screen and in /stats.json, and the program
-// still answers.
+// ends at its ground truth on the screen and in /stats.json, the program still
+// answers, and headless Chromium (no network but the loopback) shows the
+// screen's figures on the overlay page. The page's picture is left as
+// overlay-example.png in the working folder, the README's.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +23,15 @@
 namespace {
 
 using namespace std::chrono_literals;
+
+// The figures of every match of `pattern` in `text`, its groups joined by blanks.
+std::string Figures(const std::string& text, const std::string& pattern) {
+    std::string out;
+    const std::regex expression(pattern);
+    for (std::sregex_iterator at(text.begin(), text.end(), expression), end; at != end; ++at)
+        for (size_t group = 1; group < at->size(); ++group) out += (*at)[group].str() + " ";
+    return out;
+}
 
 const std::string kUpgrade =
     "GET /anywhere HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
@@ -32,7 +45,7 @@ struct BadInput {
     std::string ending = "";    // what LiveSplit One's answer holds besides
 };
 
-TEST(StreamServers, BadInputsLeaveThePlayThroughAndTheServersWhole) {
+TEST(StreamServers, BadInputsLeaveThePlayThroughWholeAndThePageShowsTheScreen) {
     if (!Terminal::Available()) GTEST_SKIP() << "tmux is not installed";
     ASSERT_EQ(WaitForNoForeignEmulators(120s), "");
     const uint16_t overlay = WireClient::FreePort(), one = WireClient::FreePort();
@@ -157,6 +170,40 @@ TEST(StreamServers, BadInputsLeaveThePlayThroughAndTheServersWhole) {
                               "\"rings\":113,\"collected\":87,\"hits\":2",
                               "{\"level\":\"EH2\",\"time\":\"01:02.50\""})
         EXPECT_NE(stats.find(field), std::string::npos) << stats;
+
+    std::string dom;
+    if (!RunShell("command -v chromium", &dom)) {
+        const char* ci = std::getenv("CI");
+        if (ci != nullptr && std::string(ci) == "true") FAIL() << "chromium is missing";
+        GTEST_SKIP() << "chromium is missing (scripts/setup.sh test installs it): the page was not opened";
+    }
+    const std::string chromium =
+        "p=$(mktemp -d) && timeout 120 chromium --headless --no-sandbox --disable-gpu --no-first-run "
+        "--disable-background-networking --disable-component-update --disable-sync --user-data-dir=$p "
+        "--proxy-server=socks5://127.0.0.1:9 --host-resolver-rules='MAP * ~NOTFOUND, EXCLUDE 127.0.0.1' ";
+    const std::string page = "http://127.0.0.1:" + std::to_string(overlay) + "/";
+    ASSERT_TRUE(RunShell(chromium + "--dump-dom '" + page + "?show=level,run,counts,spindash,best,levels' " +
+                             "2>/dev/null; rm -rf $p",
+                         &dom));
+    // The same figures from both, in the screen's order: the totals, the spindashes, each level's time.
+    const std::string shown =
+        Figures(screen, "Total IGT: (\\d+:\\d+), Adjusted: (\\S+) - Pauses +(\\d+), Deaths (\\d+), Lag +(\\d+), "
+                        "Rings +(\\d+) \\((\\d+)\\)") +
+        Figures(screen, "P1 times hit: (\\d+)") +
+        Figures(screen, "Average spindash speed +(\\S+)% - Average actual speed: +(\\S+)%") +
+        Figures(screen, "6-tap attempts: (\\d+) - Perfect spindashes: (\\d+)") +
+        Figures(screen, "\n ([A-Z]{2}[0-9]?) +- IGT: (\\S+)");
+    std::string onPage;
+    for (const char* id : {"igt", "adjusted", "pauses", "deaths", "lag", "rings", "collected", "hits", "charge",
+                           "speed", "attempts", "perfect"})
+        onPage += Figures(dom, std::string("id=\"") + id + "\">([^<]*)<");
+    onPage += Figures(dom, "<tr><td>([A-Z]{2}[0-9]?)(?: \\(SS\\))?</td><td>([^<]+)</td>");
+    EXPECT_EQ(onPage, shown) << dom << "\n" << screen;
+    EXPECT_EQ(shown, "02:32 02:33.73 2 1 6 113 87 2 100.00 100.00 1 1 EH1 00:45.50 EH2 00:45.73 EH2 01:02.50 ");
+    // The README's picture: the page as a browser source shows it, on a transparent background.
+    EXPECT_TRUE(RunShell(chromium + "--hide-scrollbars --window-size=720,150 --default-background-color=00000000 "
+                                    "--screenshot=overlay-example.png " + page + " 2>/dev/null; rm -rf $p",
+                         &dom));
 }
 
 }  // namespace
