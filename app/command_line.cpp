@@ -29,43 +29,69 @@ bool HostCharacter(char c, bool bracketed) {
     return c == '.' || c == '-' || c == '_' || (bracketed && c == ':');
 }
 
-// -livesplit and its value, taken out of the arguments before the rest is
-// read: the link's messages come first. A bad value is named, and the
-// defaults take the place of what could not be read.
-void ParseLiveSplit(CommandLineResult& result, const char* value) {
-    result.liveSplit = true;
-    std::snprintf(result.liveSplitHost, sizeof result.liveSplitHost, "%s", kLiveSplitDefaultHost);
-    result.liveSplitPort = kLiveSplitDefaultPort;
+// An option that names where to connect or listen, [HOST:]PORT.
+struct TargetOption {
+    const char* name;           // "-livesplit"
+    bool valueOptional;         // without a value the defaults are used, and nothing is said
+    const char* example;        // "16834"
+    const char* exampleHost;    // "localhost:16834"
+    const char* chosen;         // "LiveSplit's server: %s." with HOST:PORT; null: nothing said
+    const char* using_;         // "Using LiveSplit's server at %s"
+    const char* defaultHost;
+    uint16_t defaultPort;
+};
+
+constexpr TargetOption kLiveSplitOption = {"-livesplit", false, "16834", "localhost:16834", "LiveSplit's server: %s.",
+                                           "Using LiveSplit's server at %s", kLiveSplitDefaultHost,
+                                           kLiveSplitDefaultPort};
+constexpr TargetOption kOverlayOption = {"-overlay", true, "16836", "0.0.0.0:16836", nullptr,
+                                         "Using the overlay's address %s", kLiveSplitDefaultHost, kOverlayDefaultPort};
+constexpr TargetOption kLiveSplitOneOption = {"-livesplit-one", true, "16835", "0.0.0.0:16835", nullptr,
+                                              "Using LiveSplit One's address %s", kLiveSplitDefaultHost,
+                                              kLiveSplitOneDefaultPort};
+
+// An option and its value, taken out of the arguments before the rest is
+// read: their messages come first. A bad value is named, and the defaults
+// take the place of what could not be read.
+void ParseTarget(CommandLineResult& result, const TargetOption& option, const char* value, char* hostOut,
+                 uint16_t* portOut) {
+    std::snprintf(hostOut, kHostNameSize, "%s", option.defaultHost);
+    *portOut = option.defaultPort;
+    char format[200];
+    char target[kHostNameSize + 16];
     if (value == nullptr) {
-        AddMessage(result,
-                   "Argument was '%s' but there was no valid value. Please only pass a valid argument such as "
-                   "'-livesplit 16834'.",
-                   "-livesplit", 0);
+        if (option.valueOptional) return;
+        std::snprintf(format, sizeof format,
+                      "Argument was '%%s' but there was no valid value. Please only pass a valid argument such as "
+                      "'%s %s'.",
+                      option.name, option.example);
+        AddMessage(result, format, option.name, 0);
     } else {
         char host[kHostNameSize];
-        uint16_t port = kLiveSplitDefaultPort;
+        uint16_t port = option.defaultPort;
         bool hostBad = false;
         const bool portGood = ParseLiveSplitTarget(value, host, sizeof host, &port, &hostBad);
-        if (portGood) result.liveSplitPort = port;
-        if (!hostBad && host[0] != '\0') std::snprintf(result.liveSplitHost, sizeof result.liveSplitHost, "%s", host);
+        if (portGood) *portOut = port;
+        if (!hostBad && host[0] != '\0') std::snprintf(hostOut, kHostNameSize, "%s", host);
         if (portGood && !hostBad) {
-            char text[kHostNameSize + 48];
-            std::snprintf(text, sizeof text, "LiveSplit's server: %s:%u.", result.liveSplitHost,
-                          static_cast<unsigned>(result.liveSplitPort));
-            AddMessage(result, "%s", text, 0);
+            if (option.chosen == nullptr) return;
+            std::snprintf(target, sizeof target, "%s:%u", hostOut, static_cast<unsigned>(*portOut));
+            AddMessage(result, option.chosen, target, 0);
             return;
         }
-        AddMessage(result,
-                   portGood ? "Invalid host in '%s'. Please only pass [HOST:]PORT with a host name or address such "
-                              "as '-livesplit localhost:16834'."
-                            : "Invalid port in '%s'. Please only pass [HOST:]PORT with a port [1-65535] such as "
-                              "'-livesplit 16834'.",
-                   value, 0);
+        if (portGood)
+            std::snprintf(format, sizeof format,
+                          "Invalid host in '%%s'. Please only pass [HOST:]PORT with a host name or address such as "
+                          "'%s %s'.",
+                          option.name, option.exampleHost);
+        else
+            std::snprintf(format, sizeof format,
+                          "Invalid port in '%%s'. Please only pass [HOST:]PORT with a port [1-65535] such as '%s %s'.",
+                          option.name, option.example);
+        AddMessage(result, format, value, 0);
     }
-    char text[kHostNameSize + 48];
-    std::snprintf(text, sizeof text, "Using LiveSplit's server at %s:%u", result.liveSplitHost,
-                  static_cast<unsigned>(result.liveSplitPort));
-    AddMessage(result, "%s", text, 0);
+    std::snprintf(target, sizeof target, "%s:%u", hostOut, static_cast<unsigned>(*portOut));
+    AddMessage(result, option.using_, target, 0);
 }
 
 // -emulator and its value, taken out of the arguments like -livesplit: an
@@ -99,9 +125,9 @@ void ParseEmulator(CommandLineResult& result, const char* value) {
 }
 
 // -refresh N, or nothing: `given` arguments from argv[0] on.
-void ParseRefresh(CommandLineResult& result, int given, const char* const* argv, bool liveSplit) {
+void ParseRefresh(CommandLineResult& result, int given, const char* const* argv, bool optionGiven) {
     if (given == 0) {
-        if (liveSplit)
+        if (optionGiven)
             AddDefaultRate(result);
         else
             AddNumberMessage(result, "No arguments passed. Using default refresh rate of %dHz", kDefaultRefreshRate);
@@ -193,30 +219,49 @@ CommandLineResult ParseCommandLine(int argc, const char* const* argv) {
         result.reportPath = given == 2 ? argv[2] : nullptr;
         return result;
     }
-    // -livesplit and -emulator with their values, anywhere; what is left is
-    // read as before.
-    constexpr int kMostArguments = 6;
+    // The options with a value, anywhere; what is left is read as before.
+    // -livesplit always takes the next argument; -overlay and -livesplit-one
+    // one that is no option.
+    // -emulator takes the next argument, whatever it is.
+    constexpr int kMostArguments = 10;
+    const TargetOption* const options[] = {&kLiveSplitOption, &kOverlayOption, &kLiveSplitOneOption};
+    const char* values[3] = {};
+    int at[3] = {};
     const char* rest[kMostArguments];
     int restCount = 0;
-    int liveSplitAt = 0;
     int emulatorAt = 0;
     for (int i = 1; i <= given && given <= kMostArguments; ++i) {
-        if (liveSplitAt == 0 && std::strcmp(argv[i], "-livesplit") == 0) {
-            liveSplitAt = i;
-            ++i;   // its value, when there is one
-        } else if (emulatorAt == 0 && std::strcmp(argv[i], "-emulator") == 0) {
-            emulatorAt = i;
-            ++i;
-        } else {
-            rest[restCount++] = argv[i];
+        if (emulatorAt == 0 && std::strcmp(argv[i], "-emulator") == 0) {
+            emulatorAt = i++;
+            continue;
         }
+        int option = -1;
+        for (int o = 0; o < 3; ++o)
+            if (at[o] == 0 && std::strcmp(argv[i], options[o]->name) == 0) option = o;
+        if (option < 0) {
+            rest[restCount++] = argv[i];
+            continue;
+        }
+        at[option] = i;
+        if (i < given && (!options[option]->valueOptional || argv[i + 1][0] != '-')) values[option] = argv[++i];
     }
     if (given > kMostArguments || restCount > 2) {
         AddNumberMessage(result, "Too many arguments given, all will be ignored.", 0);
         return result;
     }
-    if (liveSplitAt != 0) ParseLiveSplit(result, liveSplitAt < given ? argv[liveSplitAt + 1] : nullptr);
+    if (at[0] != 0) {
+        result.liveSplit = true;
+        ParseTarget(result, kLiveSplitOption, values[0], result.liveSplitHost, &result.liveSplitPort);
+    }
+    if (at[1] != 0) {
+        result.overlay = true;
+        ParseTarget(result, kOverlayOption, values[1], result.overlayHost, &result.overlayPort);
+    }
+    if (at[2] != 0) {
+        result.liveSplitOne = true;
+        ParseTarget(result, kLiveSplitOneOption, values[2], result.liveSplitOneHost, &result.liveSplitOnePort);
+    }
     if (emulatorAt != 0) ParseEmulator(result, emulatorAt < given ? argv[emulatorAt + 1] : nullptr);
-    ParseRefresh(result, restCount, rest, liveSplitAt != 0 || emulatorAt != 0);
+    ParseRefresh(result, restCount, rest, at[0] != 0 || at[1] != 0 || at[2] != 0 || emulatorAt != 0);
     return result;
 }

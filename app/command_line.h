@@ -1,5 +1,6 @@
-// The command line: -refresh N (1..1000 Hz), -livesplit [HOST:]PORT and
-// -emulator NAME, in any order, or -report [PATH], which writes the report of the
+// The command line: -refresh N (1..1000 Hz), -livesplit [HOST:]PORT,
+// -overlay [HOST:]PORT, -livesplit-one [HOST:]PORT and -emulator NAME, in any
+// order, or -report [PATH], which writes the report of the
 // play-through history instead of tracking. A pure function of argc/argv: the
 // decision and the messages to log, in order.
 #pragma once
@@ -8,9 +9,10 @@
 #include <cstdint>
 
 #include "platform/socket.h"
+#include "stream/stream_server.h"
 
 inline constexpr int kDefaultRefreshRate = 5;
-inline constexpr int kCommandLineMaxMessages = 6;
+inline constexpr int kCommandLineMaxMessages = 10;
 inline constexpr int kEmulatorNameSize = 32;                 // bytes of -emulator's name, NUL included
 inline constexpr uint16_t kLiveSplitDefaultPort = 16834;     // LiveSplit's server component's default
 inline constexpr char kLiveSplitDefaultHost[] = "127.0.0.1"; // connect only where the player says
@@ -23,8 +25,14 @@ struct CommandLineResult {
     bool liveSplit;              // -livesplit: drive LiveSplit's server component
     char liveSplitHost[kHostNameSize];  // a name or an address; the loopback address unless given
     uint16_t liveSplitPort;
+    bool overlay;                // -overlay: serve the overlay page
+    char overlayHost[kHostNameSize];    // the loopback address unless given
+    uint16_t overlayPort;
+    bool liveSplitOne;           // -livesplit-one: serve LiveSplit One's connection
+    char liveSplitOneHost[kHostNameSize];
+    uint16_t liveSplitOnePort;
     char emulator[kEmulatorNameSize];   // -emulator's name or program; "": every emulator Ringwatch knows
-    int messageCount;            // 0..6
+    int messageCount;            // 0..10
     char messages[kCommandLineMaxMessages][520];
 };
 

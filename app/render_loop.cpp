@@ -26,6 +26,10 @@ bool DrawFrame(RenderContext& context) {
         LiveSplitFrame(*context.liveSplit, *context.mainSnapshot, *context.mainLog, ClockNow(),
                        timing.counterFrequency);
     }
+    if (context.liveSplitOne != nullptr) {
+        StreamServerFrame(*context.liveSplitOne, *context.mainSnapshot, "", *context.mainLog, ClockNow(),
+                          timing.counterFrequency);
+    }
     // Rows of the history go to the disk from here, never from the tracker thread.
     if (context.history != nullptr) {
         HistoryFrame(*context.history, context.mainSnapshot->stats, *context.mainLog, ClockNow(), ClockLocalTime(),
@@ -33,6 +37,11 @@ bool DrawFrame(RenderContext& context) {
     }
     if (context.bests != nullptr) {
         BestsLoadFrame(*context.bests, context.bestsLoad, context.mainSnapshot->stats, *context.mainLog, ClockNow());
+    }
+    if (context.overlay != nullptr) {
+        StreamServerFrame(*context.overlay, *context.mainSnapshot,
+                          context.bests != nullptr ? context.bests->lastLevelLine : "", *context.mainLog, ClockNow(),
+                          timing.counterFrequency);
     }
 
     int32_t width = 0;

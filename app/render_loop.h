@@ -10,6 +10,7 @@
 #include "app/screen_buffer.h"
 #include "app/shared_state.h"
 #include "platform/console.h"
+#include "stream/stream_server.h"
 
 // The main thread's time base and frame pacing.
 struct FrameTiming {
@@ -41,6 +42,8 @@ struct RenderContext {
     BestsState* bests = nullptr;  // null: no comparison lines
     BestsLoad* bestsLoad = nullptr;   // the history's bests on their way, or null
     LiveSplitLink* liveSplit = nullptr;  // null: no -livesplit
+    StreamServer* liveSplitOne = nullptr;   // null: no -livesplit-one
+    StreamServer* overlay = nullptr;        // null: no -overlay
     bool noSizeTold = false;      // the terminal's missing size was logged (once)
 };
 
@@ -54,9 +57,10 @@ double ChooseFramePeriod(bool refreshExplicit, bool ready, uint8_t debugFlag, do
 uint32_t FrameSleepMs(double period, double elapsed);
 
 // Everything of one frame up to and including the output: collect, drive
-// LiveSplit, take the closed records into the history and the comparison
-// lines, size the grid (kNoSizeColumns x kNoSizeRows for a terminal that
-// reports no size, logged once), compose, draw the log and write the grid. Returns whether the game was
+// LiveSplit and LiveSplit One, take the closed records into the history and
+// the comparison lines, serve the overlay, size the grid (kNoSizeColumns x
+// kNoSizeRows for a terminal that reports no size, logged once), compose, draw
+// the log and write the grid. Returns whether the game was
 // tracked (the collected `ready`), which paces the frame.
 bool DrawFrame(RenderContext& context);
 

@@ -61,9 +61,12 @@ int RunProgram(int argc, char** argv) {
     BestsState* bests = new (std::nothrow) BestsState();
     BestsLoad* bestsLoad = new (std::nothrow) BestsLoad();
     LiveSplitLink* liveSplit = commandLine.liveSplit ? new (std::nothrow) LiveSplitLink() : nullptr;
+    StreamServer* overlay = commandLine.overlay ? new (std::nothrow) StreamServer() : nullptr;
+    StreamServer* liveSplitOne = commandLine.liveSplitOne ? new (std::nothrow) StreamServer() : nullptr;
     if (mainLog == nullptr || mainSnapshot == nullptr || sharedLog == nullptr || sharedSnapshot == nullptr ||
         shared == nullptr || history == nullptr || bests == nullptr || bestsLoad == nullptr ||
-        (commandLine.liveSplit && liveSplit == nullptr)) {
+        (commandLine.liveSplit && liveSplit == nullptr) || (commandLine.overlay && overlay == nullptr) ||
+        (commandLine.liveSplitOne && liveSplitOne == nullptr)) {
         std::fputs("ringwatch: not enough memory to start\n", stderr);
         return 1;
     }
@@ -96,8 +99,15 @@ int RunProgram(int argc, char** argv) {
     std::thread(LoadHistoryBests, std::ref(*bestsLoad)).detach();
     if (liveSplit != nullptr) LiveSplitLinkInit(*liveSplit, commandLine.liveSplitHost, commandLine.liveSplitPort);
 
-    RenderContext context{&screen, console.output, mainLog, mainSnapshot, shared, timing, history,
-                          bests,   bestsLoad,      liveSplit};
+    if (overlay != nullptr)
+        StreamServerInit(*overlay, StreamServerKind::Overlay, commandLine.overlayHost, commandLine.overlayPort);
+    if (liveSplitOne != nullptr) {
+        StreamServerInit(*liveSplitOne, StreamServerKind::LiveSplitOne, commandLine.liveSplitOneHost,
+                         commandLine.liveSplitOnePort);
+    }
+
+    RenderContext context{&screen, console.output, mainLog,   mainSnapshot, shared,      timing, history,
+                          bests,   bestsLoad,      liveSplit, liveSplitOne, overlay};
     RunRenderLoop(context);   // frames until the console is closed, which ends the process
     return 0;
 }

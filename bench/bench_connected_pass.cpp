@@ -5,7 +5,9 @@
 // a second meanwhile, as an emulator would. BM_ConnectedPassLinked runs the
 // same passes while a main thread collects 60 times a second and drives
 // LiveSplit (a fake server on the loopback): the link is the main thread's,
-// and a pass must not pay for it.
+// and a pass must not pay for it. BM_ConnectedPassServed: the main thread
+// serves the overlay and LiveSplit One instead, an event stream and a
+// LiveSplit One client connected.
 #include <benchmark/benchmark.h>
 
 #include <atomic>
@@ -15,6 +17,8 @@
 #include "livesplit/livesplit_link.h"
 #include "app/shared_state.h"
 #include "e2e/fake_livesplit.h"
+#include "e2e/wire_client.h"
+#include "stream/stream_server.h"
 #include "e2e/child_process.h"
 #include "e2e/e2e_support.h"
 #include "emulator/emulator_connection.h"
@@ -84,7 +88,10 @@ void BM_BareWindowRead(benchmark::State& state) {
 }
 BENCHMARK(BM_BareWindowRead)->Unit(benchmark::kMicrosecond);
 
-void ConnectedPasses(benchmark::State& state, bool linked) {
+enum class MainThread { Idle, Linked, Served };
+
+void ConnectedPasses(benchmark::State& state, MainThread mode) {
+    const bool linked = mode == MainThread::Linked, served = mode == MainThread::Served;
     ConnectedTracker connected;
     if (!connected.Connect(state)) return;
     // The shared side of the hand-off, as the main thread sets it up.
@@ -96,8 +103,9 @@ void ConnectedPasses(benchmark::State& state, bool linked) {
     shared.sharedSnapshot = sharedSnapshot.get();
     // The main thread's frames, 60 a second, each a collect and a LiveSplit step.
     FakeLiveSplit server;
-    std::atomic<bool> framing{linked};
+    std::atomic<bool> framing{linked || served};
     std::thread frames;
+    std::atomic<uint16_t> ports[2] = {0, 0};
     if (linked) {
         if (!server.Start()) return state.SkipWithError("no loopback listener");
         frames = std::thread([&] {
@@ -116,6 +124,35 @@ void ConnectedPasses(benchmark::State& state, bool linked) {
         for (int wait = 0; wait < 300 && server.Lines().empty(); ++wait) ClockSleepMs(10);
         if (server.Lines().empty()) state.SkipWithError("LiveSplit was never connected");
     }
+    // The overlay and LiveSplit One at 60 frames a second, each with a client that reads what it is sent.
+    FakeLiveSplitOne timer;
+    WireClient events;
+    std::thread eventReader;
+    if (served) {
+        frames = std::thread([&] {
+            auto overlay = std::make_unique<StreamServer>(), one = std::make_unique<StreamServer>();
+            auto mainSnapshot = std::make_unique<GameSnapshot>();
+            auto mainLog = std::make_unique<LogBuffer>();
+            StreamServerInit(*overlay, StreamServerKind::Overlay, "127.0.0.1", 0);
+            StreamServerInit(*one, StreamServerKind::LiveSplitOne, "127.0.0.1", 0);
+            while (framing) {
+                Collect(shared, *mainSnapshot, *mainLog);
+                LogClear(*mainLog);
+                const double frequency = static_cast<double>(ClockFrequency());
+                StreamServerFrame(*one, *mainSnapshot, "", *mainLog, ClockNow(), frequency);
+                StreamServerFrame(*overlay, *mainSnapshot, "", *mainLog, ClockNow(), frequency);
+                ports[0] = overlay->boundPort;
+                ports[1] = one->boundPort;
+                ClockSleepMs(16);
+            }
+        });
+        for (int wait = 0; wait < 300 && ports[1] == 0; ++wait) ClockSleepMs(10);
+        timer.Start(ports[1]);
+        if (!events.Connect(ports[0]) || !events.Send("GET /events HTTP/1.1\r\n\r\n"))
+            state.SkipWithError("the overlay did not answer");
+        events.ReadUntil([&] { return events.received().find("data: ") != std::string::npos; }, std::chrono::seconds(3));
+        eventReader = std::thread([&] { events.ReadUntil([&] { return !framing; }, std::chrono::hours(1)); });
+    }
     EmulatorLink& tracker = *connected.tracker;
     FrameWatch watch{};
     watch.counterFrequency = static_cast<double>(ClockFrequency());
@@ -130,12 +167,17 @@ void ConnectedPasses(benchmark::State& state, bool linked) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kWindowSize);
     framing = false;
     if (frames.joinable()) frames.join();
+    if (eventReader.joinable()) eventReader.join();
+    timer.Stop();
 }
 
-void BM_ConnectedPass(benchmark::State& state) { ConnectedPasses(state, false); }
+void BM_ConnectedPass(benchmark::State& state) { ConnectedPasses(state, MainThread::Idle); }
 BENCHMARK(BM_ConnectedPass)->Unit(benchmark::kMicrosecond);
 
-void BM_ConnectedPassLinked(benchmark::State& state) { ConnectedPasses(state, true); }
+void BM_ConnectedPassLinked(benchmark::State& state) { ConnectedPasses(state, MainThread::Linked); }
 BENCHMARK(BM_ConnectedPassLinked)->Unit(benchmark::kMicrosecond);
+
+void BM_ConnectedPassServed(benchmark::State& state) { ConnectedPasses(state, MainThread::Served); }
+BENCHMARK(BM_ConnectedPassServed)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -1,6 +1,6 @@
-// A TCP client socket for the link to a runner's timer on this machine or the
-// network: name resolution, a non-blocking connect, non-blocking sends and a
-// close. One backend per OS; on Windows the socket library is loaded the first
+// TCP sockets for the links to a runner's timer and the pages a stream shows:
+// name resolution, a non-blocking connect, a non-blocking listener and its
+// connections, non-blocking sends and receives, and a close. One backend per OS; on Windows the socket library is loaded the first
 // time it is needed (SocketStartup), so a program that never connects loads no
 // network code. Failures come back as values with the OS's error code (errno,
 // WSAGetLastError); nothing here logs or blocks, except SocketResolve.
@@ -18,7 +18,7 @@ inline constexpr int kHostNameSize = 256;         // bytes of a host name, NUL i
 struct SocketResult {
     bool ok;
     int32_t error;      // the OS's error code when !ok (for a resolution, getaddrinfo's)
-    const char* step;   // what failed: "load", "resolve", "socket", "connect", "send", "receive"
+    const char* step;   // what failed: "load", "resolve", "socket", "connect", "bind", "listen", "accept", "send", "receive"
 };
 
 // An address to connect to, as the OS keeps it.
@@ -54,6 +54,23 @@ SocketResult SocketSend(SocketHandle socket, const char* data, size_t size, size
 // Reads and throws away whatever the peer sent, without waiting; `*closed`
 // tells whether the peer has closed the connection.
 SocketResult SocketDrain(SocketHandle socket, bool* closed);
+
+// Listens on `address` with a new non-blocking socket, into `*listener`
+// (kSocketNone on failure). A port another program holds fails at "bind"
+// with the OS's "address in use" error.
+SocketResult SocketListen(const SocketAddress& address, SocketHandle* listener);
+
+// The port a listener took (the one asked for, or the one the OS chose for 0).
+SocketResult SocketLocalPort(SocketHandle listener, uint16_t* port);
+
+// Takes one waiting connection without waiting, into `*connection`
+// (kSocketNone when none waits): non-blocking, no delay for small writes.
+SocketResult SocketAccept(SocketHandle listener, SocketHandle* connection);
+
+// Reads what has arrived, up to `size` bytes, without waiting; `*received` is
+// how many (0 when nothing waits); `*closed` tells whether the peer has
+// closed its side and everything before it was read.
+SocketResult SocketReceive(SocketHandle socket, char* data, size_t size, size_t* received, bool* closed);
 
 // Closes the socket; kSocketNone is ignored.
 void SocketClose(SocketHandle socket);

@@ -79,6 +79,7 @@ void TakeRecord(BestsState& state, const LevelRecord& record, LogBuffer& log, ui
     const int64_t best = level < kHistoryLevelCount ? state.bests.level[level] : -1;
     FormatLevelComparison(level, state.partTime, state.partFirst, state.partCount, practice, best, text, sizeof text);
     LogAppend(log, now, "%s", text);
+    std::snprintf(state.lastLevelLine, sizeof state.lastLevelLine, "%s", text);
     if (!practice && level < kHistoryLevelCount) {
         state.sinceStart.level[level] = Better(state.sinceStart.level[level], state.partTime);
         state.bests.level[level] = Better(best, state.partTime);
@@ -165,6 +166,7 @@ void BestsFrame(BestsState& state, const TrackerStats& stats, LogBuffer& log, ui
     if (StartsAnotherRun(state.taken, stats)) {
         state.runTaken = 0;
         state.partCount = 0;
+        state.lastLevelLine[0] = '\0';
     }
     for (int32_t i = state.taken.count; i < closed; ++i) {
         if (stats.run.records[i].closed) TakeRecord(state, stats.run.records[i], log, now);

@@ -56,6 +56,7 @@ struct BestsState {
     int32_t partCount;           // records joined so far; 0: none open
     uint32_t partLevel;
     uint32_t partLoads;          // state loads in the joined records
+    char lastLevelLine[kBestsLineSize];   // the run's latest level against its best, as logged; "" before one
 };
 
 void BestsInit(BestsState& state);

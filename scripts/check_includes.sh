@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # The program's layers depend one way: platform <- log <- emulator <- tracking
-# <- history <- report <- livesplit <- app. A file may include headers of its own layer and
+# <- history <- report <- livesplit <- stream <- app. A file may include headers of its own layer and
 # of the layers to its left, never of a layer to its right, nor anything of the
 # repository outside the layers (tests, tools, bench). Prints every include that breaks this and
 # fails when there is one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-layers=(platform log emulator tracking history report livesplit app)
+layers=(platform log emulator tracking history report livesplit stream app)
 rank() {
   local i
   for i in "${!layers[@]}"; do [ "${layers[$i]}" = "$1" ] && { echo "$i"; return; }; done

@@ -22,7 +22,7 @@ run_target() {  # run_target TARGET: its log in build/fuzz/TARGET.log
 }
 targets=()
 pids=()
-for target in fuzz_command_line fuzz_tracker; do
+for target in fuzz_command_line fuzz_tracker fuzz_stream_wire; do
   [ -x "build/fuzz/tests/fuzz/$target" ] || continue
   echo "== $target for ${seconds}s"
   run_target "$target" &

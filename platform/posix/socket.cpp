@@ -1,4 +1,4 @@
-// TCP client sockets on POSIX: getaddrinfo, O_NONBLOCK, poll for the connect,
+// TCP sockets on POSIX: getaddrinfo, O_NONBLOCK, poll for the connect,
 // MSG_NOSIGNAL so that a peer gone away fails the send instead of raising SIGPIPE.
 #include "platform/socket.h"
 
@@ -6,6 +6,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <arpa/inet.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -99,6 +100,68 @@ SocketResult SocketDrain(SocketHandle socket, bool* closed) {
         if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return Ok();
         return Failed("receive", errno);
     }
+}
+
+SocketResult SocketListen(const SocketAddress& address, SocketHandle* listener) {
+    *listener = kSocketNone;
+    const auto* own = reinterpret_cast<const sockaddr*>(address.bytes);
+    const int fd = socket(own->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return Failed("socket", errno);
+    // A port left in TIME_WAIT by the last run is taken again at once; one
+    // that a live program listens on still fails.
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    const char* step = "bind";
+    if (bind(fd, own, address.length) == 0) {
+        step = "listen";
+        if (listen(fd, 16) == 0) {
+            *listener = fd;
+            return Ok();
+        }
+    }
+    const int error = errno;
+    close(fd);
+    return Failed(step, error);
+}
+
+SocketResult SocketLocalPort(SocketHandle listener, uint16_t* port) {
+    sockaddr_storage own{};
+    socklen_t length = sizeof own;
+    if (getsockname(static_cast<int>(listener), reinterpret_cast<sockaddr*>(&own), &length) != 0)
+        return Failed("listen", errno);
+    *port = own.ss_family == AF_INET6 ? ntohs(reinterpret_cast<const sockaddr_in6*>(&own)->sin6_port)
+                                      : ntohs(reinterpret_cast<const sockaddr_in*>(&own)->sin_port);
+    return Ok();
+}
+
+SocketResult SocketAccept(SocketHandle listener, SocketHandle* connection) {
+    *connection = kSocketNone;
+    const int fd = accept4(static_cast<int>(listener), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+        // A connection reset before it was taken is no failure of the listener.
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED) return Ok();
+        return Failed("accept", errno);
+    }
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    *connection = fd;
+    return Ok();
+}
+
+SocketResult SocketReceive(SocketHandle socket, char* data, size_t size, size_t* received, bool* closed) {
+    *received = 0;
+    *closed = false;
+    const ssize_t got = recv(static_cast<int>(socket), data, size, MSG_DONTWAIT);
+    if (got > 0) {
+        *received = static_cast<size_t>(got);
+        return Ok();
+    }
+    if (got == 0) {
+        *closed = size > 0;
+        return Ok();
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return Ok();
+    return Failed("receive", errno);
 }
 
 void SocketClose(SocketHandle socket) {

@@ -1,4 +1,4 @@
-// TCP client sockets on Windows. ws2_32.dll is loaded at run time by
+// TCP sockets on Windows. ws2_32.dll is loaded at run time by
 // SocketStartup, its calls taken by GetProcAddress: ringwatch.exe imports
 // nothing beyond KERNEL32 and msvcrt, and a player who never links the timer
 // loads no network code. The headers give only the types.
@@ -27,6 +27,10 @@ struct WinsockCalls {
     decltype(&::send) sendTo;
     decltype(&::recv) receive;
     decltype(&::closesocket) closeSocket;
+    decltype(&::bind) bindTo;
+    decltype(&::listen) listenOn;
+    decltype(&::accept) acceptFrom;
+    decltype(&::getsockname) ownName;
 };
 
 WinsockCalls g_calls{};
@@ -57,7 +61,9 @@ SocketResult SocketStartup() {
                      Take(library, "ioctlsocket", &calls.ioctl) && Take(library, "setsockopt", &calls.setOption) &&
                      Take(library, "getsockopt", &calls.getOption) && Take(library, "connect", &calls.connectTo) &&
                      Take(library, "select", &calls.selectOn) && Take(library, "send", &calls.sendTo) &&
-                     Take(library, "recv", &calls.receive) && Take(library, "closesocket", &calls.closeSocket);
+                     Take(library, "recv", &calls.receive) && Take(library, "closesocket", &calls.closeSocket) &&
+                     Take(library, "bind", &calls.bindTo) && Take(library, "listen", &calls.listenOn) &&
+                     Take(library, "accept", &calls.acceptFrom) && Take(library, "getsockname", &calls.ownName);
     if (!all) return Failed("load", static_cast<int>(GetLastError()));
     WSADATA data;
     const int status = calls.startup(MAKEWORD(2, 2), &data);
@@ -166,6 +172,76 @@ SocketResult SocketDrain(SocketHandle socket, bool* closed) {
         if (error == WSAEWOULDBLOCK) return Ok();
         return Failed("receive", error);
     }
+}
+
+SocketResult SocketListen(const SocketAddress& address, SocketHandle* listener) {
+    *listener = kSocketNone;
+    if (!g_started) return Failed("socket", WSANOTINITIALISED);
+    const auto* own = reinterpret_cast<const sockaddr*>(address.bytes);
+    const SOCKET socket = g_calls.makeSocket(own->sa_family, SOCK_STREAM, IPPROTO_TCP);
+    if (socket == INVALID_SOCKET) return FailedLast("socket");
+    // No SO_REUSEADDR: on Windows it would let two programs share the port.
+    // Connections taken from a non-blocking listener are non-blocking too.
+    u_long nonBlocking = 1;
+    const char* step = "socket";
+    if (g_calls.ioctl(socket, FIONBIO, &nonBlocking) == 0) {
+        step = "bind";
+        if (g_calls.bindTo(socket, own, static_cast<int>(address.length)) == 0) {
+            step = "listen";
+            if (g_calls.listenOn(socket, 16) == 0) {
+                *listener = static_cast<SocketHandle>(socket);
+                return Ok();
+            }
+        }
+    }
+    const SocketResult failed = FailedLast(step);
+    g_calls.closeSocket(socket);
+    return failed;
+}
+
+SocketResult SocketLocalPort(SocketHandle listener, uint16_t* port) {
+    sockaddr_storage own{};
+    int length = sizeof own;
+    if (g_calls.ownName(AsSocket(listener), reinterpret_cast<sockaddr*>(&own), &length) != 0)
+        return FailedLast("listen");
+    // The port in network order, read without ntohs (another import).
+    const auto* bytes = reinterpret_cast<const uint8_t*>(
+        own.ss_family == AF_INET6 ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(&own)->sin6_port)
+                                  : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(&own)->sin_port));
+    *port = static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
+    return Ok();
+}
+
+SocketResult SocketAccept(SocketHandle listener, SocketHandle* connection) {
+    *connection = kSocketNone;
+    const SOCKET socket = g_calls.acceptFrom(AsSocket(listener), nullptr, nullptr);
+    if (socket == INVALID_SOCKET) {
+        const int error = g_calls.lastError();
+        if (error == WSAEWOULDBLOCK || error == WSAECONNRESET || error == WSAEINTR) return Ok();
+        return Failed("accept", error);
+    }
+    const BOOL on = TRUE;
+    g_calls.setOption(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+    *connection = static_cast<SocketHandle>(socket);
+    return Ok();
+}
+
+SocketResult SocketReceive(SocketHandle socket, char* data, size_t size, size_t* received, bool* closed) {
+    *received = 0;
+    *closed = false;
+    const int chunk = size > 0x10000 ? 0x10000 : static_cast<int>(size);
+    const int got = g_calls.receive(AsSocket(socket), data, chunk, 0);
+    if (got > 0) {
+        *received = static_cast<size_t>(got);
+        return Ok();
+    }
+    if (got == 0) {
+        *closed = chunk > 0;
+        return Ok();
+    }
+    const int error = g_calls.lastError();
+    if (error == WSAEWOULDBLOCK || error == WSAEINTR) return Ok();
+    return Failed("receive", error);
 }
 
 void SocketClose(SocketHandle socket) {

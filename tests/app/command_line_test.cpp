@@ -14,8 +14,14 @@ struct Case {
     std::vector<std::string> messages;
     bool report = false;            // -report, its path the second argument when there is one
     std::string liveSplit = "";     // "HOST:PORT" the link connects to; empty: no link
+    std::string overlay = "";       // "HOST:PORT" the overlay listens on; empty: none
+    std::string liveSplitOne = "";  // the same for LiveSplit One's server
     std::string emulator = "";      // -emulator's name; empty: every emulator
 };
+
+std::string Target(bool given, const char* host, uint16_t port) {
+    return given ? std::string(host) + ":" + std::to_string(port) : "";
+}
 
 CommandLineResult ParseArgs(const std::vector<const char*>& args) {
     std::vector<const char*> argv{"ringwatch.exe"};
@@ -80,11 +86,11 @@ TEST(ParseCommandLine, EveryRowOfTheTable) {
           "Using LiveSplit's server at 127.0.0.1:16834", "Refresh rate was set to 30."},
          false, "127.0.0.1:16834"},
         {{"-emulator", "blastem", "-refresh", "30"}, 30, true,
-         {"Emulator: looking for 'blastem' only.", "Refresh rate was set to 30."}, false, "", "blastem"},
+         {"Emulator: looking for 'blastem' only.", "Refresh rate was set to 30."}, false, "", "", "", "blastem"},
         {{"-refresh", "30", "-livesplit", "16834", "-emulator", "Fusion.exe"}, 30, true,
          {"LiveSplit's server: 127.0.0.1:16834.", "Emulator: looking for 'Fusion.exe' only.",
           "Refresh rate was set to 30."},
-         false, "127.0.0.1:16834", "Fusion.exe"},
+         false, "127.0.0.1:16834", "", "", "Fusion.exe"},
         {{"-emulator"}, 5, false,
          {"Argument was '-emulator' but there was no valid value. Please only pass a valid argument such as "
           "'-emulator blastem'.",
@@ -95,6 +101,21 @@ TEST(ParseCommandLine, EveryRowOfTheTable) {
           "Looking for every emulator Ringwatch knows.", Invalid("0"), kDefault}},
         {{"-refresh", "30", "-livesplit", "16834", "-emulator", "blastem", "x"}, 5, false,
          {"Too many arguments given, all will be ignored."}},
+        {{"-overlay"}, 5, false, {kDefault}, false, "", "127.0.0.1:16836"},
+        {{"-livesplit-one", "-overlay", "0.0.0.0:99999", "-refresh", "30"}, 30, true,
+         {"Invalid port in '0.0.0.0:99999'. Please only pass [HOST:]PORT with a port [1-65535] such as "
+          "'-overlay 16836'.",
+          "Using the overlay's address 0.0.0.0:16836", "Refresh rate was set to 30."},
+         false, "", "0.0.0.0:16836", "127.0.0.1:16835"},
+        {{"-livesplit", "9000", "-livesplit-one", "bad/host:9001", "-overlay", "9002", "-refresh", "60"}, 60, true,
+         {"LiveSplit's server: 127.0.0.1:9000.",
+          "Invalid host in 'bad/host:9001'. Please only pass [HOST:]PORT with a host name or address such as "
+          "'-livesplit-one 0.0.0.0:16835'.",
+          "Using LiveSplit One's address 127.0.0.1:9001", "Refresh rate was set to 60."},
+         false, "127.0.0.1:9000", "127.0.0.1:9002", "127.0.0.1:9001"},
+        {{"-overlay", "-overlay"}, 5, false,
+         {"Unrecognised argument '-overlay'. Please only pass a valid argument such as '-refresh 30'.", kDefault},
+         false, "", "127.0.0.1:16836"},
     };
     for (const Case& c : cases) {
         std::string label = "args:";
@@ -109,6 +130,8 @@ TEST(ParseCommandLine, EveryRowOfTheTable) {
                                    : "",
                   c.liveSplit);
         EXPECT_EQ(result.emulator, c.emulator);
+        EXPECT_EQ(Target(result.overlay, result.overlayHost, result.overlayPort), c.overlay);
+        EXPECT_EQ(Target(result.liveSplitOne, result.liveSplitOneHost, result.liveSplitOnePort), c.liveSplitOne);
         ASSERT_EQ(result.messageCount, static_cast<int>(c.messages.size()));
         for (size_t i = 0; i < c.messages.size(); ++i) EXPECT_EQ(result.messages[i], c.messages[i]);
     }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -15,6 +16,8 @@
 #include "e2e/fake_livesplit.h"
 #include "e2e/ground_truth.h"
 #include "e2e/standin_test.h"
+#include "e2e/wire_client.h"
+#include "stream/stream_server.h"
 #include "tracking/game_time.h"
 
 namespace {
@@ -32,13 +35,27 @@ struct Closes {
 };
 
 // With `fault` the server stops reading at the first level's close and goes away 2 s later; with `late`
-// the link looks for it on another port until 2 s into the run, after the game's start.
+// the link looks for it on another port until 2 s into the run, after the game's start. With `one`
+// LiveSplit One connects to our server instead (2 s into the run when `late`), and what it is sent is
+// read as the same lines. With `overlay` the overlay's event stream is read: a level closed in an event
+// is read as its adjusted time and a split.
 struct ServerCase {
     const char* name;
     std::string scenario;
     bool fault;
     bool late;
+    bool one = false;
+    bool overlay = false;
 };
+
+// LiveSplit One's JSON as the line LiveSplit is sent for it ("" for the two that set up the game time).
+std::string AsLine(const std::string& json) {
+    const size_t name = json.find("\"command\":\"") + 11, time = json.find("\"time\":\"");
+    const std::string command = json.substr(name, json.find('"', name) - name);
+    if (command == "setGameTime") return "setgametime " + json.substr(time + 8, json.find('"', time + 8) - time - 8);
+    if (command == "initializeGameTime" || command == "pauseGameTime") return "";
+    return command == "start" ? "starttimer" : command;
+}
 void PrintTo(const ServerCase& row, std::ostream* out) { *out << row.name; }
 
 class LiveSplitServer : public StandinTest, public ::testing::WithParamInterface<ServerCase> {};
@@ -46,9 +63,35 @@ class LiveSplitServer : public StandinTest, public ::testing::WithParamInterface
 TEST_P(LiveSplitServer, OneSplitPerLevelAtTheScreensTotal) {
     std::vector<double> latencies;   // ms from the pass that closed a level to its split at the server
     const std::string& scenario = GetParam().scenario;
-    const bool fault = GetParam().fault, late = GetParam().late;
+    const bool fault = GetParam().fault, late = GetParam().late, overlay = GetParam().overlay;
+    const bool one = GetParam().one || overlay;
     FakeLiveSplit server;
     ASSERT_TRUE(server.Start());
+    auto oneServer = std::make_unique<StreamServer>();
+    StreamServerInit(*oneServer, overlay ? StreamServerKind::Overlay : StreamServerKind::LiveSplitOne, "127.0.0.1", 0);
+    FakeLiveSplitOne timer;
+    std::vector<FakeLiveSplit::Line> shown;   // the overlay's events as lines
+    std::atomic<bool> stop{false};
+    std::thread page;
+    auto readPage = [&](uint16_t port) {
+        WireClient client;
+        size_t at = 0, closed = 0;
+        if (!client.Connect(port) || !client.Send("GET /events HTTP/1.1\r\n\r\n")) return;
+        client.ReadUntil([&] {
+            for (size_t end; (end = client.received().find("\n\n", at)) != std::string::npos; at = end + 2) {
+                const std::string event = client.received().substr(at, end - at);
+                size_t levels = 0;
+                for (size_t p = 0; (p = event.find("\"specialStage\":false", p)) != std::string::npos; ++p) ++levels;
+                if (levels > closed) {
+                    const size_t time = event.find("\"adjusted\":\"") + 12;
+                    shown.push_back({"setgametime 0:" + event.substr(time, event.find('"', time) - time), ClockNow()});
+                    shown.push_back({"split", ClockNow()});
+                }
+                closed = levels;
+            }
+            return stop.load();
+        }, 600s);
+    };
     // The statistics are compared where every frame must be seen: at the functional pace.
     const std::string path = ScenarioPath(scenario.c_str());
     ASSERT_TRUE(standin.Start(fault ? std::vector<std::string>{"--fps", kFunctionalFps, path} : std::vector{path}));
@@ -67,7 +110,10 @@ TEST_P(LiveSplitServer, OneSplitPerLevelAtTheScreensTotal) {
          ++frame) {
         tracker.Poll();
         const uint64_t start = ClockNow();
-        LiveSplitFrame(*link, tracker.snapshot(), *log, start, frequency);
+        if (one)
+            StreamServerFrame(*oneServer, tracker.snapshot(), "", *log, start, frequency);
+        else
+            LiveSplitFrame(*link, tracker.snapshot(), *log, start, frequency);
         longestFrame = std::max(longestFrame, static_cast<double>(ClockNow() - start) / frequency);
         const TrackerStats& stats = tracker.snapshot().stats;
         for (char line[kLiveSplitLineSize]; recordsSeen < stats.run.recordCount; ++recordsSeen) {
@@ -78,6 +124,8 @@ TEST_P(LiveSplitServer, OneSplitPerLevelAtTheScreensTotal) {
         if (fault && !atCloses.empty() && ++framesSinceFirstClose == 1) server.StopReading();
         if (fault && framesSinceFirstClose == 10) server.GoAway();
         if (frame == 10) link->port = server.port();
+        if (one && !overlay && frame == (late ? 10 : 0)) timer.Start(oneServer->boundPort);
+        if (overlay && frame == 0) page = std::thread(readPage, oneServer->boundPort);
         if (lastFrame == 0) lastFrame = standin.WaitForDone(10ms);
         std::this_thread::sleep_for(200ms);
     }
@@ -87,11 +135,27 @@ TEST_P(LiveSplitServer, OneSplitPerLevelAtTheScreensTotal) {
         ExpectPlayThroughGroundTruth(tracker.snapshot().stats);
         return;
     }
-    const auto lines = server.Lines();
-    ASSERT_GE(lines.size(), 5u);
-    EXPECT_EQ(lines[0].text + "|" + lines[1].text + "|" + lines[2].text + "|" + lines[3].text.substr(0, 12),
-              "alwayspausegametime|reset|starttimer|setgametime ");
-    if (!late) {
+    timer.Stop();
+    stop = true;
+    if (page.joinable()) page.join();
+    auto lines = overlay ? shown : server.Lines();
+    if (one && !overlay) {
+        // Each attempt's game time initialised and paused after its start, for it to move only when set.
+        const auto messages = timer.Messages();
+        ASSERT_GE(messages.size(), 5u);
+        EXPECT_EQ(messages[0].json + messages[1].json + messages[2].json + messages[3].json +
+                      messages[4].json.substr(0, 33),
+                  "{\"command\":\"reset\"}{\"command\":\"start\"}{\"command\":\"initializeGameTime\"}"
+                  "{\"command\":\"pauseGameTime\"}{\"command\":\"setGameTime\",\"time\":\"");
+        lines = {{"alwayspausegametime", 0}};   // LiveSplit's line for those two, to compare the rest alike
+        for (const FakeLiveSplitOne::Message& message : messages)
+            if (!AsLine(message.json).empty()) lines.push_back({AsLine(message.json), message.stamp});
+    }
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_TRUE(overlay || lines[0].text + "|" + lines[1].text + "|" + lines[2].text + "|" +
+                                   lines[3].text.substr(0, 12) == "alwayspausegametime|reset|starttimer|setgametime ")
+        << lines[0].text << "|" << lines[1].text << "|" << lines[2].text << "|" << lines[3].text;
+    if (!late && !overlay) {
         EXPECT_EQ(lines[3].text, "setgametime 0:00:00.00");
     }
     std::vector<std::string> beforeSplits;
@@ -109,7 +173,8 @@ TEST_P(LiveSplitServer, OneSplitPerLevelAtTheScreensTotal) {
     }
     std::sort(latencies.begin(), latencies.end());
     if (!latencies.empty())
-        std::printf("close to split on the loopback at 5 Hz: median %.1f ms, 99th percentile %.1f ms, %zu splits\n",
+        std::printf("close to %s on the loopback at 5 Hz: median %.1f ms, 99th percentile %.1f ms, %zu splits\n",
+                    overlay ? "the overlay's event" : one ? "LiveSplit One's split" : "split",
                     latencies[latencies.size() / 2], latencies[latencies.size() * 99 / 100], latencies.size());
 }
 
@@ -117,7 +182,10 @@ INSTANTIATE_TEST_SUITE_P(WhateverTheServerDoes, LiveSplitServer,
                          ::testing::Values(ServerCase{"Listening", "playthrough.txt", false, false},
                                            ServerCase{"StopsReadingThenGoesAway", "playthrough.txt", true, false},
                                            ServerCase{"StartedLate", "playthrough.txt", false, true},
-                                           ServerCase{"EveryLevel", "every_level.txt", false, false}),
+                                           ServerCase{"EveryLevel", "every_level.txt", false, false},
+                                           ServerCase{"LiveSplitOne", "every_level.txt", false, false, true},
+                                           ServerCase{"LiveSplitOneStartedLate", "playthrough.txt", false, true, true},
+                                           ServerCase{"Overlay", "every_level.txt", false, false, false, true}),
                          [](const ::testing::TestParamInfo<ServerCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
