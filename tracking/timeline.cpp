@@ -165,7 +165,7 @@ ReadKind Follow(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& prev
         watch.heldRam = snapshot.ram;
         watch.heldAt = now;
         watch.heldSince = now;
-        watch.heldReads = 1;
+        watch.heldLast = now;
         snapshot.ram = previous;
         return ReadKind::Held;
     }
@@ -235,12 +235,13 @@ ReadKind TrackRead(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& p
         return ReadKind::Unfinished;
     }
     watch.held = 0;
-    if (snapshot.ram.globalFrame > heldFrame && watch.lastRead && watch.heldReads == 1 &&
+    if (snapshot.ram.globalFrame > heldFrame && watch.lastRead &&
+        static_cast<double>(watch.heldLast - watch.heldSince) < kFrameReadSpanSeconds * watch.counterFrequency &&
         MayBeUnfinished(watch.taken, watch.heldRam, snapshot.stats)) {
-        // Read once, not finished, in a frame that the emulator writes across
-        // its time, and passed over: how the frame ended was not seen (a lag
-        // frame, or the main loop yet to run). It counts as unseen, and this
-        // read follows the last one taken.
+        // Read only right after it began, not finished, in a frame that the
+        // emulator writes across its time, and passed over: how the frame
+        // ended was not seen (a lag frame, or the main loop yet to run). It
+        // counts as unseen, and this read follows the last one taken.
         ShiftPrevFields(snapshot.ram, watch.taken);
         return Follow(watch, snapshot, watch.taken, now, true);
     }
@@ -261,12 +262,11 @@ ReadKind TrackRead(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& p
     // written: the read held is dropped, and this one follows the last read
     // taken. Held again, the frame keeps the stamp of its first read.
     const uint64_t since = watch.heldSince;
-    const uint32_t reads = watch.heldReads;
+
     ShiftPrevFields(snapshot.ram, watch.taken);
     const ReadKind kind = Follow(watch, snapshot, watch.taken, now, true);
     if (kind == ReadKind::Held && watch.heldRam.globalFrame == heldFrame) {
         watch.heldSince = since;
-        watch.heldReads = reads + 1;
     }
     return kind;
 }

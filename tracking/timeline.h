@@ -55,6 +55,11 @@ inline constexpr double kFastForwardRateMax = 100.0;
 // of 9 on 2 cores) is not taken for one that stopped; and no longer than the
 // screen's default refresh period plus a little.
 inline constexpr double kStoppedFrameSeconds = 0.25;
+// Where the emulator writes a frame across its time, a frame read over less
+// than this, from its first read to its last, may have been read before its
+// main loop ran: the main loop steps the level frame counter a few lines
+// after the vertical blank.
+inline constexpr double kFrameReadSpanSeconds = 0.005;
 // Seconds between two warnings of unseen game frames at most.
 inline constexpr double kUnseenWarningSeconds = 10.0;
 // Seconds between two lines about jumps at most; jumps in between are told
@@ -103,7 +108,7 @@ struct FrameWatch {
     uint8_t heldUnfinished;      // it may have come before its frame was written far enough to classify
     uint64_t heldAt;
     uint64_t heldSince;          // the stamp of the first read of its frame while it was held
-    uint32_t heldReads;          // reads of its frame while it was held
+    uint64_t heldLast;           // the stamp of the last read of its frame while it was held
     RamMirror heldRam;
 };
 
