@@ -165,7 +165,6 @@ ReadKind Follow(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& prev
         watch.heldRam = snapshot.ram;
         watch.heldAt = now;
         watch.heldSince = now;
-        watch.heldLast = now;
         snapshot.ram = previous;
         return ReadKind::Held;
     }
@@ -236,7 +235,7 @@ ReadKind TrackRead(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& p
     }
     watch.held = 0;
     if (snapshot.ram.globalFrame > heldFrame && watch.lastRead &&
-        static_cast<double>(watch.heldLast - watch.heldSince) < kFrameReadSpanSeconds * watch.counterFrequency &&
+        static_cast<double>(watch.heldAt - watch.heldSince) < kFrameReadSpanSeconds * watch.counterFrequency &&
         MayBeUnfinished(watch.taken, watch.heldRam, snapshot.stats)) {
         // Read only right after it began, not finished, in a frame that the
         // emulator writes across its time, and passed over: how the frame

@@ -106,9 +106,8 @@ struct FrameWatch {
     // next read to say whether the game was really there.
     uint8_t held;
     uint8_t heldUnfinished;      // it may have come before its frame was written far enough to classify
-    uint64_t heldAt;
+    uint64_t heldAt;             // the stamp of the last read of its frame while it was held
     uint64_t heldSince;          // the stamp of the first read of its frame while it was held
-    uint64_t heldLast;           // the stamp of the last read of its frame while it was held
     RamMirror heldRam;
 };
 
