@@ -124,8 +124,8 @@ void ComposeScreenLayout(ScreenBuffer& screen, const GameSnapshot& snapshot) {
     const RamMirror& ram = snapshot.ram;
     PrintStatusLine(screen, stats);
     BlankRows(screen, 1);
-    PrintInputLine(screen, ram.p1HoldFrames);
-    PrintInputLine(screen, ram.p2HoldFrames);
+    PrintInputLine(screen, snapshot.holds.p1Frames);
+    PrintInputLine(screen, snapshot.holds.p2Frames);
     BlankRows(screen, 1);
     if (TrackingActive(stats.trackerState) || stats.trackerState == TrackerState::Ending) {
         PrintStatistics(screen, stats, ram.debugFlag);

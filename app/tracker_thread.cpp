@@ -11,10 +11,9 @@
 
 namespace {
 
-// The link to the game broke: a jump's reads were never taken, and the last
-// frame taken stands; a read held is taken.
+// The link to the game broke: a read held is taken, and the last frame taken
+// stands.
 void LoseTheGame(EmulatorLink& link, GameSnapshot& snapshot, FrameWatch& watch) {
-    if (watch.jumpPending) snapshot.ram = watch.taken;
     TakeHeldRead(watch, snapshot);
     watch.chained = 0;
     Disconnect(link);
@@ -46,16 +45,15 @@ uint64_t Pass(EmulatorLink& link, GameSnapshot& snapshot, LogBuffer& log, FrameW
         // as a pass that read the same window again would see them: what
         // changed on the previous pass is not counted a second time.
         LoseTheGame(link, snapshot, watch);
-        ShiftPrevFields(snapshot.ram);
-        ClassifyTick(snapshot);
+        ClassifyFrame(snapshot, snapshot.ram);
         break;
     case ReadWindowResult::RamCleared:
         break;   // a state being loaded: the next pass reads the game again
     case ReadWindowResult::WindowGood: {
         watch.lastRead = link.connection.row != nullptr && link.connection.row->framesWrittenAcross;
-        const RamMirror previous = snapshot.ram;
-        DecodeRamWindow(link.connection.window, link.connection.byteOrder, snapshot.ram);
-        TrackRead(watch, snapshot, previous, now);
+        RamMirror frame;
+        DecodeRamWindow(link.connection.window, link.connection.byteOrder, frame);
+        TrackRead(watch, snapshot, frame, now);
         break;
     }
     }

@@ -46,9 +46,10 @@ void BM_DecodeAndClassify(benchmark::State& state) {
     auto snapshot = std::make_unique<GameSnapshot>();
     InitRamDecode(snapshot->ram);
     size_t i = 0;
+    RamMirror frame;
     for (auto _ : state) {
-        DecodeRamWindow(windows[i & 1].data(), snapshot->ram);
-        ClassifyTick(*snapshot);
+        DecodeRamWindow(windows[i & 1].data(), frame);
+        TakeFrame(*snapshot, TimelineFrame{.ram = &frame});
         benchmark::DoNotOptimize(snapshot.get());
         ++i;
     }

@@ -68,8 +68,6 @@ uint8_t Flag(const uint8_t* w) {
 
 template <RamByteOrder O>
 void Decode(const uint8_t* w, RamMirror& r) {
-    ShiftPrevFields(r);
-
     r.levelFrame = Value<O, kVarLevelFrame>(w);
     r.timerFrame = Value<O, kVarTimerFrame>(w);
     r.globalFrame = Value<O, kVarGlobalFrame>(w);
@@ -106,22 +104,20 @@ void Decode(const uint8_t* w, RamMirror& r) {
     r.p2SpindashFlag = Value<O, kVarP2SpindashFlag>(w);
     r.p2SpindashCount = Value<O, kVarP2SpindashCount>(w);
 
+    r.p1Buttons = Value<O, kVarP1Buttons>(w);
+    r.p2Buttons = Value<O, kVarP2Buttons>(w);
     r.p1Pressed = Value<O, kVarP1Pressed>(w);
     r.p2Pressed = Value<O, kVarP2Pressed>(w);
     r.pauseFlag = Flag<O, kVarPause>(w);
     r.debugFlag = Flag<O, kVarDebug>(w);
 
     // The id is the first byte of each 64-byte object record.
+    r.objectCount = kObjectIdsSampled;
     const uint8_t* id = w + TableOf<O>().offset[kVarObjectIds];
     for (int i = 0; i < kObjectIdsSampled; ++i) {
         r.objectIds[i] = id[kObjectRecordStride * static_cast<uint32_t>(i)];
     }
 
-    // Both readings are zero-extended 16-bit values; going back (a restart, or
-    // the wrap from 65535 to 0) gives a negative step, kept modulo 2^32.
-    const uint32_t step = r.levelFrame - r.levelFramePrev;
-    UpdateHoldCounters(static_cast<uint8_t>(Value<O, kVarP1Buttons>(w)), step, r.p1HoldFrames);
-    UpdateHoldCounters(static_cast<uint8_t>(Value<O, kVarP2Buttons>(w)), step, r.p2HoldFrames);
 }
 
 }  // namespace
@@ -132,20 +128,6 @@ void InitRamDecode(RamMirror& ram) {
     std::memset(&ram, 0, sizeof(ram));
     ram.objectCount = kObjectIdsSampled;
 }
-
-void ShiftPrevFields(RamMirror& r, const RamMirror& previous) {
-    r.levelFramePrev = previous.levelFrame;
-    r.timerFramePrev = previous.timerFrame;
-    r.globalFramePrev = previous.globalFrame;
-    r.livesPrev = previous.lives;
-    r.p1HitTimerPrev = previous.p1HitTimer;
-    r.p1SpindashFlagPrev = previous.p1SpindashFlag;
-    r.p1SpindashCountPrev = previous.p1SpindashCount;
-    r.p2HitTimerPrev = previous.p2HitTimer;
-    r.p2SpindashFlagPrev = previous.p2SpindashFlag;
-}
-
-void ShiftPrevFields(RamMirror& r) { ShiftPrevFields(r, r); }
 
 // The one place the byte order is taken: one branch a pass, each side with
 // its offsets fixed by the compiler.
@@ -159,8 +141,3 @@ void DecodeRamWindow(const uint8_t* w, RamByteOrder order, RamMirror& r) {
 
 void DecodeRamWindow(const uint8_t* w, RamMirror& r) { Decode<RamByteOrder::WordSwapped>(w, r); }
 
-void UpdateHoldCounters(uint8_t buttons, uint32_t levelFrameStep, uint32_t counters[kButtonCount]) {
-    for (int k = 0; k < kButtonCount; ++k) {
-        counters[k] = (buttons >> k & 1u) != 0 ? counters[k] + levelFrameStep : 0;
-    }
-}

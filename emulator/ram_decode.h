@@ -6,7 +6,7 @@
 // compiler.
 //
 // [SECTION] WindowOffsetTable
-// [SECTION] Creating the snapshot, decoding, hold counters
+// [SECTION] Creating the snapshot, decoding
 #pragma once
 
 #include <cstdint>
@@ -45,35 +45,17 @@ constexpr bool WindowOffsetsInBounds(const WindowOffsetTable& table) {
     return true;
 }
 
-// [SECTION] Creating the snapshot, decoding, hold counters
+// [SECTION] Creating the snapshot, decoding
 
 // Sets up the tracker thread's RamMirror once, before the first attach: zero-
 // filled with objectCount (150) set.
 void InitRamDecode(RamMirror& ram);
 
-// Every Prev field takes its partner's value. The first step of every decode;
-// alone, it is the previous decode seen once more, as a decode of the same
-// window would give it (the values, the object ids and the hold counters stay,
-// and the level frame step of a repeated window is 0): the pass whose window
-// lost the RAM signature classifies that, and must not find the changes of the
-// previous pass (a death, a hit, a release, a lag frame) a second time.
-void ShiftPrevFields(RamMirror& ram);
-
-// The same shift from one record to another: every Prev field of `ram` takes
-// the value of its partner in `previous` (the other fields stay); the shift
-// above is this one with `previous` the record itself.
-void ShiftPrevFields(RamMirror& ram, const RamMirror& previous);
-
 // Decodes one RAM window copy (kWindowSize bytes), kept in `order`, into `ram`:
-// ShiftPrevFields, then every value, the flags, the object ids and both
-// controllers' hold counters. Reads only the window; no allocation, no system
-// call, cannot fail.
+// every value, the flags, the object ids and both controllers' buttons, all of
+// one read and nothing of the reads before. Reads only the window; no
+// allocation, no system call, cannot fail.
 void DecodeRamWindow(const uint8_t* window, RamByteOrder order, RamMirror& ram);
 // The same for a window in Genesis Plus GX's order (RamByteOrder::WordSwapped).
 void DecodeRamWindow(const uint8_t* window, RamMirror& ram);
 
-// One controller's hold counters: for each set bit k of `buttons`, counter k
-// advances by `levelFrameStep` (level frames since the previous decode, modulo
-// 2^32, so a counter that went back steps by its negative); a clear bit resets
-// its counter to 0.
-void UpdateHoldCounters(uint8_t buttons, uint32_t levelFrameStep, uint32_t counters[kButtonCount]);

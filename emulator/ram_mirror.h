@@ -1,6 +1,6 @@
-// RamMirror: the game's variables decoded from the RAM window, the
-// second half of the GameSnapshot. Plain data only: copied whole, never by
-// field.
+// RamMirror: the game's variables as one read of the RAM window found them:
+// one frame's values, nothing of the reads before. Plain data only: copied
+// whole, never by field.
 #pragma once
 
 #include <cstdint>
@@ -8,14 +8,10 @@
 inline constexpr int kObjectIdsSampled = 150;     // object records sampled
 inline constexpr int kButtonCount = 8;            // bits of a controller's button byte
 
-// Every numeric field is widened to 32 bits; a field ending in Prev holds its
-// partner's value from before the latest decode (ShiftPrevFields).
+// Every numeric field is widened to 32 bits.
 struct RamMirror {
-    uint32_t levelFramePrev;
     uint32_t levelFrame;          // level frame counter (16-bit in RAM)
-    uint32_t timerFramePrev;
     uint32_t timerFrame;          // game timer sixtieths, 0..59
-    uint32_t globalFramePrev;
     uint32_t globalFrame;         // global frame counter (32-bit in RAM)
     uint32_t timerSeconds;        // game timer seconds
     uint32_t timerMinutes;        // game timer minutes
@@ -24,7 +20,6 @@ struct RamMirror {
     uint32_t rings;               // ring count
     uint32_t collectedA;          // collected figure, first addend
     uint32_t collectedB;          // collected figure, second addend
-    uint32_t livesPrev;
     uint32_t lives;               // lives
     uint32_t continues;           // continues
     uint32_t gameMode;            // the game's main mode byte
@@ -35,11 +30,8 @@ struct RamMirror {
     int32_t p1VelX;
     int32_t p1VelY;
     int32_t p1Inertia;
-    uint32_t p1HitTimerPrev;
     uint32_t p1HitTimer;          // 120 on the frame P1 is hit
-    uint32_t p1SpindashFlagPrev;
     uint32_t p1SpindashFlag;      // non-zero while P1 charges a spindash
-    uint32_t p1SpindashCountPrev;
     uint32_t p1SpindashCount;     // P1 spindash charge count
     uint32_t p2PosX;
     uint32_t p2PosXSub;
@@ -48,15 +40,13 @@ struct RamMirror {
     int32_t p2VelX;
     int32_t p2VelY;
     int32_t p2Inertia;            // one byte in RAM, sign-extended
-    uint32_t p2HitTimerPrev;
     uint32_t p2HitTimer;
-    uint32_t p2SpindashFlagPrev;
     uint32_t p2SpindashFlag;
-    uint32_t p2SpindashCount;     // no Prev partner
+    uint32_t p2SpindashCount;
     uint32_t objectCount;         // 150, set once at creation
     uint32_t objectIds[kObjectIdsSampled];  // first objectCount entries filled
-    uint32_t p1HoldFrames[kButtonCount];  // level frames each P1 button has been held, by bit
-    uint32_t p2HoldFrames[kButtonCount];  // same for P2
+    uint32_t p1Buttons;           // controller 1's buttons held (bit k: button k)
+    uint32_t p2Buttons;           // the same for controller 2
     uint32_t p1Pressed;           // controller 1's buttons newly down when the game last read it (bit 7: Start)
     uint32_t p2Pressed;           // the same for controller 2
     uint8_t pauseFlag;            // game paused

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "emulator/ram_decode.h"
+#include "emulator/game_variables.h"
 #include "tracking/level_records.h"
 #include "tracking/spindash_stats.h"
 
@@ -36,13 +36,13 @@ bool StartPressPending(const RamMirror& ram) {
 
 // The lag, active and level-end steps of a new frame. `stillIsLag`: whether a
 // frame on which neither level counter moved is a lag frame; `timerStepDue`:
-// the frame's timer step is still to come (ClassifyTick).
-void FrameProgress(GameSnapshot& snapshot, bool stillIsLag, bool timerStepDue) {
+// the frame's timer step is still to come (ClassifyFrame).
+void FrameProgress(GameSnapshot& snapshot, const RamMirror& last, bool stillIsLag, bool timerStepDue) {
     TrackerStats& stats = snapshot.stats;
     const RamMirror& ram = snapshot.ram;
 
-    const bool levelFrameMoved = ram.levelFrame != ram.levelFramePrev;
-    const bool timerMoved = ram.timerFrame != ram.timerFramePrev || timerStepDue;
+    const bool levelFrameMoved = ram.levelFrame != last.levelFrame;
+    const bool timerMoved = ram.timerFrame != last.timerFrame || timerStepDue;
     if (!levelFrameMoved && !timerMoved) {
         if (stillIsLag) ++stats.run.totals.lagFrames;  // the console showed a frame the game did not finish
         return;
@@ -54,7 +54,7 @@ void FrameProgress(GameSnapshot& snapshot, bool stillIsLag, bool timerStepDue) {
         stats.latches.levelEndTicks = 0;
         stats.trackerState = TrackerState::LevelActive;
         stats.latches.specialStageSeen = 0;
-        ActiveTickStatistics(snapshot);
+        ActiveTickStatistics(snapshot, last);
         return;
     }
     const int32_t before = stats.latches.levelEndTicks;
@@ -68,10 +68,10 @@ void FrameProgress(GameSnapshot& snapshot, bool stillIsLag, bool timerStepDue) {
 
 // The pause, lag, active and level-end steps of a level pass, up to the death
 // check.
-void LevelProgress(GameSnapshot& snapshot, bool timerStepDue) {
+void LevelProgress(GameSnapshot& snapshot, const RamMirror& last, bool timerStepDue) {
     TrackerStats& stats = snapshot.stats;
     const RamMirror& ram = snapshot.ram;
-    const bool newFrame = ram.globalFrame > ram.globalFramePrev;
+    const bool newFrame = ram.globalFrame > last.globalFrame;
 
     if (ram.pauseFlag) {
         if (!stats.latches.pauseLatch) {
@@ -85,7 +85,7 @@ void LevelProgress(GameSnapshot& snapshot, bool timerStepDue) {
             // the press is still there: the first paused vertical blank reads
             // the controller again, and from then on the frame may as well be
             // the first paused one.
-            if (newFrame) FrameProgress(snapshot, StartPressPending(ram), timerStepDue);
+            if (newFrame) FrameProgress(snapshot, last, StartPressPending(ram), timerStepDue);
         }
         // A death stays a death until the pre-level passes account it. Shown as
         // paused, it would run on as a level whose record the pre-level passes
@@ -102,11 +102,11 @@ void LevelProgress(GameSnapshot& snapshot, bool timerStepDue) {
     stats.latches.pauseLatch = 0;
 
     // Several passes per game frame: only a pass that sees a new frame counts.
-    if (newFrame) FrameProgress(snapshot, !resumed, timerStepDue);
+    if (newFrame) FrameProgress(snapshot, last, !resumed, timerStepDue);
 }
 
 // Game mode 12.
-void LevelTick(GameSnapshot& snapshot, bool timerStepDue) {
+void LevelTick(GameSnapshot& snapshot, const RamMirror& last, bool timerStepDue) {
     TrackerStats& stats = snapshot.stats;
     const RamMirror& ram = snapshot.ram;
 
@@ -117,10 +117,10 @@ void LevelTick(GameSnapshot& snapshot, bool timerStepDue) {
         AccountRestart(snapshot);
     }
 
-    LevelProgress(snapshot, timerStepDue);
+    LevelProgress(snapshot, last, timerStepDue);
 
     // A lives drop is noticed on every pass, paused or not.
-    if (static_cast<int32_t>(ram.lives) < static_cast<int32_t>(ram.livesPrev)) {
+    if (static_cast<int32_t>(ram.lives) < static_cast<int32_t>(last.lives)) {
         stats.trackerState = TrackerState::Death;
         ++stats.run.totals.deaths;
         return;
@@ -185,8 +185,8 @@ void SpecialStageTick(GameSnapshot& snapshot) {
     EndCheck(snapshot);
 }
 
-// One read of the RAM as the rules take it.
-void ClassifyRead(GameSnapshot& snapshot, bool timerStepDue) {
+// One frame, snapshot.ram, after `last`, as the rules take it.
+void ClassifyRead(GameSnapshot& snapshot, const RamMirror& last, bool timerStepDue) {
     TrackerStats& stats = snapshot.stats;
     switch (snapshot.ram.gameMode) {
         case kModeSegaLogo:
@@ -201,7 +201,7 @@ void ClassifyRead(GameSnapshot& snapshot, bool timerStepDue) {
             stats.latches.levelEndSeen = 0;
             return;
         case kModeLevel:
-            LevelTick(snapshot, timerStepDue);
+            LevelTick(snapshot, last, timerStepDue);
             return;
         case kModeSpecialStage:
             SpecialStageTick(snapshot);
@@ -240,23 +240,47 @@ constexpr int kSettleReadsMax = 4;
 
 }  // namespace
 
-void ClassifyTick(GameSnapshot& snapshot, bool timerStepDue) {
+void ClassifyFrame(GameSnapshot& snapshot, const RamMirror& last, bool timerStepDue) {
     TrackerState before = snapshot.stats.trackerState;
-    ClassifyRead(snapshot, timerStepDue);
-    if (snapshot.stats.trackerState == before) return;
+    ClassifyRead(snapshot, last, timerStepDue);
 
     // Some steps of the rules finish only on a second read of the same frame,
     // which a tracker slowed down (a coarse timer, a busy machine, fast-
     // forward) may never make. Those reads are made here, so a frame read once
-    // leaves what a frame read many times leaves: the frame seen again, every
-    // value equal to its Prev partner, for as long as that moves the state.
-    const RamMirror seen = snapshot.ram;
-    ShiftPrevFields(snapshot.ram);
+    // leaves what a frame read many times leaves: the frame seen again, for as
+    // long as that moves the state.
     for (int read = 1; read < kSettleReadsMax && snapshot.stats.trackerState != before; ++read) {
         before = snapshot.stats.trackerState;
-        ClassifyRead(snapshot, false);
+        ClassifyRead(snapshot, snapshot.ram, false);
     }
-    snapshot.ram = seen;
+}
+
+TrackerFacts FactsOf(const TrackerStats& stats) {
+    return {.trackingActive = TrackingActive(stats.trackerState),
+            .levelRuns = stats.trackerState == TrackerState::LevelActive && stats.latches.levelEndTicks == 0};
+}
+
+void TakeFrame(GameSnapshot& snapshot, const TimelineFrame& frame) {
+    const RamMirror last = snapshot.ram;
+    snapshot.ram = *frame.ram;
+    snapshot.stats.run.totals.framesUnseen += frame.unseen;   // the open record takes its share at its close
+    // Both readings are zero-extended 16-bit values; going back (a restart, or
+    // the wrap from 65535 to 0) gives a negative step, kept modulo 2^32. A
+    // landing is the frame seen again.
+    const uint32_t step = frame.landed ? 0 : snapshot.ram.levelFrame - last.levelFrame;
+    UpdateHoldCounters(static_cast<uint8_t>(snapshot.ram.p1Buttons), step, snapshot.holds.p1Frames);
+    UpdateHoldCounters(static_cast<uint8_t>(snapshot.ram.p2Buttons), step, snapshot.holds.p2Frames);
+    if (frame.landed) {
+        TakeStateFromRam(snapshot);
+    } else {
+        ClassifyFrame(snapshot, last, frame.timerStepDue);
+    }
+}
+
+void UpdateHoldCounters(uint8_t buttons, uint32_t levelFrameStep, uint32_t counters[kButtonCount]) {
+    for (int k = 0; k < kButtonCount; ++k) {
+        counters[k] = (buttons >> k & 1u) != 0 ? counters[k] + levelFrameStep : 0;
+    }
 }
 
 namespace {
@@ -278,7 +302,7 @@ void TakeStateFromRam(GameSnapshot& snapshot) {
     const RamMirror& ram = snapshot.ram;
     const uint32_t mode = ram.gameMode;
     if (mode == kModeSegaLogo || mode == kModeTitle) {
-        ClassifyTick(snapshot);  // the game's own reset
+        ClassifyFrame(snapshot, snapshot.ram);  // the game's own reset
         return;
     }
     const bool inLevel = mode == kModeLevel || mode == kModePreLevel || mode == kModeSpecialStage;
@@ -320,5 +344,19 @@ void TakeStateFromRam(GameSnapshot& snapshot) {
         // Landed on the results: the next results frame ends the level.
         stats.latches.levelEndTicks = kLevelEndSearchAfter;
     }
-    if (mode != kModeLevel && mode != kModePreLevel) ClassifyTick(snapshot);
+    if (mode != kModeLevel && mode != kModePreLevel) ClassifyFrame(snapshot, snapshot.ram);
+}
+
+ReadKind TrackRead(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& read, uint64_t now) {
+    TimelineStep step;
+    do {
+        step = StepTimeline(watch, read, now, FactsOf(snapshot.stats));
+        if (step.take) TakeFrame(snapshot, step.frame);
+    } while (step.again);
+    return step.kind;
+}
+
+void TakeHeldRead(FrameWatch& watch, GameSnapshot& snapshot) {
+    const TimelineStep step = ReleaseHeldRead(watch, FactsOf(snapshot.stats));
+    if (step.take) TakeFrame(snapshot, step.frame);
 }

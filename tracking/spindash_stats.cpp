@@ -31,16 +31,16 @@ void CountHit(uint32_t timer, uint32_t timerPrev, uint32_t* hits) {
 
 }  // namespace
 
-void ActiveTickStatistics(GameSnapshot& snapshot) {
+void ActiveTickStatistics(GameSnapshot& snapshot, const RamMirror& last) {
     TrackerStats& stats = snapshot.stats;
     const RamMirror& ram = snapshot.ram;
     const uint32_t* table = kSpindashSpeedTable;
 
-    CountHit(ram.p1HitTimer, ram.p1HitTimerPrev, &stats.run.totals.p1Hits);
-    CountHit(ram.p2HitTimer, ram.p2HitTimerPrev, &stats.run.p2Hits);
+    CountHit(ram.p1HitTimer, last.p1HitTimer, &stats.run.totals.p1Hits);
+    CountHit(ram.p2HitTimer, last.p2HitTimer, &stats.run.p2Hits);
 
     uint32_t speed = 0;
-    if (ram.p1SpindashFlagPrev == 1 && ram.p1SpindashFlag == 0 &&
+    if (last.p1SpindashFlag == 1 && ram.p1SpindashFlag == 0 &&
         ReleaseSpeedFor(ram.p1SpindashCount, &speed)) {
         stats.spindash.p1ReleaseSpeed = speed;
         if (speed == table[kSpeedTableSize - 1]) ++stats.run.totals.perfectSpindashes;
@@ -62,14 +62,14 @@ void ActiveTickStatistics(GameSnapshot& snapshot) {
         // then saw the count rise at least four times at 150 or above.
         if (ram.p1SpindashCount < kTapCountFloor) {
             stats.spindash.p1TapCount = ram.p1SpindashCount == 0 ? 1 : 0;
-        } else if (stats.spindash.p1TapCount != 0 && ram.p1SpindashCountPrev < ram.p1SpindashCount) {
+        } else if (stats.spindash.p1TapCount != 0 && last.p1SpindashCount < ram.p1SpindashCount) {
             ++stats.spindash.p1TapCount;
         }
     } else {
         stats.spindash.p1TapCount = 0;
     }
 
-    if (ram.p2SpindashFlagPrev == 1 && ram.p2SpindashFlag == 0 &&
+    if (last.p2SpindashFlag == 1 && ram.p2SpindashFlag == 0 &&
         ReleaseSpeedFor(ram.p2SpindashCount, &speed)) {
         stats.spindash.p2ReleaseSpeed = speed;
         stats.spindash.p2SpeedFraction = SpeedFraction(speed);

@@ -17,7 +17,8 @@ inline constexpr uint32_t kHitTimerOnHit = 120;
 // A P1 spindash counts towards the averages once this many taps were seen.
 inline constexpr int32_t kCountedTapCount = 5;
 
-// Runs on every active level pass (mode 12, not paused, global frame counter
-// advanced, level frame and timer sixtieths both changed): counts hits, judges
-// releases of both players against kSpindashSpeedTable and counts P1's taps.
-void ActiveTickStatistics(GameSnapshot& snapshot);
+// Runs on every active level frame (mode 12, not paused, global frame counter
+// advanced, level frame and timer sixtieths both changed since `last`, the
+// frame taken before): counts hits, judges releases of both players against
+// kSpindashSpeedTable and counts P1's taps.
+void ActiveTickStatistics(GameSnapshot& snapshot, const RamMirror& last);

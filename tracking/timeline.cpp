@@ -3,8 +3,6 @@
 #include <cmath>
 #include <cstdio>
 
-#include "emulator/ram_decode.h"
-#include "tracking/classifier.h"
 #include "tracking/frames_unseen.h"
 #include "tracking/game_time.h"
 #include "tracking/level_names.h"
@@ -50,11 +48,25 @@ bool FastForwardExplains(const RamMirror& before, const RamMirror& now, uint32_t
     return levelStep <= advance && timerNow >= timerBefore && timerNow - timerBefore <= advance;
 }
 
-void Take(FrameWatch& watch, const GameSnapshot& snapshot, uint64_t now) {
-    watch.globalFrame = snapshot.ram.globalFrame;
+void Take(FrameWatch& watch, const RamMirror& read, uint64_t now) {
+    watch.globalFrame = read.globalFrame;
     watch.stamp = now;
-    watch.taken = snapshot.ram;
+    watch.taken = read;
 }
+
+// The read is taken: it is the frame to take, with `unseen` frames before it.
+TimelineStep Taken(ReadKind kind, FrameWatch& watch, uint32_t unseen = 0, bool landed = false,
+                   bool timerStepDue = false) {
+    return {.kind = kind,
+            .take = 1,
+            .again = 0,
+            .frame = {.ram = &watch.taken,
+                      .unseen = unseen,
+                      .landed = static_cast<uint8_t>(landed),
+                      .timerStepDue = static_cast<uint8_t>(timerStepDue)}};
+}
+
+TimelineStep Nothing(ReadKind kind) { return {.kind = kind, .take = 0, .again = 0, .frame = {}}; }
 
 void TellJump(FrameWatch& watch, const GamePlace& to) {
     if (watch.jumpsUntold == 0) watch.toldFrom = watch.jumpFrom;
@@ -65,17 +77,14 @@ void TellJump(FrameWatch& watch, const GamePlace& to) {
     ++watch.jumpsUntold;
 }
 
-// A jump settles on this read: the game runs on from where it landed.
-ReadKind Land(FrameWatch& watch, GameSnapshot& snapshot, uint64_t now) {
+// A jump settles on this read: the game runs on from where it landed. The
+// landing is taken as the RAM shows it, as the same frame seen again: nothing
+// is counted between the last frame taken and the landing.
+TimelineStep Land(FrameWatch& watch, const RamMirror& read, uint64_t now) {
     watch.jumpPending = 0;
-    // The landing is taken as the RAM shows it, as the same frame seen again:
-    // nothing is counted between the last frame taken and the landing.
-    ShiftPrevFields(snapshot.ram, snapshot.ram);
-    TakeStateFromRam(snapshot);
-    const uint32_t mode = snapshot.ram.gameMode;
-    if (mode != kModeSegaLogo && mode != kModeTitle) TellJump(watch, PlaceOf(snapshot.ram));
-    Take(watch, snapshot, now);
-    return ReadKind::Landed;
+    if (read.gameMode != kModeSegaLogo && read.gameMode != kModeTitle) TellJump(watch, PlaceOf(read));
+    Take(watch, read, now);
+    return Taken(ReadKind::Landed, watch, 0, true);
 }
 
 // How far the main loop and the interrupts have written a frame. The vertical
@@ -89,12 +98,12 @@ ReadKind Land(FrameWatch& watch, GameSnapshot& snapshot, uint64_t now) {
 // frame, or the main loop yet to run), or, while the level runs, one of them
 // alone (the results screen, the main loop or the water line yet to come):
 // held, and dropped if the next read is of the same frame.
-bool MayBeUnfinished(const RamMirror& taken, const RamMirror& now, const TrackerStats& stats) {
+bool MayBeUnfinished(const RamMirror& taken, const RamMirror& now, const TrackerFacts& facts) {
     if (now.gameMode != kModeLevel || now.pauseFlag) return false;
     const bool levelMoved = now.levelFrame != taken.levelFrame;
     const bool timerMoved = now.timerFrame != taken.timerFrame;
     if (!levelMoved && !timerMoved) return true;
-    return levelMoved != timerMoved && stats.trackerState == TrackerState::LevelActive && stats.latches.levelEndTicks == 0;
+    return levelMoved != timerMoved && facts.levelRuns;
 }
 
 // A read of the same frame as `before` with the timer moved and the level frame
@@ -109,165 +118,137 @@ bool NextFrameBegun(const RamMirror& before, const RamMirror& now) {
 
 // A read of the frame held that shows the same values, kStoppedFrameSeconds
 // or more after the frame was first seen: the emulator stopped on that frame,
-// and its writes are done. Only the values are compared; the Prev fields tell
-// what each read followed.
+// and its writes are done.
 bool StoodStill(const FrameWatch& watch, const RamMirror& now, uint64_t stamp) {
     if (static_cast<double>(stamp - watch.heldSince) < kStoppedFrameSeconds * watch.counterFrequency) return false;
-    RamMirror held = watch.heldRam;
-    RamMirror read = now;
-    ShiftPrevFields(held);
-    ShiftPrevFields(read);
-    return held == read;
+    return watch.heldRam == now;
 }
 
-}  // namespace
-
-namespace {
-
-// A read that follows the last one taken, `previous`: play, fast-forward, a
-// look back or the start of a jump. With `mayHold`, a read two frames or more
-// ahead waits for the next (in a run-ahead burst the emulator shows the frames
-// ahead for a moment and then rests on the real frame again), and so does a
-// new frame that may not be written far enough to classify. `stopped`: the
-// read is of a frame the emulator stopped on (StoodStill), taken as it stands.
-ReadKind Follow(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& previous, uint64_t now, bool mayHold,
-                bool stopped = false) {
-    const uint32_t frame = snapshot.ram.globalFrame;
+// A read that follows the last frame taken: play, fast-forward, a look back or
+// the start of a jump. With `mayHold`, a read two frames or more ahead waits
+// for the next (in a run-ahead burst the emulator shows the frames ahead for a
+// moment and then rests on the real frame again), and so does a new frame
+// that may not be written far enough to classify. `stopped`: the read is of a
+// frame the emulator stopped on (StoodStill), taken as it stands.
+TimelineStep Follow(FrameWatch& watch, const RamMirror& read, uint64_t now, const TrackerFacts& facts, bool mayHold,
+                    bool stopped = false) {
+    const RamMirror& last = watch.taken;
+    const uint32_t frame = read.globalFrame;
     const double seconds = static_cast<double>(now - watch.stamp) / watch.counterFrequency;
     ReadKind kind = ReadKind::Play;
     if (frame < watch.globalFrame) {
-        if (watch.globalFrame - frame <= kLookBackFramesMax) {
-            snapshot.ram = previous;
-            return ReadKind::LookBack;
-        }
+        if (watch.globalFrame - frame <= kLookBackFramesMax) return Nothing(ReadKind::LookBack);
         kind = ReadKind::Jump;
     } else if (static_cast<double>(frame - watch.globalFrame) > PaceFrames(seconds)) {
-        kind = FastForwardExplains(previous, snapshot.ram, frame - watch.globalFrame, seconds) ? ReadKind::FastForward
-                                                                                             : ReadKind::Jump;
+        kind = FastForwardExplains(last, read, frame - watch.globalFrame, seconds) ? ReadKind::FastForward
+                                                                                 : ReadKind::Jump;
     }
     if (kind == ReadKind::Jump) {
         watch.jumpPending = 1;
         watch.jumpLanding = frame;
         watch.jumpFirst = frame;
-        watch.jumpFrom = PlaceOf(previous);
-        return kind;
+        watch.jumpFrom = PlaceOf(last);
+        return Nothing(kind);
     }
 
     const uint32_t advance = frame - watch.globalFrame;
-    if (advance == 0 && NextFrameBegun(previous, snapshot.ram)) {
-        snapshot.ram = previous;
-        return ReadKind::Unfinished;
-    }
-    const bool unfinished = advance > 0 && (watch.lastRead || MayBeUnfinished(previous, snapshot.ram, snapshot.stats));
+    if (advance == 0 && NextFrameBegun(last, read)) return Nothing(ReadKind::Unfinished);
+    const bool unfinished = advance > 0 && (watch.lastRead || MayBeUnfinished(last, read, facts));
     if (mayHold && (advance > 1 || unfinished)) {
         watch.held = 1;
         watch.heldUnfinished = unfinished;
-        watch.heldRam = snapshot.ram;
+        watch.heldRam = read;
         watch.heldAt = now;
         watch.heldSince = now;
-        snapshot.ram = previous;
-        return ReadKind::Held;
+        return Nothing(ReadKind::Held);
     }
-    if (advance > 1 && TrackingActive(snapshot.stats.trackerState)) {
-        snapshot.stats.run.totals.framesUnseen += advance - 1;   // the open record takes its share at its close
-        (kind == ReadKind::FastForward ? watch.unwarnedFast : watch.unwarned) += advance - 1;
+    uint32_t unseen = 0;
+    if (advance > 1 && facts.trackingActive) {
+        unseen = advance - 1;
+        (kind == ReadKind::FastForward ? watch.unwarnedFast : watch.unwarned) += unseen;
     }
     // Stopped before the water line, in a level whose timer the line steps:
     // the frame ran, and its timer step comes when the emulator goes on.
-    const bool timerStepDue = stopped && unfinished && TimerAtWaterLine(snapshot.ram.zone, snapshot.ram.act) &&
-                              snapshot.ram.levelFrame != previous.levelFrame &&
-                              snapshot.ram.timerFrame == previous.timerFrame;
-    ClassifyTick(snapshot, timerStepDue);
-    Take(watch, snapshot, now);
-    return kind;
+    const bool timerStepDue = stopped && unfinished && TimerAtWaterLine(read.zone, read.act) &&
+                              read.levelFrame != last.levelFrame && read.timerFrame == last.timerFrame;
+    Take(watch, read, now);
+    return Taken(kind, watch, unseen, false, timerStepDue);
 }
 
-void TakeHeld(FrameWatch& watch, GameSnapshot& snapshot, bool stopped = false) {
-    snapshot.ram = watch.heldRam;
-    Follow(watch, snapshot, watch.taken, watch.heldAt, false, stopped);
+// The read held is taken, at the stamp of its last read.
+TimelineStep TakeHeld(FrameWatch& watch, const TrackerFacts& facts, bool stopped = false) {
+    watch.held = 0;
+    return Follow(watch, watch.heldRam, watch.heldAt, facts, false, stopped);
 }
 
-
-ReadKind WatchJump(FrameWatch& watch, GameSnapshot& snapshot, uint64_t now) {
-    const uint32_t frame = snapshot.ram.globalFrame;
+TimelineStep WatchJump(FrameWatch& watch, const RamMirror& read, uint64_t now, const TrackerFacts& facts) {
+    const uint32_t frame = read.globalFrame;
     const double pace = PaceFrames(static_cast<double>(now - watch.stamp) / watch.counterFrequency);
     // Back where the game was before: the read that looked like a jump raced
     // something (a load half copied). The jump is dropped and this read
-    // follows the last one taken.
+    // follows the last frame taken.
     if (Near(frame, watch.globalFrame, pace) && !Near(frame, watch.jumpLanding, pace)) {
         watch.jumpPending = 0;
-        ShiftPrevFields(snapshot.ram, watch.taken);
-        return Follow(watch, snapshot, watch.taken, now, true);
+        return Follow(watch, read, now, facts, true);
     }
     // Further back: a rewind stepping on back, or a run-ahead burst looking
     // back from where the game landed. A rewind's step loads a frame and runs
     // it, so one frame on is still the rewind: the game runs on from where it
     // landed once it is two frames past it.
     if (frame < watch.jumpLanding) watch.jumpLanding = frame;
-    if (frame < watch.jumpLanding + kLandedFrames) return ReadKind::Jump;
-    return Land(watch, snapshot, now);
+    if (frame < watch.jumpLanding + kLandedFrames) return Nothing(ReadKind::Jump);
+    return Land(watch, read, now);
 }
 
 }  // namespace
 
-void TakeHeldRead(FrameWatch& watch, GameSnapshot& snapshot) {
-    if (!watch.held) return;
-    watch.held = 0;
-    TakeHeld(watch, snapshot);
+TimelineStep ReleaseHeldRead(FrameWatch& watch, const TrackerFacts& facts) {
+    if (!watch.held) return Nothing(ReadKind::Held);
+    return TakeHeld(watch, facts);
 }
 
-ReadKind TrackRead(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& previous, uint64_t now) {
+TimelineStep StepTimeline(FrameWatch& watch, const RamMirror& read, uint64_t now, const TrackerFacts& facts) {
     if (!watch.chained) {
         watch.chained = 1;
         watch.jumpPending = 0;
         watch.held = 0;
-        ClassifyTick(snapshot);
-        Take(watch, snapshot, now);
-        return ReadKind::First;
+        Take(watch, read, now);
+        return Taken(ReadKind::First, watch);
     }
-    if (watch.jumpPending) return WatchJump(watch, snapshot, now);
-    if (!watch.held) return Follow(watch, snapshot, previous, now, true);
+    if (watch.jumpPending) return WatchJump(watch, read, now, facts);
+    if (!watch.held) return Follow(watch, read, now, facts, true);
 
     const uint32_t heldFrame = watch.heldRam.globalFrame;
-    if (snapshot.ram.globalFrame == heldFrame && watch.heldUnfinished && NextFrameBegun(watch.heldRam, snapshot.ram)) {
-        snapshot.ram = previous;   // the read held stands for its frame
-        return ReadKind::Unfinished;
+    if (read.globalFrame == heldFrame && watch.heldUnfinished && NextFrameBegun(watch.heldRam, read)) {
+        return Nothing(ReadKind::Unfinished);   // the read held stands for its frame
     }
-    watch.held = 0;
-    if (snapshot.ram.globalFrame > heldFrame && watch.lastRead &&
+    if (read.globalFrame > heldFrame && watch.lastRead &&
         static_cast<double>(watch.heldAt - watch.heldSince) < kFrameReadSpanSeconds * watch.counterFrequency &&
-        MayBeUnfinished(watch.taken, watch.heldRam, snapshot.stats)) {
+        MayBeUnfinished(watch.taken, watch.heldRam, facts)) {
         // Read only right after it began, not finished, in a frame that the
         // emulator writes across its time, and passed over: how the frame
         // ended was not seen (a lag frame, or the main loop yet to run). It
-        // counts as unseen, and this read follows the last one taken.
-        ShiftPrevFields(snapshot.ram, watch.taken);
-        return Follow(watch, snapshot, watch.taken, now, true);
+        // counts as unseen, and this read follows the last frame taken.
+        watch.held = 0;
+        return Follow(watch, read, now, facts, true);
     }
-    const bool stopped = snapshot.ram.globalFrame == heldFrame && StoodStill(watch, snapshot.ram, now);
-    if (snapshot.ram.globalFrame > heldFrame ||
-        (snapshot.ram.globalFrame == heldFrame && (!watch.heldUnfinished || stopped))) {
+    const bool stopped = read.globalFrame == heldFrame && StoodStill(watch, read, now);
+    if (read.globalFrame > heldFrame || (read.globalFrame == heldFrame && (!watch.heldUnfinished || stopped))) {
         // The game was there (the tracker was held up, or the emulator
         // fast-forwards, or the frame held was a lag frame): the read held is
         // taken, then this one follows it.
-        RamMirror current = snapshot.ram;
-        TakeHeld(watch, snapshot, stopped);
-        ShiftPrevFields(current, snapshot.ram);
-        const RamMirror held = snapshot.ram;
-        snapshot.ram = current;
-        return Follow(watch, snapshot, held, now, true);
+        TimelineStep step = TakeHeld(watch, facts, stopped);
+        step.again = step.take;
+        return step;
     }
     // The frames ahead of a run-ahead burst, or a frame read again further
-    // written: the read held is dropped, and this one follows the last read
+    // written: the read held is dropped, and this one follows the last frame
     // taken. Held again, the frame keeps the stamp of its first read.
     const uint64_t since = watch.heldSince;
-
-    ShiftPrevFields(snapshot.ram, watch.taken);
-    const ReadKind kind = Follow(watch, snapshot, watch.taken, now, true);
-    if (kind == ReadKind::Held && watch.heldRam.globalFrame == heldFrame) {
-        watch.heldSince = since;
-    }
-    return kind;
+    watch.held = 0;
+    const TimelineStep step = Follow(watch, read, now, facts, true);
+    if (step.kind == ReadKind::Held && watch.heldRam.globalFrame == heldFrame) watch.heldSince = since;
+    return step;
 }
 
 namespace {

@@ -2,7 +2,7 @@
 // counter once per vertical blank and never sets it back while it runs, so the
 // counter tells how each read relates to the frames already taken:
 //
-// - the same frame, or the next ones at the game's pace: play, classified as it
+// - the same frame, or the next ones at the game's pace: play, taken as it
 //   comes (frames that no read saw are counted as unseen);
 // - a read racing the game's writes of a frame (see MayBeUnfinished in
 //   timeline.cpp): the next frame begun but its global frame counter not yet
@@ -26,8 +26,9 @@
 // - further back than a look back, or ahead beyond fast-forward: a jump (a
 //   state loaded, a rewind, a reset). It is taken once a later read shows the
 //   game running on from where it landed, so that a read racing the load, and
-//   the small steps back of a rewind, make one jump. The tracker then takes its
-//   state from the RAM as it stands (TakeStateFromRam, tracking/classifier.h).
+//   the small steps back of a rewind, make one jump. The landing is yielded,
+//   and the tracker takes its state from it (TakeStateFromRam,
+//   tracking/classifier.h).
 //
 // [SECTION] FrameWatch
 // [SECTION] The reads
@@ -38,7 +39,6 @@
 #include "emulator/ram_mirror.h"
 #include "log/log_buffer.h"
 #include "tracking/frames_unseen.h"
-#include "tracking/game_snapshot.h"
 
 // A read this many frames behind the furthest frame taken, or fewer, is a look
 // back inside a run-ahead burst: the emulator runs ahead by at most this many.
@@ -101,7 +101,7 @@ struct FrameWatch {
     GamePlace toldTo;            // where the last of them landed
     uint8_t jumpTold;            // a line about jumps has been given
     uint64_t jumpToldAt;         // the stamp of the last one
-    RamMirror taken;             // the last read taken
+    RamMirror taken;             // the last frame taken, as yielded
     // A read two frames or more ahead of the last one taken, waiting for the
     // next read to say whether the game was really there.
     uint8_t held;
@@ -121,19 +121,46 @@ enum class ReadKind : uint8_t {
     LookBack,     // a look back from the furthest frame taken: ignored
     Held,         // two frames or more ahead, or a frame not yet written far enough: waits for the next read
     Unfinished,   // the next frame's vertical blank part-way: ignored
-    Jump,         // a jump seen, or still going on: not classified until it settles
-    Landed,       // a jump settled: the tracker took its state from the RAM
+    Jump,         // a jump seen, or still going on: nothing taken until it settles
+    Landed,       // a jump settled: the tracker takes its state from the RAM
 };
 
-// One good window, freshly decoded into snapshot.ram (`previous`: what it
-// held before the decode). Counts unseen frames, classifies the read or, for
-// a look back, puts `previous` back; a jump is taken once it settles. `now` is
-// the pass's stamp.
-ReadKind TrackRead(FrameWatch& watch, GameSnapshot& snapshot, const RamMirror& previous, uint64_t now);
+// What the timeline needs of the tracker's state to judge a read
+// (FactsOf, tracking/classifier.h).
+struct TrackerFacts {
+    bool trackingActive;   // frames no read saw count for the run
+    bool levelRuns;        // a level runs: its last frame taken was active, its results not begun
+};
+
+// A frame to take, in the order yielded (TakeFrame, tracking/classifier.h).
+struct TimelineFrame {
+    const RamMirror* ram = nullptr;  // its values (the timeline's last frame taken): valid until the next step
+    uint32_t unseen = 0;   // frames before it that no read saw, counted for the run
+    uint8_t landed = 0;    // a jump settled on it: the tracker takes its state from it
+    // Stopped before the water line, in a level whose timer the line steps:
+    // its level frame counter moved and its timer step is still to come.
+    uint8_t timerStepDue = 0;
+};
+
+// What one step of the timeline yields.
+struct TimelineStep {
+    ReadKind kind;         // how the read, or the read held before it, related to the frames taken
+    uint8_t take;          // `frame` is to be taken
+    uint8_t again;         // `frame` is a read held before this one: once it is taken, step this read again
+    TimelineFrame frame;
+};
+
+// One good window's values, `read`, at the pass's stamp `now`; `facts`: the
+// tracker's state after every frame taken so far. A read yields no frame, one,
+// or two (a read held before it, then itself): when a step says `again`, take
+// its frame, then step the same read again with the facts that follow. A jump
+// is yielded once it settles, as a landing. Never classifies: the frames go to
+// the tracker.
+TimelineStep StepTimeline(FrameWatch& watch, const RamMirror& read, uint64_t now, const TrackerFacts& facts);
 
 // The link to the game broke with a read held: the game was there, and the
-// read is taken.
-void TakeHeldRead(FrameWatch& watch, GameSnapshot& snapshot);
+// read is yielded to be taken. Yields nothing when no read is held.
+TimelineStep ReleaseHeldRead(FrameWatch& watch, const TrackerFacts& facts);
 
 // The pass's lines: unseen frames at once, then at most once every
 // kUnseenWarningSeconds; jumps at once, then at most once every

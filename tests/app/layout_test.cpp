@@ -150,8 +150,8 @@ GameSnapshot DebugSnapshot() {
     stats.spindash.p1ChargeFraction = 0.5f;
     stats.spindash.p1SpeedFraction = 0.875f;
     ram.debugFlag = 1;
-    ram.p1HoldFrames[0] = 3;  // up
-    ram.p1HoldFrames[6] = 1;  // A
+    snapshot.holds.p1Frames[0] = 3;  // up
+    snapshot.holds.p1Frames[6] = 1;  // A
     ram.timerMinutes = 1;
     ram.timerSeconds = 7;
     ram.timerFrame = 30;
@@ -272,7 +272,7 @@ TEST(ComposeScreenLayout, InputCellsShowHeldButtonsInScreenOrder) {
     };
     for (const Case& c : cases) {
         GameSnapshot snapshot = Snapshot(0);
-        for (int bit : c.heldBits) snapshot.ram.p2HoldFrames[bit] = 0xFFFFFFFFu;  // any non-zero count is held
+        for (int bit : c.heldBits) snapshot.holds.p2Frames[bit] = 0xFFFFFFFFu;  // any non-zero count is held
         const Composed composed = Compose(snapshot);
         EXPECT_EQ(composed.rows[2], kReleased);
         EXPECT_EQ(composed.rows[3], c.line);

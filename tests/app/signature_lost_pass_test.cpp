@@ -111,8 +111,9 @@ TEST(SignatureLostPass, CountsNoEventOfThePassBeforeAgain) {
 
         // What a pass that read the same window once more would make of it.
         auto expected = std::make_unique<GameSnapshot>(*counting);
-        DecodeRamWindow(e.tracker->connection.window, expected->ram);
-        ClassifyTick(*expected);
+        RamMirror again;
+        DecodeRamWindow(e.tracker->connection.window, again);
+        TakeFrame(*expected, TimelineFrame{.ram = &again});
 
         e.SignatureGone();
         e.Pass();
@@ -126,8 +127,8 @@ TEST(SignatureLostPass, CountsNoEventOfThePassBeforeAgain) {
         EXPECT_EQ(after.latches.levelEndTicks, counted.latches.levelEndTicks);
         EXPECT_EQ(StatsDifferences(after, expected->stats), "");
         EXPECT_EQ(e.snapshot->ram.lives, expected->ram.lives) << "the values themselves stay";
-        EXPECT_EQ(std::memcmp(e.snapshot->ram.p1HoldFrames, expected->ram.p1HoldFrames,
-                              sizeof expected->ram.p1HoldFrames),
+        EXPECT_EQ(std::memcmp(e.snapshot->holds.p1Frames, expected->holds.p1Frames,
+                              sizeof expected->holds.p1Frames),
                   0);
     }
 }

@@ -1,6 +1,5 @@
 #include "support/tick_builder.h"
 
-#include "emulator/ram_decode.h"
 #include "tracking/classifier.h"
 
 TickBuilder::TickBuilder() {
@@ -81,23 +80,12 @@ TickBuilder& TickBuilder::LagFrame() {
 }
 
 TickBuilder& TickBuilder::Sample(int times) {
-    for (int i = 0; i < times; ++i) {
-        RamMirror next = game;
-        ShiftPrevFields(next, snapshot.ram);
-        snapshot.ram = next;
-        ClassifyTick(snapshot);
-    }
+    for (int i = 0; i < times; ++i) TakeFrame(snapshot, TimelineFrame{.ram = &game});
     return *this;
 }
 
 TickBuilder& TickBuilder::Read(int times) {
-    for (int i = 0; i < times; ++i) {
-        const RamMirror previous = snapshot.ram;
-        RamMirror next = game;
-        ShiftPrevFields(next, previous);
-        snapshot.ram = next;
-        TrackRead(watch, snapshot, previous, now);
-    }
+    for (int i = 0; i < times; ++i) TrackRead(watch, snapshot, game, now);
     return *this;
 }
 

@@ -1,7 +1,7 @@
 // Play sequences for the tracking tests. `game` is what the console's RAM holds
 // right now; the setters and frame steppers change it as the game would, and
-// Sample() is one tracker pass: it decodes `game` into the snapshot the way the
-// tracker does (every value first moves into its Prev partner) and classifies.
+// Sample() is one tracker pass without the timeline: `game` taken as a frame,
+// classified against the last one taken.
 // Sampling twice without a frame in between is the repeated pass the tracker
 // makes when it reads faster than the game runs.
 #pragma once
@@ -16,7 +16,7 @@ public:
     TickBuilder();
 
     GameSnapshot snapshot{};  // the tracker's record, as after thread start
-    RamMirror game{};         // the game's RAM now (its Prev fields are not used)
+    RamMirror game{};         // the game's RAM now
     FrameWatch watch{};       // what the passes keep of the reads, for Read()
     uint64_t now = 0;         // the passes' clock, in microseconds
     uint64_t framePeriod = 16689;   // microseconds the clock moves on per game frame

@@ -77,18 +77,17 @@ struct Player {
     }
     bool Pass() {
         const TrackerStats before = snapshot.stats;
-        const RamMirror previous = snapshot.ram;
-        DecodeRamWindow(window, snapshot.ram);
-        TrackRead(watch, snapshot, previous, now);
+        RamMirror frame;
+        DecodeRamWindow(window, frame);
+        TrackRead(watch, snapshot, frame, now);
         Note(before);
         return InvariantsHold(snapshot);
     }
     bool SignatureLost() {
         const TrackerStats before = snapshot.stats;
-        if (watch.jumpPending) snapshot.ram = watch.taken;
+        TakeHeldRead(watch, snapshot);
         watch.chained = 0;
-        ShiftPrevFields(snapshot.ram);
-        ClassifyTick(snapshot);
+        ClassifyFrame(snapshot, snapshot.ram);
         Note(before);
         return InvariantsHold(snapshot);
     }

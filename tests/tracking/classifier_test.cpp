@@ -2,12 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
-#include "log/log_buffer.h"
-#include "tracking/timeline.h"
-
 #include "support/stats_compare.h"
 #include "support/tick_builder.h"
 
@@ -15,7 +9,7 @@ namespace {
 
 constexpr int kSlot = 37;  // any sampled object slot
 
-TEST(ClassifyTick, GameModesWithoutABranchSetTheirStateAndTouchNoStatistic) {
+TEST(ClassifyFrame, GameModesWithoutABranchSetTheirStateAndTouchNoStatistic) {
     for (uint32_t mode = 0; mode < 256; ++mode) {
         if (mode == 0 || mode == 4 || mode == 12 || mode == 16 || mode == 32 || mode == 140) continue;
         TickBuilder play;
@@ -30,7 +24,7 @@ TEST(ClassifyTick, GameModesWithoutABranchSetTheirStateAndTouchNoStatistic) {
     }
 }
 
-TEST(ClassifyTick, LogoAndTitleResetTheRunOnEveryPass) {
+TEST(ClassifyFrame, LogoAndTitleResetTheRunOnEveryPass) {
     for (uint32_t mode : {0u, 4u}) {
         TickBuilder play;
         play.StartGame().Pause(true).Sample().Pause(false).Lag(2);
@@ -44,7 +38,7 @@ TEST(ClassifyTick, LogoAndTitleResetTheRunOnEveryPass) {
 
 // Lag: a new game frame (global counter advanced) on which neither the level
 // frame counter nor the timer moved.
-TEST(ClassifyTick, LagCountsOnlyNewFramesOnWhichBothLevelCountersStoodStill) {
+TEST(ClassifyFrame, LagCountsOnlyNewFramesOnWhichBothLevelCountersStoodStill) {
     TickBuilder play;
     play.StartGame();
     play.Sample(3);  // repeated passes over the same frame
@@ -95,72 +89,14 @@ TEST(ClassifyTick, LagCountsOnlyNewFramesOnWhichBothLevelCountersStoodStill) {
     }
 }
 
-// Reads racing the game's writes of a frame: the vertical blank steps the timer
-// (in a level with water the water line does, later), then the global frame
-// counter; the main loop steps the level frame counter and moves the
-// players. Whatever part each read sees, the frame is one active frame with
-// its spindash release, and a lag frame read three times is one.
-TEST(TrackRead, ReadsRacingTheGamesWritesOfAFrameSeeOneActiveFrame) {
-    for (const bool water : {false, true}) {
-        TickBuilder play;
-        play.StartGame(water ? 15 : 0, 0).Read().P1Spindash(1, 0x800).ActiveFrame().Read();
-        if (!water) ++play.game.timerFrame, play.Read();
-        play.LagFrame().Read();
-        ++play.game.levelFrame, play.P1Spindash(0, 0x800).Read();
-        if (water) ++play.game.timerFrame, play.Read();
-        play.Read().LagFrame().Read(3);
-        if (!water) ++play.game.timerFrame, play.Read();   // the next frame begun on a lag frame
-        play.ActiveFrame().Read();
-        EXPECT_EQ(play.stats().run.totals.lagFrames, 1u) << water;
-        EXPECT_EQ(play.stats().run.totals.perfectSpindashes, 1u) << water;
-        EXPECT_EQ(play.state(), 4u) << water;
-    }
-}
-
-// The emulator stops on a frame held as possibly unfinished (paused, its menu
-// open): read unchanged every 4 ms, it counts once, within kStoppedFrameSeconds
-// of its first read. Before the water line, the frame's timer step is to come.
-TEST(TrackRead, TheFrameTheEmulatorStopsOnIsCountedAsItStands) {
-    const struct { uint32_t zone, levelStep, charging, hitTimer; uint32_t LevelCounts::*count; } cases[] = {
-        {0, 0, 1, 0, &LevelCounts::lagFrames}, {15, 0, 1, 0, &LevelCounts::lagFrames},
-        {15, 1, 0, 0, &LevelCounts::perfectSpindashes}, {15, 1, 1, 120, &LevelCounts::p1Hits}};
-    for (const auto& c : cases) {
-        TickBuilder t;
-        t.StartGame(c.zone, 0).Read().P1Spindash(1, 0x800).ActiveFrame().Read();
-        const uint32_t before = t.stats().run.totals.*c.count;
-        t.LagFrame().P1Spindash(c.charging, 0x800).P1HitTimer(c.hitTimer).game.levelFrame += c.levelStep;
-        const uint64_t bound = t.now + static_cast<uint64_t>(kStoppedFrameSeconds * 1e6) + 4000;
-        for (; t.now <= bound; t.now += 4000) t.Read();
-        EXPECT_EQ(t.stats().run.totals.*c.count, before + 1) << c.zone << " " << c.levelStep << " " << c.hitTimer;
-        t.now += 100000;
-        EXPECT_EQ(t.Read(3).stats().run.totals.*c.count, before + 1) << "counted once only";
-    }
-}
-
-// An emulator that writes a frame across its time (BlastEm): a frame is taken
-// from its last read, so a hit written late in it counts; a frame read once
-// before its main loop ran and then passed over is an unseen frame, no lag.
-TEST(TrackRead, AFrameWrittenAcrossItsTimeIsTakenFromItsLastRead) {
-    TickBuilder t;
-    t.watch.lastRead = 1;
-    t.StartGame().Read().ActiveFrame().Read().ActiveFrame().Read();
-    t.P1HitTimer(120).Read().P1HitTimer(119).ActiveFrame().Read().ActiveFrame().Read();
-    EXPECT_EQ(t.stats().run.totals.p1Hits, 1u);
-    t.LagFrame().Read();   // the vertical blank only
-    ++t.game.levelFrame, ++t.game.timerFrame;
-    t.ActiveFrame().Read().ActiveFrame().Read().Read();
-    EXPECT_EQ(t.stats().run.totals.lagFrames, 0u);
-    EXPECT_EQ(t.stats().run.totals.framesUnseen, 1u);
-}
-
-TEST(ClassifyTick, OnlyALivesDropIsADeath) {
+TEST(ClassifyFrame, OnlyALivesDropIsADeath) {
     TickBuilder play;
     play.StartGame().Lives(4).Active().Lives(5).Sample().Active();
     EXPECT_EQ(play.stats().run.totals.deaths, 0u) << "lives gained";
     EXPECT_EQ(play.state(), 4u);
 }
 
-TEST(ClassifyTick, APassWithoutANewFrameStillSetsTheLevelAndSeesADeath) {
+TEST(ClassifyFrame, APassWithoutANewFrameStillSetsTheLevelAndSeesADeath) {
     TickBuilder play;
     play.StartGame(13, 1);
     EXPECT_EQ(play.stats().levelIndex, 3u);
@@ -173,7 +109,7 @@ TEST(ClassifyTick, APassWithoutANewFrameStillSetsTheLevelAndSeesADeath) {
 // A pause held for many passes counts once. In a level it is released on the
 // first pass with the flag clear; in the special stage only once the global
 // frame counter has moved past the frame on which it was counted.
-TEST(ClassifyTick, PauseHeldCountsOnceAndIsReleasedByMode) {
+TEST(ClassifyFrame, PauseHeldCountsOnceAndIsReleasedByMode) {
     struct Case {
         uint32_t mode;
         uint32_t pausesAfterQuickRepause;  // flag cleared and set again on the counting frame
@@ -199,7 +135,7 @@ TEST(ClassifyTick, PauseHeldCountsOnceAndIsReleasedByMode) {
 // A special stage is accounted on its first pass after the level last ran;
 // coming back through the pre-level passes closes the level's record and
 // opens the next.
-TEST(ClassifyTick, SpecialStageIsAccountedOncePerVisitFromARunningLevel) {
+TEST(ClassifyFrame, SpecialStageIsAccountedOncePerVisitFromARunningLevel) {
     TickBuilder play;
     play.StartGame().Timer(0, 20, 10).Active().Mode(16).Lag(3);
     EXPECT_EQ(play.state(), 5u);
@@ -218,7 +154,7 @@ TEST(ClassifyTick, SpecialStageIsAccountedOncePerVisitFromARunningLevel) {
     EXPECT_EQ(play.stats().run.totalTimerFrames, 22 + 12);
 }
 
-TEST(ClassifyTick, SpecialStagePauseStampIsTheGlobalFrameAndClearsOnRelease) {
+TEST(ClassifyFrame, SpecialStagePauseStampIsTheGlobalFrameAndClearsOnRelease) {
     TickBuilder play;
     play.StartGame().Mode(16).Active();
     EXPECT_EQ(play.state(), 5u);
@@ -232,7 +168,7 @@ TEST(ClassifyTick, SpecialStagePauseStampIsTheGlobalFrameAndClearsOnRelease) {
 // The level end: the results object among the sampled ids, looked for from the
 // eleventh pass since the last active one on which exactly one level counter
 // moved. Repeated passes, lag frames and paused frames neither count nor reset.
-TEST(ClassifyTick, LevelEndIsFoundOnTheEleventhSingleCounterFrame) {
+TEST(ClassifyFrame, LevelEndIsFoundOnTheEleventhSingleCounterFrame) {
     TickBuilder play;
     play.StartGame().ObjectId(kSlot, kResultsObjectId).Active();
     play.Still(4).Sample(2).Lag(3).Pause(true).Lag(2).Pause(false).Still(6);
@@ -256,7 +192,7 @@ TEST(ClassifyTick, LevelEndIsFoundOnTheEleventhSingleCounterFrame) {
     EXPECT_EQ(play.stats().run.recordCount, 1);
 }
 
-TEST(ClassifyTick, LevelEndNeedsTheResultsObject) {
+TEST(ClassifyFrame, LevelEndNeedsTheResultsObject) {
     TickBuilder play;
     play.StartGame().ObjectId(kSlot, kResultsObjectId - 1).Still(30);
     EXPECT_EQ(play.state(), 4u);
@@ -267,7 +203,7 @@ TEST(ClassifyTick, LevelEndNeedsTheResultsObject) {
     static_assert(sizeof(RamMirror::objectIds) / sizeof(RamMirror::objectIds[0]) == kObjectIdsSampled);
 }
 
-TEST(ClassifyTick, DeathCheckRunsAfterPauseHandlingAndLevelEnd) {
+TEST(ClassifyFrame, DeathCheckRunsAfterPauseHandlingAndLevelEnd) {
     // Lives drop on a paused frame: death and pause both count.
     TickBuilder paused;
     paused.StartGame().Pause(true).Lives(2).Lag();
@@ -302,7 +238,7 @@ TEST(ClassifyTick, DeathCheckRunsAfterPauseHandlingAndLevelEnd) {
 // A pause during a death keeps the death: the pre-level passes then account
 // the death time instead of closing the level. Repeated passes over a paused
 // frame with the lives drop must not lose it either.
-TEST(ClassifyTick, PauseDuringADeathKeepsTheDeath) {
+TEST(ClassifyFrame, PauseDuringADeathKeepsTheDeath) {
     TickBuilder droppedWhilePaused;
     droppedWhilePaused.StartGame().Pause(true).Lives(2).Lag().Sample(2);
     TickBuilder pausedAfter;
@@ -321,7 +257,7 @@ TEST(ClassifyTick, PauseDuringADeathKeepsTheDeath) {
     }
 }
 
-TEST(ClassifyTick, EndingClosesTheOpenRecordThenShowsTheEnding) {
+TEST(ClassifyFrame, EndingClosesTheOpenRecordThenShowsTheEnding) {
     TickBuilder play;
     play.StartGame(14, 0).Mode(32).Lag();  // both steps on the frame's one pass
     EXPECT_EQ(play.state(), 8u);
@@ -332,7 +268,7 @@ TEST(ClassifyTick, EndingClosesTheOpenRecordThenShowsTheEnding) {
     EXPECT_EQ(play.stats().run.recordCount, 1);
 }
 
-TEST(ClassifyTick, PreLevelAfterAnOpenLevelClosesItThenOpensTheNext) {
+TEST(ClassifyFrame, PreLevelAfterAnOpenLevelClosesItThenOpensTheNext) {
     TickBuilder play;
     play.StartGame().Pause(true).Lag().Pause(false).Active().Mode(140).Lag();  // both steps on one pass
     EXPECT_EQ(play.state(), 2u);
@@ -345,7 +281,7 @@ TEST(ClassifyTick, PreLevelAfterAnOpenLevelClosesItThenOpensTheNext) {
     EXPECT_EQ(play.stats().run.recordCount, 1);
 }
 
-TEST(ClassifyTick, PreLevelFromContinueDeathTransitionOrGameStartChangesNothing) {
+TEST(ClassifyFrame, PreLevelFromContinueDeathTransitionOrGameStartChangesNothing) {
     TickBuilder continueScreen;
     continueScreen.StartGame().Mode(20).Lag();
     TickBuilder afterDeath;
@@ -358,6 +294,50 @@ TEST(ClassifyTick, PreLevelFromContinueDeathTransitionOrGameStartChangesNothing)
         play->Mode(140).Timer(0, 30, 15).Collected(4, 4).Lag(3);
         EXPECT_EQ(StatsDifferences(before, play->stats()), "") << "state " << before.trackerState;
     }
+}
+
+// The hold counters step with the level frame counter over the frames taken.
+struct Holds {
+    GameSnapshot snapshot{};
+    RamMirror frame{};
+    void Take(uint16_t levelFrame, uint8_t p1, uint8_t p2 = 0) {
+        frame.levelFrame = levelFrame;
+        frame.p1Buttons = p1;
+        frame.p2Buttons = p2;
+        TakeFrame(snapshot, TimelineFrame{.ram = &frame});
+    }
+};
+
+TEST(HoldCounters, RunWithTheLevelFrameWhileHeldAndResetOnRelease) {
+    Holds h;
+    h.Take(100, 0);
+    struct Step { uint16_t levelFrame; uint8_t buttons; uint32_t up; };
+    const Step steps[] = {{100, 0x01, 0}, {100, 0x01, 0}, {101, 0x01, 1}, {103, 0x01, 3}, {104, 0x00, 0}};
+    for (const Step& s : steps) {
+        h.Take(s.levelFrame, 0, s.buttons);  // P2 holds Up
+        EXPECT_EQ(h.snapshot.holds.p2Frames[0], s.up) << "level frame " << s.levelFrame;
+        EXPECT_EQ(h.snapshot.holds.p1Frames[0], 0u);
+    }
+}
+
+TEST(HoldCounters, WrapOfTheLevelFrameStepsBackButStaysHeld) {
+    Holds h;
+    h.Take(65534, 0);
+    h.Take(65535, 0x08);
+    ASSERT_EQ(h.snapshot.holds.p1Frames[3], 1u);
+    h.Take(0, 0x08);
+    EXPECT_EQ(h.snapshot.holds.p1Frames[3], 1u + (0u - 65535u));
+    EXPECT_NE(h.snapshot.holds.p1Frames[3], 0u) << "a held button stays shown as held";
+}
+
+TEST(HoldCounters, EachBitDrivesItsOwnCounter) {
+    uint32_t counters[kButtonCount] = {10, 20, 30, 40, 50, 60, 70, 80};
+    UpdateHoldCounters(0xA5, 5, counters);  // bits 0, 2, 5, 7
+    const uint32_t expected[kButtonCount] = {15, 0, 35, 0, 0, 65, 0, 85};
+    for (int k = 0; k < kButtonCount; ++k) EXPECT_EQ(counters[k], expected[k]) << "bit " << k;
+    UpdateHoldCounters(0x80, 0xFFFFFFFFu, counters);  // a step of -1
+    EXPECT_EQ(counters[7], 84u);
+    EXPECT_EQ(counters[0], 0u);
 }
 
 TEST(LevelIndexFor, FollowsTheZoneTableAndNeverPassesTheBlankName) {
@@ -381,209 +361,5 @@ TEST(LevelIndexFor, FollowsTheZoneTableAndNeverPassesTheBlankName) {
     }
 }
 
-
-// Jumps of the game's timeline made from outside the game (a state loaded, a
-// rewind, a reset), and what is not one (fast-forward, a torn read), each read
-// as the tracker thread reads: a kind of jump x where it lands. One read a
-// frame unless a row says otherwise. Run-ahead's look backs: the repeated-read
-// property (repeated_sample_test.cpp).
-namespace timeline {
-
-void Play(TickBuilder& t, int frames, std::vector<RamMirror>* seen = nullptr) {
-    for (int i = 0; i < frames; ++i) {
-        t.ActiveFrame().Read();
-        if (seen != nullptr) seen->push_back(t.game);
-    }
-}
-// The results: the timer stands, the results object shows, the record closes.
-void Finish(TickBuilder& t) {
-    t.ObjectId(kSlot, 58);
-    for (int i = 0; i < 12; ++i) t.StillFrame().Read();
-    t.ObjectId(kSlot, 0);
-}
-// The emulator puts `state` into the RAM and runs on from it.
-void Load(TickBuilder& t, const RamMirror& state) {
-    t.game = state;
-    t.Read();
-    t.ActiveFrame().Read();
-}
-// A read racing a load: the global frame counter loaded, the rest not yet.
-void ReadTornLoad(TickBuilder& t) {
-    const RamMirror whole = t.game;
-    t.game.globalFrame -= 40;
-    t.Read();
-    t.game = whole;
-}
-void NextLevel(TickBuilder& t) {
-    t.Mode(140).Timer(0, 0, 0).StillFrame().Read().StillFrame().Read();
-    t.Mode(12).Level(0, 1);
-    Play(t, 30);
-    Finish(t);
-}
-
-struct Closed {
-    uint32_t level, deaths, pauses, lagFrames, stateLoads;
-};
-struct JumpCase {
-    const char* name;
-    void (*play)(TickBuilder&);
-    std::vector<Closed> records;
-    uint32_t runDeaths, runStateLoads, framesUnseen;
-    const char* line;   // the one line the log says, "" for none
-};
-
-const JumpCase kJumpCases[] = {
-    {"state loaded after a death, into the same level",
-     [](TickBuilder& t) {
-         Play(t, 60);
-         const RamMirror saved = t.game;
-         Play(t, 60);
-         t.Lives(2).ActiveFrame().Read();
-         Play(t, 30);
-         Load(t, saved);
-         Play(t, 30);
-         Finish(t);
-         NextLevel(t);
-     },
-     {{0, 1, 0, 0, 1}, {1, 0, 0, 0, 0}}, 1, 1, 0, "State loaded: EH1 00:02.53 -> EH1 00:01.05"},
-    {"state loaded before the goal, after the level's end",
-     [](TickBuilder& t) {
-         Play(t, 60);
-         const RamMirror saved = t.game;
-         Play(t, 30);
-         Finish(t);
-         Load(t, saved);
-         Play(t, 30);
-         Finish(t);
-     },
-     {{0, 0, 0, 0, 0}, {0, 0, 0, 0, 1}}, 0, 1, 0, "State loaded: EH1 00:01.52 -> EH1 00:01.05"},
-    {"state loaded from another level, ahead: the open record is left",
-     [](TickBuilder& t) {
-         Play(t, 30);
-         t.Lives(2).ActiveFrame().Read();
-         RamMirror chemical = t.game;
-         chemical.zone = 13;
-         chemical.act = 1;
-         chemical.lives = 5;
-         chemical.globalFrame += 5000;
-         chemical.timerSeconds = 30;
-         Load(t, chemical);
-         Play(t, 30);
-         Finish(t);
-     },
-     {{3, 0, 0, 0, 1}}, 1, 1, 0, "State loaded: EH1 00:00.53 -> CP2 00:30.57"},
-    {"state loaded from the title into a level",
-     [](TickBuilder& t) {
-         Play(t, 60);
-         const RamMirror saved = t.game;
-         t.Mode(4);
-         for (int i = 0; i < 60; ++i) t.LagFrame().Read();
-         Load(t, saved);
-         Play(t, 30);
-         Finish(t);
-     },
-     {{0, 0, 0, 0, 1}}, 0, 1, 0, "State loaded: title screen -> EH1 00:01.05"},
-    {"rewound over a death",
-     [](TickBuilder& t) {
-         std::vector<RamMirror> seen;
-         Play(t, 60, &seen);
-         t.Lives(2).ActiveFrame().Read();
-         seen.push_back(t.game);
-         Play(t, 20, &seen);
-         for (size_t i = seen.size() - 1; i-- > 20;) {
-             t.game = seen[i];
-             t.now += t.framePeriod;
-             t.Read(3);
-         }
-         Play(t, 40);
-         Finish(t);
-     },
-     {{0, 1, 0, 0, 1}}, 1, 1, 0, "Rewound: EH1 00:01.37 -> EH1 00:00.40"},
-    {"fast-forward: ten frames a read",
-     [](TickBuilder& t) {
-         Play(t, 30);
-         t.framePeriod /= 10;
-         for (int i = 0; i < 60; ++i) {
-             for (int f = 0; f < 10; ++f) t.ActiveFrame();
-             t.Read();
-         }
-         t.framePeriod *= 10;
-         Finish(t);
-     },
-     {{0, 0, 0, 0, 0}}, 0, 0, 540,
-     "Fast-forward: 540 game frames went by unseen in the last 10 s; a lag frame, pause or spindash release in "
-     "them may be missing."},
-    {"a stall of the tracker: not a jump",
-     [](TickBuilder& t) {
-         Play(t, 30);
-         for (int f = 0; f < 6; ++f) t.ActiveFrame();
-         t.Read();
-         Play(t, 10);
-         Finish(t);
-     },
-     {{0, 0, 0, 0, 0}}, 0, 0, 5,
-     "WARNING: 5 game frames went unseen in the last 10 s (the machine was busy); a lag frame, pause or spindash "
-     "release in them may be missing."},
-    {"a read racing a load: its counter loaded, the rest not",
-     [](TickBuilder& t) {
-         Play(t, 60);
-         ReadTornLoad(t);
-         Play(t, 30);
-         Finish(t);
-     },
-     {{0, 0, 0, 0, 0}}, 0, 0, 0, ""},
-    {"a read racing a load, the game read again five frames on",
-     [](TickBuilder& t) {
-         Play(t, 60);
-         ReadTornLoad(t);
-         for (int f = 0; f < 5; ++f) t.ActiveFrame();
-         t.Read();
-         Play(t, 30);
-         Finish(t);
-     },
-     {{0, 0, 0, 0, 0}}, 0, 0, 4,
-     "WARNING: 4 game frames went unseen in the last 10 s (the machine was busy); a lag frame, pause or spindash "
-     "release in them may be missing."},
-    {"reset: the game's own, from the logo",
-     [](TickBuilder& t) {
-         Play(t, 60);
-         t.game.globalFrame = 0;
-         t.Mode(0);
-         for (int i = 0; i < 30; ++i) t.LagFrame().Read();
-     },
-     {}, 0, 0, 0, ""},
-};
-
-TEST(TrackRead, JumpsTakeTheTrackersStateFromTheRamAndMarkTheRecords) {
-    for (const JumpCase& c : kJumpCases) {
-        SCOPED_TRACE(c.name);
-        TickBuilder t;
-        t.StartGame();
-        c.play(t);
-        LogBuffer log{};
-        SayTimeline(t.watch, log, t.now);
-
-        const TrackerStats& stats = t.stats();
-        ASSERT_EQ(stats.run.recordCount, static_cast<int32_t>(c.records.size()));
-        for (size_t i = 0; i < c.records.size(); ++i) {
-            const LevelCounts& counts = stats.run.records[i].counts;
-            const Closed& expected = c.records[i];
-            EXPECT_EQ(stats.run.records[i].levelIndex, expected.level) << "record " << i;
-            EXPECT_EQ(counts.deaths, expected.deaths) << "record " << i;
-            EXPECT_EQ(counts.pauses, expected.pauses) << "record " << i;
-            EXPECT_EQ(counts.lagFrames, expected.lagFrames) << "record " << i;
-            EXPECT_EQ(counts.stateLoads, expected.stateLoads) << "record " << i;
-        }
-        EXPECT_EQ(stats.run.totals.deaths, c.runDeaths);
-        EXPECT_EQ(stats.run.totals.stateLoads, c.runStateLoads);
-        EXPECT_EQ(stats.run.totals.framesUnseen, c.framesUnseen);
-        ASSERT_EQ(log.count, c.line[0] == 0 ? 0 : 1);
-        if (log.count == 1) {
-            EXPECT_STREQ(log.entries[0].text, c.line);
-        }
-    }
-}
-
-}  // namespace timeline
 
 }  // namespace
