@@ -6,6 +6,7 @@
 
 #include "history/history_format.h"
 #include "report/history_file.h"
+#include "report/report_data.h"
 #include "tracking/game_time.h"
 #include "tracking/level_names.h"
 #include "tracking/tracker_states.h"
@@ -58,15 +59,18 @@ void Keep(BestsState& state, const HistoryBests& from) {
     state.bests.run = Better(state.bests.run, from.run);
 }
 
-void TakeRecord(BestsState& state, const LevelRecord& record, LogBuffer& log, uint64_t now) {
+// A record left for a special stage opens a part; the record that continues
+// it, by the history's rule, joins it.
+void TakeRecord(BestsState& state, const LevelRecord& record, uint32_t run, LogBuffer& log, uint64_t now) {
     const uint32_t level = record.levelIndex;
     const int64_t time = LevelHundredths(record);
-    const bool continues = state.partCount > 0 && state.partLevel == level;
+    const bool continues = state.partCount > 0 && ContinuesAttempt(state.partRun, state.partLevel, run, level);
     if (!continues) state.partCount = 0;
     state.partTime = (continues ? state.partTime : 0) + time;
     state.partLoads = (continues ? state.partLoads : 0) + record.counts.stateLoads;
     if (!continues) state.partFirst = time;
     state.partLevel = level;
+    state.partRun = run;
     ++state.partCount;
     char text[kBestsLineSize];
     if (record.specialStage) {
@@ -169,7 +173,7 @@ void BestsFrame(BestsState& state, const TrackerStats& stats, LogBuffer& log, ui
         state.lastLevelLine[0] = '\0';
     }
     for (int32_t i = state.taken.count; i < closed; ++i) {
-        if (stats.run.records[i].closed) TakeRecord(state, stats.run.records[i], log, now);
+        if (stats.run.records[i].closed) TakeRecord(state, stats.run.records[i], stats.runNumber, log, now);
     }
     state.taken.count = closed;
     if (stats.trackerState == TrackerState::Ending && !state.runTaken) {

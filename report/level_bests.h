@@ -55,6 +55,7 @@ struct BestsState {
     int64_t partFirst;           // the time up to its first special stage
     int32_t partCount;           // records joined so far; 0: none open
     uint32_t partLevel;
+    uint32_t partRun;            // the play-through it belongs to
     uint32_t partLoads;          // state loads in the joined records
     char lastLevelLine[kBestsLineSize];   // the run's latest level against its best, as logged; "" before one
 };

@@ -124,8 +124,8 @@ void TakeRow(const Row& row, ReportData& data, std::vector<Row>& rows, std::vect
     if (std::strcmp(attempt.date, data.lastDate) > 0) std::memcpy(data.lastDate, attempt.date, kHistoryDateSize);
 
     Row* last = rows.empty() ? nullptr : &rows.back();
-    if (row.slot != kHistoryTotalSlot && last != nullptr && last->slot == row.slot &&
-        last->attempt.playthrough == attempt.playthrough) {
+    if (row.slot != kHistoryTotalSlot && last != nullptr &&
+        ContinuesAttempt(last->attempt.playthrough, last->slot, attempt.playthrough, row.slot)) {
         last->attempt.hundredths += attempt.hundredths;
         last->attempt.lagFrames += attempt.lagFrames;
         last->attempt.deaths += attempt.deaths;

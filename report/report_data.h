@@ -22,6 +22,15 @@
 
 #include "history/history_format.h"
 
+// The one rule that joins a level's rows, in the file and as the tracker
+// closes its records: a row is the rest of the attempt before it (the level
+// after a special stage) when it is the same play-through's next row for the
+// same level. A play-through meets a level again only that way, or by a state
+// load, which makes both practice.
+constexpr bool ContinuesAttempt(int64_t lastPlaythrough, int64_t lastLevel, int64_t playthrough, int64_t level) {
+    return lastPlaythrough == playthrough && lastLevel == level;
+}
+
 // One attempt at a level (its rows joined), or one complete run (a Total row).
 struct ReportAttempt {
     int64_t playthrough;
