@@ -46,10 +46,12 @@ void BM_DecodeAndClassify(benchmark::State& state) {
     auto snapshot = std::make_unique<GameSnapshot>();
     InitRamDecode(snapshot->ram);
     size_t i = 0;
-    RamMirror frame;
+    // The frame and the one taken before it in turn, as the timeline keeps them.
+    RamMirror frames[2];
+    DecodeRamWindow(windows[1].data(), frames[1]);
     for (auto _ : state) {
-        DecodeRamWindow(windows[i & 1].data(), frame);
-        TakeFrame(*snapshot, TimelineFrame{.ram = &frame});
+        DecodeRamWindow(windows[i & 1].data(), frames[i & 1]);
+        TakeFrame(*snapshot, TimelineFrame{.ram = &frames[i & 1], .last = &frames[(i + 1) & 1]});
         benchmark::DoNotOptimize(snapshot.get());
         ++i;
     }

@@ -261,7 +261,11 @@ TrackerFacts FactsOf(const TrackerStats& stats) {
 }
 
 void TakeFrame(GameSnapshot& snapshot, const TimelineFrame& frame) {
-    const RamMirror last = snapshot.ram;
+    // The timeline keeps the frame taken before; a frame given without it
+    // follows the snapshot's.
+    RamMirror kept;
+    if (frame.last == nullptr) kept = snapshot.ram;
+    const RamMirror& last = frame.last != nullptr ? *frame.last : kept;
     snapshot.ram = *frame.ram;
     snapshot.stats.run.totals.framesUnseen += frame.unseen;   // the open record takes its share at its close
     // Both readings are zero-extended 16-bit values; going back (a restart, or

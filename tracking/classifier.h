@@ -15,8 +15,9 @@ TrackerFacts FactsOf(const TrackerStats& stats);
 
 // Takes one frame the timeline yields: counts the frames before it that no
 // read saw, steps the hold counters, and classifies it against the last frame
-// taken (snapshot.ram) or, where a jump landed on it, takes the tracker's
-// state from it (TakeStateFromRam). It is then the last frame taken.
+// taken (frame.last, which is snapshot.ram; without it, snapshot.ram is
+// copied) or, where a jump landed on it, takes the tracker's state from it
+// (TakeStateFromRam). It is then the last frame taken, snapshot.ram.
 void TakeFrame(GameSnapshot& snapshot, const TimelineFrame& frame);
 
 // Classifies snapshot.ram, the frame taken, against `last`, the frame taken

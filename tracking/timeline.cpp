@@ -51,7 +51,8 @@ bool FastForwardExplains(const RamMirror& before, const RamMirror& now, uint32_t
 void Take(FrameWatch& watch, const RamMirror& read, uint64_t now) {
     watch.globalFrame = read.globalFrame;
     watch.stamp = now;
-    watch.taken = read;
+    watch.takenAt ^= 1;
+    watch.taken[watch.takenAt] = read;
 }
 
 // The read is taken: it is the frame to take, with `unseen` frames before it.
@@ -60,7 +61,8 @@ TimelineStep Taken(ReadKind kind, FrameWatch& watch, uint32_t unseen = 0, bool l
     return {.kind = kind,
             .take = 1,
             .again = 0,
-            .frame = {.ram = &watch.taken,
+            .frame = {.ram = &TakenFrame(watch),
+                      .last = landed ? &TakenFrame(watch) : &FrameTakenBefore(watch),
                       .unseen = unseen,
                       .landed = static_cast<uint8_t>(landed),
                       .timerStepDue = static_cast<uint8_t>(timerStepDue)}};
@@ -116,6 +118,19 @@ bool NextFrameBegun(const RamMirror& before, const RamMirror& now) {
            now.levelFrame == before.levelFrame;
 }
 
+// A frame taken from a read that came after the next frame's vertical blank
+// stepped the timer and before it stepped the global frame counter, outside a
+// level with water: the emulator ran the whole frame between two reads, so
+// this was its only read and NextFrameBegun had nothing to compare it with.
+// The game steps the timer once a frame; this one moved two sixtieths over
+// one global frame since `before`, the frame taken before it. The next
+// frame's vertical blank has then been seen: that frame is no lag frame,
+// whose vertical blank steps only the global counter.
+bool NextTimerStepTaken(const RamMirror& taken, const RamMirror& before) {
+    return taken.gameMode == kModeLevel && !taken.pauseFlag && !TimerAtWaterLine(taken.zone, taken.act) &&
+           taken.globalFrame - before.globalFrame == 1 && (taken.timerFrame + 60 - before.timerFrame) % 60 == 2;
+}
+
 // A read of the frame held that shows the same values, kStoppedFrameSeconds
 // or more after the frame was first seen: the emulator stopped on that frame,
 // and its writes are done.
@@ -132,7 +147,7 @@ bool StoodStill(const FrameWatch& watch, const RamMirror& now, uint64_t stamp) {
 // frame the emulator stopped on (StoodStill), taken as it stands.
 TimelineStep Follow(FrameWatch& watch, const RamMirror& read, uint64_t now, const TrackerFacts& facts, bool mayHold,
                     bool stopped = false) {
-    const RamMirror& last = watch.taken;
+    const RamMirror& last = TakenFrame(watch);
     const uint32_t frame = read.globalFrame;
     const double seconds = static_cast<double>(now - watch.stamp) / watch.counterFrequency;
     ReadKind kind = ReadKind::Play;
@@ -222,13 +237,23 @@ TimelineStep StepTimeline(FrameWatch& watch, const RamMirror& read, uint64_t now
     if (read.globalFrame == heldFrame && watch.heldUnfinished && NextFrameBegun(watch.heldRam, read)) {
         return Nothing(ReadKind::Unfinished);   // the read held stands for its frame
     }
-    if (read.globalFrame > heldFrame && watch.lastRead &&
-        static_cast<double>(watch.heldAt - watch.heldSince) < kFrameReadSpanSeconds * watch.counterFrequency &&
-        MayBeUnfinished(watch.taken, watch.heldRam, facts)) {
-        // Read only right after it began, not finished, in a frame that the
-        // emulator writes across its time, and passed over: how the frame
-        // ended was not seen (a lag frame, or the main loop yet to run). It
-        // counts as unseen, and this read follows the last frame taken.
+    const RamMirror& taken = TakenFrame(watch);
+    const bool readEarly =
+        static_cast<double>(watch.heldAt - watch.heldSince) < kFrameReadSpanSeconds * watch.counterFrequency;
+    // The frame after the one taken, its timer step already seen in that one
+    // (NextTimerStepTaken) and neither level counter moved: read only before
+    // its main loop ran.
+    const bool mainLoopUnseen = heldFrame == watch.globalFrame + 1 &&
+                                NextTimerStepTaken(taken, FrameTakenBefore(watch)) &&
+                                watch.heldRam.levelFrame == taken.levelFrame &&
+                                watch.heldRam.timerFrame == taken.timerFrame;
+    if (read.globalFrame > heldFrame && watch.lastRead && (readEarly || mainLoopUnseen) &&
+        MayBeUnfinished(taken, watch.heldRam, facts)) {
+        // Read only right after it began, or only before its main loop ran,
+        // not finished, in a frame that the emulator writes across its time,
+        // and passed over: how the frame ended was not seen (a lag frame, or
+        // the main loop yet to run). It counts as unseen, and this read
+        // follows the last frame taken.
         watch.held = 0;
         return Follow(watch, read, now, facts, true);
     }

@@ -101,7 +101,10 @@ struct FrameWatch {
     GamePlace toldTo;            // where the last of them landed
     uint8_t jumpTold;            // a line about jumps has been given
     uint64_t jumpToldAt;         // the stamp of the last one
-    RamMirror taken;             // the last frame taken, as yielded
+    // The last frame taken and the one taken before it, in turn
+    // (TakenFrame, FrameTakenBefore): what each yielded frame follows.
+    RamMirror taken[2];
+    uint8_t takenAt;             // which of the two is the last
     // A read two frames or more ahead of the last one taken, waiting for the
     // next read to say whether the game was really there.
     uint8_t held;
@@ -134,7 +137,8 @@ struct TrackerFacts {
 
 // A frame to take, in the order yielded (TakeFrame, tracking/classifier.h).
 struct TimelineFrame {
-    const RamMirror* ram = nullptr;  // its values (the timeline's last frame taken): valid until the next step
+    const RamMirror* ram = nullptr;   // its values (the timeline's last frame taken): valid until the next step
+    const RamMirror* last = nullptr;  // the frame taken before it; for a landing, the landing itself
     uint32_t unseen = 0;   // frames before it that no read saw, counted for the run
     uint8_t landed = 0;    // a jump settled on it: the tracker takes its state from it
     // Stopped before the water line, in a level whose timer the line steps:
@@ -157,6 +161,9 @@ struct TimelineStep {
 // is yielded once it settles, as a landing. Never classifies: the frames go to
 // the tracker.
 TimelineStep StepTimeline(FrameWatch& watch, const RamMirror& read, uint64_t now, const TrackerFacts& facts);
+
+inline const RamMirror& TakenFrame(const FrameWatch& watch) { return watch.taken[watch.takenAt]; }
+inline const RamMirror& FrameTakenBefore(const FrameWatch& watch) { return watch.taken[watch.takenAt ^ 1]; }
 
 // The link to the game broke with a read held: the game was there, and the
 // read is yielded to be taken. Yields nothing when no read is held.

@@ -173,6 +173,15 @@ TEST(TrackRead, AFrameWrittenAcrossItsTimeIsTakenFromItsLastRead) {
     t.ActiveFrame().Read().ActiveFrame().Read().Read();
     EXPECT_EQ(t.stats().run.totals.lagFrames, 0u);
     EXPECT_EQ(t.stats().run.totals.framesUnseen, 1u);
+
+    // A frame run whole between two reads, read once with the next vertical
+    // blank's timer step in it; that next frame read only before its main
+    // loop, over more than kFrameReadSpanSeconds: it ran, no lag.
+    t.ActiveFrame(), ++t.game.timerFrame, t.Read().LagFrame().Read();
+    t.now += 6000, t.Read(), ++t.game.levelFrame;
+    t.ActiveFrame().Read().ActiveFrame().Read();
+    EXPECT_EQ(t.stats().run.totals.lagFrames, 0u);
+    EXPECT_EQ(t.stats().run.totals.framesUnseen, 2u);
 }
 
 // Jumps of the game's timeline made from outside the game (a state loaded, a
