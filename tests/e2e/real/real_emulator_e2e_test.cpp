@@ -398,7 +398,6 @@ struct BlastEmCase {
     std::vector<ExpectedRecord> records{};
     uint32_t pauses = 0;
     uint32_t deaths = 0;
-    const char* notYet = nullptr;            // what the tracker does not yet get right here: the case is skipped
 };
 
 void PrintTo(const BlastEmCase& c, std::ostream* out) { *out << c.name; }
@@ -418,10 +417,12 @@ const BlastEmCase kBlastEmCases[] = {
     {.name = "ClosedAndStartedAgain", .display = 72, .cartridge = "restart_before", .secondCartridge = "restart_after",
      .messages = {kBlastEm, kBlastEmRam, kFound, kBlastEmGone, kBlastEm, kBlastEmRam, kFound},
      .truth = ExpectRestartGroundTruth},
+    // At 60 frames a second on a busy machine, BlastEm may run a whole frame
+    // between two reads (read once, with the next frame's timer step in it),
+    // and hold the next frame up before its main loop: an unseen frame, not a
+    // lag frame.
     {.name = "SoftReset", .display = 73, .cartridge = "practice", .resetAtSay = 4, .messages = {kFound},
-     .records = kPracticeStraight, .pauses = 2, .deaths = 1,
-     .notYet = "one run in four or five counts a lag frame that was not one in a level after the reset, with tens "
-               "of game frames unseen around it: BlastEm runs frames close together as it catches up"},
+     .records = kPracticeStraight, .pauses = 2, .deaths = 1},
 };
 
 class RealBlastEm : public ::testing::TestWithParam<BlastEmCase> {
@@ -450,7 +451,6 @@ class RealBlastEm : public ::testing::TestWithParam<BlastEmCase> {
 
 TEST_P(RealBlastEm, Plays) {
     const BlastEmCase& c = GetParam();
-    if (c.notYet != nullptr) GTEST_SKIP() << "not yet: " << c.notYet;
     ASSERT_TRUE(blastem.Start(Cartridge(c.cartridge))) << blastem.error();
     ASSERT_TRUE(tracker.WaitUntil([&] { return Reached(kDoneMarker, 1); }, 10s)) << blastem.Output();
     tracker.Start({CountUnseenFrames, nullptr});
