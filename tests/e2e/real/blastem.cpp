@@ -26,7 +26,16 @@ bool BlastEm::Start(const std::string& cartridge) {
     error_.clear();
     const std::string display = ":" + std::to_string(display_);
     const std::string socket = "/tmp/.X11-unix/X" + std::to_string(display_);
-    if (xvfb_ == nullptr) xvfb_ = ChildStart("/usr/bin/Xvfb", {display, "-screen", "0", "640x480x24", "-nolisten", "tcp"});
+    if (xvfb_ == nullptr) {
+        // An X server of an earlier run that was killed leaves its lock and
+        // socket behind, in the /tmp that tests share when the checkout is
+        // in /tmp; its pid in the lock may be a live process of this run's
+        // namespace. The display is this case's own: they go.
+        std::error_code ignored;
+        std::filesystem::remove(socket, ignored);
+        std::filesystem::remove("/tmp/.X" + std::to_string(display_) + "-lock", ignored);
+        xvfb_ = ChildStart("/usr/bin/Xvfb", {display, "-screen", "0", "640x480x24", "-nolisten", "tcp"});
+    }
     for (int i = 0; i < 500 && xvfb_ != nullptr && !std::filesystem::exists(socket); ++i) std::this_thread::sleep_for(10ms);
     if (!std::filesystem::exists(socket)) {
         error_ = "Xvfb did not start on " + display;
