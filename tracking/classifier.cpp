@@ -261,11 +261,7 @@ TrackerFacts FactsOf(const TrackerStats& stats) {
 }
 
 void TakeFrame(GameSnapshot& snapshot, const TimelineFrame& frame) {
-    // The timeline keeps the frame taken before; a frame given without it
-    // follows the snapshot's.
-    RamMirror kept;
-    if (frame.last == nullptr) kept = snapshot.ram;
-    const RamMirror& last = frame.last != nullptr ? *frame.last : kept;
+    const RamMirror& last = *frame.last;   // kept by the timeline: snapshot.ram is overwritten next
     snapshot.ram = *frame.ram;
     snapshot.stats.run.totals.framesUnseen += frame.unseen;   // the open record takes its share at its close
     // Both readings are zero-extended 16-bit values; going back (a restart, or

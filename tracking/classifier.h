@@ -15,8 +15,8 @@ TrackerFacts FactsOf(const TrackerStats& stats);
 
 // Takes one frame the timeline yields: counts the frames before it that no
 // read saw, steps the hold counters, and classifies it against the last frame
-// taken (frame.last, which is snapshot.ram; without it, snapshot.ram is
-// copied) or, where a jump landed on it, takes the tracker's state from it
+// taken (frame.last: what snapshot.ram holds, in storage of its own) or,
+// where a jump landed on it, takes the tracker's state from it
 // (TakeStateFromRam). It is then the last frame taken, snapshot.ram.
 void TakeFrame(GameSnapshot& snapshot, const TimelineFrame& frame);
 

@@ -113,7 +113,8 @@ TEST(SignatureLostPass, CountsNoEventOfThePassBeforeAgain) {
         auto expected = std::make_unique<GameSnapshot>(*counting);
         RamMirror again;
         DecodeRamWindow(e.tracker->connection.window, again);
-        TakeFrame(*expected, TimelineFrame{.ram = &again});
+        const RamMirror before = expected->ram;
+        TakeFrame(*expected, TimelineFrame{.ram = &again, .last = &before});
 
         e.SignatureGone();
         e.Pass();

@@ -80,7 +80,10 @@ TickBuilder& TickBuilder::LagFrame() {
 }
 
 TickBuilder& TickBuilder::Sample(int times) {
-    for (int i = 0; i < times; ++i) TakeFrame(snapshot, TimelineFrame{.ram = &game});
+    for (int i = 0; i < times; ++i) {
+        const RamMirror last = snapshot.ram;
+        TakeFrame(snapshot, TimelineFrame{.ram = &game, .last = &last});
+    }
     return *this;
 }
 

@@ -304,7 +304,8 @@ struct Holds {
         frame.levelFrame = levelFrame;
         frame.p1Buttons = p1;
         frame.p2Buttons = p2;
-        TakeFrame(snapshot, TimelineFrame{.ram = &frame});
+        const RamMirror last = snapshot.ram;
+        TakeFrame(snapshot, TimelineFrame{.ram = &frame, .last = &last});
     }
 };
 
